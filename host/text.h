@@ -1,0 +1,31 @@
+// 16-bit text as it crosses to the host, the MultiValue marks, and the conversions between
+// UTF-8 and 16-bit text. Pure functions; thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ombrix {
+
+// A host text: 16-bit code units. A null text and an empty text are the same.
+using text = std::u16string;
+
+inline constexpr char16_t value_mark = u'\xF8FD';     // between values of an attribute
+inline constexpr char16_t subvalue_mark = u'\xF8FC';  // between subvalues of a value
+
+// Decodes UTF-8 into 16-bit units. Characters above U+FFFF become surrogate pairs; overlong
+// forms are accepted. Throws std::range_error("bad conversion") on malformed input.
+text from_utf8(std::string_view utf8);
+
+// Encodes 16-bit units as UTF-8. A valid surrogate pair becomes the 4-byte sequence of its
+// character; a lone surrogate becomes three bytes. Never fails.
+std::string to_utf8(std::u16string_view units);
+std::string to_utf8(const char16_t* first, const char16_t* last);
+
+// Conversions in the platform's default 8-bit code page (UTF-8 on POSIX systems), used for the
+// server text, the login properties and diagnostic descriptions. Lenient: never throws;
+// malformed bytes become U+FFFD.
+text from_default_codepage(std::string_view narrow);
+std::string to_default_codepage(std::u16string_view units);
+
+}  // namespace ombrix

@@ -1,0 +1,36 @@
+// The HTTP request reader: serves the one request a connection carries. Runs on the
+// connection's thread; shares nothing with other requests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+#include "server/request_context.h"
+
+namespace ombrix {
+
+// The REST entry point: (connection number, request environment text, body, reply) -> status.
+using rest_dispatcher =
+    std::function<int(std::int32_t, const std::string&, const std::string&, std::string&)>;
+
+// What the reader knows of the connection besides its stream.
+struct request_origin {
+  const char* remote_host = nullptr;
+  const char* remote_address = nullptr;
+  std::uint16_t server_port = 0;
+  std::int32_t connection_number = 0;
+};
+
+// Reads one request from `stream`, checks it, calls `dispatch` and writes the response to
+// `stream`. Returns 0 after a dispatcher response, the status after an error response and 500
+// after a fixed reply. Never throws.
+int serve_http_request(std::iostream& stream, const request_origin& origin,
+                       const rest_dispatcher& dispatch);
+
+// serve_http_request over a socket stream on the context's socket; the stream is flushed and
+// destroyed before returning. The socket stays open.
+int handle_http_request(const request_context& context, const rest_dispatcher& dispatch);
+
+}  // namespace ombrix

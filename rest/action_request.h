@@ -1,0 +1,22 @@
+// What the dispatcher hands to an action: the request's own objects, valid for the call only.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/velquor_base.h"
+#include "rest/environment.h"
+#include "rest/kelm_info.h"
+
+namespace ombrix {
+
+struct action_request {
+  std::string action_name;        // the third path segment
+  std::vector<std::string> rest;  // the decoded segments behind the action name
+  const std::string& body;
+  const environment& env;
+  const kelm_info& session;       // REQUIRES: a found session (not for login and logout)
+  velquor_base& host;             // the request's host object
+};
+
+}  // namespace ombrix

@@ -1,0 +1,58 @@
+// json_writer: an append-only JSON builder that inserts separators itself.
+// Not thread-safe; one writer per reply. Never fails on content: every byte value is written.
+//
+//   json_writer w;
+//   w.begin_object(); w.key("id"); w.string("A1"); w.end_object();
+//   std::string json = w.text();   // {"id":"A1"}
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ombrix {
+
+class json_writer {
+ public:
+  json_writer() = default;
+  ~json_writer();
+  json_writer(const json_writer&) = delete;
+  json_writer& operator=(const json_writer&) = delete;
+
+  void begin_object();
+  void end_object();
+  void begin_array();
+  void end_array();
+
+  void key(const char* bytes, std::uint32_t length);
+  void key(std::string_view name) { key(name.data(), static_cast<std::uint32_t>(name.size())); }
+  void key(const char* name);
+
+  void string(const char* bytes, std::uint32_t length);
+  void string(std::string_view value) {
+    string(value.data(), static_cast<std::uint32_t>(value.size()));
+  }
+  void string(const char* value);
+
+  void integer(std::int64_t value);
+  void integer(std::int32_t value) { integer(static_cast<std::int64_t>(value)); }
+
+  // A copy of the bytes written so far.
+  std::string text() const;
+  // The bytes written so far; valid until the next write or release().
+  std::string_view view() const { return {buffer_, length_}; }
+  // Frees the buffer; the writer is empty again.
+  void release();
+
+ private:
+  void separator();
+  void reserve(std::uint32_t more);
+  void write_escaped(const char* bytes, std::uint32_t length);
+
+  char* buffer_ = nullptr;
+  std::uint32_t capacity_ = 0;
+  std::uint32_t length_ = 0;
+  std::uint32_t state_ = 0;  // 0 start, 1 after a name, 2 after a value, 3 after "{", 4 after "["
+};
+
+}  // namespace ombrix

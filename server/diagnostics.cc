@@ -1,0 +1,24 @@
+#include "server/diagnostics.h"
+
+#include <cstdio>
+#include <string>
+
+#include "server/settings.h"
+
+namespace ombrix {
+
+void write_diagnostic(std::string_view line) {
+  std::string whole;
+  whole.reserve(line.size() + 1);
+  whole.append(line);
+  whole.push_back('\n');
+  // One fwrite holds the stream's lock for the whole line.
+  std::fwrite(whole.data(), 1, whole.size(), stderr);
+  std::fflush(stderr);
+}
+
+void debug_line(int level, std::string_view line) {
+  if (debug_enabled(level)) write_diagnostic(line);
+}
+
+}  // namespace ombrix

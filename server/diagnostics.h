@@ -1,0 +1,15 @@
+// Diagnostic lines on standard error. Thread-safe: each line leaves in one write, so lines of
+// concurrent requests never interleave within a line.
+#pragma once
+
+#include <string_view>
+
+namespace ombrix {
+
+// Writes `line` followed by a newline to standard error as one piece and flushes it.
+void write_diagnostic(std::string_view line);
+
+// Writes the line only when diagnostics of `level` (1 or 2) are enabled.
+void debug_line(int level, std::string_view line);
+
+}  // namespace ombrix
