@@ -1,0 +1,143 @@
+// A recording fake host for tests: records every operation with its arguments in call order and
+// answers with scripted results or scripted _com_error failures. Not thread-safe.
+//
+//   fake_host host;
+//   host.script("read_item", u"A\r\nB");
+//   host.script_error("delete_item", _com_error(host_error_code(202), u"Item not found"));
+//   ... run the action ...
+//   EXPECT_EQ(host.calls, (std::vector<host_call>{host_call{"read_item", {u"MD", u"X"}, {0, 0, 0, 0}}}));
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "host/com_error.h"
+#include "host/text.h"
+#include "host/velquor_base.h"
+
+namespace ombrix {
+
+// One recorded operation: its name, its text arguments and its numeric arguments, each in the
+// order of the operation's parameter list.
+struct host_call {
+  std::string operation;
+  std::vector<text> texts;
+  std::vector<std::int64_t> numbers;
+
+  friend bool operator==(const host_call&, const host_call&) = default;
+};
+
+// Readable form for test failure messages: non-ASCII and control units as \uXXXX.
+inline std::string printable_text(const text& value) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (char16_t unit : value) {
+    if (unit >= 0x20 && unit < 0x7F && unit != u'\\') {
+      out.push_back(static_cast<char>(unit));
+    } else {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(digits[(unit >> shift) & 0xF]);
+    }
+  }
+  return out;
+}
+
+inline void PrintTo(const host_call& call, std::ostream* out) {
+  *out << call.operation << "(";
+  const char* separator = "";
+  for (const text& value : call.texts) {
+    *out << separator << '"' << printable_text(value) << '"';
+    separator = ", ";
+  }
+  for (std::int64_t number : call.numbers) {
+    *out << separator << number;
+    separator = ", ";
+  }
+  *out << ")";
+}
+
+class fake_host : public velquor_base {
+ public:
+  // Queues `result` as the answer of the next unanswered call of `operation`. Operations that
+  // return text and have nothing queued answer the empty text.
+  void script(const std::string& operation, text result) {
+    scripted_[operation].emplace_back(std::move(result));
+  }
+  // Queues a failure: the next unanswered call of `operation` throws `error` (after recording).
+  void script_error(const std::string& operation, _com_error error) {
+    scripted_[operation].emplace_back(std::move(error));
+  }
+
+  std::vector<host_call> calls;
+
+  void connect(const text& server) override { answer({"connect", {server}, {}}); }
+  text get_server_name() override { return answer({"get_server_name", {}, {}}); }
+  text get_property_2() override { return answer({"get_property_2", {}, {}}); }
+  text get_property_3() override { return answer({"get_property_3", {}, {}}); }
+  text get_property_4() override { return answer({"get_property_4", {}, {}}); }
+  text get_property_5() override { return answer({"get_property_5", {}, {}}); }
+  text read_item(const text& file, const text& item, std::int32_t a, std::int32_t b,
+                 std::int32_t c, std::int16_t flag) override {
+    return answer({"read_item", {file, item}, {a, b, c, flag}});
+  }
+  void write_item(const text& file, const text& item, const text& content, std::int32_t a,
+                  std::int32_t b, std::int32_t c, std::int32_t d) override {
+    answer({"write_item", {file, item, content}, {a, b, c, d}});
+  }
+  void create_item(const text& file, const text& item, const text& content) override {
+    answer({"create_item", {file, item, content}, {}});
+  }
+  void delete_item(const text& file, const text& item) override {
+    answer({"delete_item", {file, item}, {}});
+  }
+  text stat_item(const text& file, const text& item, const text& selector) override {
+    return answer({"stat_item", {file, item, selector}, {}});
+  }
+  std::int16_t query_flag_1(const text& a) override {
+    answer({"query_flag_1", {a}, {}});
+    return 0;
+  }
+  std::int16_t query_flag_2(const text& a, const text& b) override {
+    answer({"query_flag_2", {a, b}, {}});
+    return 0;
+  }
+  text list_items(const text& file, std::int32_t attribute, std::int32_t max_count,
+                  const text& b, const text& selector) override {
+    return answer({"list_items", {file, b, selector}, {attribute, max_count}});
+  }
+  void invoke_pair(const text& a, const text& b) override { answer({"invoke_pair", {a, b}, {}}); }
+  text query_text_1(const text& a, const text& b, std::int16_t flag) override {
+    return answer({"query_text_1", {a, b}, {flag}});
+  }
+  text call_subroutine(const text& name, const text& first, const text& second) override {
+    return answer({"call_subroutine", {name, first, second}, {}});
+  }
+  text query_text_2(std::int32_t value, const text& a) override {
+    return answer({"query_text_2", {a}, {value}});
+  }
+  void quit() override { answer({"quit", {}, {}}); }
+
+ private:
+  using outcome = std::variant<text, _com_error>;
+
+  text answer(host_call call) {
+    std::string operation = call.operation;
+    calls.push_back(std::move(call));
+    auto found = scripted_.find(operation);
+    if (found == scripted_.end() || found->second.empty()) return {};
+    outcome next = std::move(found->second.front());
+    found->second.pop_front();
+    if (auto* error = std::get_if<_com_error>(&next)) throw *error;
+    return std::get<text>(std::move(next));
+  }
+
+  std::map<std::string, std::deque<outcome>> scripted_;
+};
+
+}  // namespace ombrix
