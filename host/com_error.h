@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "host/text.h"
 
@@ -42,5 +44,14 @@ class _com_error {
 
 // The code as diagnostic lines and reply codes write it: lower-case hexadecimal, no leading zeros.
 std::string hresult_hex(hresult code);
+
+// The diagnostic lines about host failures (no line end; the caller writes them). Codes appear
+// as "[0x" hresult_hex; descriptions in the default code page, empty when the error has none.
+//   Failed to create instance of Velquorr.Server [0x<code> <description>]
+std::string create_failure_line(const _com_error& error);
+//   Failed to connect to server '<server>' [0x<code> <description>]
+std::string connect_failure_line(std::string_view server, const _com_error& error);
+//   COM error: <description> [0x<code>]
+std::string com_error_line(const _com_error& error);
 
 }  // namespace ombrix

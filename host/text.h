@@ -22,6 +22,12 @@ text from_utf8(std::string_view utf8);
 std::string to_utf8(std::u16string_view units);
 std::string to_utf8(const char16_t* first, const char16_t* last);
 
+// The same conversions appending to an existing result, so that a caller converting many pieces
+// can reuse one buffer. append_from_utf8 leaves `out` as it was when it throws.
+// REQUIRES: [first, last) is a valid range.
+void append_from_utf8(text& out, std::string_view utf8);
+void append_utf8(std::string& out, const char16_t* first, const char16_t* last);
+
 // Conversions in the platform's default 8-bit code page (UTF-8 on POSIX systems), used for the
 // server text, the login properties and diagnostic descriptions. Lenient: never throws;
 // malformed bytes become U+FFFD.

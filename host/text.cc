@@ -1,0 +1,184 @@
+#include "host/text.h"
+
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace ombrix {
+namespace {
+
+constexpr std::uint32_t max_code_point = 0x10FFFF;
+constexpr char16_t replacement = u'\xFFFD';
+
+// Continuation bytes after a lead byte (0 for a byte that cannot start a sequence) and the mask
+// of the lead's own bits. Five- and six-byte forms are still decoded; their values either exceed
+// U+10FFFF and are refused, or are overlong forms, which are accepted like all overlong forms.
+struct lead_info {
+  unsigned char continuations;
+  unsigned char mask;
+};
+
+constexpr lead_info lead_of(unsigned char b) {
+  if (b < 0x80) return {0, 0x7F};
+  if (b < 0xC0) return {0, 0};  // a continuation byte where a character should start
+  if (b < 0xE0) return {1, 0x1F};
+  if (b < 0xF0) return {2, 0x0F};
+  if (b < 0xF8) return {3, 0x07};
+  if (b < 0xFC) return {4, 0x03};
+  return {5, 0x03};
+}
+
+// Decodes one multi-byte sequence starting at in[i] (a byte >= 0x80). On success stores the
+// value and the number of bytes used; on failure stores the number of bytes that belong to the
+// broken sequence (at least 1) and returns false.
+bool decode_sequence(const unsigned char* in, std::size_t size, std::size_t i,
+                     std::uint32_t& value, std::size_t& used) {
+  const unsigned char lead = in[i];
+  const lead_info info = lead_of(lead);
+  if (info.continuations == 0) {
+    used = 1;
+    return false;
+  }
+  std::uint32_t v = lead & info.mask;
+  std::size_t k = 1;
+  for (; k <= info.continuations; ++k) {
+    if (i + k >= size || (in[i + k] & 0xC0) != 0x80) {
+      used = k;
+      return false;
+    }
+    v = (v << 6) | (in[i + k] & 0x3F);
+  }
+  used = k;
+  if (v > max_code_point) return false;
+  value = v;
+  return true;
+}
+
+// Appends the units of one decoded value: one unit up to U+FFFF (surrogate values included),
+// else a surrogate pair.
+inline char16_t* put_units(char16_t* out, std::uint32_t v) {
+  if (v < 0x10000) {
+    *out++ = static_cast<char16_t>(v);
+  } else {
+    v -= 0x10000;
+    *out++ = static_cast<char16_t>(0xD800 + (v >> 10));
+    *out++ = static_cast<char16_t>(0xDC00 + (v & 0x3FF));
+  }
+  return out;
+}
+
+// Shared decoder: strict raises "bad conversion", lenient writes U+FFFD for each broken sequence.
+template <bool strict>
+void decode_utf8(std::string_view utf8, text& out) {
+  const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t size = utf8.size();
+  const std::size_t base = out.size();
+  // No sequence gives more units than it has bytes.
+  out.resize(base + size);
+  char16_t* const first = out.data() + base;
+  char16_t* o = first;
+  std::size_t i = 0;
+  while (i < size) {
+    // Eight ASCII bytes at a time.
+    while (i + 8 <= size) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, in + i, 8);
+      if (chunk & 0x8080808080808080ull) break;
+      for (int k = 0; k < 8; ++k) o[k] = in[i + k];
+      o += 8;
+      i += 8;
+    }
+    if (i == size) break;
+    const unsigned char b = in[i];
+    if (b < 0x80) {
+      *o++ = b;
+      ++i;
+      continue;
+    }
+    std::uint32_t value = 0;
+    std::size_t used = 0;
+    if (decode_sequence(in, size, i, value, used)) {
+      o = put_units(o, value);
+    } else if constexpr (strict) {
+      out.resize(base);
+      throw std::range_error("bad conversion");
+    } else {
+      *o++ = replacement;
+    }
+    i += used;
+  }
+  out.resize(base + static_cast<std::size_t>(o - first));
+}
+
+inline bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+inline bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+}  // namespace
+
+text from_utf8(std::string_view utf8) {
+  text out;
+  decode_utf8<true>(utf8, out);
+  return out;
+}
+
+void append_from_utf8(text& out, std::string_view utf8) { decode_utf8<true>(utf8, out); }
+
+void append_utf8(std::string& out, const char16_t* first, const char16_t* last) {
+  if (first == last) return;
+  const std::size_t count = static_cast<std::size_t>(last - first);
+  const std::size_t base = out.size();
+  // Three bytes per unit at most; a pair of units gives four.
+  out.resize(base + 3 * count);
+  auto* const start = reinterpret_cast<unsigned char*>(out.data() + base);
+  unsigned char* o = start;
+  const char16_t* p = first;
+  while (p != last) {
+    const char16_t u = *p;
+    if (u < 0x80) {
+      *o++ = static_cast<unsigned char>(u);
+      ++p;
+    } else if (u < 0x800) {
+      o[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
+      o[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      o += 2;
+      ++p;
+    } else if (is_high_surrogate(u) && p + 1 != last && is_low_surrogate(p[1])) {
+      const std::uint32_t v = 0x10000 + ((static_cast<std::uint32_t>(u) - 0xD800) << 10) +
+                              (static_cast<std::uint32_t>(p[1]) - 0xDC00);
+      o[0] = static_cast<unsigned char>(0xF0 | (v >> 18));
+      o[1] = static_cast<unsigned char>(0x80 | ((v >> 12) & 0x3F));
+      o[2] = static_cast<unsigned char>(0x80 | ((v >> 6) & 0x3F));
+      o[3] = static_cast<unsigned char>(0x80 | (v & 0x3F));
+      o += 4;
+      p += 2;
+    } else {
+      // Includes lone surrogates, written as the three bytes of their own value.
+      o[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
+      o[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
+      o[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+      o += 3;
+      ++p;
+    }
+  }
+  out.resize(base + static_cast<std::size_t>(o - start));
+}
+
+std::string to_utf8(const char16_t* first, const char16_t* last) {
+  std::string out;
+  if (first != nullptr && last != nullptr && first < last) append_utf8(out, first, last);
+  return out;
+}
+
+std::string to_utf8(std::u16string_view units) {
+  return to_utf8(units.data(), units.data() + units.size());
+}
+
+text from_default_codepage(std::string_view narrow) {
+  text out;
+  decode_utf8<false>(narrow, out);
+  return out;
+}
+
+std::string to_default_codepage(std::u16string_view units) { return to_utf8(units); }
+
+}  // namespace ombrix

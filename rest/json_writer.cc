@@ -1,0 +1,176 @@
+#include "rest/json_writer.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace ombrix {
+namespace {
+
+// How each byte is written inside a string: 0 means the byte itself; otherwise the escape's
+// length, with the escape text in escape_text.
+struct escape_table {
+  unsigned char length[256] = {};
+  char text[256][7] = {};
+
+  constexpr escape_table() {
+    constexpr char hex[] = "0123456789ABCDEF";
+    for (int b = 0; b < 0x20; ++b) set_unicode(b, hex);
+    set_unicode(0x7F, hex);
+    set_short(0x08, 'b');
+    set_short(0x09, 't');
+    set_short(0x0A, 'n');
+    set_short(0x0C, 'f');
+    set_short(0x0D, 'r');
+    set_short('"', '"');
+    set_short('\\', '\\');
+  }
+
+ private:
+  constexpr void set_unicode(int b, const char* hex) {
+    const char escape[6] = {'\\', 'u', '0', '0', hex[(b >> 4) & 0xF], hex[b & 0xF]};
+    for (int i = 0; i < 6; ++i) text[b][i] = escape[i];
+    length[b] = 6;
+  }
+  constexpr void set_short(int b, char letter) {
+    text[b][0] = '\\';
+    text[b][1] = letter;
+    length[b] = 2;
+  }
+};
+
+constexpr escape_table escapes;
+
+}  // namespace
+
+json_writer::~json_writer() { std::free(buffer_); }
+
+void json_writer::release() {
+  std::free(buffer_);
+  buffer_ = nullptr;
+  capacity_ = 0;
+  length_ = 0;
+  state_ = 0;
+}
+
+std::string json_writer::text() const { return std::string(buffer_ ? buffer_ : "", length_); }
+
+// Grows to length + more, at least 64 bytes, and then by half again, so that a long run of
+// small writes reallocates only logarithmically often.
+void json_writer::reserve(std::uint32_t more) {
+  if (capacity_ - length_ >= more) return;
+  std::uint64_t wanted = static_cast<std::uint64_t>(length_) + more;
+  if (wanted < 64) {
+    wanted = 64;
+  } else {
+    wanted = wanted * 3 / 2;
+  }
+  if (wanted > UINT32_MAX) {
+    wanted = static_cast<std::uint64_t>(length_) + more;
+    if (wanted > UINT32_MAX) throw std::length_error("json_writer: text too long");
+  }
+  void* grown = std::realloc(buffer_, static_cast<std::size_t>(wanted));
+  if (grown == nullptr) throw std::bad_alloc();
+  buffer_ = static_cast<char*>(grown);
+  capacity_ = static_cast<std::uint32_t>(wanted);
+}
+
+void json_writer::separator() {
+  if (state_ == 1) {
+    reserve(1);
+    buffer_[length_++] = ':';
+  } else if (state_ == 2) {
+    reserve(1);
+    buffer_[length_++] = ',';
+  }
+}
+
+void json_writer::begin_object() {
+  separator();
+  reserve(1);
+  buffer_[length_++] = '{';
+  state_ = 3;
+}
+
+void json_writer::end_object() {
+  reserve(1);
+  buffer_[length_++] = '}';
+  state_ = 2;
+}
+
+void json_writer::begin_array() {
+  separator();
+  reserve(1);
+  buffer_[length_++] = '[';
+  state_ = 4;
+}
+
+void json_writer::end_array() {
+  reserve(1);
+  buffer_[length_++] = ']';
+  state_ = 2;
+}
+
+void json_writer::key(const char* bytes, std::uint32_t length) {
+  separator();
+  write_escaped(bytes, length);
+  state_ = 1;
+}
+
+void json_writer::key(const char* name) {
+  key(name, name ? static_cast<std::uint32_t>(std::strlen(name)) : 0);
+}
+
+void json_writer::string(const char* bytes, std::uint32_t length) {
+  separator();
+  write_escaped(bytes, length);
+  state_ = 2;
+}
+
+void json_writer::string(const char* value) {
+  string(value, value ? static_cast<std::uint32_t>(std::strlen(value)) : 0);
+}
+
+void json_writer::integer(std::int64_t value) {
+  separator();
+  reserve(21);
+  // Same digits as "%lld": optional minus sign, no padding.
+  auto [end, ec] = std::to_chars(buffer_ + length_, buffer_ + length_ + 21, value);
+  (void)ec;  // 21 bytes always hold a 64-bit integer
+  length_ = static_cast<std::uint32_t>(end - buffer_);
+  state_ = 2;
+}
+
+// Writes the quoted string. Runs of bytes that need no escape are copied in one piece; at each
+// escape the buffer is made large enough for the escape, the rest of the input and the quote.
+void json_writer::write_escaped(const char* bytes, std::uint32_t length) {
+  if (length > UINT32_MAX - 2) throw std::length_error("json_writer: text too long");
+  reserve(length + 2);
+  buffer_[length_++] = '"';
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  std::uint32_t i = 0;
+  while (i < length) {
+    std::uint32_t run = i;
+    while (run < length && escapes.length[in[run]] == 0) ++run;
+    if (run > i) {
+      std::memcpy(buffer_ + length_, in + i, run - i);
+      length_ += run - i;
+      i = run;
+      if (i == length) break;
+    }
+    const unsigned char b = in[i];
+    const std::uint32_t escape_length = escapes.length[b];
+    // The escape, the bytes still to come and the closing quote.
+    const std::uint64_t room = static_cast<std::uint64_t>(escape_length) + (length - i - 1) + 1;
+    if (room > UINT32_MAX) throw std::length_error("json_writer: text too long");
+    reserve(static_cast<std::uint32_t>(room));
+    std::memcpy(buffer_ + length_, escapes.text[b], escape_length);
+    length_ += escape_length;
+    ++i;
+  }
+  buffer_[length_++] = '"';
+}
+
+}  // namespace ombrix
