@@ -1,0 +1,124 @@
+// The item actions: read (GET file), update (PUT file), create (POST create), delete
+// (DELETE file). Every check runs before the first host call, so a refused request changes
+// nothing on the host.
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "http/query_string.h"
+#include "rest/actions.h"
+#include "rest/item_path.h"
+#include "rest/item_text.h"
+#include "rest/json_object.h"
+#include "rest/json_tokenizer.h"
+#include "rest/json_writer.h"
+#include "rest/reply_texts.h"
+#include "server/diagnostics.h"
+#include "server/settings.h"
+
+namespace ombrix {
+
+namespace {
+
+constexpr int bad_request = 400;
+
+// Writes the diagnostic line (when enabled) and answers 400 with the empty code.
+int refuse_body(std::string& reply, const std::string& diagnostic, std::string_view message) {
+  debug_line(1, diagnostic);
+  return make_error_reply(reply, bad_request, "", message);
+}
+
+// Update and create share one handler; `create` adds the dir option check and the create calls.
+int store_item(const action_request& request, std::string& reply, bool create) {
+  std::optional<item_path> path =
+      checked_item_path(path_action::update_create, request.rest, request.session, reply);
+  if (!path) return path_refusal_status;
+  const std::string& action = request.action_name;
+
+  if (create && equals_ignore_case(environment_value(request.env, "QS_DIR"), "true")) {
+    return refuse_body(reply,
+                       "invalid option 'dir=true' for '" + action + "': " + join(request.rest, "/"),
+                       "Creating new directories is not supported.");
+  }
+
+  const std::string& body = request.body;
+  json_members members;
+  // A body beyond the 32-bit offsets of the parser cannot be a valid payload.
+  if (body.size() > std::numeric_limits<std::uint32_t>::max() ||
+      parse_json_object(body.data(), static_cast<std::uint32_t>(body.size()), members) !=
+          json_kind::end_object) {
+    return refuse_body(reply, "invalid JSON payload for '" + action, "Malformed JSON payload.");
+  }
+  auto data = members.find("data");
+  if (data == members.end()) {
+    return refuse_body(reply, "no 'data' property found for '" + action + "'",
+                       "'data' property missing from JSON payload.");
+  }
+  if (data->second.kind != json_kind::begin_array) {
+    return refuse_body(reply, "'data' property must be a JSON array for '" + action + "'",
+                       "'data' property must be a JSON array.");
+  }
+  json_tokenizer tokenizer;
+  tokenizer.init(body.data() + data->second.span_begin(),
+                 data->second.span_end() - data->second.span_begin());
+  text content;
+  if (!json_to_item(tokenizer, content)) {
+    return refuse_body(reply, "invalid JSON array format for '" + action + "'",
+                       "Malformed JSON array in 'data' property.");
+  }
+
+  if (!create) {
+    request.host.write_item(path->file, path->item, content, 0, 0, 0, 0);
+  } else if (host_version == 71) {
+    // Generation 7.1 creates the item empty and fills it in a second call.
+    request.host.create_item(path->file, path->item, text{});
+    request.host.write_item(path->file, path->item, content, 0, 0, 0, 0);
+  } else {
+    request.host.create_item(path->file, path->item, content);
+  }
+  reply.clear();
+  return 200;
+}
+
+}  // namespace
+
+int read_item_action(const action_request& request, std::string& reply) {
+  std::optional<item_path> path =
+      checked_item_path(path_action::read, request.rest, request.session, reply);
+  if (!path) return path_refusal_status;
+
+  text content = request.host.read_item(path->file, path->item, 0, 0, 0, 0);
+
+  json_writer writer;
+  writer.begin_object();
+  writer.key("id");
+  writer.string(to_utf8(path->item));
+  writer.key("type");
+  writer.string("array");
+  writer.key("data");
+  item_to_json(writer, content, 0);
+  writer.end_object();
+  reply = json_reply(writer.view());
+  return 200;
+}
+
+int update_item_action(const action_request& request, std::string& reply) {
+  return store_item(request, reply, false);
+}
+
+int create_item_action(const action_request& request, std::string& reply) {
+  return store_item(request, reply, true);
+}
+
+int delete_item_action(const action_request& request, std::string& reply) {
+  std::optional<item_path> path =
+      checked_item_path(path_action::remove, request.rest, request.session, reply);
+  if (!path) return path_refusal_status;
+
+  request.host.delete_item(path->file, path->item);
+  reply.clear();
+  return 200;
+}
+
+}  // namespace ombrix
