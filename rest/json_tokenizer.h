@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ombrix {
 
@@ -33,11 +34,16 @@ class json_tokenizer {
   // Scans the next token and returns its kind. Not to be called again after an error.
   std::uint32_t next();
 
-  // The current string or member name (kinds 10, 11); empty for other kinds.
+  // The current string or member name (kinds 10, 11), decoded; for numbers (8, 9) their text;
+  // empty for other kinds.
   std::string string_value() const;
-  // Kind 8: the number (saturating); kind 5: 1; otherwise 0.
+  // The same bytes without a copy; valid until the next call of next() or init().
+  std::string_view string_bytes() const;
+  // Kind 8: the number (base 10, optional sign, saturating at the 64-bit limits); kind 5: 1;
+  // kinds 9 to 11: the leading integer of the token's text; otherwise 0.
   std::int64_t integer_value() const;
-  // Kind 9: the number; kind 5: 1.0; otherwise 0.0.
+  // Kind 9: the number (1.5.2 reads as 1.5); kind 5: 1.0; kinds 8, 10, 11: the leading decimal
+  // number of the token's text; otherwise 0.0.
   double real_value() const;
 
   // Offset of the next byte to scan.
