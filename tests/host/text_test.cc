@@ -1,0 +1,225 @@
+#include "host/text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ombrix {
+namespace {
+
+std::string hex_bytes(std::string_view bytes) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char b : bytes) {
+    if (!out.empty()) out += ' ';
+    out += digits[b >> 4];
+    out += digits[b & 0xF];
+  }
+  return out;
+}
+
+std::string hex_units(std::u16string_view units) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (char16_t u : units) {
+    if (!out.empty()) out += ' ';
+    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(u >> shift) & 0xF];
+  }
+  return out;
+}
+
+struct decode_case {
+  const char* name;
+  std::string utf8;
+  std::u16string units;
+};
+
+TEST(FromUtf8Test, DecodesEachFormToTheExpectedUnits) {
+  const std::vector<decode_case> cases = {
+      {"empty", "", u""},
+      {"ascii", "Az~\x7F", u"Az~\x7F"},
+      {"two-byte e-acute", "\xC3\xA9", u"\x00E9"},
+      {"three-byte euro", "\xE2\x82\xAC", u"\x20AC"},
+      {"highest BMP unit", "\xEF\xBF\xBF", u"\xFFFF"},
+      {"byte-order mark kept as a character", "\xEF\xBB\xBF" "a", u"\xFEFF" "a"},
+      {"overlong two-byte NUL", std::string("\xC0\x80", 2), std::u16string(1, u'\0')},
+      {"overlong three-byte NUL", std::string("\xE0\x80\x80", 3), std::u16string(1, u'\0')},
+      {"overlong four-byte A", "\xF0\x80\x81\x81", u"A"},
+      {"overlong five-byte NUL", std::string("\xF8\x80\x80\x80\x80", 5),
+       std::u16string(1, u'\0')},
+      {"overlong six-byte NUL", std::string("\xFC\x80\x80\x80\x80\x80", 6),
+       std::u16string(1, u'\0')},
+      {"encoded high surrogate decoded as a unit", "\xED\xA0\x80", u"\xD800"},
+      {"encoded low surrogate decoded as a unit", "\xED\xB8\x80", u"\xDE00"},
+      {"four-byte emoji to a pair", "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
+      {"first supplementary character", "\xF0\x90\x80\x80", u"\xD800\xDC00"},
+      {"last code point", "\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"},
+      {"embedded NUL", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+      {"non-ASCII after an ASCII block", "abcdefgh\xC3\xA9ijklmnopq", u"abcdefgh\x00E9ijklmnopq"},
+      {"non-ASCII at the end of a block", "abcdefg\xC3\xA9", u"abcdefg\x00E9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(hex_units(from_utf8(c.utf8)), hex_units(c.units));
+  }
+}
+
+TEST(FromUtf8Test, RefusesMalformedInputWithBadConversion) {
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"lone continuation byte", "\x80"},
+      {"continuation byte after ASCII", "a\xBF"},
+      {"lead byte followed by ASCII", "\xC3\x41"},
+      {"text ending in a lead byte", "ab\xC3"},
+      {"three-byte sequence cut off", "\xE2\x82"},
+      {"four-byte sequence cut off", "\xF0\x9F\x98"},
+      {"two lead bytes", "\xC3\xC3"},
+      {"above the last code point", "\xF4\x90\x80\x80"},
+      {"five-byte form above the last code point", "\xF8\x88\x80\x80\x80"},
+      {"six-byte form above the last code point", "\xFD\xBF\xBF\xBF\xBF\xBF"},
+      {"0xFF with too few continuations", "\xFF\x80"},
+      {"valid text then a stray byte", "valid text \xE2\x82\xAC then \x80"},
+  };
+  for (const auto& [name, utf8] : cases) {
+    SCOPED_TRACE(name);
+    try {
+      (void)from_utf8(utf8);
+      ADD_FAILURE() << "no exception for " << hex_bytes(utf8);
+    } catch (const std::range_error& e) {
+      EXPECT_STREQ(e.what(), "bad conversion");
+    }
+  }
+}
+
+TEST(FromUtf8Test, AppendLeavesTheTargetUnchangedWhenItThrows) {
+  text out = u"keep";
+  EXPECT_THROW(append_from_utf8(out, "abc\xC3"), std::range_error);
+  EXPECT_EQ(out, u"keep");
+  append_from_utf8(out, "\xC3\xA9!");
+  EXPECT_EQ(out, u"keep\x00E9!");
+}
+
+TEST(ToUtf8Test, EncodesEachUnitToTheExpectedBytes) {
+  const std::vector<std::pair<std::u16string, std::string>> cases = {
+      {u"", ""},
+      {std::u16string(1, u'\0'), std::string(1, '\0')},
+      {u"\x7F", "\x7F"},
+      {u"\x0080", "\xC2\x80"},
+      {u"\x00E9", "\xC3\xA9"},
+      {u"\x07FF", "\xDF\xBF"},
+      {u"\x0800", "\xE0\xA0\x80"},
+      {u"\xF8FD", "\xEF\xA3\xBD"},
+      {u"\xFEFF", "\xEF\xBB\xBF"},
+      {u"\xFFFF", "\xEF\xBF\xBF"},
+      {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+      {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},
+      {u"\xD800", "\xED\xA0\x80"},
+      {u"\xDC00", "\xED\xB0\x80"},
+      {u"a\xD83D", "a\xED\xA0\xBD"},
+      {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD"},
+      {u"\xD83D\xD83D\xDE00", "\xED\xA0\xBD\xF0\x9F\x98\x80"},
+      {u"\xD83D" "a\xDE00", "\xED\xA0\xBD" "a\xED\xB8\x80"},
+  };
+  for (const auto& [units, utf8] : cases) {
+    SCOPED_TRACE(hex_units(units));
+    EXPECT_EQ(hex_bytes(to_utf8(units)), hex_bytes(utf8));
+    EXPECT_EQ(hex_bytes(to_utf8(units.data(), units.data() + units.size())), hex_bytes(utf8));
+  }
+}
+
+TEST(ToUtf8Test, EmptyAndNullRangesGiveTheEmptyString) {
+  EXPECT_EQ(to_utf8(nullptr, nullptr), "");
+  EXPECT_EQ(to_utf8(std::u16string_view()), "");
+  const char16_t unit = u'x';
+  EXPECT_EQ(to_utf8(&unit, &unit), "");
+}
+
+TEST(ToUtf8Test, AppendKeepsWhatWasThere) {
+  std::string out = "head:";
+  const std::u16string units = u"\x00E9\xD83D\xDE00";
+  append_utf8(out, units.data(), units.data() + units.size());
+  EXPECT_EQ(out, "head:\xC3\xA9\xF0\x9F\x98\x80");
+}
+
+// A random unit that is not a surrogate; biased towards the boundaries of the byte lengths.
+char16_t random_bmp(std::mt19937& rng) {
+  static constexpr char16_t edges[] = {0x0000, 0x007F, 0x0080, 0x07FF, 0x0800,
+                                       0xD7FF, 0xE000, 0xF8FC, 0xFEFF, 0xFFFF};
+  switch (rng() % 4) {
+    case 0:
+      return edges[rng() % std::size(edges)];
+    case 1:
+      return static_cast<char16_t>(rng() % 0x80);
+    default: {
+      char16_t u;
+      do u = static_cast<char16_t>(rng() % 0x10000);
+      while (u >= 0xD800 && u <= 0xDFFF);
+      return u;
+    }
+  }
+}
+
+TEST(Utf8RoundTripTest, BmpTextAndValidPairsSurviveToUtf8ThenFromUtf8) {
+  std::mt19937 rng(20240611);
+  for (int round = 0; round < 3000; ++round) {
+    std::u16string units;
+    const std::size_t length = rng() % 40;
+    while (units.size() < length) {
+      if (rng() % 5 == 0) {
+        const std::uint32_t v = 0x10000 + rng() % 0x100000;
+        units += static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
+        units += static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
+      } else {
+        units += random_bmp(rng);
+      }
+    }
+    ASSERT_EQ(hex_units(from_utf8(to_utf8(units))), hex_units(units));
+  }
+}
+
+TEST(Utf8RoundTripTest, LoneSurrogatesSurviveAsThreeByteForms) {
+  std::mt19937 rng(77);
+  for (int round = 0; round < 2000; ++round) {
+    std::u16string units;
+    const std::size_t length = rng() % 24;
+    while (units.size() < length) {
+      const bool surrogate = rng() % 2 == 0;
+      char16_t u = surrogate ? static_cast<char16_t>(0xD800 + rng() % 0x800) : random_bmp(rng);
+      // Never let a high surrogate meet a low one: that would be a pair, not lone units.
+      if (!units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF && u >= 0xDC00 &&
+          u <= 0xDFFF) {
+        u = u'a';
+      }
+      units += u;
+    }
+    const std::string utf8 = to_utf8(units);
+    ASSERT_EQ(hex_units(from_utf8(utf8)), hex_units(units)) << hex_bytes(utf8);
+  }
+}
+
+TEST(DefaultCodepageTest, DecodesUtf8AndReplacesBrokenSequences) {
+  const std::vector<decode_case> cases = {
+      {"plain", "server**client", u"server**client"},
+      {"two-byte", "\xC3\xA9", u"\x00E9"},
+      {"pair", "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
+      {"lone continuation", "a\x80z", u"a\xFFFDz"},
+      {"cut off at the end", "ab\xC3", u"ab\xFFFD"},
+      {"lead byte before ASCII", "\xC3\x41", u"\xFFFD\x41"},
+      {"above the last code point", "\xF4\x90\x80\x80!", u"\xFFFD!"},
+      {"two stray bytes", "\xFF\xFE", u"\xFFFD\xFFFD"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(hex_units(from_default_codepage(c.utf8)), hex_units(c.units));
+  }
+}
+
+TEST(DefaultCodepageTest, EncodesAsUtf8) {
+  EXPECT_EQ(to_default_codepage(u"Caf\x00E9 \xD83D\xDE00"), "Caf\xC3\xA9 \xF0\x9F\x98\x80");
+  EXPECT_EQ(to_default_codepage(u""), "");
+}
+
+}  // namespace
+}  // namespace ombrix
