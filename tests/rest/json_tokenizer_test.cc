@@ -1,0 +1,293 @@
+#include "rest/json_tokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "rest/json_writer.h"
+
+namespace ombrix {
+namespace {
+
+// The text in a heap block of exactly its size, so that a read past the end is caught by the
+// address sanitizer.
+class exact_text {
+ public:
+  explicit exact_text(std::string_view text)
+      : bytes_(new char[text.size() == 0 ? 1 : text.size()]), size_(text.size()) {
+    std::copy(text.begin(), text.end(), bytes_.get());
+  }
+  const char* data() const { return size_ == 0 ? nullptr : bytes_.get(); }
+  std::uint32_t size() const { return static_cast<std::uint32_t>(size_); }
+
+ private:
+  std::unique_ptr<char[]> bytes_;
+  std::size_t size_;
+};
+
+std::string printable(std::string_view bytes) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char b : bytes) {
+    if (b >= 0x20 && b < 0x7F && b != '<') {
+      out += static_cast<char>(b);
+    } else {
+      out += '<';
+      out += digits[b >> 4];
+      out += digits[b & 0xF];
+      out += '>';
+    }
+  }
+  return out;
+}
+
+// Every token up to the first end (0) or error (12): kinds separated by blanks, strings and
+// names followed by ":" and their decoded bytes.
+std::string trace(std::string_view text) {
+  const exact_text exact(text);
+  json_tokenizer tokenizer;
+  tokenizer.init(exact.data(), exact.size());
+  std::string out;
+  for (int i = 0; i < 100; ++i) {
+    const std::uint32_t kind = tokenizer.next();
+    if (!out.empty()) out += ' ';
+    out += std::to_string(kind);
+    if (kind == json_kind::string || kind == json_kind::name) {
+      out += ':' + printable(tokenizer.string_value());
+    }
+    if (kind == json_kind::end || kind == json_kind::error) return out;
+  }
+  return out + " ...";
+}
+
+struct trace_case {
+  std::string text;
+  std::string expected;
+};
+
+void check_traces(const std::vector<trace_case>& cases) {
+  for (const auto& c : cases) EXPECT_EQ(trace(c.text), c.expected) << printable(c.text);
+}
+
+TEST(JsonTokenizerTest, StructureAndLiterals) {
+  check_traces({
+      {"", "0"},
+      {" \t\r\n", "0"},
+      {"{}", "1 2 0"},
+      {" [ ] ", "3 4 0"},
+      {"[true,false,null]", "3 5 6 7 4 0"},
+      {"[tru]", "3 12"},
+      {"tru", "12"},
+      {"nul", "12"},
+      {"truex", "5 12"},  // the byte after a literal is not examined, the next call refuses it
+      {"[True]", "3 12"},
+      {"[x]", "3 12"},
+      {"'a'", "12"},
+      {std::string("[\0]", 3), "3 12"},
+      {"{\"a\":{\"b\":[1]}}", "1 11:a 1 11:b 3 8 4 2 2 0"},
+  });
+}
+
+TEST(JsonTokenizerTest, CommaRules) {
+  check_traces({
+      {R"(["a","b",])", "3 10:a 10:b 4 0"},  // the comma is taken with the string
+      {R"(["a" , ])", "3 10:a 4 0"},
+      {"[1,]", "3 8 12"},
+      {"{\"a\":1,}", "1 11:a 8 12"},
+      {"[,1]", "3 12"},
+      {"{,}", "1 12"},
+      {"[1,,2]", "3 8 12"},
+      {R"(["a",,1])", "3 10:a 8 4 0"},  // a string's comma does not count for the next one
+      {",[", "3 0"},
+      {",]", "12"},
+      {"{\"a\":,1}", "1 11:a 8 2 0"},
+      {"[[],[]]", "3 3 4 3 4 4 0"},
+      {"[{} , {}]", "3 1 2 1 2 4 0"},
+  });
+}
+
+TEST(JsonTokenizerTest, Numbers) {
+  check_traces({
+      {"[1.5e3 ]", "3 9 4 0"},
+      {"[1e3]", "3 12"},
+      {"[1E3]", "3 12"},
+      {"[1+2]", "3 12"},
+      {"[-5]", "3 8 4 0"},
+      {"[+5]", "3 8 4 0"},
+      {"[-]", "3 12"},
+      {"[+ ]", "3 12"},
+      {"[--5]", "3 12"},
+      {"[1.5.2]", "3 9 4 0"},
+      {"[1.5E-3,2.0e+1]", "3 9 9 4 0"},
+      {"[1 2]", "3 8 8 4 0"},
+      {"5", "0"},
+      {"[5", "3 0"},
+      {"[-", "3 0"},
+      {"[1.5e", "3 0"},
+  });
+}
+
+TEST(JsonTokenizerTest, StringsAndWhatFollowsThem) {
+  check_traces({
+      {R"("abc")", "10:abc 0"},
+      {R"("")", "10: 0"},
+      {R"("a":)", "11:a 0"},
+      {"\"a\" \t\r\n:", "11:a 0"},
+      {R"("a" })", "10:a 2 0"},
+      {R"("a" x)", "12"},
+      {R"("a" "b")", "12"},
+      {std::string("\"a\"\0", 4), "12"},
+      {R"("a)", "12"},
+      {"\"a\x01\x1F\x7F\"", "10:a<01><1F><7F> 0"},  // raw control bytes are accepted
+      {std::string("\"a\0b\"", 5), "12"},
+      {"\"\xC3\xA9\"", "10:<C3><A9> 0"},
+  });
+}
+
+TEST(JsonTokenizerTest, Escapes) {
+  check_traces({
+      {R"("\b\f\n\r\t")", "10:<08><0C><0A><0D><09> 0"},
+      {R"("\"\\\/\x\'")", "10:\"\\/x' 0"},
+      {R"("ab\ncd")", "10:ab<0A>cd 0"},
+      {R"("\u0041\u00e9\u00E9")", "10:A<C3><A9><C3><A9> 0"},
+      {R"("\u0000")", "10:<00> 0"},
+      {R"("\u007F\u0080")", "10:<7F><C2><80> 0"},
+      {R"("\u07FF\u0800\uFFFF")", "10:<DF><BF><E0><A0><80><EF><BF><BF> 0"},
+      {R"("\uD83D")", "10:<EF><BF><BD> 0"},
+      {R"("\uDE00")", "10:<EF><BF><BD> 0"},
+      {R"("\uD83D\uDE00")", "10:<F0><9F><98><80> 0"},
+      {R"("\ud83d\ude00x")", "10:<F0><9F><98><80>x 0"},
+      {R"("\uDBFF\uDFFF")", "10:<F4><8F><BF><BF> 0"},
+      {R"("\uD83D\u0041")", "10:<EF><BF><BD>A 0"},
+      {R"("\uD83DA\uDE00")", "10:<EF><BF><BD>A<EF><BF><BD> 0"},
+      {R"("\uDE00\uD83D")", "10:<EF><BF><BD><EF><BF><BD> 0"},
+      {R"("\uD83D\uD83D\uDE00")", "10:<EF><BF><BD><F0><9F><98><80> 0"},
+      {R"("\uD83D\uDE0")", "12"},
+      {R"("\uD83D\uXE00")", "12"},
+      {R"("\u12")", "12"},
+      {R"("\u12G4")", "12"},
+      {R"("\u)", "12"},
+      {"\"a\\", "12"},
+      {std::string("\"a\\\0\"", 5), "12"},
+      {R"("a\"b":)", "11:a\"b 0"},
+  });
+}
+
+TEST(JsonTokenizerTest, IntegerValues) {
+  const std::vector<std::pair<std::string, std::int64_t>> cases = {
+      {"[123]", 123},
+      {"[-5]", -5},
+      {"[+7]", 7},
+      {"[007]", 7},
+      {"[-0]", 0},
+      {"[9223372036854775807]", std::numeric_limits<std::int64_t>::max()},
+      {"[9223372036854775808]", std::numeric_limits<std::int64_t>::max()},
+      {"[99999999999999999999999]", std::numeric_limits<std::int64_t>::max()},
+      {"[-9223372036854775808]", std::numeric_limits<std::int64_t>::min()},
+      {"[-9223372036854775809]", std::numeric_limits<std::int64_t>::min()},
+      {"[2.75]", 2},
+  };
+  for (const auto& [text, expected] : cases) {
+    const exact_text exact(text);
+    json_tokenizer t;
+    t.init(exact.data(), exact.size());
+    ASSERT_EQ(t.next(), json_kind::begin_array) << text;
+    const std::uint32_t kind = t.next();
+    ASSERT_TRUE(kind == json_kind::integer || kind == json_kind::real) << text;
+    EXPECT_EQ(t.integer_value(), expected) << text;
+  }
+}
+
+TEST(JsonTokenizerTest, RealValues) {
+  const std::vector<std::pair<std::string, double>> cases = {
+      {"[1.5]", 1.5},
+      {"[1.5.2]", 1.5},
+      {"[-0.25e2]", -25.0},
+      {"[1.5e+3]", 1500.0},
+      {"[1.5E-1]", 0.15},
+      {"[1.e]", 1.0},
+      {"[+.5]", 0.5},
+      {"[-.]", 0.0},
+      {"[1.0e999]", HUGE_VAL},
+      {"[-1.0e999]", -HUGE_VAL},
+      {"[1.0e-999]", 0.0},
+      {"[42]", 42.0},
+  };
+  for (const auto& [text, expected] : cases) {
+    const exact_text exact(text);
+    json_tokenizer t;
+    t.init(exact.data(), exact.size());
+    ASSERT_EQ(t.next(), json_kind::begin_array) << text;
+    t.next();
+    EXPECT_EQ(t.real_value(), expected) << text;
+  }
+}
+
+TEST(JsonTokenizerTest, ValuesOfOtherKinds) {
+  const exact_text exact("[true,null,\"s\"]");
+  json_tokenizer t;
+  t.init(exact.data(), exact.size());
+  ASSERT_EQ(t.next(), json_kind::begin_array);
+  EXPECT_EQ(t.integer_value(), 0);
+  EXPECT_EQ(t.real_value(), 0.0);
+  EXPECT_EQ(t.string_value(), "");
+  ASSERT_EQ(t.next(), json_kind::true_value);
+  EXPECT_EQ(t.integer_value(), 1);
+  EXPECT_EQ(t.real_value(), 1.0);
+  EXPECT_EQ(t.string_value(), "");
+  ASSERT_EQ(t.next(), json_kind::null_value);
+  EXPECT_EQ(t.integer_value(), 0);
+  ASSERT_EQ(t.next(), json_kind::string);
+  EXPECT_EQ(t.string_value(), "s");
+  EXPECT_EQ(t.string_bytes(), "s");
+}
+
+TEST(JsonTokenizerTest, PositionIsAfterTheLastToken) {
+  const exact_text exact("{\"k\": [1] }");
+  json_tokenizer t;
+  t.init(exact.data(), exact.size());
+  t.next();
+  EXPECT_EQ(t.position(), 1u);
+  t.next();
+  EXPECT_EQ(t.position(), 5u);  // past the colon
+  t.next();
+  EXPECT_EQ(t.position(), 7u);
+  t.next();
+  EXPECT_EQ(t.position(), 8u);  // the "]" that ended the number is left for the next call
+}
+
+// Whatever bytes the writer is given, the tokenizer reads back the same bytes.
+TEST(JsonTokenizerTest, ReadsBackEveryStringTheWriterWrites) {
+  std::mt19937 rng(4242);
+  std::vector<std::string> inputs;
+  for (int b = 0; b < 256; ++b) inputs.emplace_back(1, static_cast<char>(b));
+  for (int i = 0; i < 500; ++i) {
+    std::string s(rng() % 50, '\0');
+    for (auto& c : s) c = static_cast<char>(rng() % 256);
+    inputs.push_back(std::move(s));
+  }
+  for (const auto& input : inputs) {
+    json_writer w;
+    w.begin_array();
+    w.string(input);
+    w.string(input);
+    w.end_array();
+    const exact_text exact(w.view());
+    json_tokenizer t;
+    t.init(exact.data(), exact.size());
+    ASSERT_EQ(t.next(), json_kind::begin_array);
+    for (int k = 0; k < 2; ++k) {
+      ASSERT_EQ(t.next(), json_kind::string) << printable(input);
+      ASSERT_EQ(t.string_value(), input);
+    }
+    ASSERT_EQ(t.next(), json_kind::end_array);
+    ASSERT_EQ(t.next(), json_kind::end);
+  }
+}
+
+}  // namespace
+}  // namespace ombrix

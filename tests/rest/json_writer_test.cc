@@ -1,0 +1,179 @@
+#include "rest/json_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace ombrix {
+namespace {
+
+struct writer_case {
+  const char* name;
+  std::function<void(json_writer&)> build;
+  std::string expected;
+};
+
+TEST(JsonWriterTest, InsertsSeparatorsByState) {
+  const std::vector<writer_case> cases = {
+      {"nothing written", [](json_writer&) {}, ""},
+      {"member with integer and escaped string",
+       [](json_writer& w) {
+         w.begin_object();
+         w.key("a");
+         w.integer(std::int64_t{-5});
+         w.key("b");
+         w.string("say \"hi\"");
+         w.end_object();
+       },
+       R"({"a":-5,"b":"say \"hi\""})"},
+      {"empty containers",
+       [](json_writer& w) {
+         w.begin_array();
+         w.begin_object();
+         w.end_object();
+         w.begin_array();
+         w.end_array();
+         w.end_array();
+       },
+       "[{},[]]"},
+      {"nested values and members",
+       [](json_writer& w) {
+         w.begin_object();
+         w.key("o");
+         w.begin_object();
+         w.key("p");
+         w.begin_array();
+         w.string("x");
+         w.integer(std::int64_t{1});
+         w.begin_array();
+         w.string("");
+         w.end_array();
+         w.end_array();
+         w.end_object();
+         w.key("q");
+         w.string("y");
+         w.end_object();
+       },
+       R"({"o":{"p":["x",1,[""]]},"q":"y"})"},
+      {"values at the top level are separated too",
+       [](json_writer& w) {
+         w.integer(std::int64_t{1});
+         w.string("s");
+         w.begin_array();
+         w.end_array();
+       },
+       R"(1,"s",[])"},
+      {"a key right after a key gets a colon",
+       [](json_writer& w) {
+         w.begin_object();
+         w.key("a");
+         w.key("b");
+         w.end_object();
+       },
+       R"({"a":"b"})"},
+      {"integer limits and the 32-bit overload",
+       [](json_writer& w) {
+         w.begin_array();
+         w.integer(std::numeric_limits<std::int64_t>::min());
+         w.integer(std::numeric_limits<std::int64_t>::max());
+         w.integer(std::int32_t{-1});
+         w.integer(std::numeric_limits<std::int32_t>::min());
+         w.integer(std::int64_t{0});
+         w.end_array();
+       },
+       "[-9223372036854775808,9223372036854775807,-1,-2147483648,0]"},
+      {"NUL-terminated and counted overloads",
+       [](json_writer& w) {
+         w.begin_object();
+         const char* name = "id";
+         w.key(name);
+         w.string("abc", 2);
+         w.key(std::string_view("k\0y", 3));
+         w.string(static_cast<const char*>(nullptr));
+         w.end_object();
+       },
+       std::string(R"({"id":"ab","k\u0000y":""})")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    json_writer w;
+    c.build(w);
+    EXPECT_EQ(w.text(), c.expected);
+    EXPECT_EQ(w.view(), c.expected);
+  }
+}
+
+TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string(1, '\0'), R"("\u0000")"},
+      {"\x01", R"("\u0001")"},
+      {"\x07", R"("\u0007")"},
+      {"\x08", R"("\b")"},
+      {"\x09", R"("\t")"},
+      {"\x0A", R"("\n")"},
+      {"\x0B", R"("\u000B")"},
+      {"\x0C", R"("\f")"},
+      {"\x0D", R"("\r")"},
+      {"\x0E", R"("\u000E")"},
+      {"\x0F", R"("\u000F")"},
+      {"\x10", R"("\u0010")"},
+      {"\x1A", R"("\u001A")"},
+      {"\x1F", R"("\u001F")"},
+      {" ", R"(" ")"},
+      {"\"", R"("\"")"},
+      {"\\", R"("\\")"},
+      {"/", R"("/")"},
+      {"~", R"("~")"},
+      {"\x7F", R"("\u007F")"},
+      {"\x80", "\"\x80\""},
+      {"\xFF", "\"\xFF\""},
+      {"\xC3\xA9", "\"\xC3\xA9\""},
+      {"a\x1A" "b\x7F" "c\"d\\e\n", R"("a\u001Ab\u007Fc\"d\\e\n")"},
+  };
+  for (const auto& [input, expected] : cases) {
+    json_writer w;
+    w.string(input);
+    EXPECT_EQ(w.text(), expected);
+  }
+}
+
+TEST(JsonWriterTest, KeysAreEscapedLikeStrings) {
+  json_writer w;
+  w.begin_object();
+  w.key("a\"b\tc");
+  w.integer(std::int64_t{1});
+  w.end_object();
+  EXPECT_EQ(w.text(), R"({"a\"b\tc":1})");
+}
+
+TEST(JsonWriterTest, LongOutputsGrowWithoutLosingBytes) {
+  // Mostly escapes, so that the escape-time reservation does the growing.
+  std::string input;
+  for (int i = 0; i < 50000; ++i) input += (i % 3 == 0) ? '\x01' : 'x';
+  json_writer w;
+  w.begin_array();
+  for (int i = 0; i < 4; ++i) w.string(input);
+  w.end_array();
+  std::string one = "\"";
+  for (int i = 0; i < 50000; ++i) one += (i % 3 == 0) ? "\\u0001" : "x";
+  one += '"';
+  EXPECT_EQ(w.text(), "[" + one + "," + one + "," + one + "," + one + "]");
+}
+
+TEST(JsonWriterTest, ReleaseEmptiesTheWriterAndResetsTheState) {
+  json_writer w;
+  w.begin_array();
+  w.string("a");
+  w.release();
+  EXPECT_EQ(w.text(), "");
+  // After release no separator is owed: the next value starts cleanly.
+  w.begin_array();
+  w.end_array();
+  EXPECT_EQ(w.text(), "[]");
+}
+
+}  // namespace
+}  // namespace ombrix
