@@ -6,10 +6,11 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
-
-#include "server/request_context.h"
+#include <string_view>
 
 namespace ombrix {
+
+struct request_context;
 
 // The REST entry point: (connection number, request environment text, body, reply) -> status.
 using rest_dispatcher =
@@ -25,12 +26,17 @@ struct request_origin {
 
 // Reads one request from `stream`, checks it, calls `dispatch` and writes the response to
 // `stream`. Returns 0 after a dispatcher response, the status after an error response and 500
-// after a fixed reply. Never throws.
+// after a fixed reply. Never throws; an exception of `dispatch` becomes a fixed 500 reply.
+// The body buffer grows with the bytes that arrive, not with the announced Content-Length.
 int serve_http_request(std::iostream& stream, const request_origin& origin,
                        const rest_dispatcher& dispatch);
 
 // serve_http_request over a socket stream on the context's socket; the stream is flushed and
 // destroyed before returning. The socket stays open.
 int handle_http_request(const request_context& context, const rest_dispatcher& dispatch);
+
+// Reads a decimal number the way the C library's atoi does (leading white space, a sign,
+// digits up to the first non-digit; no digits give 0), saturating at the 32-bit limits.
+std::int32_t parse_content_length(std::string_view text);
 
 }  // namespace ombrix

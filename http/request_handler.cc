@@ -1,0 +1,247 @@
+#include "http/request_handler.h"
+
+#include <algorithm>
+#include <climits>
+#include <istream>
+#include <map>
+#include <new>
+#include <sstream>
+
+#include "http/query_string.h"
+#include "http/response_writer.h"
+#include "http/text_dump.h"
+#include "server/diagnostics.h"
+#include "server/request_context.h"
+#include "server/settings.h"
+#include "server/socket_stream.h"
+
+namespace ombrix {
+namespace {
+
+constexpr std::string_view form_content_type = "application/x-www-form-urlencoded";
+
+// The body buffer grows by at most this much ahead of the bytes received, so a client that
+// announces a huge Content-Length and sends little costs little.
+constexpr std::size_t body_read_step = 64 * 1024;
+
+bool is_allowed_method(std::string_view method) {
+  return method == "GET" || method == "HEAD" || method == "POST" || method == "PUT" ||
+         method == "DELETE" || method == "OPTIONS";
+}
+
+// Reads one line up to LF and drops the CR before it. False when nothing could be read.
+bool read_line(std::istream& stream, std::string& line) {
+  if (!std::getline(stream, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// Reads up to `length` bytes; fewer when the stream ends first.
+std::string read_body(std::istream& stream, std::size_t length) {
+  std::string body;
+  while (body.size() < length) {
+    const std::size_t old_size = body.size();
+    const std::size_t step = std::min(body_read_step, length - old_size);
+    body.resize(old_size + step);
+    stream.read(body.data() + old_size, static_cast<std::streamsize>(step));
+    const auto received = static_cast<std::size_t>(stream.gcount());
+    if (received < step) {
+      body.resize(old_size + received);
+      break;
+    }
+  }
+  return body;
+}
+
+// Reading may have left end-of-file and fail bits that would silence every write; a bad bit
+// from a failed send stays, so nothing is sent after a send has failed.
+void prepare_for_output(std::iostream& stream) {
+  stream.clear(stream.rdstate() & std::ios::badbit);
+}
+
+void send_fixed_reply(std::iostream& stream, std::string_view reply) noexcept {
+  try {
+    prepare_for_output(stream);
+  } catch (...) {
+    // Only a stream that throws on state changes gets here; the write below may still work.
+  }
+  write_fixed_reply(stream, reply);
+}
+
+// Upper-cased header name -> trimmed value, in ascending byte order of the names.
+using header_table = std::map<std::string, std::string, std::less<>>;
+
+std::string_view header_value(const header_table& headers, std::string_view name) {
+  const auto found = headers.find(name);
+  return found == headers.end() ? std::string_view{} : std::string_view(found->second);
+}
+
+// Appends "NAME=value\r\n" and, at level 2, echoes it.
+void add_variable(std::string& environment, std::string_view name, std::string_view value) {
+  std::string line;
+  line.reserve(name.size() + value.size() + 3);
+  line.append(name).append("=").append(value);
+  if (debug_enabled(2)) write_diagnostic("  " + line);
+  environment.append(line).append("\r\n");
+}
+
+// Everything from the request line to the framed response; may throw (bad_alloc, malformed
+// percent escapes, the dispatcher's own exceptions).
+int serve(std::iostream& stream, const request_origin& origin, const rest_dispatcher& dispatch) {
+  auto fail = [&stream](int status, std::string_view message) {
+    prepare_for_output(stream);
+    return write_error_response(stream, status, message);
+  };
+
+  std::string request_line;
+  read_line(stream, request_line);
+  if (debug_enabled(1)) write_diagnostic("HTTP request: " + request_line);
+
+  std::string method;
+  std::string url;
+  std::string protocol_version;
+  {
+    std::istringstream words(request_line);
+    words >> method >> url >> protocol_version;
+  }
+  if (!is_allowed_method(method)) {
+    debug_line(1, "Illegal HTTP method " + method);
+    return fail(405, {});
+  }
+
+  const std::size_t question = url.find('?');
+  const std::string path = url.substr(0, question);
+  const std::string query = question == std::string::npos ? std::string() : url.substr(question + 1);
+  if (path.empty() || path.front() != '/') {
+    debug_line(1, "Path missing from URL");
+    return fail(400, "path missing");
+  }
+
+  debug_line(2, "HTTP request headers:");
+  header_table headers;
+  std::string line;
+  while (read_line(stream, line) && !line.empty()) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) {
+      debug_line(1, "HTTP request invalid header line: " + line);
+      return fail(400, "bad header");
+    }
+    std::string name = line.substr(0, colon);
+    to_upper(name);
+    std::string value = line.substr(colon + 1);
+    trim(value);
+    if (debug_enabled(2)) write_diagnostic("  HTTP_" + name + ": " + value);
+    headers.emplace(std::move(name), std::move(value));  // the first occurrence wins
+  }
+
+  if (header_value(headers, "HOST").empty()) {
+    debug_line(1, "HTTP request missing HOST header!");
+    return fail(400, "missing HOST header");
+  }
+  const std::string_view content_type = header_value(headers, "CONTENT-TYPE");
+  const std::int32_t content_length = parse_content_length(header_value(headers, "CONTENT-LENGTH"));
+  const std::string_view remote_user = header_value(headers, "REMOTE-USER");
+
+  std::string environment;
+  if (origin.remote_address != nullptr && *origin.remote_address != '\0') {
+    add_variable(environment, "REMOTE_ADDR", origin.remote_address);
+  }
+  if (origin.remote_host != nullptr && *origin.remote_host != '\0') {
+    add_variable(environment, "REMOTE_HOST", origin.remote_host);
+  }
+  if (!remote_user.empty()) add_variable(environment, "REMOTE_USER", remote_user);
+  if (!protocol_version.empty()) add_variable(environment, "PROTOCOL_VERSION", protocol_version);
+  if (!content_type.empty()) add_variable(environment, "CONTENT_TYPE", content_type);
+  if (content_length != 0) {
+    add_variable(environment, "CONTENT_LENGTH", std::to_string(content_length));
+  }
+  add_variable(environment, "REQUEST_METHOD", method);
+  add_variable(environment, "PATH_INFO", path);
+  add_variable(environment, "SERVER_PORT", std::to_string(origin.server_port));
+  for (const auto& [name, value] : headers) {
+    std::string variable = "HTTP_" + name;
+    std::replace(variable.begin(), variable.end(), '-', '_');
+    environment.append(variable).append("=").append(value).append("\r\n");
+  }
+
+  std::string body;
+  if (content_length > 0) {
+    body = read_body(stream, static_cast<std::size_t>(content_length));
+    if (body.size() != static_cast<std::size_t>(content_length)) {
+      debug_line(1, "Actual content size " + std::to_string(body.size()) +
+                        " differs from Content-Length header " + std::to_string(content_length));
+      return fail(400, "bad content-length");
+    }
+  }
+  if (debug_enabled(2) && !body.empty()) {
+    if (body.front() == '{' || body.back() == '\n') {
+      write_diagnostic("HTTP request body:");
+      dump_text_lines(body);
+    } else {
+      write_diagnostic("  body appears to contain binary data");
+    }
+  }
+
+  if (!query.empty() && !parse_query_string(query, environment)) {
+    debug_line(1, "HTTP request query string holds CR or LF");
+    return fail(400, "bad query string");
+  }
+  if (content_length > 0 && method == "POST" && equals_ignore_case(content_type, form_content_type)) {
+    if (!parse_query_string(body, environment)) {
+      debug_line(1, "HTTP request form body holds CR or LF");
+      return fail(400, "bad query string");
+    }
+    debug_line(2, "Parsing form variables as query string");
+  }
+
+  debug_line(2, "Calling Velquor");
+  std::string reply;
+  const int status = dispatch(origin.connection_number, environment, body, reply);
+  prepare_for_output(stream);
+  return write_dispatcher_response(stream, status, reply);
+}
+
+}  // namespace
+
+std::int32_t parse_content_length(std::string_view text) {
+  std::size_t position = 0;
+  while (position < text.size() &&
+         (text[position] == ' ' || (text[position] >= '\t' && text[position] <= '\r'))) {
+    ++position;
+  }
+  bool negative = false;
+  if (position < text.size() && (text[position] == '+' || text[position] == '-')) {
+    negative = text[position] == '-';
+    ++position;
+  }
+  // Accumulate as a negative number so that INT32_MIN itself is reachable.
+  std::int64_t value = 0;
+  for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
+    value = std::max<std::int64_t>(value * 10 - (text[position] - '0'), INT32_MIN);
+  }
+  if (negative) return static_cast<std::int32_t>(value);
+  return value < -INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(-value);
+}
+
+int serve_http_request(std::iostream& stream, const request_origin& origin,
+                       const rest_dispatcher& dispatch) {
+  try {
+    debug_line(2, "Begin HTTP Request");
+    return serve(stream, origin, dispatch);
+  } catch (const std::bad_alloc&) {
+    send_fixed_reply(stream, out_of_memory_reply);
+  } catch (...) {
+    send_fixed_reply(stream, unknown_error_reply);
+  }
+  return 500;
+}
+
+int handle_http_request(const request_context& context, const rest_dispatcher& dispatch) {
+  const request_origin origin{context.remote_host, context.remote_address, context.server_port,
+                              context.connection_number};
+  // The stream's destruction at the end of this scope sends what it still holds.
+  socketstream stream(context.socket);
+  return serve_http_request(stream, origin, dispatch);
+}
+
+}  // namespace ombrix
