@@ -1,0 +1,173 @@
+#include "rest/item_text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ombrix {
+namespace {
+
+const std::u16string vm(1, value_mark);
+const std::u16string sm(1, subvalue_mark);
+const std::u16string crlf = u"\r\n";
+
+std::string hex_units(std::u16string_view units) {
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (char16_t u : units) {
+    if (!out.empty()) out += ' ';
+    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(u >> shift) & 0xF];
+  }
+  return out;
+}
+
+std::string to_json(std::u16string_view item, std::size_t start = 0) {
+  json_writer w;
+  item_to_json(w, item, start);
+  return w.text();
+}
+
+struct to_json_case {
+  const char* name;
+  std::u16string item;
+  std::size_t start;
+  std::string json;
+};
+
+TEST(ItemToJsonTest, WritesOneArrayPerItem) {
+  const std::vector<to_json_case> cases = {
+      {"empty item", u"", 0, R"([""])"},
+      {"one attribute", u"a", 0, R"(["a"])"},
+      {"trailing CR LF adds nothing", u"a" + crlf, 0, R"(["a"])"},
+      {"only CR LF", crlf, 0, R"([""])"},
+      {"two CR LF", crlf + crlf, 0, R"(["",""])"},
+      {"empty middle attribute", u"a" + crlf + crlf + u"b", 0, R"(["a","","b"])"},
+      {"trailing value mark adds nothing", u"a" + vm, 0, R"([["a"]])"},
+      {"values", u"a" + vm + u"b", 0, R"([["a","b"]])"},
+      {"subvalues", u"a" + sm + u"b", 0, R"([[["a","b"]]])"},
+      {"the mixed example", u"a" + sm + u"b" + vm + u"c" + sm + u"d" + crlf + u"e", 0,
+       R"([[["a","b"],["c","d"]],"e"])"},
+      {"subvalues then a plain value", u"a" + sm + u"b" + vm + u"c", 0, R"([[["a","b"],"c"]])"},
+      {"empty value with subvalues", u"a" + vm + sm + u"b", 0, R"([["a",["","b"]]])"},
+      {"subvalues then next attribute", u"a" + sm + u"b" + crlf + u"c", 0,
+       R"([[["a","b"]],"c"])"},
+      {"value mark then CR LF", u"a" + vm + crlf + u"b", 0, R"([["a",""],"b"])"},
+      {"lone CR and LF are data", u"a\rb\nc\r", 0, R"(["a\rb\nc\r"])"},
+      {"start skips a prefix", u"skip" + crlf + u"a" + vm + u"b", 6, R"([["a","b"]])"},
+      {"start at the end", u"abc", 3, R"([""])"},
+      {"start past the end", u"abc", 9, R"([""])"},
+      {"UTF-8 and escapes in pieces", u"Caf\x00E9\"\xD83D\xDE00" + vm + u"\t", 0,
+       "[[\"Caf\xC3\xA9\\\"\xF0\x9F\x98\x80\",\"\\t\"]]"},
+      {"lone surrogate as three bytes", u"\xD800", 0, "[\"\xED\xA0\x80\"]"},
+      {"NUL unit", std::u16string(1, u'\0'), 0, R"(["\u0000"])"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(to_json(c.item, c.start), c.json);
+  }
+}
+
+TEST(ItemToJsonTest, ContinuesAfterEarlierWritesWithASeparator) {
+  json_writer w;
+  w.begin_object();
+  w.key("data");
+  item_to_json(w, u"x", 0);
+  w.key("n");
+  w.integer(std::int64_t{1});
+  w.end_object();
+  EXPECT_EQ(w.text(), R"({"data":["x"],"n":1})");
+}
+
+struct to_item_case {
+  std::string json;
+  bool ok;
+  std::u16string item;
+};
+
+TEST(JsonToItemTest, BuildsTheItemText) {
+  const std::u16string keep = u"unchanged";
+  const std::vector<to_item_case> cases = {
+      {R"(["a","",["b"]])", true, u"a" + crlf + crlf + u"b"},
+      {R"(["a",[],"b"])", true, u"a" + crlf + u"b"},
+      {R"([[["x"]]])", true, u"x"},
+      {R"([[[["x"]]]])", false, keep},
+      {R"(["a",1,true,"b"])", true, u"a" + crlf + u"b"},
+      {R"(["a",["b","c"],"d"])", true, u"a" + crlf + u"b" + vm + u"c" + crlf + u"d"},
+      {R"([["a",["b","c"]],"d"])", true,
+       u"a" + vm + u"b" + sm + u"c" + crlf + u"d"},
+      {R"([[["a","b"],["c","d"]],"e"])", true,
+       u"a" + sm + u"b" + vm + u"c" + sm + u"d" + crlf + u"e"},
+      {R"([])", true, u""},
+      {R"([""])", true, u""},
+      {R"(["a"])", true, u"a"},
+      {R"(["a",{"k":"v"},"b"])", true, u"a" + crlf + u"v" + crlf + u"b"},
+      {R"(["a",null,false,1.5,"b"])", true, u"a" + crlf + u"b"},
+      {R"(["a",])", true, u"a"},
+      {R"(["a"] trailing text is not read)", true, u"a"},
+      {"[\"\\u00e9\\uD83D\\uDE00\\n\"]", true, u"\x00E9\xD83D\xDE00\n"},
+      {"[\"\xC3\xA9\"]", true, u"\x00E9"},
+      {R"({"a":1})", false, keep},
+      {R"("a")", false, keep},
+      {"", false, keep},
+      {R"(["a")", false, keep},
+      {R"(["a",[)", false, keep},
+      {R"([1,])", false, keep},
+      {R"(["a" "b"])", false, keep},
+  };
+  for (const auto& c : cases) {
+    json_tokenizer t;
+    t.init(c.json.data(), static_cast<std::uint32_t>(c.json.size()));
+    text item = keep;
+    EXPECT_EQ(json_to_item(t, item), c.ok) << c.json;
+    EXPECT_EQ(hex_units(item), hex_units(c.item)) << c.json;
+  }
+}
+
+TEST(JsonToItemTest, InvalidUtf8ThrowsAndLeavesTheItem) {
+  const std::string json = "[\"ok\",\"bad \xC3\"]";
+  json_tokenizer t;
+  t.init(json.data(), static_cast<std::uint32_t>(json.size()));
+  text item = u"before";
+  EXPECT_THROW(json_to_item(t, item), std::range_error);
+  EXPECT_EQ(item, u"before");
+}
+
+TEST(JsonToItemTest, ReadsAnArrayInsideALargerText) {
+  // The REST service positions the tokenizer at a member's span.
+  const std::string body = R"({"data": ["a",["b"]], "x":1})";
+  json_tokenizer t;
+  t.init(body.data() + 8, 12);
+  text item;
+  ASSERT_TRUE(json_to_item(t, item));
+  EXPECT_EQ(item, u"a\r\nb");
+}
+
+// Items that do not end in CR LF or a mark come back unchanged from their JSON.
+TEST(ItemRoundTripTest, ItemTextsSurviveItemToJsonThenJsonToItem) {
+  static const std::u16string pieces[] = {
+      u"a", u"xyz", u"\x00E9", u"\x4E2D", u"\xD83D\xDE00", u"\xD800", u"\xDFFF", u"\"",
+      u"\\", u"\t", u"\r", u"\n", std::u16string(1, u'\0'), u"\x7F", crlf, vm, sm, u""};
+  std::mt19937 rng(31337);
+  for (int round = 0; round < 5000; ++round) {
+    std::u16string item;
+    const int count = static_cast<int>(rng() % 12);
+    for (int i = 0; i < count; ++i) item += pieces[rng() % std::size(pieces)];
+    const bool ends_in_mark =
+        !item.empty() && (item.back() == value_mark || item.back() == subvalue_mark);
+    const bool ends_in_crlf = item.size() >= 2 && item.compare(item.size() - 2, 2, crlf) == 0;
+    if (ends_in_mark || ends_in_crlf) continue;
+
+    const std::string json = to_json(item);
+    json_tokenizer t;
+    t.init(json.data(), static_cast<std::uint32_t>(json.size()));
+    text back;
+    ASSERT_TRUE(json_to_item(t, back)) << json;
+    ASSERT_EQ(hex_units(back), hex_units(item)) << json;
+  }
+}
+
+}  // namespace
+}  // namespace ombrix
