@@ -1,0 +1,272 @@
+#include "rest/item_path.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "server/settings.h"
+
+namespace ombrix {
+namespace {
+
+using segments = std::vector<std::string>;
+
+// Restores the process-wide settings that these tests change.
+class item_path_test : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    debug_level = saved_debug_level_;
+    case_insensitive = saved_case_insensitive_;
+  }
+
+  kelm_info session{"SALES**test", "SALES", "MD"};
+
+ private:
+  int saved_debug_level_ = debug_level;
+  bool saved_case_insensitive_ = case_insensitive;
+};
+
+std::string error_reply_text(std::string_view message, std::string_view code) {
+  std::string text = "Content-Type:application/json\r\n\r\n{\"status\":400,\"message\":\"";
+  text += message;
+  text += "\",\"code\":\"";
+  text += code;
+  text += "\"}";
+  return text;
+}
+
+struct root_case {
+  std::string segment;
+  bool ignore_case;
+  bool expected;
+};
+
+TEST_F(item_path_test, RootNameIsTheMasterDictionaryOrTheAccount) {
+  const root_case cases[] = {
+      {"MD", false, true},      {"SALES", false, true},  {"sales", false, false},
+      {"md", false, false},     {"sales", true, true},   {"Md", true, true},
+      {"SALE", true, false},    {"MD ", false, false},   {"MDX", true, false},
+      {"", false, false},       {"", true, false},       {std::string("SALES\0", 6), false, false},
+  };
+  for (const root_case& c : cases) {
+    case_insensitive = c.ignore_case;
+    EXPECT_EQ(is_root_name(c.segment, session), c.expected)
+        << "segment '" << c.segment << "' ignore_case " << c.ignore_case;
+  }
+}
+
+TEST_F(item_path_test, EmptyRootSegmentPassesOnlyWhenASessionNameIsEmpty) {
+  EXPECT_FALSE(is_root_name("", session));
+  kelm_info no_account{"**c", "", "MD"};
+  EXPECT_TRUE(is_root_name("", no_account));
+}
+
+struct item_case {
+  segments rest;
+  bool ignore_case;
+  std::optional<item_path> expected;
+};
+
+TEST_F(item_path_test, ResolvesItemPathsByNumberOfSegments) {
+  const item_case cases[] = {
+      {{"MD", "X"}, false, item_path{u"MD", u"X"}},
+      {{"SALES", "X"}, false, item_path{u"MD", u"X"}},
+      // The first segment is left to is_root_name.
+      {{"anything", "X"}, false, item_path{u"MD", u"X"}},
+      {{"MD", "CUSTOMERS", "C1"}, false, item_path{u"DICT CUSTOMERS", u"C1"}},
+      {{"MD", "CUSTOMERS", "CUSTOMERS", "C1"}, false, item_path{u"CUSTOMERS", u"C1"}},
+      {{"MD", "CUSTOMERS", "HIST", "C1"}, false, item_path{u"CUSTOMERS,HIST", u"C1"}},
+      // F and D are compared exactly, also when the root check ignores case.
+      {{"MD", "cust", "CUST", "I"}, true, item_path{u"cust,CUST", u"I"}},
+      {{"MD", "CUST", "CUST", "I"}, true, item_path{u"CUST", u"I"}},
+      // Empty segments are not refused; the host decides.
+      {{"MD", "", "I"}, false, item_path{u"DICT ", u"I"}},
+      {{"MD", "", "", "I"}, false, item_path{u"", u"I"}},
+      {{"MD", "F", "", "I"}, false, item_path{u"F,", u"I"}},
+      {{"MD", ""}, false, item_path{u"MD", u""}},
+      {{"MD", "F", "D", ""}, false, item_path{u"F,D", u""}},
+      // UTF-8 segments become 16-bit text.
+      {{"MD", "CAF\xC3\x89", "\xE2\x82\xAC"}, false, item_path{u"DICT CAF\u00C9", u"\u20AC"}},
+      {{}, false, std::nullopt},
+      {{"MD"}, false, std::nullopt},
+      {{""}, false, std::nullopt},
+      {{"MD", "A", "B", "C", "D"}, false, std::nullopt},
+  };
+  for (const item_case& c : cases) {
+    case_insensitive = c.ignore_case;
+    std::optional<item_path> path = resolve_item_path(c.rest, session);
+    ASSERT_EQ(path.has_value(), c.expected.has_value()) << ::testing::PrintToString(c.rest);
+    if (path) {
+      EXPECT_EQ(path->file, c.expected->file) << ::testing::PrintToString(c.rest);
+      EXPECT_EQ(path->item, c.expected->item) << ::testing::PrintToString(c.rest);
+    }
+  }
+}
+
+struct directory_case {
+  segments rest;
+  std::optional<text> expected;
+};
+
+TEST_F(item_path_test, ResolvesDirectoryPathsByNumberOfSegments) {
+  const directory_case cases[] = {
+      {{"MD"}, u"MD"},
+      {{"SALES"}, u"MD"},
+      {{"MD", "CUSTOMERS"}, u"DICT CUSTOMERS"},
+      {{"MD", "CUSTOMERS", "CUSTOMERS"}, u"CUSTOMERS"},
+      {{"MD", "CUSTOMERS", "HIST"}, u"CUSTOMERS,HIST"},
+      {{"MD", ""}, u"DICT "},
+      {{"MD", "", ""}, u""},
+      {{}, std::nullopt},
+      {{"MD", "A", "B", "C"}, std::nullopt},
+      {{"MD", "A", "B", "C", "D"}, std::nullopt},
+  };
+  for (const directory_case& c : cases) {
+    EXPECT_EQ(resolve_directory_path(c.rest, session), c.expected)
+        << ::testing::PrintToString(c.rest);
+  }
+}
+
+TEST_F(item_path_test, SegmentThatIsNotUtf8Throws) {
+  EXPECT_THROW(resolve_item_path({"MD", "\x80"}, session), std::range_error);
+  EXPECT_THROW(resolve_item_path({"MD", "F\xC3", "I"}, session), std::range_error);
+  EXPECT_THROW(resolve_directory_path({"MD", "F", "\xC3\x41"}, session), std::range_error);
+}
+
+struct refusal_case {
+  path_action action;
+  segments rest;
+  std::string code;
+  std::string message;
+  std::string diagnostic;  // the whole line on standard error, without its line end
+};
+
+const refusal_case item_refusals[] = {
+    {path_action::read, {}, "200", "File name missing from URL path.",
+     "file name missing for read: "},
+    {path_action::read, {"sales", "X"}, "201", "File MD, VOC or account name is not valid.",
+     "invalid MD/VOC for read: sales/X"},
+    {path_action::read, {"", "X"}, "201", "File MD, VOC or account name is not valid.",
+     "invalid MD/VOC for read: /X"},
+    {path_action::read, {"MD"}, "203", "File name or item ID missing from URL path.",
+     "invalid path for read: MD"},
+    {path_action::read, {"MD", "A", "B", "C", "D"}, "203",
+     "File name or item ID missing from URL path.", "invalid path for read: MD/A/B/C/D"},
+    {path_action::update_create, {}, "200", "File name missing from URL path.",
+     "file name missing for update/create: "},
+    {path_action::update_create, {"VOC", "X"}, "201",
+     "File MD, VOC or account name is not valid.", "invalid MD/VOC for update/create: VOC/X"},
+    {path_action::update_create, {"SALES"}, "203", "File name or item ID missing from URL path.",
+     "invalid path for update/create: SALES"},
+    {path_action::remove, {}, "200", "File name missing from URL path.",
+     "invalid path for delete: "},
+    {path_action::remove, {"X", "Y", "Z"}, "201", "File MD, VOC or account name is not valid.",
+     "invalid MD/VOC for delete: X/Y/Z"},
+    {path_action::remove, {"MD"}, "203", "File name or item ID missing from URL path.",
+     "invalid path for delete: MD"},
+    {path_action::stat, {}, "200", "File name missing from URL path.",
+     "file name missing for stat: "},
+    {path_action::stat, {"mD", "X"}, "201", "File MD, VOC or account name is not valid.",
+     "invalid MD/VOC for stat: mD/X"},
+    {path_action::stat, {"MD", "1", "2", "3", "4"}, "203",
+     "File name or item ID missing from URL path.", "invalid path for stat: MD/1/2/3/4"},
+    {path_action::rename, {}, "200", "Old file name missing from URL path.",
+     "invalid path for rename: "},
+    {path_action::rename, {"OTHER", "X"}, "201", "Old MD, VOC or account name is not valid.",
+     "invalid MD/VOC for rename: OTHER/X"},
+    {path_action::rename, {"MD"}, "203", "Old file name or item ID missing from URL path.",
+     "invalid old path for rename: MD"},
+};
+
+TEST_F(item_path_test, ItemActionRefusalsCarryTheActionsCodeMessageAndDiagnostic) {
+  debug_level = 1;
+  for (const refusal_case& c : item_refusals) {
+    std::string reply = "left over";
+    ::testing::internal::CaptureStderr();
+    std::optional<item_path> path = checked_item_path(c.action, c.rest, session, reply);
+    const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(path.has_value()) << c.diagnostic;
+    EXPECT_EQ(reply, error_reply_text(c.message, c.code)) << c.diagnostic;
+    EXPECT_EQ(diagnostics, c.diagnostic + "\n");
+  }
+}
+
+TEST_F(item_path_test, RefusalsWriteNoDiagnosticAtDebugLevelZero) {
+  debug_level = 0;
+  for (const refusal_case& c : item_refusals) {
+    std::string reply;
+    ::testing::internal::CaptureStderr();
+    checked_item_path(c.action, c.rest, session, reply);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << c.diagnostic;
+    EXPECT_EQ(reply, error_reply_text(c.message, c.code)) << c.diagnostic;
+  }
+}
+
+TEST_F(item_path_test, RootCheckComesBeforeTheSegmentCount) {
+  // One wrong root segment alone fails the root check, not the count check.
+  std::string reply;
+  EXPECT_FALSE(checked_item_path(path_action::read, {"nope"}, session, reply));
+  EXPECT_EQ(reply, error_reply_text("File MD, VOC or account name is not valid.", "201"));
+}
+
+TEST_F(item_path_test, CaseInsensitiveRootIsAccepted) {
+  case_insensitive = true;
+  std::string reply;
+  std::optional<item_path> path =
+      checked_item_path(path_action::read, {"sales", "CUST", "cust", "X"}, session, reply);
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(path->file, u"CUST,cust");
+  EXPECT_EQ(path->item, u"X");
+  EXPECT_EQ(reply, "");
+
+  case_insensitive = false;
+  EXPECT_FALSE(checked_item_path(path_action::read, {"sales", "X"}, session, reply));
+}
+
+TEST_F(item_path_test, AcceptedPathLeavesReplyAlone) {
+  std::string reply = "untouched";
+  std::optional<item_path> path =
+      checked_item_path(path_action::remove, {"MD", "X"}, session, reply);
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(path->file, u"MD");
+  EXPECT_EQ(reply, "untouched");
+}
+
+struct directory_refusal_case {
+  segments rest;
+  std::string code;
+  std::string message;
+  std::string diagnostic;
+};
+
+TEST_F(item_path_test, DirectoryRefusalsAnswerAWrongCountLikeAMissingName) {
+  debug_level = 1;
+  const directory_refusal_case cases[] = {
+      {{}, "200", "File name missing from URL path.", "invalid path for dir: "},
+      {{"ACCOUNT"}, "201", "File MD, VOC or account name is not valid.",
+       "invalid MD/VOC for dir: ACCOUNT"},
+      {{"MD", "A", "B", "C"}, "200", "File name missing from URL path.",
+       "invalid path for dir: MD/A/B/C"},
+  };
+  for (const directory_refusal_case& c : cases) {
+    std::string reply;
+    ::testing::internal::CaptureStderr();
+    std::optional<text> file = checked_directory_path(c.rest, session, reply);
+    const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(file.has_value()) << c.diagnostic;
+    EXPECT_EQ(reply, error_reply_text(c.message, c.code)) << c.diagnostic;
+    EXPECT_EQ(diagnostics, c.diagnostic + "\n");
+  }
+}
+
+TEST_F(item_path_test, DirectoryPathResolvesAfterTheChecks) {
+  std::string reply;
+  EXPECT_EQ(checked_directory_path({"SALES", "CUST", "CUST"}, session, reply), text(u"CUST"));
+  EXPECT_EQ(reply, "");
+}
+
+}  // namespace
+}  // namespace ombrix
