@@ -1,0 +1,148 @@
+#include "rest/dispatcher.h"
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "host/com_error.h"
+#include "host/create_host_server.h"
+#include "host/text.h"
+#include "http/query_string.h"
+#include "rest/access_token.h"
+#include "rest/action_request.h"
+#include "rest/actions.h"
+#include "rest/environment.h"
+#include "rest/reply_texts.h"
+#include "rest/session_actions.h"
+#include "rest/session_table.h"
+#include "server/diagnostics.h"
+#include "server/settings.h"
+
+namespace ombrix {
+
+namespace {
+
+using file_action = int (*)(const action_request&, std::string&);
+
+// The actions that run on a session's host object, by method and action name (both compared
+// exactly). Login and logout need neither session nor host and are picked before the session
+// check, so they have no row here.
+struct route {
+  std::string_view method;
+  std::string_view action;
+  file_action run;
+};
+
+constexpr route routes[] = {
+    {"GET", "file", read_item_action},      {"PUT", "file", update_item_action},
+    {"POST", "create", create_item_action}, {"DELETE", "file", delete_item_action},
+    {"GET", "dir", list_directory_action},  {"GET", "stat", stat_action},
+    {"GET", "rename", rename_action},       {"POST", "cmd", command_action},
+    {"POST", "call", call_action},
+};
+
+const route* find_route(std::string_view method, std::string_view action) {
+  for (const route& candidate : routes) {
+    if (candidate.method == method && candidate.action == action) return &candidate;
+  }
+  return nullptr;
+}
+
+// Host errors of the interface facility carry the host's own number in their low 16 bits;
+// numbers 200 to 203 say that a named file or item does not exist.
+int com_error_reply(const _com_error& error, std::string& reply) {
+  const std::uint32_t code = static_cast<std::uint32_t>(error.Error());
+  if (debug_enabled(1)) {
+    debug_line(1, "COM error: " + to_default_codepage(error.Description()) + " [0x" +
+                      hresult_hex(error.Error()) + "]");
+  }
+  std::string message = to_utf8(error.Description());
+  if ((code & 0xFFFF0000u) == 0x80040000u) {
+    const std::uint32_t number = code & 0xFFFFu;
+    const int status = number >= 200 && number <= 203 ? 404 : 500;
+    return make_error_reply(reply, status, static_cast<std::int64_t>(number), message);
+  }
+  return make_error_reply(reply, 500, hresult_hex(error.Error()), message);
+}
+
+int route_request(std::int32_t connection, const std::string& environment_text,
+                  const std::string& body, std::string& reply, session_table& sessions,
+                  const host_factory& make_host) {
+  const environment env = parse_environment(environment_text);
+  const std::string method(environment_value(env, "REQUEST_METHOD"));
+  std::string path = url_decode(environment_value(env, "PATH_INFO"));
+  if (path.size() > 1 && path.front() == '/') path.erase(0, 1);
+
+  std::vector<std::string> segments = split(path, "/");
+  if (segments.size() < 3) {
+    return make_error_reply(reply, 400, "",
+                            "URL path too short. Path must begin with /quelm/restfs");
+  }
+  if (segments[0] != "quelm" || segments[1] != "restfs") {
+    return make_error_reply(reply, 400, "", "URL path must begin with /quelm/restfs");
+  }
+  const std::string action_name = segments[2];
+  std::vector<std::string> rest(segments.begin() + 3, segments.end());
+
+  const std::string session_id =
+      session_id_from_authorization(environment_value(env, "HTTP_AUTHORIZATION"));
+  const bool is_login = method == "POST" && action_name == "login";
+  const bool is_logout = method == "GET" && action_name == "logout";
+  if (is_login) return login_action(connection, body, reply, sessions, make_host);
+  if (is_logout) return logout_action(session_id, reply, sessions, make_host);
+
+  if (session_id.empty()) {
+    return make_error_reply(reply, 401, "",
+                            "Authorization token must be included in the Authorization header.");
+  }
+  std::shared_ptr<const kelm_info> session = sessions.find_session(session_id);
+  std::shared_ptr<velquor_base> host;
+  if (session) host = make_host(session->server_text);
+  if (!session || !host) {
+    sessions.remove_session(session_id);
+    if (debug_enabled(1)) {
+      debug_line(1, "session '" + session_id + "' not found for '" + action_name +
+                        "' action: " + join(rest, "/"));
+    }
+    return make_error_reply(reply, 401, "",
+                            "Session for authorization token not found (new login required).");
+  }
+
+  const route* chosen = find_route(method, action_name);
+  if (chosen == nullptr) {
+    if (debug_enabled(1)) {
+      debug_line(1, "invalid method '" + method + "' or action '" + action_name + "'");
+    }
+    return make_error_reply(reply, 400, "",
+                            "Invalid method '" + method + "' or action '" + action_name +
+                                "' in request.");
+  }
+  const action_request request{action_name, std::move(rest), body, env, *session, *host};
+  return chosen->run(request, reply);
+}
+
+}  // namespace
+
+int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
+                          const std::string& body, std::string& reply,
+                          session_table& sessions, const host_factory& make_host) {
+  try {
+    return route_request(connection, environment_text, body, reply, sessions, make_host);
+  } catch (const _com_error& error) {
+    return com_error_reply(error, reply);
+  } catch (...) {
+    return make_error_reply(reply, 500, "", "Unexpected exception");
+  }
+}
+
+int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
+                          const std::string& body, std::string& reply) {
+  static const host_factory make_host = [](const std::string& server) {
+    return create_host_server(server);
+  };
+  return dispatch_rest_request(connection, environment_text, body, reply,
+                               process_session_table(), make_host);
+}
+
+}  // namespace ombrix

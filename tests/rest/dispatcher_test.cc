@@ -1,0 +1,567 @@
+#include "rest/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/com_error.h"
+#include "rest/access_token.h"
+#include "rest/session_table.h"
+#include "server/settings.h"
+#include "tests/rest/fake_host.h"
+
+namespace ombrix {
+namespace {
+
+constexpr std::string_view content_type = "Content-Type:application/json\r\n\r\n";
+
+std::string error_reply(int status, std::string_view message_json, std::string_view code) {
+  return std::string(content_type) + "{\"status\":" + std::to_string(status) + ",\"message\":\"" +
+         std::string(message_json) + "\",\"code\":\"" + std::string(code) + "\"}";
+}
+
+std::string request_environment(std::string_view method, std::optional<std::string> path,
+                                 std::string_view authorization = {}) {
+  std::string env = "REMOTE_ADDR=127.0.0.1\r\nREMOTE_HOST=127.0.0.1\r\nREQUEST_METHOD=";
+  env.append(method).append("\r\n");
+  if (path) env.append("PATH_INFO=").append(*path).append("\r\n");
+  env.append("SERVER_PORT=3181\r\n");
+  if (!authorization.empty()) env.append("HTTP_AUTHORIZATION=").append(authorization).append("\r\n");
+  return env;
+}
+
+std::string bearer(std::string_view session_id) {
+  return "Bearer " + make_access_token(session_id);
+}
+
+// The token inside a login reply.
+std::string token_of(const std::string& login_reply) {
+  const std::string marker = "\"access_token\":\"";
+  std::size_t start = login_reply.find(marker);
+  if (start == std::string::npos) return {};
+  start += marker.size();
+  return login_reply.substr(start, login_reply.find('"', start) - start);
+}
+
+class settings_guard {
+ public:
+  settings_guard()
+      : debug_(debug_level), exit_(exit_on_logout), running_(server_running.load()) {}
+  ~settings_guard() {
+    debug_level = debug_;
+    exit_on_logout = exit_;
+    server_running = running_;
+  }
+  settings_guard(const settings_guard&) = delete;
+  settings_guard& operator=(const settings_guard&) = delete;
+
+ private:
+  int debug_;
+  bool exit_;
+  bool running_;
+};
+
+// Hands out one fake_host per call (answering the login's name queries) and records the server
+// texts it was given; or throws `failure`, or yields no object.
+struct recording_factory {
+  std::vector<std::string> server_texts;
+  std::vector<std::shared_ptr<fake_host>> hosts;
+  std::function<void()> failure;  // throws, when set
+  bool yields_no_host = false;
+  std::function<void(fake_host&)> prepare;
+
+  host_factory function() {
+    return [this](const std::string& server_text) -> std::shared_ptr<velquor_base> {
+      server_texts.push_back(server_text);
+      if (failure) failure();
+      if (yields_no_host) return nullptr;
+      auto host = std::make_shared<fake_host>();
+      host->script("get_server_name", u"SRV");
+      host->script("get_property_3", u"SALES");
+      host->script("get_property_5", u"MD");
+      if (prepare) prepare(*host);
+      hosts.push_back(host);
+      return host;
+    };
+  }
+};
+
+class dispatcher_test : public ::testing::Test {
+ protected:
+  dispatcher_test() {
+    debug_level = 0;
+    exit_on_logout = false;
+    server_running = true;
+    sessions_.add_session("1a", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
+  }
+
+  int dispatch(std::string_view method, std::optional<std::string> path,
+               std::string_view authorization = {}, const std::string& body = {},
+               std::int32_t connection = 99) {
+    reply_ = "not yet";
+    return dispatch_rest_request(connection, request_environment(method, path, authorization),
+                                 body, reply_, sessions_, make_host_);
+  }
+
+  settings_guard guard_;
+  session_table sessions_;
+  recording_factory factory_;
+  host_factory make_host_ = factory_.function();
+  std::string reply_;
+};
+
+enum class token { none, valid, unknown_session, lower_case_bearer };
+
+struct route_case {
+  std::string name;
+  std::string method;
+  std::optional<std::string> path;
+  token authorization;
+  int status;
+  std::string message_json;
+  bool reaches_session = false;  // the session check passed and a host object was made
+};
+
+class dispatcher_route_test : public dispatcher_test,
+                              public ::testing::WithParamInterface<route_case> {};
+
+TEST_P(dispatcher_route_test, AnswersWithTheExactReply) {
+  const route_case& c = GetParam();
+  std::string authorization;
+  switch (c.authorization) {
+    case token::none: break;
+    case token::valid: authorization = bearer("1a"); break;
+    case token::unknown_session: authorization = bearer("ff"); break;
+    case token::lower_case_bearer: authorization = "b" + bearer("1a").substr(1); break;
+  }
+  EXPECT_EQ(dispatch(c.method, c.path, authorization), c.status);
+  EXPECT_EQ(reply_, error_reply(c.status, c.message_json, ""));
+  if (c.reaches_session) {
+    EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"SRV**"});
+    ASSERT_EQ(factory_.hosts.size(), 1u);
+    EXPECT_TRUE(factory_.hosts[0]->calls.empty());
+  } else {
+    EXPECT_TRUE(factory_.server_texts.empty());
+  }
+  // Only an unknown session is removed, and the known one stays.
+  EXPECT_NE(sessions_.find_session("1a"), nullptr);
+}
+
+const char too_short[] = "URL path too short. Path must begin with /quelm/restfs";
+const char wrong_prefix[] = "URL path must begin with /quelm/restfs";
+const char no_token[] = "Authorization token must be included in the Authorization header.";
+const char no_session[] = "Session for authorization token not found (new login required).";
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, dispatcher_route_test,
+    ::testing::Values(
+        route_case{"PrefixOnly", "GET", "/quelm/restfs", token::valid, 400, too_short},
+        route_case{"PrefixAndSlash", "GET", "/quelm/restfs/", token::valid, 400, too_short},
+        route_case{"Root", "GET", "/", token::valid, 400, too_short},
+        route_case{"EmptyPath", "GET", "", token::valid, 400, too_short},
+        route_case{"NoPathInfo", "GET", std::nullopt, token::valid, 400, too_short},
+        route_case{"TooShortBeforeTokenCheck", "GET", "/quelm/restfs", token::none, 400,
+                   too_short},
+        route_case{"CapitalQuelm", "GET", "/Quelm/restfs/file/x", token::valid, 400,
+                   wrong_prefix},
+        route_case{"TwoLeadingSlashes", "GET", "//quelm/restfs/file/x", token::valid, 400,
+                   wrong_prefix},
+        route_case{"CapitalRestfs", "GET", "/quelm/RESTFS/file", token::valid, 400,
+                   wrong_prefix},
+        route_case{"WrongPrefixBeforeTokenCheck", "POST", "/rest/restfs/login", token::none,
+                   400, wrong_prefix},
+        route_case{"NoLeadingSlash", "GET", "quelm/restfs/x", token::valid, 400,
+                   "Invalid method 'GET' or action 'x' in request.", true},
+        route_case{"EmptyActionName", "GET", "/quelm/restfs//x", token::valid, 400,
+                   "Invalid method 'GET' or action '' in request.", true},
+        route_case{"LowerCaseMethod", "get", "/quelm/restfs/file/MD/X", token::valid, 400,
+                   "Invalid method 'get' or action 'file' in request.", true},
+        route_case{"CapitalAction", "GET", "/quelm/restfs/File/MD/X", token::valid, 400,
+                   "Invalid method 'GET' or action 'File' in request.", true},
+        route_case{"OtherMethod", "PATCH", "/quelm/restfs/file/MD/X", token::valid, 400,
+                   "Invalid method 'PATCH' or action 'file' in request.", true},
+        route_case{"LoginByGet", "GET", "/quelm/restfs/login", token::valid, 400,
+                   "Invalid method 'GET' or action 'login' in request.", true},
+        route_case{"LogoutByPost", "POST", "/quelm/restfs/logout", token::valid, 400,
+                   "Invalid method 'POST' or action 'logout' in request.", true},
+        route_case{"EncodedSlashesSplit", "GET", "/quelm%2Frestfs%2fnothing", token::valid, 400,
+                   "Invalid method 'GET' or action 'nothing' in request.", true},
+        route_case{"PlusIsABlank", "GET", "/quelm/restfs/no+such", token::valid, 400,
+                   "Invalid method 'GET' or action 'no such' in request.", true},
+        route_case{"QuoteInActionIsEscaped", "GET", "/quelm/restfs/a%22b", token::valid, 400,
+                   "Invalid method 'GET' or action 'a\\\"b' in request.", true},
+        route_case{"UnknownActionWithoutToken", "GET", "/quelm/restfs/nothing", token::none, 401,
+                   no_token},
+        route_case{"LowerCaseMethodWithoutToken", "get", "/quelm/restfs/file", token::none, 401,
+                   no_token},
+        route_case{"ReadWithoutToken", "GET", "/quelm/restfs/file/MD/X", token::none, 401,
+                   no_token},
+        route_case{"LoginByGetWithoutToken", "GET", "/quelm/restfs/login", token::none, 401,
+                   no_token},
+        route_case{"LowerCaseBearer", "GET", "/quelm/restfs/file/MD/X",
+                   token::lower_case_bearer, 401, no_token},
+        route_case{"RejectedEscape", "GET", "/quelm/restfs/%zz", token::valid, 500,
+                   "Unexpected exception"},
+        route_case{"RejectedEscapeWithoutToken", "GET", "/quelm/restfs/file/%zz", token::none,
+                   500, "Unexpected exception"}),
+    [](const ::testing::TestParamInfo<route_case>& info) { return info.param.name; });
+
+TEST_F(dispatcher_test, UnknownSessionIsRefusedBeforeTheActionIsPicked) {
+  EXPECT_EQ(dispatch("get", "/quelm/restfs/nothing", bearer("ff")), 401);
+  EXPECT_EQ(reply_, error_reply(401, no_session, ""));
+  EXPECT_TRUE(factory_.server_texts.empty());
+  EXPECT_EQ(sessions_.session_count(), 1u);
+}
+
+TEST_F(dispatcher_test, ErrorReplyHasNoLineEndAfterTheJson) {
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs"), 400);
+  EXPECT_EQ(reply_,
+            "Content-Type:application/json\r\n\r\n"
+            "{\"status\":400,\"message\":\"URL path too short. Path must begin with "
+            "/quelm/restfs\",\"code\":\"\"}");
+}
+
+TEST_F(dispatcher_test, NoHostObjectEndsTheSession) {
+  factory_.yields_no_host = true;
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), 401);
+  EXPECT_EQ(reply_, error_reply(401, no_session, ""));
+  EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"SRV**"});
+  EXPECT_EQ(sessions_.find_session("1a"), nullptr);
+}
+
+struct com_error_case {
+  std::string name;
+  std::uint32_t code;
+  text description;
+  int status;
+  std::string reply_code;
+  std::string message_json;
+};
+
+class dispatcher_com_error_test : public dispatcher_test,
+                                  public ::testing::WithParamInterface<com_error_case> {};
+
+TEST_P(dispatcher_com_error_test, MapsTheHostErrorToStatusAndCode) {
+  const com_error_case& c = GetParam();
+  factory_.failure = [&c] { throw _com_error(static_cast<hresult>(c.code), c.description); };
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), c.status);
+  EXPECT_EQ(reply_, error_reply(c.status, c.message_json, c.reply_code));
+  // A host failure does not end the session.
+  EXPECT_NE(sessions_.find_session("1a"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, dispatcher_com_error_test,
+    ::testing::Values(
+        com_error_case{"NotFound201", 0x800400C9, u"Item not found", 404, "201", "Item not found"},
+        com_error_case{"NotFound200", 0x800400C8, u"File not found", 404, "200", "File not found"},
+        com_error_case{"NotFound202", 0x800400CA, u"x", 404, "202", "x"},
+        com_error_case{"NotFound203", 0x800400CB, u"", 404, "203", ""},
+        com_error_case{"Host199", 0x800400C7, u"below", 500, "199", "below"},
+        com_error_case{"Host204", 0x800400CC, u"Item locked", 500, "204", "Item locked"},
+        com_error_case{"HostZero", 0x80040000, u"", 500, "0", ""},
+        com_error_case{"HostLargest", 0x8004FFFF, u"", 500, "65535", ""},
+        com_error_case{"AccessDenied", 0x80070005, u"Access is denied.", 500, "80070005",
+                       "Access is denied."},
+        com_error_case{"FailWithoutDescription", 0x80004005, u"", 500, "80004005", ""},
+        com_error_case{"OtherFacility", 0x80050001, u"", 500, "80050001", ""},
+        com_error_case{"DescriptionIsUtf8AndEscaped", 0x800400C9,
+                       u"caf\u00e9 \"x\"\n\U0001F600", 404, "201",
+                       "caf\xC3\xA9 \\\"x\\\"\\n\xF0\x9F\x98\x80"}),
+    [](const ::testing::TestParamInfo<com_error_case>& info) { return info.param.name; });
+
+TEST_F(dispatcher_test, OtherExceptionsAreUnexpected) {
+  const std::vector<std::function<void()>> throws{
+      [] { throw std::runtime_error("boom"); }, [] { throw std::bad_alloc(); },
+      [] { throw 42; }};
+  for (const auto& thrower : throws) {
+    factory_.failure = thrower;
+    EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), 500);
+    EXPECT_EQ(reply_, error_reply(500, "Unexpected exception", ""));
+  }
+}
+
+TEST_F(dispatcher_test, ActionHostFailureReachesTheCatchSite) {
+  factory_.prepare = [](fake_host& host) {
+    host.script_error("read_item", _com_error(host_error_code(202), u"Item X not found"));
+  };
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), 404);
+  EXPECT_EQ(reply_, error_reply(404, "Item X not found", "202"));
+}
+
+TEST_F(dispatcher_test, ActionConversionFailureIsUnexpected) {
+  // %C3 alone is not UTF-8: the item id cannot be handed to the host.
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/MD/%C3", bearer("1a")), 500);
+  EXPECT_EQ(reply_, error_reply(500, "Unexpected exception", ""));
+  ASSERT_EQ(factory_.hosts.size(), 1u);
+  EXPECT_TRUE(factory_.hosts[0]->calls.empty());
+}
+
+TEST_F(dispatcher_test, ActionGetsTheSessionTheRestAndTheHost) {
+  factory_.prepare = [](fake_host& host) { host.script("read_item", u"A"); };
+  // The account name as root: the item lives in the master dictionary the session names.
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/SALES/X%20Y", bearer("1a")), 200);
+  ASSERT_EQ(factory_.hosts.size(), 1u);
+  const std::vector<host_call> expected{{"read_item", {u"MD", u"X Y"}, {0, 0, 0, 0}}};
+  EXPECT_EQ(factory_.hosts[0]->calls, expected);
+  EXPECT_EQ(reply_.rfind(content_type, 0), 0u);
+}
+
+struct handler_case {
+  std::string method;
+  std::string action;
+  std::string diagnostic;
+  std::string code;
+  std::string message;
+};
+
+class dispatcher_handler_test : public dispatcher_test,
+                                public ::testing::WithParamInterface<handler_case> {};
+
+// Without path segments each action refuses at once with its own diagnostic line, which tells
+// which handler the dispatcher picked.
+TEST_P(dispatcher_handler_test, PicksTheHandlerByMethodAndAction) {
+  const handler_case& c = GetParam();
+  debug_level = 1;
+  ::testing::internal::CaptureStderr();
+  const int status = dispatch(c.method, "/quelm/restfs/" + c.action, bearer("1a"));
+  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 400);
+  EXPECT_EQ(reply_, error_reply(400, c.message, c.code));
+  EXPECT_EQ(diagnostics, c.diagnostic + "\n");
+  ASSERT_EQ(factory_.hosts.size(), 1u);
+  EXPECT_TRUE(factory_.hosts[0]->calls.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, dispatcher_handler_test,
+    ::testing::Values(
+        handler_case{"GET", "file", "file name missing for read: ", "200",
+                     "File name missing from URL path."},
+        handler_case{"PUT", "file", "file name missing for update/create: ", "200",
+                     "File name missing from URL path."},
+        handler_case{"POST", "create", "file name missing for update/create: ", "200",
+                     "File name missing from URL path."},
+        handler_case{"DELETE", "file", "invalid path for delete: ", "200",
+                     "File name missing from URL path."},
+        handler_case{"GET", "dir", "invalid path for dir: ", "200",
+                     "File name missing from URL path."},
+        handler_case{"GET", "stat", "file name missing for stat: ", "200",
+                     "File name missing from URL path."},
+        handler_case{"GET", "rename", "invalid path for rename: ", "200",
+                     "Old file name missing from URL path."},
+        handler_case{"POST", "cmd", "command missing for 'cmd' action", "",
+                     "Command is missing from URL path."},
+        handler_case{"POST", "call", "function missing for 'call' action", "",
+                     "Function is missing from URL path."}),
+    [](const ::testing::TestParamInfo<handler_case>& info) {
+      return info.param.method + "_" + info.param.action;
+    });
+
+struct debug_case {
+  std::string name;
+  std::string method;
+  std::string path;
+  std::string authorization;
+  std::function<void()> failure;
+  std::string diagnostic;
+};
+
+class dispatcher_debug_test : public dispatcher_test,
+                              public ::testing::WithParamInterface<debug_case> {};
+
+TEST_P(dispatcher_debug_test, WritesTheLineAtLevelOneOnly) {
+  const debug_case& c = GetParam();
+  factory_.failure = c.failure;
+  for (int level : {0, 1}) {
+    SCOPED_TRACE(level);
+    debug_level = level;
+    ::testing::internal::CaptureStderr();
+    dispatch(c.method, c.path, c.authorization);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), level == 0 ? "" : c.diagnostic);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, dispatcher_debug_test,
+    ::testing::Values(
+        debug_case{"InvalidMethod", "get", "/quelm/restfs/file/MD/X", bearer("1a"), nullptr,
+                   "invalid method 'get' or action 'file'\n"},
+        debug_case{"SessionNotFound", "GET", "/quelm/restfs/file/MD/X", bearer("ff"), nullptr,
+                   "session 'ff' not found for 'file' action: MD/X\n"},
+        debug_case{"SessionNotFoundNoRest", "POST", "/quelm/restfs/cmd", bearer("77"), nullptr,
+                   "session '77' not found for 'cmd' action: \n"},
+        debug_case{"ComError", "GET", "/quelm/restfs/file/MD/X", bearer("1a"),
+                   [] { throw _com_error(host_error_code(201), u"Item not found"); },
+                   "COM error: Item not found [0x800400c9]\n"},
+        debug_case{"ComErrorWithoutDescription", "GET", "/quelm/restfs/dir/MD", bearer("1a"),
+                   [] { throw _com_error(e_fail); }, "COM error:  [0x80004005]\n"},
+        debug_case{"NoLineForOtherFailures", "GET", "/quelm/restfs/%zz", bearer("1a"), nullptr,
+                   ""}),
+    [](const ::testing::TestParamInfo<debug_case>& info) { return info.param.name; });
+
+TEST_F(dispatcher_test, LoginNeedsNoTokenAndRepliesWithOne) {
+  EXPECT_EQ(dispatch("POST", "/quelm/restfs/login", "", "", 26), 200);
+  EXPECT_EQ(reply_,
+            "Content-Type:application/json\r\n\r\n"
+            "{\"token_type\":\"Bearer\",\"access_token\":\""
+            "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=.eyJzaWQiOiIxYSJ9\"}\r\n");
+  EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"**"});
+}
+
+TEST_F(dispatcher_test, LoginIgnoresATokenAndAddsANewSession) {
+  EXPECT_EQ(dispatch("POST", "/quelm/restfs/login", bearer("1a"),
+                     R"({"ServerName":"alpha*beta","Client":"c"})", 27),
+            200);
+  EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"alpha*beta*c"});
+  EXPECT_EQ(sessions_.session_count(), 2u);
+  ASSERT_NE(sessions_.find_session("1b"), nullptr);
+  EXPECT_EQ(sessions_.find_session("1b")->server_text, "SRV**c");
+}
+
+TEST_F(dispatcher_test, LoginFactoryFailureIsTheComErrorReply) {
+  factory_.failure = [] { throw _com_error(host_error_code(201), u"Account 'nobody' not found"); };
+  EXPECT_EQ(dispatch("POST", "/quelm/restfs/login", "", R"({"Client":"nobody"})", 40), 404);
+  EXPECT_EQ(reply_, error_reply(404, "Account 'nobody' not found", "201"));
+  EXPECT_EQ(sessions_.find_session("28"), nullptr);
+  EXPECT_EQ(sessions_.session_count(), 1u);
+}
+
+TEST_F(dispatcher_test, TwoSessionsWorkIndependentlyAndLogoutEndsOne) {
+  ASSERT_EQ(dispatch("POST", "/quelm/restfs/login", "", R"({"Client":"a"})", 48), 200);
+  const std::string first = "Bearer " + token_of(reply_);
+  ASSERT_EQ(dispatch("POST", "/quelm/restfs/login", "", R"({"Client":"b"})", 49), 200);
+  const std::string second = "Bearer " + token_of(reply_);
+  ASSERT_NE(first, second);
+  EXPECT_EQ(sessions_.session_count(), 3u);
+
+  // An unknown action after the session check shows that the session was found.
+  const std::string found = error_reply(400, "Invalid method 'GET' or action 'ping' in request.", "");
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/ping", first), 400);
+  EXPECT_EQ(reply_, found);
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/ping", second), 400);
+  EXPECT_EQ(reply_, found);
+  EXPECT_EQ(factory_.server_texts,
+            (std::vector<std::string>{"**a", "**b", "SRV**a", "SRV**b"}));
+
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", first), 200);
+  EXPECT_EQ(reply_, "");
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/ping", first), 401);
+  EXPECT_EQ(reply_, error_reply(401, no_session, ""));
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/ping", second), 400);
+  EXPECT_EQ(reply_, found);
+  // Logout without -a never contacts the host.
+  EXPECT_EQ(factory_.server_texts.size(), 5u);
+  EXPECT_TRUE(server_running);
+}
+
+TEST_F(dispatcher_test, LogoutWithoutTokenSucceedsAndStopsNothing) {
+  exit_on_logout = true;
+  for (const std::string& authorization : {std::string(), "b" + bearer("1a").substr(1)}) {
+    EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", authorization), 200);
+    EXPECT_EQ(reply_, "");
+  }
+  EXPECT_TRUE(server_running);
+  EXPECT_EQ(sessions_.session_count(), 1u);
+  EXPECT_TRUE(factory_.server_texts.empty());
+}
+
+TEST_F(dispatcher_test, ExitOnLogoutStopsOnlyWhenTheLastSessionEnds) {
+  exit_on_logout = true;
+  ASSERT_EQ(dispatch("POST", "/quelm/restfs/login", "", R"({"Client":"b"})", 27), 200);
+  const std::string second = "Bearer " + token_of(reply_);
+
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", bearer("1a")), 200);
+  EXPECT_TRUE(server_running);
+  EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", second), 200);
+  EXPECT_FALSE(server_running);
+  EXPECT_EQ(sessions_.session_count(), 0u);
+
+  // One host for the login, then one per logout, each told to quit.
+  EXPECT_EQ(factory_.server_texts, (std::vector<std::string>{"**b", "SRV**", "SRV**b"}));
+  ASSERT_EQ(factory_.hosts.size(), 3u);
+  EXPECT_EQ(factory_.hosts[1]->calls, (std::vector<host_call>{host_call{"quit", {}, {}}}));
+  EXPECT_EQ(factory_.hosts[2]->calls, (std::vector<host_call>{host_call{"quit", {}, {}}}));
+}
+
+// Concurrent logins, lookups and logouts on one table; run under ThreadSanitizer as well.
+TEST(dispatcher_concurrency_test, ParallelLoginsAndLookupsEachFindTheirSession) {
+  settings_guard guard;
+  debug_level = 0;
+  exit_on_logout = false;
+  constexpr int threads = 8;
+  constexpr int per_thread = 40;
+  session_table sessions;
+  std::atomic<int> made{0};
+  const host_factory make_host = [&made](const std::string&) -> std::shared_ptr<velquor_base> {
+    ++made;
+    auto host = std::make_shared<fake_host>();
+    host->script("get_server_name", u"SRV");
+    return host;
+  };
+  std::atomic<int> failures{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&, t] {
+      for (int i = 0; i < per_thread; ++i) {
+        const std::int32_t connection = t * per_thread + i + 1;
+        std::string reply;
+        const std::string client = "{\"Client\":\"c" + std::to_string(connection) + "\"}";
+        if (dispatch_rest_request(connection,
+                                  request_environment("POST", "/quelm/restfs/login"), client,
+                                  reply, sessions, make_host) != 200) {
+          ++failures;
+          continue;
+        }
+        const std::string authorization = "Bearer " + token_of(reply);
+        if (dispatch_rest_request(connection,
+                                  request_environment("GET", "/quelm/restfs/ping", authorization),
+                                  "", reply, sessions, make_host) != 400 ||
+            reply.find("'ping'") == std::string::npos) {
+          ++failures;
+        }
+        auto session = sessions.find_session(session_id_for_connection(connection));
+        if (!session || session->server_text != "SRV**c" + std::to_string(connection)) ++failures;
+        if (i % 2 == 1 &&
+            dispatch_rest_request(connection,
+                                  request_environment("GET", "/quelm/restfs/logout", authorization),
+                                  "", reply, sessions, make_host) != 200) {
+          ++failures;
+        }
+      }
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(sessions.session_count(), static_cast<std::size_t>(threads * per_thread / 2));
+  EXPECT_EQ(made.load(), 2 * threads * per_thread);
+}
+
+TEST(dispatcher_process_table_test, RefusesBeforeReachingTheHost) {
+  settings_guard guard;
+  debug_level = 0;
+  std::string reply;
+  EXPECT_EQ(dispatch_rest_request(1, request_environment("GET", "/quelm/restfs"), "", reply), 400);
+  EXPECT_EQ(reply, error_reply(400, too_short, ""));
+  EXPECT_EQ(dispatch_rest_request(1, request_environment("GET", "/quelm/restfs/dir/MD"), "", reply),
+            401);
+  EXPECT_EQ(reply, error_reply(401, no_token, ""));
+  // An id the process table has never held.
+  EXPECT_EQ(dispatch_rest_request(
+                1, request_environment("GET", "/quelm/restfs/dir/MD", bearer("not-an-id")), "",
+                reply),
+            401);
+  EXPECT_EQ(reply, error_reply(401, no_session, ""));
+}
+
+}  // namespace
+}  // namespace ombrix
