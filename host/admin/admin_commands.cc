@@ -1,0 +1,225 @@
+#include "host/admin/admin_commands.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "host/admin/item_files.h"
+#include "host/com_error.h"
+#include "host/embedded/account_location.h"
+#include "host/embedded/account_store.h"
+#include "host/text.h"
+
+namespace ombrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* usage_text =
+    "usage: ombrix-admin [--data DIR] COMMAND ...; commands: create-account NAME [--md MDNAME] | "
+    "create-file ACCOUNT FILE [SECTION ...] | import ACCOUNT FILE DIR | "
+    "export ACCOUNT FILE DIR | list ACCOUNT [FILE]";
+
+// A failure of a command: its message becomes the one line on standard error.
+struct admin_error : std::runtime_error {
+  admin_error(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+  int code;
+};
+
+[[noreturn]] void usage(const std::string& problem) {
+  throw admin_error(admin_usage, problem + "; " + usage_text);
+}
+
+[[noreturn]] void failed(const std::string& message) { throw admin_error(admin_failed, message); }
+
+text name_argument(const std::string& argument) {
+  try {
+    return from_utf8(argument);
+  } catch (const std::range_error&) {
+    failed("'" + argument + "' is not valid UTF-8");
+  }
+}
+
+struct command_line {
+  std::string root;
+  std::vector<std::string> words;  // the command and its arguments
+};
+
+command_line parse(const std::vector<std::string>& args) {
+  command_line line;
+  bool root_given = false;
+  std::size_t i = 0;
+  while (i < args.size() && args[i].starts_with("--data")) {
+    if (args[i] == "--data") {
+      if (i + 1 >= args.size()) usage("--data needs a directory");
+      line.root = args[i + 1];
+      i += 2;
+    } else if (args[i].starts_with("--data=")) {
+      line.root = args[i].substr(7);
+      i += 1;
+    } else {
+      usage("unknown option '" + args[i] + "'");
+    }
+    if (line.root.empty()) usage("--data needs a directory");
+    root_given = true;
+  }
+  line.words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (line.words.empty()) usage("no command given");
+  if (!root_given) line.root = data_root_from_environment();
+  if (line.root.empty()) failed("no data root: set OMBRIX_DATA or HOME, or give --data DIR");
+  return line;
+}
+
+void expect_arguments(const std::vector<std::string>& words, std::size_t least, std::size_t most) {
+  const std::size_t given = words.size() - 1;
+  if (given < least || given > most) usage("wrong number of arguments for " + words[0]);
+}
+
+std::shared_ptr<account_store> open_account(const command_line& line, const std::string& name) {
+  return account_store::open(line.root, name_argument(name));
+}
+
+void create_account(const command_line& line, std::ostream& out) {
+  const auto& words = line.words;
+  std::string md = "MD";
+  if (words.size() == 4 && words[2] == "--md") {
+    md = words[3];
+  } else if (words.size() != 2) {
+    usage("create-account takes NAME [--md MDNAME]");
+  }
+  account_store::create(line.root, name_argument(words[1]), name_argument(md));
+  out << "Account '" << words[1] << "' created with master dictionary '" << md << "'.\n";
+}
+
+void create_file(const command_line& line, std::ostream& out) {
+  const auto& words = line.words;
+  expect_arguments(words, 2, static_cast<std::size_t>(-1));
+  std::vector<text> sections;
+  for (std::size_t i = 3; i < words.size(); ++i) sections.push_back(name_argument(words[i]));
+  open_account(line, words[1])->create_file(name_argument(words[2]), sections);
+  out << "File '" << words[2] << "' ready in account '" << words[1] << "'.\n";
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) failed("cannot read '" + path.string() + "'");
+  std::string bytes;
+  char buffer[1 << 16];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) failed("cannot read '" + path.string() + "'");
+  return bytes;
+}
+
+void import_directory(const command_line& line, std::ostream& out) {
+  const auto& words = line.words;
+  expect_arguments(words, 3, 3);
+  const fs::path directory = words[3];
+  std::error_code error;
+  if (!fs::is_directory(directory, error)) failed("directory '" + words[3] + "' not found");
+  const text file = name_argument(words[2]);
+  std::shared_ptr<account_store> store = open_account(line, words[1]);
+
+  std::vector<fs::path> paths;
+  for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
+    if (it->is_regular_file(error)) paths.push_back(it->path());
+  }
+  if (error) failed("cannot read directory '" + words[3] + "': " + error.message());
+  std::sort(paths.begin(), paths.end());
+
+  std::vector<account_store::item> items;
+  items.reserve(paths.size());
+  for (const fs::path& path : paths) {
+    const std::string name = path.filename().string();
+    try {
+      items.push_back({from_utf8(name), item_from_text_file(read_file(path))});
+    } catch (const std::range_error&) {
+      failed("'" + path.string() + "' is not UTF-8 text (or its name is not UTF-8)");
+    }
+  }
+  const std::size_t count = store->import_items(file, items);
+  out << count << (count == 1 ? " item" : " items") << " imported into '" << words[2] << "'.\n";
+}
+
+void export_directory(const command_line& line, std::ostream& out) {
+  const auto& words = line.words;
+  expect_arguments(words, 3, 3);
+  const fs::path directory = words[3];
+  const text file = name_argument(words[2]);
+  std::shared_ptr<account_store> store = open_account(line, words[1]);
+
+  std::vector<std::pair<std::string, std::string>> files;  // file name, bytes
+  store->for_each_item(file, [&](const text& id, const text& content) {
+    files.emplace_back(to_utf8(id), text_file_from_item(content));
+  });
+  // Every id must be usable as a file name before anything is written.
+  for (const auto& [name, bytes] : files) {
+    if (name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
+      failed("item '" + name + "' cannot be exported: its id is not a valid file name");
+    }
+  }
+  std::error_code error;
+  fs::create_directories(directory, error);
+  if (!fs::is_directory(directory, error)) failed("cannot create directory '" + words[3] + "'");
+  for (const auto& [name, bytes] : files) {
+    const fs::path path = directory / name;
+    std::ofstream target(path, std::ios::binary | std::ios::trunc);
+    target.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    target.close();
+    if (!target) failed("cannot write '" + path.string() + "'");
+  }
+  out << files.size() << (files.size() == 1 ? " item" : " items") << " exported to '" << words[3]
+      << "'.\n";
+}
+
+void list_file(const command_line& line, std::ostream& out) {
+  const auto& words = line.words;
+  expect_arguments(words, 1, 2);
+  std::shared_ptr<account_store> store = open_account(line, words[1]);
+  const text file = words.size() > 2 ? name_argument(words[2]) : store->md_name();
+  for (const listing_entry& entry : store->entries(file, 0, 0)) {
+    out << to_utf8(entry.name) << '\t' << entry.attributes << '\t' << entry.size << '\n';
+  }
+}
+
+}  // namespace
+
+int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    out << usage_text << '\n';
+    return admin_ok;
+  }
+  try {
+    const command_line line = parse(args);
+    const std::string& command = line.words[0];
+    if (command == "create-account") {
+      create_account(line, out);
+    } else if (command == "create-file") {
+      create_file(line, out);
+    } else if (command == "import") {
+      import_directory(line, out);
+    } else if (command == "export") {
+      export_directory(line, out);
+    } else if (command == "list") {
+      list_file(line, out);
+    } else {
+      usage("unknown command '" + command + "'");
+    }
+    out.flush();
+    return admin_ok;
+  } catch (const admin_error& error) {
+    err << "ombrix-admin: " << error.what() << '\n';
+    return error.code;
+  } catch (const _com_error& error) {
+    err << "ombrix-admin: " << to_utf8(error.Description()) << '\n';
+    return admin_failed;
+  } catch (const std::exception& error) {
+    err << "ombrix-admin: " << error.what() << '\n';
+    return admin_failed;
+  }
+}
+
+}  // namespace ombrix

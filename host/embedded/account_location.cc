@@ -1,0 +1,67 @@
+#include "host/embedded/account_location.h"
+
+#include <cstdlib>
+
+namespace ombrix {
+namespace {
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+}  // namespace
+
+std::string data_root_from_environment() {
+  if (std::string root = environment("OMBRIX_DATA"); !root.empty()) return root;
+  if (std::string xdg = environment("XDG_DATA_HOME"); !xdg.empty() && xdg.front() == '/') {
+    return xdg + "/ombrix";
+  }
+  if (std::string home = environment("HOME"); !home.empty()) return home + "/.local/share/ombrix";
+  return {};
+}
+
+bool is_valid_account_name(std::u16string_view name) {
+  if (name.empty() || name.size() > 64 || name.front() == u'.') return false;
+  for (char16_t unit : name) {
+    const bool ok = (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z') ||
+                    (unit >= u'0' && unit <= u'9') || unit == u'.' || unit == u'_' ||
+                    unit == u'-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+text default_account_name() {
+  const std::string configured = environment("OMBRIX_ACCOUNT");
+  if (configured.empty()) return u"MAIN";
+  // Account names are ASCII; other bytes are kept one unit each so that validation refuses them.
+  text name;
+  for (char byte : configured) name.push_back(static_cast<unsigned char>(byte));
+  return name;
+}
+
+server_target parse_server_text(std::u16string_view server) {
+  server_target result;
+  std::u16string_view target = server;
+  if (const auto star = server.rfind(u'*'); star != std::u16string_view::npos) {
+    result.client = text(server.substr(star + 1));
+    target = server.substr(0, star);
+    if (!target.empty() && target.back() == u'*') target.remove_suffix(1);
+  }
+  if (const auto star = target.rfind(u'*'); star != std::u16string_view::npos) {
+    target.remove_prefix(star + 1);
+  }
+  result.account = target.empty() ? default_account_name() : text(target);
+  return result;
+}
+
+std::string account_path(const std::string& root, std::u16string_view name) {
+  std::string path = root;
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  for (char16_t unit : name) path.push_back(static_cast<char>(unit));
+  path += ".db";
+  return path;
+}
+
+}  // namespace ombrix

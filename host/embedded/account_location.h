@@ -1,0 +1,37 @@
+// Where the embedded host keeps accounts: the data root, the account names it accepts and the
+// server text that names an account. Reads the environment, so it must not race with setenv
+// (nothing in the server changes the environment after start-up).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "host/text.h"
+
+namespace ombrix {
+
+// The data root: OMBRIX_DATA; else $XDG_DATA_HOME/ombrix (an absolute XDG_DATA_HOME only);
+// else $HOME/.local/share/ombrix. Empty when none of these variables is set.
+std::string data_root_from_environment();
+
+// True for 1 to 64 characters of A-Z a-z 0-9 . _ - that do not start with '.'. Only such a name
+// ever becomes part of a path.
+bool is_valid_account_name(std::u16string_view name);
+
+// The default account: OMBRIX_ACCOUNT when set and not empty, else MAIN. Not validated here.
+text default_account_name();
+
+// What a server text "[server*]account*client" names.
+struct server_target {
+  text account;  // the default account when the text names none
+  text client;
+};
+
+// client = the text after the last '*'; target = the text before it, minus one trailing '*';
+// account = the part of the target after its last '*'. A text without '*' is all account.
+server_target parse_server_text(std::u16string_view server);
+
+// The database file of an account: root/NAME.db. REQUIRES: is_valid_account_name(name).
+std::string account_path(const std::string& root, std::u16string_view name);
+
+}  // namespace ombrix

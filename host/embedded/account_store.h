@@ -1,0 +1,158 @@
+// One account of the embedded host: its SQLite database and the pool of connections (each with
+// its prepared statements) that serves it. Thread-safe: any number of threads may call any
+// method at once; each call borrows a pooled connection for its own duration.
+//
+// Every failure is thrown as _com_error carrying a host error number (host_errors.h): 200 to 207
+// with a description naming the object. SQLite's "busy" never leaves this class: writers of one
+// process queue on a mutex, and contention with other processes is waited out and retried.
+//
+//   auto store = account_store::open("/srv/data", u"SALES");
+//   store->write(u"CUST", u"C1", u"NAME\r\nADDR");
+//   text listing = store->list(u"CUST", 0, 0);
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "host/text.h"
+
+namespace ombrix {
+
+class sqlite_connection;
+
+// Entry attributes in listings and stat.
+inline constexpr int directory_attribute = 0x10;
+
+// One entry of a listing.
+struct listing_entry {
+  text name;
+  int attributes = 0;
+  std::int64_t size = 0;  // 0 for directories
+};
+
+class account_store {
+ public:
+  // The account `name` in `root`. Stores are kept process-wide, one per database file, so that
+  // their pooled connections and prepared statements outlive the host objects of single
+  // requests. Throws 201 for an invalid name or a missing account, 206 when the database cannot
+  // be opened or is not an account database.
+  static std::shared_ptr<account_store> open(const std::string& root, const text& name);
+
+  // Creates the account `name` in `root` (creating the root when missing) with the master
+  // dictionary `md_name`: the file md_name (dictionary and data section) and its own pointer.
+  // The database appears complete or not at all. Throws 201 for an invalid name, 203 for an
+  // invalid MD name, 204 when the account exists, 206 on a storage failure.
+  static void create(const std::string& root, const text& name, const text& md_name);
+
+  // Closes the idle connections of every store that no host object uses any more, and forgets
+  // those stores. Lets tests and tools release file handles; the server does not need it.
+  static void release_unused_stores();
+
+  ~account_store();
+  account_store(const account_store&) = delete;
+  account_store& operator=(const account_store&) = delete;
+
+  const text& name() const { return name_; }
+  const text& md_name() const { return md_name_; }
+  const std::string& path() const { return path_; }
+
+  // The item's content. 200 when the file does not exist, 202 when the item does not (also for
+  // an entry of a dictionary that names a data section: that is no item).
+  text read(const text& file, const text& id);
+
+  // Replaces or creates the item; returns after the transaction has committed. 200, 203; 207
+  // for an id of a dictionary that names a data section of its file.
+  void write(const text& file, const text& id, const text& content);
+
+  // Creates the item; 204 when it exists. Otherwise as write.
+  void create_item(const text& file, const text& id, const text& content);
+
+  // Deletes the item. 202 when missing; 207 for the MD pointer of a file or a data section's
+  // entry in a dictionary.
+  void remove(const text& file, const text& id);
+
+  // "attributes CR LF size": 16 and 0 for a directory (an MD id naming a file, a dictionary id
+  // naming a data section of its file), else 0 and the item's size. 200, 202, 203.
+  text stat(const text& file, const text& id);
+
+  // The entries of `file` in ascending order of their ids' UTF-8 bytes: at most `max_count`
+  // when above 0, and only entries having every bit of `attribute` when above 0. 200, 203.
+  std::vector<listing_entry> entries(const text& file, std::int32_t attribute,
+                                     std::int32_t max_count);
+
+  // The listing layout: the file name, CR LF, then entries "name SM attributes SM size"
+  // separated by VM (SM = U+F8FC, VM = U+F8FD).
+  text list(const text& file, std::int32_t attribute, std::int32_t max_count);
+
+  // Copies item `from` to `to` in `file` in one transaction. 204 when `to` exists and not
+  // `overwrite`; 200, 202, 203, 207 as read and write.
+  void copy(const text& file, const text& from, const text& to, bool overwrite);
+
+  // Creates the file F: its dictionary DICT F, its default data section F, the MD pointer F and
+  // a data section F,D for each of `sections`. For an existing file only the new sections are
+  // added (at least one must be given). 203 for an invalid name, 204 for a file, section or MD
+  // item that exists already.
+  void create_file(const text& file, const std::vector<text>& sections);
+
+  struct item {
+    text id;
+    text content;
+  };
+  // Writes all items into `file` ("F", "F,D" or "DICT F") in one transaction, creating the file
+  // and the section when missing. Returns the number written. Errors as write and create_file;
+  // on any error nothing is written.
+  std::size_t import_items(const text& file, const std::vector<item>& items);
+
+  // Calls `visit` for every item of `file` in id order, inside one read transaction (the
+  // snapshot stays consistent). 200, 203; exceptions of `visit` pass through.
+  void for_each_item(const text& file,
+                     const std::function<void(const text& id, const text& content)>& visit);
+
+  // SQLite's integrity check: "ok" when the database is consistent, else its findings.
+  std::string check_integrity();
+
+  // Copies committed pages from the write-ahead log into the database file where no reader
+  // needs them. Failures are ignored.
+  void checkpoint() noexcept;
+
+ private:
+  class lease;
+  friend class lease;
+
+  account_store(std::string path, text name);
+  void load_master_dictionary();
+
+  // Borrows an idle connection or opens a new one.
+  std::unique_ptr<sqlite_connection> borrow();
+  void give_back(std::unique_ptr<sqlite_connection> connection);
+
+  // Runs body(connection) with a pooled connection; for a writer under write_mutex_. SQLite
+  // busy failures are retried until busy_limit; other SQLite failures become 206.
+  template <typename Body>
+  auto run(bool write, Body&& body);
+
+  [[noreturn]] void storage_failure(const std::string& what) const;
+
+  const std::string path_;
+  const text name_;
+  text md_name_;             // set once by open, before the store is shared
+  std::uint64_t device_ = 0;  // identity of the database file the pool serves
+  std::uint64_t inode_ = 0;
+
+  std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<sqlite_connection>> idle_;  // guarded by pool_mutex_
+
+  // Serializes this process's writers: they wait on this mutex (woken at once when the writer
+  // before them commits) instead of polling SQLite's lock.
+  std::mutex write_mutex_;
+
+  static constexpr std::size_t max_idle = 16;
+  static constexpr std::chrono::seconds busy_limit{30};
+};
+
+}  // namespace ombrix
