@@ -1,0 +1,107 @@
+// The end-to-end fixture: a data root seeded with ombrix-admin and a real server on it.
+// Each test gets its own data root and server, killed and reaped in TearDown.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/http_client.h"
+#include "tests/e2e/server_process.h"
+
+namespace ombrix::e2e {
+
+// Marks as they appear in UTF-8 item texts.
+inline constexpr std::string_view vm = "\xEF\xA3\xBD";  // U+F8FD, between values
+inline constexpr std::string_view sm = "\xEF\xA3\xBC";  // U+F8FC, between subvalues
+
+inline const std::string api = "/quelm/restfs/";
+
+// Items imported into MAIN's file CUSTOMERS (id, text file content with LF line ends).
+inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
+  return {
+      {"C1", "Alice Smith\nMain St 1" + std::string(vm) + "Flat 2\nX" + std::string(sm) + "Y" +
+                 std::string(vm) + "Z\n"},
+      {"C2", "Bob Jones\n42\n"},
+      {"C3", "Cl\xC3\xA9o Dupr\xC3\xA9\n"},
+  };
+}
+
+// Runs ombrix-admin on `data_root`; the result of the run.
+inline run_result run_admin(const std::string& data_root, std::vector<std::string> args) {
+  std::vector<std::string> argv{admin_binary(), "--data", data_root};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv);
+}
+
+// Seeds: account MAIN (master dictionary MD) with files CUSTOMERS (second section HIST; items
+// C1..C3) and BP (item HELLO); account SALES (master dictionary SMD) with file LEADS (item L1).
+// Returns an empty text on success, else what failed.
+inline std::string seed_data_root(const std::string& data_root) {
+  temp_dir sources("ombrix-seed");
+  auto import_dir = [&](const std::string& name,
+                        const std::vector<std::pair<std::string, std::string>>& items) {
+    std::filesystem::create_directory(sources.path() / name);
+    for (const auto& [id, text] : items) write_file(sources.path() / name / id, text);
+    return (sources.path() / name).string();
+  };
+  std::vector<std::vector<std::string>> commands{
+      {"create-account", "MAIN"},
+      {"create-file", "MAIN", "CUSTOMERS", "HIST"},
+      {"import", "MAIN", "CUSTOMERS", import_dir("customers", seeded_customers())},
+      {"create-file", "MAIN", "BP"},
+      {"import", "MAIN", "BP", import_dir("bp", {{"HELLO", "PRINT \"HELLO\"\nEND\n"}})},
+      {"create-account", "SALES", "--md", "SMD"},
+      {"create-file", "SALES", "LEADS"},
+      {"import", "SALES", "LEADS", import_dir("leads", {{"L1", "Lead one\n"}})},
+  };
+  for (const auto& command : commands) {
+    run_result result = run_admin(data_root, command);
+    if (!result.exited || result.exit_code != 0) {
+      std::string line;
+      for (const auto& word : command) line += word + " ";
+      return "ombrix-admin " + line + "failed (" + std::to_string(result.exit_code) + "): " + result.err;
+    }
+  }
+  return {};
+}
+
+// Base fixture: seeds a fresh data root and starts the server with server_args().
+class server_test : public ::testing::Test {
+ protected:
+  virtual std::vector<std::string> server_args() const { return {}; }
+
+  void SetUp() override {
+    std::string failure = seed_data_root(data_.str());
+    ASSERT_EQ(failure, "");
+    start_server(server_args());
+  }
+
+  void TearDown() override { server_.reset(); }
+
+  void start_server(std::vector<std::string> args) {
+    server_.reset();
+    server_ = std::make_unique<server_process>(server_binary(), data_.str(), std::move(args));
+  }
+
+  int port() const { return server_->port(); }
+
+  // One raw exchange with the server; the whole response as received.
+  std::string send_raw(std::string_view request, exchange_options options = {}) {
+    return http_exchange(port(), request, options).bytes;
+  }
+
+  // A client logged in with `body` (the default account MAIN for an empty body).
+  rest_client logged_in(std::string_view body = {}) {
+    rest_client client(port());
+    EXPECT_TRUE(client.login(body)) << client.last().raw;
+    return client;
+  }
+
+  temp_dir data_;
+  std::unique_ptr<server_process> server_;
+};
+
+}  // namespace ombrix::e2e

@@ -1,0 +1,271 @@
+// Test harness: temporary data roots, the admin tool and the real server as child processes.
+// Not thread-safe: one harness object belongs to one test thread.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+extern char** environ;
+
+namespace ombrix::e2e {
+
+using namespace std::chrono_literals;
+using env_list = std::vector<std::pair<std::string, std::string>>;
+
+#ifdef OMBRIX_BINARY_DIR
+inline std::string server_binary() { return std::string(OMBRIX_BINARY_DIR) + "/ombrix"; }
+inline std::string admin_binary() { return std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin"; }
+#endif
+
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+// A directory under the system temp folder, removed with everything in it on destruction.
+class temp_dir {
+ public:
+  explicit temp_dir(const std::string& prefix = "ombrix-e2e") {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  temp_dir(const temp_dir&) = delete;
+  temp_dir& operator=(const temp_dir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+namespace detail {
+
+// The child's environment: ours without the variables that steer the embedded host, plus `extra`.
+inline std::vector<std::string> child_environment(const env_list& extra) {
+  std::vector<std::string> result;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string_view line(*entry);
+    if (line.starts_with("OMBRIX_DATA=") || line.starts_with("OMBRIX_ACCOUNT=")) continue;
+    result.emplace_back(line);
+  }
+  for (const auto& [name, value] : extra) result.push_back(name + "=" + value);
+  return result;
+}
+
+inline std::vector<char*> pointers(std::vector<std::string>& texts) {
+  std::vector<char*> result;
+  for (auto& text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// Starts `argv` with stdout and stderr sent to the given files; returns the child's pid.
+inline pid_t spawn(std::vector<std::string> argv, const env_list& extra_env,
+                   const std::filesystem::path& out_file, const std::filesystem::path& err_file) {
+  std::vector<std::string> env = child_environment(extra_env);
+  std::vector<char*> argv_ptrs = pointers(argv);
+  std::vector<char*> env_ptrs = pointers(env);
+  int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int err_fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (out_fd < 0 || err_fd < 0 || null_fd < 0) throw std::runtime_error("cannot open capture files");
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls between fork and exec.
+    ::dup2(null_fd, 0);
+    ::dup2(out_fd, 1);
+    ::dup2(err_fd, 2);
+    ::execve(argv_ptrs[0], argv_ptrs.data(), env_ptrs.data());
+    ::_exit(127);
+  }
+  ::close(out_fd);
+  ::close(err_fd);
+  ::close(null_fd);
+  if (pid < 0) throw std::runtime_error("fork failed");
+  return pid;
+}
+
+// Waits for `pid` up to `timeout`; the raw wait status, or nullopt while it still runs.
+inline std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return status;
+    if (done < 0 && errno != EINTR) return std::nullopt;
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+}  // namespace detail
+
+// Outcome of a program that ran to its end.
+struct run_result {
+  bool exited = false;   // false: killed by a signal or by the time-out
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] with its arguments to its end (killed after `timeout`), capturing both outputs.
+inline run_result run_program(const std::vector<std::string>& argv, const env_list& env = {},
+                              std::chrono::milliseconds timeout = 30s) {
+  temp_dir capture("ombrix-run");
+  pid_t pid = detail::spawn(argv, env, capture.path() / "out", capture.path() / "err");
+  std::optional<int> status = detail::wait_for(pid, timeout);
+  if (!status) {
+    ::kill(pid, SIGKILL);
+    int ignored = 0;
+    ::waitpid(pid, &ignored, 0);
+  }
+  run_result result;
+  if (status && WIFEXITED(*status)) {
+    result.exited = true;
+    result.exit_code = WEXITSTATUS(*status);
+  }
+  result.out = read_file(capture.path() / "out");
+  result.err = read_file(capture.path() / "err");
+  return result;
+}
+
+// A port on 127.0.0.1 that was free a moment ago (the kernel's choice of an ephemeral port).
+inline int pick_free_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("socket failed");
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    throw std::runtime_error("cannot find a free port");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// The real server as a child process. Started on a free loopback port with OMBRIX_DATA set;
+// its standard error goes to a file. Destruction kills and reaps it, whatever state it is in.
+class server_process {
+ public:
+  // Starts `binary` with `args` plus "-p PORT" in front; waits for the listening line.
+  // Throws std::runtime_error when the server does not come up within 10 s.
+  server_process(const std::string& binary, const std::string& data_root,
+                 std::vector<std::string> args = {}, env_list extra_env = {})
+      : capture_("ombrix-server") {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      port_ = pick_free_port();
+      std::vector<std::string> argv{binary, "-p", std::to_string(port_)};
+      argv.insert(argv.end(), args.begin(), args.end());
+      env_list env = extra_env;
+      env.emplace_back("OMBRIX_DATA", data_root);
+      exit_status_.reset();
+      pid_ = detail::spawn(argv, env, capture_.path() / "out", capture_.path() / "err");
+      if (wait_for_listening()) return;
+      stop();
+      // Another process may have taken the port between the probe and the bind: try again.
+      if (stderr_text().find("Cannot bind") == std::string::npos) break;
+    }
+    throw std::runtime_error("server did not start; stderr: " + stderr_text());
+  }
+  ~server_process() { stop(); }
+  server_process(const server_process&) = delete;
+  server_process& operator=(const server_process&) = delete;
+
+  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  std::string stderr_text() const { return read_file(capture_.path() / "err"); }
+  std::string stdout_text() const { return read_file(capture_.path() / "out"); }
+  bool running() const { return pid_ > 0 && exit_status_ == std::nullopt; }
+
+  // Waits until standard error holds `needle` (lines are written whole, but possibly after
+  // the response has reached the client). True when found within `timeout`.
+  bool wait_for_stderr(std::string_view needle, std::chrono::milliseconds timeout = 5s) const {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      if (stderr_text().find(needle) != std::string::npos) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+
+  // Waits for the process to end by itself; its exit code, or nullopt when it still runs after
+  // `timeout` or was ended by a signal.
+  std::optional<int> wait_for_exit(std::chrono::milliseconds timeout) {
+    if (!exit_status_ && pid_ > 0) exit_status_ = detail::wait_for(pid_, timeout);
+    if (exit_status_ && WIFEXITED(*exit_status_)) return WEXITSTATUS(*exit_status_);
+    return std::nullopt;
+  }
+
+  // True when the process ended (by itself or by a signal) and was reaped.
+  bool has_exited() {
+    if (!exit_status_ && pid_ > 0) exit_status_ = detail::wait_for(pid_, 0ms);
+    return exit_status_.has_value();
+  }
+
+  // Sends `signal` (SIGKILL by default) and reaps the process; safe to call more than once.
+  void stop(int signal = SIGKILL) {
+    if (pid_ <= 0) return;
+    if (!exit_status_) {
+      ::kill(pid_, signal);
+      int status = 0;
+      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      exit_status_ = status;
+    }
+  }
+
+ private:
+  bool wait_for_listening() {
+    std::string line = "Corvessa Ombrix server listening on port " + std::to_string(port_) + "\n";
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    for (;;) {
+      if (stderr_text().find(line) != std::string::npos) return true;
+      if (has_exited() || std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+
+  temp_dir capture_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+  std::optional<int> exit_status_;
+};
+
+}  // namespace ombrix::e2e
