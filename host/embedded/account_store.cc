@@ -471,10 +471,14 @@ std::shared_ptr<account_store> account_store::open(const std::string& root, cons
 
 void account_store::load_master_dictionary() {
   const std::optional<std::string> found = run(false, [&](sqlite_connection& c) {
-    statement_use q = prepare(c, md_name_query);
     std::optional<std::string> md;
-    if (q.step() && q.column_blob(1) == "1" && !q.column_blob(0).empty()) {
-      md = std::string(q.column_blob(0));
+    try {
+      statement_use q = prepare(c, md_name_query);
+      if (q.step() && q.column_blob(1) == "1" && !q.column_blob(0).empty()) {
+        md = std::string(q.column_blob(0));
+      }
+    } catch (const sqlite_failure& failure) {
+      if (!failure.schema_mismatch()) throw;  // a database without our tables is foreign
     }
     return md;
   });
@@ -737,7 +741,7 @@ std::vector<listing_entry> account_store::entries(const text& file, std::int32_t
           emit_section();
         }
         if (next_section != sections.end() && *next_section == id) continue;  // shown as section
-        if (wanted(0)) out.push_back({decode_name(id), 0, q.column_int64(1)});
+        if (wanted(0) && out.size() < limit) out.push_back({decode_name(id), 0, q.column_int64(1)});
       }
       while (next_section != sections.end() && out.size() < limit) emit_section();
     } else if (wanted(0)) {

@@ -12,6 +12,8 @@ bool sqlite_failure::busy() const noexcept {
   return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
+bool sqlite_failure::schema_mismatch() const noexcept { return (code_ & 0xFF) == SQLITE_ERROR; }
+
 sqlite_connection::sqlite_connection(const std::string& path, bool create) {
   // Each connection is used by one thread at a time (the pool hands it over under a mutex), so
   // SQLite's own per-connection mutex is not needed.

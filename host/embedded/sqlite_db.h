@@ -21,6 +21,8 @@ class sqlite_failure : public std::runtime_error {
   int code() const noexcept { return code_; }
   // SQLITE_BUSY or SQLITE_LOCKED: another connection holds a lock; the work may be retried.
   bool busy() const noexcept;
+  // SQLITE_ERROR: the SQL does not fit the database (a missing table, for instance).
+  bool schema_mismatch() const noexcept;
 
  private:
   int code_;

@@ -1,0 +1,110 @@
+#include "host/embedded/account_location.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+namespace ombrix {
+namespace {
+
+// Saves and restores the variables these tests change.
+class AccountLocation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"OMBRIX_DATA", "XDG_DATA_HOME", "HOME", "OMBRIX_ACCOUNT"}) {
+      const char* value = getenv(name);
+      saved_.push_back({name, value ? std::string(value) : std::string(), value != nullptr});
+      unsetenv(name);
+    }
+  }
+  void TearDown() override {
+    for (const auto& each : saved_) {
+      if (each.set) {
+        setenv(each.name, each.value.c_str(), 1);
+      } else {
+        unsetenv(each.name);
+      }
+    }
+  }
+  struct saved {
+    const char* name;
+    std::string value;
+    bool set;
+  };
+  std::vector<saved> saved_;
+};
+
+TEST_F(AccountLocation, ServerTextNamesTheAccountAndClient) {
+  struct row {
+    text server;
+    text account;
+    text client;
+  };
+  const std::vector<row> rows = {
+      {u"**", u"MAIN", u""},
+      {u"**vscode", u"MAIN", u"vscode"},
+      {u"SALES**", u"SALES", u""},
+      {u"SALES**c", u"SALES", u"c"},
+      {u"alpha*beta*c", u"beta", u"c"},
+      {u"alpha*beta**c", u"beta", u"c"},
+      {u"host*SALES**", u"SALES", u""},
+      {u"*c", u"MAIN", u"c"},
+      {u"SALES", u"SALES", u""},
+      {u"", u"MAIN", u""},
+      {u"a**b**c", u"b", u"c"},
+  };
+  for (const row& r : rows) {
+    const server_target target = parse_server_text(r.server);
+    EXPECT_EQ(target.account, r.account) << to_utf8(r.server);
+    EXPECT_EQ(target.client, r.client) << to_utf8(r.server);
+  }
+}
+
+TEST_F(AccountLocation, DefaultAccountComesFromOmbrixAccount) {
+  EXPECT_EQ(default_account_name(), u"MAIN");
+  setenv("OMBRIX_ACCOUNT", "SALES", 1);
+  EXPECT_EQ(default_account_name(), u"SALES");
+  EXPECT_EQ(parse_server_text(u"**vscode").account, u"SALES");
+  EXPECT_EQ(parse_server_text(u"OTHER**").account, u"OTHER");
+  setenv("OMBRIX_ACCOUNT", "", 1);
+  EXPECT_EQ(default_account_name(), u"MAIN");
+  setenv("OMBRIX_ACCOUNT", "../\xC3\xA9", 1);
+  EXPECT_EQ(default_account_name(), text(u"../\u00C3\u00A9")) << "bytes kept, so refused later";
+  EXPECT_FALSE(is_valid_account_name(default_account_name()));
+}
+
+TEST_F(AccountLocation, AccountNameRules) {
+  const std::vector<std::pair<text, bool>> cases = {
+      {u"MAIN", true},        {u"a", true},          {u"Sales_2024.v-1", true},
+      {text(64, u'x'), true}, {text(65, u'x'), false}, {u"", false},
+      {u"../x", false},       {u"a/b", false},        {u".hidden", false},
+      {u".", false},          {u"..", false},          {u"a b", false},
+      {u"a\\b", false},       {u"\u00E9", false},      {text(1, u'\0'), false},
+      {u"a*b", false},        {u"x.", true},
+  };
+  for (const auto& [name, valid] : cases) {
+    EXPECT_EQ(is_valid_account_name(name), valid) << to_utf8(name);
+  }
+}
+
+TEST_F(AccountLocation, DataRootByPrecedence) {
+  EXPECT_EQ(data_root_from_environment(), "");
+  setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(data_root_from_environment(), "/home/u/.local/share/ombrix");
+  setenv("XDG_DATA_HOME", "relative/dir", 1);
+  EXPECT_EQ(data_root_from_environment(), "/home/u/.local/share/ombrix") << "relative XDG ignored";
+  setenv("XDG_DATA_HOME", "/xdg", 1);
+  EXPECT_EQ(data_root_from_environment(), "/xdg/ombrix");
+  setenv("OMBRIX_DATA", "/srv/ombrix", 1);
+  EXPECT_EQ(data_root_from_environment(), "/srv/ombrix");
+}
+
+TEST_F(AccountLocation, AccountPathStaysInTheRoot) {
+  EXPECT_EQ(account_path("/srv/data", u"SALES"), "/srv/data/SALES.db");
+  EXPECT_EQ(account_path("/srv/data/", u"a.b"), "/srv/data/a.b.db");
+}
+
+}  // namespace
+}  // namespace ombrix
