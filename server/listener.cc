@@ -1,0 +1,103 @@
+#include "server/listener.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/console.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+#include "server/diagnostics.h"
+#include "server/settings.h"
+
+namespace ombrix {
+
+namespace {
+
+// A silent or stalled client holds its thread for at most this long per receive or send.
+constexpr int socket_timeout_milliseconds = 5000;
+// The final close of a connection waits this long for unsent data.
+constexpr int linger_seconds = 30;
+constexpr int listen_backlog = 20;
+// Bounds how long a cleared server_running goes unnoticed.
+constexpr int wait_seconds = 1;
+
+// Sets the time-outs and the linger setting. Returns null, or the start of the failure message
+// of the first option that could not be set.
+const char* set_socket_options(socket_handle socket) {
+  if (!platform::set_receive_timeout(socket, socket_timeout_milliseconds)) {
+    return "Cannot set socket option SO_RCVTIMEO: ";
+  }
+  if (!platform::set_send_timeout(socket, socket_timeout_milliseconds)) {
+    return "Cannot set socket option SO_SNDTIMEO: ";
+  }
+  if (!platform::set_linger(socket, linger_seconds)) {
+    return "Cannot set socket option SO_LINGER: ";
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int run_server(int port, connection_handler handler) {
+  return run_server(port, std::move(handler), listener_services{});
+}
+
+int run_server(int port, connection_handler handler, const listener_services& services) {
+  connection_counter& counter =
+      services.counter != nullptr ? *services.counter : process_connection_counter();
+  const thread_starter start_thread =
+      services.start_thread != nullptr ? services.start_thread : platform::start_detached_thread;
+  const auto shared_handler = std::make_shared<const connection_handler>(std::move(handler));
+  const auto port_number = static_cast<std::uint16_t>(port);
+
+  const platform::socket_library library;
+  if (!library.ok()) {
+    write_diagnostic("Cannot initialize winsock: " + std::to_string(library.error()));
+    return 1;
+  }
+
+  const platform::unique_socket listener(platform::create_stream_socket());
+  if (!listener) {
+    write_diagnostic("Cannot create server socket: " +
+                     std::to_string(platform::last_socket_error()));
+    return 1;
+  }
+  if (const char* failure = set_socket_options(listener.get())) {
+    write_diagnostic(failure + std::to_string(platform::last_socket_error()));
+    return 1;
+  }
+  if (!platform::bind_loopback(listener.get(), port_number)) {
+    const int error = platform::last_socket_error();
+    write_diagnostic("Cannot bind to port " + std::to_string(port) + ": " +
+                     std::to_string(error));
+    return 1;
+  }
+
+  write_diagnostic("Corvessa Ombrix server listening on port " + std::to_string(port));
+  debug_line(1, "Debugging enabled");
+  (void)platform::listen_on(listener.get(), listen_backlog);
+  server_running = true;
+  if (run_minimized) platform::minimize_console_window();
+
+  while (server_running) {
+    const int ready = platform::wait_readable(listener.get(), wait_seconds);
+    if (ready == 0) continue;
+    if (ready < 0) {
+      const int error = platform::last_socket_error();
+      debug_line(1, "select() error encountered: " + std::to_string(error));
+      continue;
+    }
+    platform::peer_address peer;
+    platform::unique_socket connection(platform::accept_connection(listener.get(), peer));
+    if (!connection) continue;
+    // Accepted sockets do not inherit these options everywhere. A failure here is not worth
+    // refusing the client: the connection is served without the bound.
+    (void)set_socket_options(connection.get());
+    (void)start_connection_thread(std::move(connection), peer, port_number, shared_handler,
+                                  counter, start_thread);
+  }
+  return 0;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,455 @@
+#include "server/listener.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/thread.h"
+#include "server/settings.h"
+#include "server/socket_stream.h"
+
+namespace ombrix {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Sends what fd 2 receives to a temporary file for the life of the object.
+class stderr_capture {
+ public:
+  stderr_capture() {
+    std::fflush(stderr);
+    file_ = std::tmpfile();
+    saved_ = ::dup(2);
+    if (file_ == nullptr || saved_ < 0 || ::dup2(::fileno(file_), 2) < 0) {
+      ADD_FAILURE() << "cannot capture standard error";
+    }
+  }
+  ~stderr_capture() {
+    restore();
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  stderr_capture(const stderr_capture&) = delete;
+  stderr_capture& operator=(const stderr_capture&) = delete;
+
+  void restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    saved_ = -1;
+  }
+
+  // Everything written so far. pread leaves the offset that fd 2 shares alone.
+  std::string text() const {
+    std::fflush(stderr);
+    std::string all;
+    char buffer[4096];
+    for (ssize_t got; (got = ::pread(::fileno(file_), buffer, sizeof buffer,
+                                     static_cast<off_t>(all.size()))) > 0;) {
+      all.append(buffer, static_cast<std::size_t>(got));
+    }
+    return all;
+  }
+
+  // Waits (bounded) until `line` has been written.
+  bool wait_for(const std::string& line, std::chrono::milliseconds limit = 5s) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (text().find(line) == std::string::npos) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  int saved_ = -1;
+};
+
+sockaddr_in loopback_address(const char* address, int port) {
+  sockaddr_in result{};
+  result.sin_family = AF_INET;
+  result.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, address, &result.sin_addr);
+  return result;
+}
+
+// A port that was free a moment ago.
+int free_port() {
+  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = loopback_address("127.0.0.1", 0);
+  socklen_t length = sizeof address;
+  if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ADD_FAILURE() << "no free port: " << errno;
+  }
+  ::close(probe);
+  return ntohs(address.sin_port);
+}
+
+// Connects to address:port; returns the socket or -1 with errno set.
+int connect_to(int port, const char* address = "127.0.0.1") {
+  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  const timeval timeout{10, 0};
+  ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  const sockaddr_in target = loopback_address(address, port);
+  if (::connect(client, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    const int error = errno;
+    ::close(client);
+    errno = error;
+    return -1;
+  }
+  return client;
+}
+
+// Everything the server sends on one connection, up to its close.
+std::string read_to_close(int client) {
+  std::string all;
+  char buffer[256];
+  for (ssize_t got; (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;) {
+    all.append(buffer, static_cast<std::size_t>(got));
+  }
+  return all;
+}
+
+// One connection: connect, read the whole answer, close.
+std::string exchange(int port) {
+  const int client = connect_to(port);
+  if (client < 0) {
+    ADD_FAILURE() << "connect failed: " << errno;
+    return {};
+  }
+  std::string answer = read_to_close(client);
+  ::close(client);
+  return answer;
+}
+
+// A handler that answers with the connection number and keeps what it saw.
+struct seen_connection {
+  std::int32_t number;
+  std::string remote_host;
+  bool same_text_for_address;
+  std::uint16_t server_port;
+};
+
+struct recording_state {
+  std::mutex mutex;
+  std::vector<seen_connection> seen;
+};
+
+connection_handler numbering_handler(std::shared_ptr<recording_state> state) {
+  return [state](const request_context& context) {
+    {
+      const std::lock_guard<std::mutex> lock(state->mutex);
+      state->seen.push_back({context.connection_number, context.remote_host,
+                             context.remote_host == context.remote_address,
+                             context.server_port});
+    }
+    socketstream stream(context.socket);
+    stream << context.connection_number << '\n';
+  };
+}
+
+// run_server on a thread of its own, stopped through server_running and joined.
+class running_server {
+ public:
+  explicit running_server(connection_handler handler, listener_services services = {},
+                          int port = free_port())
+      : port_(port) {
+    auto task = std::packaged_task<int()>(
+        [this, handler = std::move(handler), services]() mutable {
+          return run_server(port_, std::move(handler), services);
+        });
+    result_ = task.get_future();
+    thread_ = std::thread(std::move(task));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!server_running && result_.wait_for(0s) != std::future_status::ready &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    started_ = server_running;
+  }
+  ~running_server() { (void)stop(); }
+  running_server(const running_server&) = delete;
+  running_server& operator=(const running_server&) = delete;
+
+  bool started() const { return started_; }
+  int port() const { return port_; }
+
+  // Clears server_running and waits (bounded) for run_server's result; -2 when it did not end.
+  int stop(std::chrono::milliseconds limit = 5s) {
+    if (!thread_.joinable()) return result_value_;
+    server_running = false;
+    if (result_.wait_for(limit) != std::future_status::ready) {
+      ADD_FAILURE() << "run_server did not end";
+      thread_.detach();
+      result_value_ = -2;
+      return result_value_;
+    }
+    thread_.join();
+    result_value_ = result_.get();
+    return result_value_;
+  }
+
+ private:
+  int port_;
+  bool started_ = false;
+  std::future<int> result_;
+  std::thread thread_;
+  int result_value_ = -2;
+};
+
+class ListenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    debug_level = 0;
+    run_minimized = false;
+    server_running = false;
+  }
+  void TearDown() override {
+    debug_level = 0;
+    server_running = false;
+  }
+};
+
+TEST_F(ListenerTest, NumbersConnectionsFromOneAndPassesPeerAndPort) {
+  connection_counter counter;
+  auto state = std::make_shared<recording_state>();
+  running_server server(numbering_handler(state), {&counter, nullptr});
+  ASSERT_TRUE(server.started());
+
+  EXPECT_EQ(exchange(server.port()), "1\n");
+  EXPECT_EQ(exchange(server.port()), "2\n");
+  EXPECT_EQ(exchange(server.port()), "3\n");
+  EXPECT_EQ(server.stop(), 0);
+
+  const std::lock_guard<std::mutex> lock(state->mutex);
+  ASSERT_EQ(state->seen.size(), 3u);
+  for (const seen_connection& seen : state->seen) {
+    EXPECT_EQ(seen.remote_host, "127.0.0.1");
+    EXPECT_TRUE(seen.same_text_for_address);
+    EXPECT_EQ(seen.server_port, server.port());
+  }
+}
+
+// Every connection has a thread of its own: the handlers wait until all of them are running at
+// once, which a server that serves connections one after another never reaches.
+TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
+  constexpr int clients = 12;
+  struct meeting {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inside = 0;
+    int most_inside = 0;
+  };
+  auto place = std::make_shared<meeting>();
+  connection_counter counter;
+  running_server server(
+      [place](const request_context& context) {
+        {
+          std::unique_lock<std::mutex> lock(place->mutex);
+          place->most_inside = std::max(place->most_inside, ++place->inside);
+          place->changed.notify_all();
+          place->changed.wait_for(lock, 10s, [&] { return place->inside >= clients; });
+        }
+        socketstream stream(context.socket);
+        stream << context.connection_number << '\n';
+      },
+      {&counter, nullptr});
+  ASSERT_TRUE(server.started());
+
+  std::vector<std::string> answers(clients);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < clients; ++i) {
+    threads.emplace_back([&answers, i, port = server.port()] { answers[i] = exchange(port); });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(server.stop(), 0);
+
+  std::vector<int> numbers;
+  for (const auto& answer : answers) numbers.push_back(std::atoi(answer.c_str()));
+  std::sort(numbers.begin(), numbers.end());
+  std::vector<int> expected(clients);
+  for (int i = 0; i < clients; ++i) expected[i] = i + 1;
+  EXPECT_EQ(numbers, expected);
+  const std::lock_guard<std::mutex> lock(place->mutex);
+  EXPECT_EQ(place->most_inside, clients);
+}
+
+TEST_F(ListenerTest, ProcessWideCounterKeepsNumbersUniqueAcrossRuns) {
+  auto state = std::make_shared<recording_state>();
+  int first = 0;
+  {
+    running_server server(numbering_handler(state));
+    ASSERT_TRUE(server.started());
+    first = std::atoi(exchange(server.port()).c_str());
+  }
+  running_server server(numbering_handler(state));
+  ASSERT_TRUE(server.started());
+  EXPECT_GE(first, 1);
+  EXPECT_EQ(exchange(server.port()), std::to_string(first + 1) + "\n");
+}
+
+TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
+  struct options {
+    timeval receive{};
+    timeval send{};
+    linger lingering{};
+    bool read = false;
+  };
+  auto seen = std::make_shared<options>();
+  running_server server([seen](const request_context& context) {
+    socklen_t length = sizeof seen->receive;
+    bool read = ::getsockopt(context.socket, SOL_SOCKET, SO_RCVTIMEO, &seen->receive, &length) == 0;
+    length = sizeof seen->send;
+    read = read && ::getsockopt(context.socket, SOL_SOCKET, SO_SNDTIMEO, &seen->send, &length) == 0;
+    length = sizeof seen->lingering;
+    read = read &&
+           ::getsockopt(context.socket, SOL_SOCKET, SO_LINGER, &seen->lingering, &length) == 0;
+    seen->read = read;
+    socketstream stream(context.socket);
+    stream << "done";
+  });
+  ASSERT_TRUE(server.started());
+  EXPECT_EQ(exchange(server.port()), "done");
+  EXPECT_EQ(server.stop(), 0);
+  ASSERT_TRUE(seen->read);
+  EXPECT_EQ(seen->receive.tv_sec, 5);
+  EXPECT_EQ(seen->receive.tv_usec, 0);
+  EXPECT_EQ(seen->send.tv_sec, 5);
+  EXPECT_EQ(seen->send.tv_usec, 0);
+  EXPECT_EQ(seen->lingering.l_onoff, 1);
+  EXPECT_EQ(seen->lingering.l_linger, 30);
+}
+
+TEST_F(ListenerTest, BusyPortGivesTheBindMessageAndExitCode1) {
+  const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = loopback_address("127.0.0.1", 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(blocker, 1), 0);
+  ASSERT_EQ(::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int port = ntohs(address.sin_port);
+
+  stderr_capture captured;
+  const int result = run_server(port, [](const request_context&) {});
+  captured.restore();
+  ::close(blocker);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(captured.text(),
+            "Cannot bind to port " + std::to_string(port) + ": " + std::to_string(EADDRINUSE) +
+                "\n");
+  EXPECT_FALSE(server_running);
+}
+
+struct notice_case {
+  int debug_level;
+  bool debugging_enabled;
+};
+
+class ListenerNoticeTest : public ListenerTest,
+                           public ::testing::WithParamInterface<notice_case> {};
+
+TEST_P(ListenerNoticeTest, WritesTheListeningNoticeAndTheDebugNotice) {
+  debug_level = GetParam().debug_level;
+  stderr_capture captured;
+  running_server server([](const request_context&) {});
+  ASSERT_TRUE(server.started());
+  EXPECT_EQ(server.stop(), 0);
+  captured.restore();
+  std::string expected =
+      "Corvessa Ombrix server listening on port " + std::to_string(server.port()) + "\n";
+  if (GetParam().debugging_enabled) expected += "Debugging enabled\n";
+  EXPECT_EQ(captured.text(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, ListenerNoticeTest,
+                         ::testing::Values(notice_case{0, false}, notice_case{1, true},
+                                           notice_case{2, true}, notice_case{-1, true}));
+
+TEST_F(ListenerTest, ClearingServerRunningEndsTheLoopWithinAboutASecond) {
+  running_server server([](const request_context&) {});
+  ASSERT_TRUE(server.started());
+  const int client = connect_to(server.port());
+  ASSERT_GE(client, 0);
+  ::close(client);
+  // The loop may be inside a full one-second wait; a generous bound still catches a loop that
+  // never looks at the flag again.
+  EXPECT_EQ(server.stop(3s), 0);
+  EXPECT_LT(connect_to(server.port()), 0) << "the listening socket is closed after the loop";
+  EXPECT_EQ(errno, ECONNREFUSED);
+}
+
+TEST_F(ListenerTest, ListensOnTheLoopbackAddressOnly) {
+  running_server server([](const request_context& context) {
+    socketstream stream(context.socket);
+    stream << "hello";
+  });
+  ASSERT_TRUE(server.started());
+  EXPECT_EQ(exchange(server.port()), "hello");
+  // Any other local address, even another loopback one, finds no listener on the port.
+  EXPECT_LT(connect_to(server.port(), "127.0.0.2"), 0);
+  EXPECT_EQ(errno, ECONNREFUSED);
+}
+
+// Fails the first thread start with EAGAIN, then starts threads as usual.
+std::atomic<int> failed_starts{0};
+int fail_first_start(void (*entry)(void*), void* argument) {
+  if (failed_starts.fetch_add(1) == 0) return EAGAIN;
+  return platform::start_detached_thread(entry, argument);
+}
+
+TEST_F(ListenerTest, FailedThreadStartClosesTheConnectionAndServingGoesOn) {
+  debug_level = 1;
+  failed_starts = 0;
+  connection_counter counter;
+  auto state = std::make_shared<recording_state>();
+  stderr_capture captured;
+  running_server server(numbering_handler(state), {&counter, fail_first_start});
+  ASSERT_TRUE(server.started());
+  EXPECT_EQ(exchange(server.port()), "") << "closed without an answer, not left hanging";
+  EXPECT_EQ(exchange(server.port()), "2\n") << "the failed connection used number 1";
+  EXPECT_EQ(server.stop(), 0);
+  captured.restore();
+  EXPECT_EQ(captured.text(), "Corvessa Ombrix server listening on port " +
+                                 std::to_string(server.port()) +
+                                 "\nDebugging enabled\nFailed to launch thread for connection: " +
+                                 std::to_string(EAGAIN) + "\n");
+}
+
+TEST_F(ListenerTest, HandlerExceptionEndsOnlyItsConnection) {
+  debug_level = 2;
+  auto count = std::make_shared<std::atomic<int>>(0);
+  stderr_capture captured;
+  running_server server([count](const request_context& context) {
+    if (count->fetch_add(1) == 0) throw std::runtime_error("handler failure");
+    socketstream stream(context.socket);
+    stream << "served";
+  });
+  ASSERT_TRUE(server.started());
+  EXPECT_EQ(exchange(server.port()), "");
+  EXPECT_EQ(exchange(server.port()), "served");
+  EXPECT_TRUE(captured.wait_for("End of thread execution\nEnd of thread execution\n"))
+      << captured.text();
+  EXPECT_EQ(count->load(), 2);
+}
+
+}  // namespace
+}  // namespace ombrix
