@@ -1,0 +1,28 @@
+// The server process: reads the command line into the process-wide settings and runs the
+// listener, whose result is the exit code.
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "http/request_handler.h"
+#include "rest/dispatcher.h"
+#include "server/listener.h"
+#include "server/options.h"
+
+int main(int argc, char** argv) {
+  const ombrix::start_decision decision = ombrix::read_command_line(argc, argv, std::cout, std::cerr);
+  if (decision.exit_code) return *decision.exit_code;
+  ombrix::apply_settings(decision.settings);
+
+  const ombrix::rest_dispatcher dispatch = [](std::int32_t connection,
+                                              const std::string& environment_text,
+                                              const std::string& body, std::string& reply) {
+    return ombrix::dispatch_rest_request(connection, environment_text, body, reply);
+  };
+  // The listener's threads may outlive main's locals only until the process ends, which is
+  // right after run_server returns; the handler keeps its own copy of the dispatcher.
+  return ombrix::run_server(decision.settings.port,
+                            [dispatch](const ombrix::request_context& context) {
+                              ombrix::handle_http_request(context, dispatch);
+                            });
+}
