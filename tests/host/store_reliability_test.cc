@@ -1,0 +1,359 @@
+// Reliability of the embedded host under a killed writer process, many concurrent host objects
+// and a file-size limit that makes the disk "full".
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/embedded/account_store.h"
+#include "host/embedded/embedded_host.h"
+#include "tests/host/temporary_data_root.h"
+
+namespace ombrix {
+namespace {
+
+using testing::failure_of;
+
+text number_text(std::uint64_t value) { return from_utf8(std::to_string(value)); }
+
+// A self-checking item text: its header names writer, slot and version, and its body depends on
+// all three, so a torn or mixed item never validates. Lengths vary from a few bytes to ~12 KiB
+// so that writes span one or several database pages.
+text make_content(std::uint32_t writer, std::uint32_t slot, std::uint32_t version) {
+  text content = number_text(writer) + u"\r\n" + number_text(slot) + u"\r\n" +
+                 number_text(version) + u"\r\n";
+  const std::uint32_t length = (writer * 7919u + slot * 104729u + version * 1299709u) % 6000u;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    content.push_back(static_cast<char16_t>(0x21 + (writer + slot * 3 + version * 5 + i) % 0x5D));
+  }
+  content.push_back(value_mark);
+  content += number_text(length);
+  return content;
+}
+
+struct parsed_content {
+  std::uint32_t writer = 0;
+  std::uint32_t slot = 0;
+  std::uint32_t version = 0;
+};
+
+// The header of a content made by make_content, when the whole content matches it.
+std::optional<parsed_content> parse_content(const text& content) {
+  parsed_content parsed;
+  std::size_t position = 0;
+  for (std::uint32_t* field : {&parsed.writer, &parsed.slot, &parsed.version}) {
+    const std::size_t end = content.find(u"\r\n", position);
+    if (end == text::npos) return std::nullopt;
+    *field = static_cast<std::uint32_t>(std::stoul(to_utf8(content.substr(position, end - position))));
+    position = end + 2;
+  }
+  if (make_content(parsed.writer, parsed.slot, parsed.version) != content) return std::nullopt;
+  return parsed;
+}
+
+class StoreReliability : public testing::temporary_data_root {};
+
+// Writes items in a loop in a child process, reporting each acknowledged item through a pipe,
+// until the parent kills it with SIGKILL. Every acknowledged item must then be intact.
+TEST_F(StoreReliability, AcknowledgedWritesSurviveKillNine) {
+  make_account(u"DUR");
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipe_ends[0]);
+    try {
+      account_store::open(root_, u"DUR")->create_file(u"LOG", {});
+      embedded_host host;
+      host.connect(u"DUR**writer");
+      for (std::uint32_t i = 0; i < 1000000; ++i) {
+        host.write_item(u"LOG", u"I" + number_text(i), make_content(1, i, i), 0, 0, 0, 0);
+        if (write(pipe_ends[1], &i, sizeof i) != sizeof i) _exit(4);
+      }
+    } catch (...) {
+      _exit(3);
+    }
+    _exit(0);
+  }
+  close(pipe_ends[1]);
+
+  // Collect acknowledgements until enough writes happened (bounded in time), then kill.
+  std::vector<std::uint32_t> acknowledged;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto read_acknowledgements = [&](int timeout_ms) {
+    pollfd ready{pipe_ends[0], POLLIN, 0};
+    if (poll(&ready, 1, timeout_ms) <= 0) return false;
+    std::uint32_t ids[256];
+    const ssize_t got = read(pipe_ends[0], ids, sizeof ids);
+    if (got <= 0) return false;
+    acknowledged.insert(acknowledged.end(), ids, ids + got / sizeof(std::uint32_t));
+    return true;
+  };
+  while (acknowledged.size() < 1500 && std::chrono::steady_clock::now() < deadline) {
+    read_acknowledgements(100);
+  }
+  ASSERT_EQ(kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+      << "the writer ended before the kill with status " << status;
+  while (read_acknowledgements(0)) {
+  }
+  close(pipe_ends[0]);
+  ASSERT_GE(acknowledged.size(), 100u) << "the writer made too little progress";
+
+  auto store = account_store::open(root_, u"DUR");
+  EXPECT_EQ(store->check_integrity(), "ok");
+  embedded_host host;
+  host.connect(u"DUR**checker");
+  for (std::uint32_t i : acknowledged) {
+    ASSERT_EQ(host.read_item(u"LOG", u"I" + number_text(i), 0, 0, 0, 0), make_content(1, i, i))
+        << "acknowledged item " << i;
+  }
+  // The write in flight at the kill is there completely or not at all.
+  const std::uint32_t next = acknowledged.back() + 1;
+  const auto [number, description] =
+      failure_of([&] { host.read_item(u"LOG", u"I" + number_text(next), 0, 0, 0, 0); });
+  if (number == 0) {
+    EXPECT_EQ(host.read_item(u"LOG", u"I" + number_text(next), 0, 0, 0, 0),
+              make_content(1, next, next));
+  } else {
+    EXPECT_EQ(number, 202) << description;
+  }
+  EXPECT_EQ(store->entries(u"LOG", 0, 0).size(), acknowledged.size() + (number == 0 ? 1 : 0));
+}
+
+// 16 threads x 500 operations, each operation through a freshly connected host object of the
+// same account, reading and writing private and shared items at once.
+TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
+  make_account(u"CONC");
+  account_store::open(root_, u"CONC")->create_file(u"F", {});
+  constexpr std::uint32_t threads = 16;
+  constexpr std::uint32_t operations = 500;
+  constexpr std::uint32_t own_slots = 8;
+  constexpr std::uint32_t shared_slots = 4;
+  constexpr std::uint32_t race_slots = 50;
+
+  struct thread_result {
+    std::vector<std::string> problems;
+    std::map<std::uint32_t, std::uint32_t> own_versions;  // slot -> last version written
+    std::map<std::uint32_t, std::uint32_t> shared_versions;
+    std::set<std::uint32_t> races_won;
+    bool deleted_exists = false;
+  };
+  std::vector<thread_result> results(threads);
+  std::atomic<std::uint32_t> version_source{1};
+
+  const auto worker = [&](std::uint32_t t) {
+    thread_result& r = results[t];
+    std::uint64_t random = 0x9E3779B97F4A7C15ull * (t + 1);
+    const auto next_random = [&random] {
+      random ^= random << 13;
+      random ^= random >> 7;
+      random ^= random << 17;
+      return random;
+    };
+    const auto problem = [&](const std::string& what) {
+      if (r.problems.size() < 20) r.problems.push_back(what);
+    };
+    const text own_prefix = u"T" + number_text(t) + u"-";
+    for (std::uint32_t op = 0; op < operations; ++op) {
+      embedded_host host;
+      const std::uint32_t choice = static_cast<std::uint32_t>(next_random() % 100);
+      const std::uint32_t version = version_source++;
+      try {
+        host.connect(u"CONC**t" + number_text(t));
+        if (choice < 35) {  // write a private item
+          const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % own_slots);
+          host.write_item(u"F", own_prefix + number_text(slot), make_content(t, slot, version), 0,
+                          0, 0, 0);
+          r.own_versions[slot] = version;
+        } else if (choice < 55) {  // read a private item back: the last write, nothing else
+          const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % own_slots);
+          const auto written = r.own_versions.find(slot);
+          if (written == r.own_versions.end()) continue;
+          const text content = host.read_item(u"F", own_prefix + number_text(slot), 0, 0, 0, 0);
+          if (content != make_content(t, slot, written->second)) {
+            problem("private item " + std::to_string(slot) + " lost its last update");
+          }
+        } else if (choice < 70) {  // read a shared item: any whole version
+          const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % shared_slots);
+          const auto [number, description] = failure_of(
+              [&] { (void)host.read_item(u"F", u"S" + number_text(slot), 0, 0, 0, 0); });
+          if (number == 202) continue;
+          if (number != 0) {
+            problem("shared read failed: " + description);
+            continue;
+          }
+          const auto parsed = parse_content(host.read_item(u"F", u"S" + number_text(slot), 0, 0,
+                                                           0, 0));
+          if (!parsed || parsed->slot != slot) problem("shared item torn");
+        } else if (choice < 82) {  // write a shared item
+          const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % shared_slots);
+          host.write_item(u"F", u"S" + number_text(slot), make_content(t, slot, version), 0, 0,
+                          0, 0);
+          r.shared_versions[slot] = version;
+        } else if (choice < 92) {  // race every other thread to create the same items
+          const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % race_slots);
+          const auto [number, description] = failure_of([&] {
+            host.create_item(u"F", u"R" + number_text(slot), make_content(t, slot, version));
+          });
+          if (number == 0) {
+            r.races_won.insert(slot);
+          } else if (number != 204) {
+            problem("create failed: " + description);
+          }
+        } else if (choice < 96) {  // delete and recreate a private item
+          const text id = own_prefix + u"D";
+          if (r.deleted_exists) {
+            host.delete_item(u"F", id);
+            if (failure_of([&] { host.stat_item(u"F", id, u"-1"); }).first != 202) {
+              problem("deleted item still there");
+            }
+          } else {
+            host.create_item(u"F", id, make_content(t, 99, version));
+          }
+          r.deleted_exists = !r.deleted_exists;
+        } else {  // list: names in order, sizes matching the contents
+          const text listing = host.list_items(u"F", 0, 0, text(), u"-1");
+          if (!listing.starts_with(u"F\r\n")) problem("listing without its first line");
+        }
+      } catch (const _com_error& error) {
+        problem("operation failed: " + to_utf8(error.Description()));
+      }
+    }
+  };
+  std::vector<std::thread> pool;
+  for (std::uint32_t t = 0; t < threads; ++t) pool.emplace_back(worker, t);
+  for (std::thread& each : pool) each.join();
+
+  for (std::uint32_t t = 0; t < threads; ++t) {
+    EXPECT_TRUE(results[t].problems.empty())
+        << "thread " << t << ": " << results[t].problems.front();
+  }
+
+  // Every final state.
+  embedded_host host;
+  host.connect(u"CONC**");
+  std::set<text> expected_ids;
+  for (std::uint32_t t = 0; t < threads; ++t) {
+    for (const auto& [slot, version] : results[t].own_versions) {
+      const text id = u"T" + number_text(t) + u"-" + number_text(slot);
+      expected_ids.insert(id);
+      EXPECT_EQ(host.read_item(u"F", id, 0, 0, 0, 0), make_content(t, slot, version));
+    }
+    const text deleted = u"T" + number_text(t) + u"-D";
+    if (results[t].deleted_exists) expected_ids.insert(deleted);
+    EXPECT_EQ(failure_of([&] { host.stat_item(u"F", deleted, u"-1"); }).first,
+              results[t].deleted_exists ? 0 : 202);
+  }
+  for (std::uint32_t slot = 0; slot < shared_slots; ++slot) {
+    const text id = u"S" + number_text(slot);
+    std::set<std::uint32_t> last_writes;
+    for (const thread_result& r : results) {
+      if (auto found = r.shared_versions.find(slot); found != r.shared_versions.end()) {
+        last_writes.insert(found->second);
+      }
+    }
+    if (last_writes.empty()) continue;
+    expected_ids.insert(id);
+    const auto parsed = parse_content(host.read_item(u"F", id, 0, 0, 0, 0));
+    ASSERT_TRUE(parsed.has_value()) << "shared item " << slot << " torn";
+    EXPECT_TRUE(last_writes.count(parsed->version))
+        << "shared item " << slot << " holds a version no thread wrote last";
+  }
+  std::map<std::uint32_t, std::uint32_t> race_winners;  // slot -> winning thread
+  for (std::uint32_t t = 0; t < threads; ++t) {
+    for (std::uint32_t slot : results[t].races_won) {
+      EXPECT_EQ(race_winners.count(slot), 0u) << "two creators won item R" << slot;
+      race_winners[slot] = t;
+    }
+  }
+  for (const auto& [slot, winner] : race_winners) {
+    const text id = u"R" + number_text(slot);
+    expected_ids.insert(id);
+    const auto parsed = parse_content(host.read_item(u"F", id, 0, 0, 0, 0));
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->writer, winner) << "item R" << slot << " is not its creator's";
+  }
+  auto store = account_store::open(root_, u"CONC");
+  std::set<text> listed;
+  for (const listing_entry& entry : store->entries(u"F", 0, 0)) {
+    listed.insert(entry.name);
+    EXPECT_EQ(entry.size, static_cast<std::int64_t>(
+                              to_utf8(host.read_item(u"F", entry.name, 0, 0, 0, 0)).size()));
+  }
+  EXPECT_EQ(listed, expected_ids);
+  EXPECT_EQ(store->check_integrity(), "ok");
+}
+
+// With writes beyond a size limit failing (as on a full disk), a write is a clean 206 and the
+// account stays consistent. Runs in a child process, which alone gets the limit.
+TEST_F(StoreReliability, FullDiskIs206AndLeavesTheAccountConsistent) {
+  make_account(u"FULL");
+  {
+    auto store = account_store::open(root_, u"FULL");
+    store->create_file(u"F", {});
+    store->write(u"F", u"SMALL", u"before");
+    store->checkpoint();
+  }
+  account_store::release_unused_stores();
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipe_ends[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{256 * 1024, 256 * 1024};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(5);
+    embedded_host host;
+    std::string report;
+    try {
+      host.connect(u"FULL**");
+      const auto [number, description] = failure_of(
+          [&] { host.write_item(u"F", u"BIG", text(1 << 20, u'x'), 0, 0, 0, 0); });
+      report = std::to_string(number) + "|" + description + "|";
+      report += to_utf8(host.read_item(u"F", u"SMALL", 0, 0, 0, 0)) + "|";
+      report += std::to_string(failure_of([&] { host.stat_item(u"F", u"BIG", u"-1"); }).first);
+    } catch (const _com_error& error) {
+      report = "unexpected: " + to_utf8(error.Description());
+    }
+    if (write(pipe_ends[1], report.data(), report.size()) < 0) _exit(4);
+    _exit(0);
+  }
+  close(pipe_ends[1]);
+  std::string report;
+  char buffer[512];
+  for (ssize_t got; (got = read(pipe_ends[0], buffer, sizeof buffer)) > 0;) report.append(buffer, got);
+  close(pipe_ends[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(report.starts_with("206|Storage failure in account 'FULL': ")) << report;
+  EXPECT_TRUE(report.ends_with("|before|202")) << report;
+
+  auto store = account_store::open(root_, u"FULL");
+  EXPECT_EQ(store->check_integrity(), "ok");
+  EXPECT_EQ(store->read(u"F", u"SMALL"), u"before");
+  EXPECT_EQ(failure_of([&] { store->read(u"F", u"BIG"); }).first, 202);
+  store->write(u"F", u"BIG", text(1 << 20, u'y'));
+  EXPECT_EQ(store->read(u"F", u"BIG"), text(1 << 20, u'y'));
+}
+
+}  // namespace
+}  // namespace ombrix
