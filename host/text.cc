@@ -95,6 +95,20 @@ void decode_utf8(std::string_view utf8, text& out) {
       ++i;
       continue;
     }
+    // Two- and three-byte forms always decode to a value below 0x10000 (overlong forms are
+    // accepted), so only their continuation bytes need checking.
+    if (b >= 0xC0 && b < 0xE0 && i + 1 < size && (in[i + 1] & 0xC0) == 0x80) {
+      *o++ = static_cast<char16_t>(((b & 0x1F) << 6) | (in[i + 1] & 0x3F));
+      i += 2;
+      continue;
+    }
+    if (b >= 0xE0 && b < 0xF0 && i + 2 < size && (in[i + 1] & 0xC0) == 0x80 &&
+        (in[i + 2] & 0xC0) == 0x80) {
+      *o++ = static_cast<char16_t>(((b & 0x0F) << 12) | ((in[i + 1] & 0x3F) << 6) |
+                                   (in[i + 2] & 0x3F));
+      i += 3;
+      continue;
+    }
     std::uint32_t value = 0;
     std::size_t used = 0;
     if (decode_sequence(in, size, i, value, used)) {
@@ -123,16 +137,20 @@ text from_utf8(std::string_view utf8) {
 
 void append_from_utf8(text& out, std::string_view utf8) { decode_utf8<true>(utf8, out); }
 
-void append_utf8(std::string& out, const char16_t* first, const char16_t* last) {
-  if (first == last) return;
-  const std::size_t count = static_cast<std::size_t>(last - first);
-  const std::size_t base = out.size();
-  // Three bytes per unit at most; a pair of units gives four.
-  out.resize(base + 3 * count);
-  auto* const start = reinterpret_cast<unsigned char*>(out.data() + base);
-  unsigned char* o = start;
+char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
+  auto* o = reinterpret_cast<unsigned char*>(out);
   const char16_t* p = first;
   while (p != last) {
+    // Four ASCII units at a time.
+    while (last - p >= 4) {
+      std::uint64_t chunk;
+      std::memcpy(&chunk, p, 8);
+      if (chunk & 0xFF80FF80FF80FF80ull) break;
+      for (int k = 0; k < 4; ++k) o[k] = static_cast<unsigned char>(p[k]);
+      o += 4;
+      p += 4;
+    }
+    if (p == last) break;
     const char16_t u = *p;
     if (u < 0x80) {
       *o++ = static_cast<unsigned char>(u);
@@ -160,7 +178,16 @@ void append_utf8(std::string& out, const char16_t* first, const char16_t* last) 
       ++p;
     }
   }
-  out.resize(base + static_cast<std::size_t>(o - start));
+  return reinterpret_cast<char*>(o);
+}
+
+void append_utf8(std::string& out, const char16_t* first, const char16_t* last) {
+  if (first == last) return;
+  const std::size_t base = out.size();
+  // Three bytes per unit at most; a pair of units gives four.
+  out.resize(base + 3 * static_cast<std::size_t>(last - first));
+  char* const end = encode_utf8(first, last, out.data() + base);
+  out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string to_utf8(const char16_t* first, const char16_t* last) {

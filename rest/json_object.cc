@@ -60,7 +60,7 @@ std::uint32_t parse_json_object(const char* text, std::uint32_t length, json_mem
       default:
         if (!stack.empty()) break;  // inside a nested value: kept as its span only
         if (kind == json_kind::name) {
-          name = tokenizer.string_value();
+          name.assign(tokenizer.string_bytes());
           break;
         }
         json_value value;
@@ -70,7 +70,7 @@ std::uint32_t parse_json_object(const char* text, std::uint32_t length, json_mem
         } else if (kind == json_kind::real) {
           value.number = std::bit_cast<std::int64_t>(tokenizer.real_value());
         } else if (kind == json_kind::string) {
-          value.text = tokenizer.string_value();
+          value.text.assign(tokenizer.string_bytes());
         }
         store(std::move(value));
         break;

@@ -49,16 +49,21 @@ void append_utf8_value(std::string& out, std::uint32_t v) {
   }
 }
 
-// Bytes that end a plain run inside a string: the quote, the backslash and NUL.
-struct string_stop_table {
-  bool stop[256] = {};
-  constexpr string_stop_table() {
-    stop[static_cast<unsigned char>('"')] = true;
-    stop[static_cast<unsigned char>('\\')] = true;
-    stop[0] = true;
+// Offset of the first quote, backslash or NUL at or after p, or `end`. Eight bytes are tested
+// at a time: a byte equal to v shows as a zero byte of x ^ (v * ones).
+inline std::uint32_t skip_plain(const unsigned char* in, std::uint32_t p, std::uint32_t end) {
+  constexpr std::uint64_t ones = 0x0101010101010101ull;
+  constexpr std::uint64_t highs = 0x8080808080808080ull;
+  auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
+  while (end - p >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, in + p, 8);
+    if (has_zero(x) | has_zero(x ^ (ones * '"')) | has_zero(x ^ (ones * '\\'))) break;
+    p += 8;
   }
-};
-constexpr string_stop_table string_stops;
+  while (p < end && in[p] != '"' && in[p] != '\\' && in[p] != 0) ++p;
+  return p;
+}
 
 // Base-10 signed conversion of the digits at [p, end): optional sign, stops at the first byte
 // that is not a digit, saturates at the 64-bit limits.
@@ -111,6 +116,7 @@ void json_tokenizer::init(const char* text, std::uint32_t length) {
   token_length_ = 0;
   unescaped_.clear();
   escaped_ = false;
+  decoded_ = false;
   kind_ = json_kind::end;
 }
 
@@ -162,72 +168,31 @@ std::uint32_t json_tokenizer::next() {
   return kind_ = json_kind::end;
 }
 
-// Scans a string whose opening quote has been read. Without a backslash nothing is copied: the
-// token is the span between the quotes.
+// Scans a string whose opening quote has been read. Nothing is copied here: the token is the
+// span between the quotes, and a string with escapes is decoded only when a caller asks for it
+// (strings inside nested values are usually skipped). The escapes are checked now, so that a
+// malformed one is an error whether or not the string is read.
 std::uint32_t json_tokenizer::scan_string() {
   const auto* in = reinterpret_cast<const unsigned char*>(text_);
   token_start_ = position_;
   escaped_ = false;
+  decoded_ = false;
   std::uint32_t p = position_;
   while (true) {
-    while (p < length_ && !string_stops.stop[in[p]]) ++p;
+    p = skip_plain(in, p, length_);
     if (p == length_ || in[p] == 0) return json_kind::error;
     if (in[p] == '"') break;
-    // A backslash: from here on the decoded bytes are built in unescaped_.
-    if (!escaped_) {
-      escaped_ = true;
-      unescaped_.assign(text_ + token_start_, p - token_start_);
-    }
+    escaped_ = true;
     if (p + 1 == length_) return json_kind::error;
     const unsigned char e = in[p + 1];
     p += 2;
-    switch (e) {
-      case 'b':
-        unescaped_.push_back('\b');
-        break;
-      case 'f':
-        unescaped_.push_back('\f');
-        break;
-      case 'n':
-        unescaped_.push_back('\n');
-        break;
-      case 'r':
-        unescaped_.push_back('\r');
-        break;
-      case 't':
-        unescaped_.push_back('\t');
-        break;
-      case 'u': {
-        std::uint32_t unit = 0;
-        if (length_ - p < 4 || !read_hex4(in + p, unit)) return json_kind::error;
-        p += 4;
-        if (unit >= 0xD800 && unit <= 0xDFFF) {
-          // A high surrogate escape followed at once by a low one is one character; a surrogate
-          // escape on its own cannot be written as UTF-8 and becomes U+FFFD.
-          std::uint32_t low = 0;
-          if (unit <= 0xDBFF && length_ - p >= 6 && in[p] == '\\' && in[p + 1] == 'u' &&
-              read_hex4(in + p + 2, low) && low >= 0xDC00 && low <= 0xDFFF) {
-            p += 6;
-            append_utf8_value(unescaped_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-          } else {
-            unescaped_.append("\xEF\xBF\xBD");
-          }
-        } else {
-          append_utf8_value(unescaped_, unit);
-        }
-        break;
-      }
-      case 0:
-        return json_kind::error;
-      default:
-        unescaped_.push_back(static_cast<char>(e));
-        break;
+    if (e == 'u') {
+      std::uint32_t unit = 0;
+      if (length_ - p < 4 || !read_hex4(in + p, unit)) return json_kind::error;
+      p += 4;
+    } else if (e == 0) {
+      return json_kind::error;
     }
-    // Copy the plain run up to the next stop byte in one piece.
-    std::uint32_t run = p;
-    while (run < length_ && !string_stops.stop[in[run]]) ++run;
-    unescaped_.append(text_ + p, run - p);
-    p = run;
   }
   token_length_ = p - token_start_;
   position_ = p + 1;  // past the closing quote
@@ -248,12 +213,70 @@ std::uint32_t json_tokenizer::scan_string() {
   }
 }
 
+// Decodes the current string's escapes into unescaped_. The escapes were checked by the scan.
+void json_tokenizer::decode_escapes() const {
+  const auto* in = reinterpret_cast<const unsigned char*>(text_);
+  const std::uint32_t end = token_start_ + token_length_;
+  unescaped_.clear();
+  std::uint32_t p = token_start_;
+  while (p < end) {
+    const std::uint32_t run = skip_plain(in, p, end);
+    unescaped_.append(text_ + p, run - p);
+    p = run;
+    if (p == end) break;
+    const unsigned char e = in[p + 1];
+    p += 2;
+    switch (e) {
+      case 'b':
+        unescaped_.push_back('\b');
+        break;
+      case 'f':
+        unescaped_.push_back('\f');
+        break;
+      case 'n':
+        unescaped_.push_back('\n');
+        break;
+      case 'r':
+        unescaped_.push_back('\r');
+        break;
+      case 't':
+        unescaped_.push_back('\t');
+        break;
+      case 'u': {
+        std::uint32_t unit = 0;
+        read_hex4(in + p, unit);
+        p += 4;
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
+          // A high surrogate escape followed at once by a low one is one character; a surrogate
+          // escape on its own cannot be written as UTF-8 and becomes U+FFFD.
+          std::uint32_t low = 0;
+          if (unit <= 0xDBFF && end - p >= 6 && in[p] == '\\' && in[p + 1] == 'u' &&
+              read_hex4(in + p + 2, low) && low >= 0xDC00 && low <= 0xDFFF) {
+            p += 6;
+            append_utf8_value(unescaped_, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+          } else {
+            unescaped_.append("\xEF\xBF\xBD");
+          }
+        } else {
+          append_utf8_value(unescaped_, unit);
+        }
+        break;
+      }
+      default:
+        unescaped_.push_back(static_cast<char>(e));
+        break;
+    }
+  }
+  decoded_ = true;
+}
+
 // Scans a number whose first byte ("+", "-" or a digit) has been read. Signs and exponents are
 // only accepted after a ".", which makes the number real.
 std::uint32_t json_tokenizer::scan_number() {
   const auto* in = reinterpret_cast<const unsigned char*>(text_);
   token_start_ = position_ - 1;
   escaped_ = false;
+  decoded_ = false;
   std::uint32_t kind = json_kind::integer;
   std::uint32_t p = position_;
   for (; p < length_; ++p) {
@@ -277,16 +300,13 @@ std::uint32_t json_tokenizer::scan_number() {
   return kind;
 }
 
-std::string json_tokenizer::string_value() const {
-  if (kind_ < json_kind::integer || kind_ > json_kind::name) return {};
-  if (escaped_) return unescaped_;
-  return std::string(text_ + token_start_, token_length_);
-}
+std::string json_tokenizer::string_value() const { return std::string(string_bytes()); }
 
 std::string_view json_tokenizer::string_bytes() const {
   if (kind_ < json_kind::integer || kind_ > json_kind::name) return {};
-  if (escaped_) return unescaped_;
-  return std::string_view(text_ + token_start_, token_length_);
+  if (!escaped_) return std::string_view(text_ + token_start_, token_length_);
+  if (!decoded_) decode_escapes();
+  return unescaped_;
 }
 
 std::int64_t json_tokenizer::integer_value() const {

@@ -52,14 +52,16 @@ class json_tokenizer {
  private:
   std::uint32_t scan_string();
   std::uint32_t scan_number();
+  void decode_escapes() const;
 
   const char* text_ = nullptr;
   std::uint32_t length_ = 0;
   std::uint32_t position_ = 0;
   std::uint32_t token_start_ = 0;
   std::uint32_t token_length_ = 0;
-  std::string unescaped_;
-  bool escaped_ = false;
+  mutable std::string unescaped_;  // decoded current string, made on first request
+  bool escaped_ = false;           // the current string contains a backslash
+  mutable bool decoded_ = false;   // unescaped_ holds the current string
   std::uint32_t kind_ = 0;
 };
 

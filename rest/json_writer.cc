@@ -43,6 +43,27 @@ struct escape_table {
 
 constexpr escape_table escapes;
 
+// Offset of the first byte at or after i that needs an escape, or `length`. Eight bytes are
+// tested at a time for control bytes, quote, backslash and DEL.
+inline std::uint32_t skip_plain(const unsigned char* in, std::uint32_t i, std::uint32_t length) {
+  constexpr std::uint64_t ones = 0x0101010101010101ull;
+  constexpr std::uint64_t highs = 0x8080808080808080ull;
+  auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
+  // A byte below 0x20 (or 0x80 and above, tested again byte by byte) shows in the high bits.
+  auto has_below_space = [](std::uint64_t x) { return (x - ones * 0x20) & ~x & highs; };
+  while (length - i >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, in + i, 8);
+    if (has_below_space(x) | has_zero(x ^ (ones * '"')) | has_zero(x ^ (ones * '\\')) |
+        has_zero(x ^ (ones * 0x7F))) {
+      break;
+    }
+    i += 8;
+  }
+  while (i < length && escapes.length[in[i]] == 0) ++i;
+  return i;
+}
+
 }  // namespace
 
 json_writer::~json_writer() { std::free(buffer_); }
@@ -152,8 +173,7 @@ void json_writer::write_escaped(const char* bytes, std::uint32_t length) {
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
   std::uint32_t i = 0;
   while (i < length) {
-    std::uint32_t run = i;
-    while (run < length && escapes.length[in[run]] == 0) ++run;
+    const std::uint32_t run = skip_plain(in, i, length);
     if (run > i) {
       std::memcpy(buffer_ + length_, in + i, run - i);
       length_ += run - i;

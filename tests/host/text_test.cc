@@ -129,6 +129,14 @@ TEST(ToUtf8Test, EncodesEachUnitToTheExpectedBytes) {
   }
 }
 
+TEST(ToUtf8Test, EncodeWritesIntoACallerBuffer) {
+  const std::u16string units = u"abcdefgh\x00E9\xD83D\xDE00\xD800z";
+  std::string buffer(3 * units.size(), '#');
+  char* end = encode_utf8(units.data(), units.data() + units.size(), buffer.data());
+  EXPECT_EQ(hex_bytes(std::string_view(buffer.data(), static_cast<std::size_t>(end - buffer.data()))),
+            hex_bytes("abcdefgh\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80z"));
+}
+
 TEST(ToUtf8Test, EmptyAndNullRangesGiveTheEmptyString) {
   EXPECT_EQ(to_utf8(nullptr, nullptr), "");
   EXPECT_EQ(to_utf8(std::u16string_view()), "");

@@ -63,6 +63,11 @@ TEST(ItemToJsonTest, WritesOneArrayPerItem) {
        "[[\"Caf\xC3\xA9\\\"\xF0\x9F\x98\x80\",\"\\t\"]]"},
       {"lone surrogate as three bytes", u"\xD800", 0, "[\"\xED\xA0\x80\"]"},
       {"NUL unit", std::u16string(1, u'\0'), 0, R"(["\u0000"])"},
+      {"marks past the first four units", u"abcdefg" + crlf + u"hijklmn" + vm + u"opqrstu" + sm + u"v",
+       0, R"(["abcdefg",["hijklmn",["opqrstu","v"]]])"},
+      {"lone CR inside a long run", u"abcd\refgh\rijkl" + crlf + u"m", 0,
+       R"(["abcd\refgh\rijkl","m"])"},
+      {"CR at the end of a four-unit group", u"abc\r\ndefg", 0, R"(["abc","defg"])"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

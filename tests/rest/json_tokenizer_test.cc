@@ -145,6 +145,8 @@ TEST(JsonTokenizerTest, StringsAndWhatFollowsThem) {
       {"\"a\x01\x1F\x7F\"", "10:a<01><1F><7F> 0"},  // raw control bytes are accepted
       {std::string("\"a\0b\"", 5), "12"},
       {"\"\xC3\xA9\"", "10:<C3><A9> 0"},
+      {R"("abcdefghijklmnop":"qrstuvwxyz012345")", "11:abcdefghijklmnop 10:qrstuvwxyz012345 0"},
+      {std::string("\"abcdefghij\0klmnop\"", 19), "12"},
   });
 }
 

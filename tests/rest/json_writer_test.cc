@@ -132,6 +132,9 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
       {"\xFF", "\"\xFF\""},
       {"\xC3\xA9", "\"\xC3\xA9\""},
       {"a\x1A" "b\x7F" "c\"d\\e\n", R"("a\u001Ab\u007Fc\"d\\e\n")"},
+      {"abcdefghijklmno\x1F" "p", R"("abcdefghijklmno\u001Fp")"},
+      {"abcdefgh\"ijklmnop\\", R"("abcdefgh\"ijklmnop\\")"},
+      {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\x7F", "\"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\\u007F\""},
   };
   for (const auto& [input, expected] : cases) {
     json_writer w;
