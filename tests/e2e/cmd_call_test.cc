@@ -28,6 +28,8 @@ struct exact_case {
   std::string json;    // the reply JSON
 };
 
+void PrintTo(const exact_case& c, std::ostream* out) { *out << c.name; }
+
 class CmdEcho : public CmdCallTest, public ::testing::WithParamInterface<exact_case> {};
 
 // ECHO answers "ECHO", CR LF and the parameter text, so the reply shows the four lines exactly:

@@ -30,6 +30,8 @@ struct exit_case {
   std::string err;
 };
 
+void PrintTo(const exit_case& c, std::ostream* out) { *out << c.name; }
+
 class CommandLineExit : public ::testing::TestWithParam<exit_case> {};
 
 TEST_P(CommandLineExit, PrintsExactTextAndExitCode) {

@@ -11,7 +11,7 @@ constexpr int c1_size = 11 + 2 + 9 + 3 + 6 + 2 + 1 + 3 + 1 + 3 + 1;  // 42
 constexpr int c2_size = 9 + 2 + 2;                                 // "Bob Jones" CR LF "42"
 constexpr int c3_size = 12;                                        // "Cléo Dupré"
 
-const std::string main_root = R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16}]})";
+const std::string main_root = R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16},{"id":"MD","attr":16}]})";
 const std::string customers_section =
     "{\"items\":[{\"id\":\"C1\",\"attr\":0,\"size\":" + std::to_string(c1_size) +
     "},{\"id\":\"C2\",\"attr\":0,\"size\":" + std::to_string(c2_size) +
@@ -32,6 +32,8 @@ struct listing_case {
   std::string target;  // after "dir/"
   std::string json;
 };
+
+void PrintTo(const listing_case& c, std::ostream* out) { *out << c.name; }
 
 class Listing : public DirStatTest, public ::testing::WithParamInterface<listing_case> {};
 
@@ -94,6 +96,8 @@ struct stat_case {
   std::string target;  // after "stat/"
   std::string json;
 };
+
+void PrintTo(const stat_case& c, std::ostream* out) { *out << c.name; }
 
 class Stat : public DirStatTest, public ::testing::WithParamInterface<stat_case> {};
 

@@ -68,13 +68,45 @@ inline std::string seed_data_root(const std::string& data_root) {
   return {};
 }
 
+// Fills `data_root` with a copy of the seeded data. The seeding itself (eight admin runs, each
+// committing to disk) happens once per admin binary: the result is kept in the build folder under
+// a name derived from the binary's time stamp and size, and published with an atomic rename so
+// that test processes running in parallel never see a half-seeded template.
+// Returns an empty text on success, else what failed.
+inline std::string prepare_data_root(const std::string& data_root) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::path admin = admin_binary();
+  auto stamp = fs::last_write_time(admin, error).time_since_epoch().count();
+  if (error) return "cannot find " + admin.string();
+  fs::path build(OMBRIX_BINARY_DIR);
+  fs::path ready = build / ("e2e-seed-" + std::to_string(stamp) + "-" +
+                            std::to_string(fs::file_size(admin, error)));
+  if (!fs::is_directory(ready)) {
+    std::string pattern = (build / "e2e-seed-tmp-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) return "mkdtemp failed in " + build.string();
+    std::string failure = seed_data_root(pattern);
+    if (!failure.empty()) {
+      fs::remove_all(pattern, error);
+      return failure;
+    }
+    if (::rename(pattern.c_str(), ready.c_str()) != 0) fs::remove_all(pattern, error);
+    if (!fs::is_directory(ready)) return "cannot publish the seeded template " + ready.string();
+  }
+  for (const auto& entry : fs::directory_iterator(ready)) {
+    fs::copy(entry.path(), fs::path(data_root) / entry.path().filename(), fs::copy_options::recursive, error);
+    if (error) return "cannot copy " + entry.path().string() + ": " + error.message();
+  }
+  return {};
+}
+
 // Base fixture: seeds a fresh data root and starts the server with server_args().
 class server_test : public ::testing::Test {
  protected:
   virtual std::vector<std::string> server_args() const { return {}; }
 
   void SetUp() override {
-    std::string failure = seed_data_root(data_.str());
+    std::string failure = prepare_data_root(data_.str());
     ASSERT_EQ(failure, "");
     start_server(server_args());
   }

@@ -56,6 +56,8 @@ struct round_trip_case {
   std::string received;  // the data array as read back
 };
 
+void PrintTo(const round_trip_case& c, std::ostream* out) { *out << c.name; }
+
 class ItemRoundTrip : public FileTest, public ::testing::WithParamInterface<round_trip_case> {};
 
 TEST_P(ItemRoundTrip, WriteThenReadGivesExactData) {
@@ -115,6 +117,8 @@ struct bad_body_case {
   int status;
   std::string message;
 };
+
+void PrintTo(const bad_body_case& c, std::ostream* out) { *out << c.name; }
 
 class UpdateRefusal : public FileTest, public ::testing::WithParamInterface<bad_body_case> {};
 
@@ -217,7 +221,7 @@ TEST_F(FileTest, DeleteOfAFilePointerIsRefusedAndTheFileStays) {
   EXPECT_TRUE(is_host_error(client().del(api + "file/MAIN/CUSTOMERS"), 500, "207"));
   EXPECT_EQ(client().get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C1").status, 200);
   EXPECT_EQ(client().get(api + "dir/MAIN").body,
-            R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16}]})" "\r\n");
+            R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16},{"id":"MD","attr":16}]})" "\r\n");
 }
 
 TEST_F(FileTest, HostRefusalsAreNotFound) {
@@ -236,6 +240,8 @@ struct path_case {
   std::string code;
   std::string message;
 };
+
+void PrintTo(const path_case& c, std::ostream* out) { *out << c.name; }
 
 class PathRefusal : public FileTest, public ::testing::WithParamInterface<path_case> {};
 

@@ -15,6 +15,8 @@ struct raw_case {
   std::string expected;
 };
 
+void PrintTo(const raw_case& c, std::ostream* out) { *out << c.name; }
+
 class HttpLayer : public server_test, public ::testing::WithParamInterface<raw_case> {};
 
 TEST_P(HttpLayer, AnswersExactly) {

@@ -41,6 +41,8 @@ struct login_case {
   std::string account;  // the account the session must reach
 };
 
+void PrintTo(const login_case& c, std::ostream* out) { *out << c.name; }
+
 class LoginServerName : public server_test, public ::testing::WithParamInterface<login_case> {};
 
 TEST_P(LoginServerName, ReachesTheComposedAccount) {
@@ -49,12 +51,12 @@ TEST_P(LoginServerName, ReachesTheComposedAccount) {
   ASSERT_TRUE(client.login(c.body)) << client.last().raw;
   if (c.account == "MAIN") {
     EXPECT_EQ(client.get(api + "dir/MAIN").raw,
-              json_response(R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16}]})"));
+              json_response(R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16},{"id":"MD","attr":16}]})"));
     EXPECT_EQ(client.get(api + "dir/MD").status, 200);
     EXPECT_EQ(client.get(api + "dir/SALES").raw, rest_error(400, bad_root, "201"));
   } else {
     EXPECT_EQ(client.get(api + "dir/SALES").raw,
-              json_response(R"({"items":[{"id":"LEADS","attr":16}]})"));
+              json_response(R"({"items":[{"id":"LEADS","attr":16},{"id":"SMD","attr":16}]})"));
     EXPECT_EQ(client.get(api + "dir/SMD").status, 200);
     EXPECT_EQ(client.get(api + "dir/MAIN").raw, rest_error(400, bad_root, "201"));
   }
@@ -129,6 +131,8 @@ struct token_case {
   std::string authorization;  // the whole header value; "$" stands for the payload of sid 1
   std::string expected_message;  // empty: the request must succeed
 };
+
+void PrintTo(const token_case& c, std::ostream* out) { *out << c.name; }
 
 class TokenReading : public server_test, public ::testing::WithParamInterface<token_case> {};
 

@@ -41,6 +41,8 @@ struct rename_case {
   std::string new_id;
 };
 
+void PrintTo(const rename_case& c, std::ostream* out) { *out << c.name; }
+
 class RenameWithin : public RenameTest, public ::testing::WithParamInterface<rename_case> {};
 
 TEST_P(RenameWithin, MovesTheContentToTheNewId) {

@@ -26,6 +26,8 @@ struct route_case {
   std::string expected;  // the whole response
 };
 
+void PrintTo(const route_case& c, std::ostream* out) { *out << c.name; }
+
 class Routing : public server_test, public ::testing::WithParamInterface<route_case> {};
 
 TEST_P(Routing, AnswersExactly) {

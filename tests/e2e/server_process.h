@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -252,14 +253,32 @@ class server_process {
   }
 
  private:
+  // The listening line is written before listen() is called, so a connect right after it can
+  // be refused. Waiting for the socket to show up in LISTEN state in /proc/net/tcp avoids that
+  // without opening a connection (which would take a connection number from the tests).
   bool wait_for_listening() {
     std::string line = "Corvessa Ombrix server listening on port " + std::to_string(port_) + "\n";
     auto deadline = std::chrono::steady_clock::now() + 10s;
+    bool announced = false;
     for (;;) {
-      if (stderr_text().find(line) != std::string::npos) return true;
+      announced = announced || stderr_text().find(line) != std::string::npos;
+      if (announced && is_listening(port_)) return true;
       if (has_exited() || std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(5ms);
+      std::this_thread::sleep_for(2ms);
     }
+  }
+
+  static bool is_listening(int port) {
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+    std::ifstream table("/proc/net/tcp");
+    for (std::string row; std::getline(table, row);) {
+      std::istringstream fields(row);
+      std::string slot, local, remote, state;
+      fields >> slot >> local >> remote >> state;
+      if (local == wanted && state == "0A") return true;
+    }
+    return false;
   }
 
   temp_dir capture_;
