@@ -167,12 +167,40 @@ connection_handler numbering_handler(std::shared_ptr<recording_state> state) {
   };
 }
 
+// Connection threads started through counting_start; the fixture waits for them to end before
+// it touches the settings they read.
+std::atomic<int> live_connection_threads{0};
+
+struct counted_start {
+  void (*entry)(void*);
+  void* argument;
+};
+
+void run_counted(void* start_argument) {
+  const counted_start start = *static_cast<counted_start*>(start_argument);
+  delete static_cast<counted_start*>(start_argument);
+  start.entry(start.argument);
+  live_connection_threads.fetch_sub(1);
+}
+
+int counting_start(void (*entry)(void*), void* argument) {
+  auto* start = new counted_start{entry, argument};
+  live_connection_threads.fetch_add(1);
+  const int error = platform::start_detached_thread(run_counted, start);
+  if (error != 0) {
+    delete start;
+    live_connection_threads.fetch_sub(1);
+  }
+  return error;
+}
+
 // run_server on a thread of its own, stopped through server_running and joined.
 class running_server {
  public:
   explicit running_server(connection_handler handler, listener_services services = {},
                           int port = free_port())
       : port_(port) {
+    if (services.start_thread == nullptr) services.start_thread = counting_start;
     auto task = std::packaged_task<int()>(
         [this, handler = std::move(handler), services]() mutable {
           return run_server(port_, std::move(handler), services);
@@ -224,6 +252,11 @@ class ListenerTest : public ::testing::Test {
     server_running = false;
   }
   void TearDown() override {
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (live_connection_threads > 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(live_connection_threads, 0) << "connection threads did not end";
     debug_level = 0;
     server_running = false;
   }
@@ -413,7 +446,7 @@ TEST_F(ListenerTest, ListensOnTheLoopbackAddressOnly) {
 std::atomic<int> failed_starts{0};
 int fail_first_start(void (*entry)(void*), void* argument) {
   if (failed_starts.fetch_add(1) == 0) return EAGAIN;
-  return platform::start_detached_thread(entry, argument);
+  return counting_start(entry, argument);
 }
 
 TEST_F(ListenerTest, FailedThreadStartClosesTheConnectionAndServingGoesOn) {
