@@ -1,7 +1,7 @@
 #include "http/request_handler.h"
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <istream>
 #include <map>
 #include <new>
