@@ -114,6 +114,9 @@ void configure(sqlite_connection& connection) {
       // process (the data is in the kernel), though not a power failure.
       "PRAGMA synchronous = NORMAL;"
       "PRAGMA cache_size = -8192;"
+      // No memory mapping: a read error on a mapped page would be a signal that ends the
+      // server, where read() gives an error the client receives as 206.
+      "PRAGMA mmap_size = 0;"
       "PRAGMA temp_store = MEMORY;");
 }
 
@@ -453,16 +456,16 @@ std::shared_ptr<account_store> account_store::open(const std::string& root, cons
                                u"' not found: there is no data root (set OMBRIX_DATA or HOME)."}));
   }
   std::string path = account_path(root, name);
+  store_registry& stores = registry();
+  std::lock_guard<std::mutex> lock(stores.mutex);
+  // Accounts are never deleted by this host, so a store once opened stays valid.
+  if (auto found = stores.stores.find(path); found != stores.stores.end()) return found->second;
   std::error_code error;
-  const auto status = std::filesystem::status(path, error);
-  if (!std::filesystem::exists(status)) {
+  if (!std::filesystem::exists(std::filesystem::status(path, error))) {
     std::filesystem::create_directories(root, error);  // the data root appears on first use
     throw_host_error(host_error::account_not_found,
                      describe({u"Account '", name, u"' not found."}));
   }
-  store_registry& stores = registry();
-  std::lock_guard<std::mutex> lock(stores.mutex);
-  if (auto found = stores.stores.find(path); found != stores.stores.end()) return found->second;
   std::shared_ptr<account_store> store(new account_store(path, name));
   store->load_master_dictionary();
   stores.stores.emplace(std::move(path), store);
@@ -488,6 +491,7 @@ void account_store::load_master_dictionary() {
                                u"': the database is not an account database of this host."}));
   }
   md_name_ = decode_name(*found);
+  md_key_ = *found;
 }
 
 void account_store::create(const std::string& root, const text& name, const text& md_name) {
@@ -577,8 +581,7 @@ text account_store::read(const text& file, const text& id) {
   check_item_id(file, id);
   const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   return run(false, [&](sqlite_connection& c) -> text {
     {
       statement_use q = prepare(c, read_query);
@@ -597,8 +600,7 @@ void account_store::write(const text& file, const text& id, const text& content)
   check_item_id(file, id);
   const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   const std::string units = encode_content(content);
   const std::int64_t size = utf8_size(content);
   run(true, [&](sqlite_connection& c) {
@@ -614,8 +616,7 @@ void account_store::create_item(const text& file, const text& id, const text& co
   check_item_id(file, id);
   const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   const std::string units = encode_content(content);
   const std::int64_t size = utf8_size(content);
   run(true, [&](sqlite_connection& c) {
@@ -631,8 +632,7 @@ void account_store::remove(const text& file, const text& id) {
   check_item_id(file, id);
   const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   run(true, [&](sqlite_connection& c) {
     transaction t(c, true);
     const section_row s = require_section(c, names, file, file_key);
@@ -675,8 +675,7 @@ text account_store::stat(const text& file, const text& id) {
   check_item_id(file, id);
   const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   return run(false, [&](sqlite_connection& c) -> text {
     transaction t(c, false);
     const section_row s = require_section(c, names, file, file_key);
@@ -696,8 +695,7 @@ std::vector<listing_entry> account_store::entries(const text& file, std::int32_t
                                                   std::int32_t max_count) {
   check_file_name(file);
   const std::string file_key = encode_name(file);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   const std::size_t limit =
       max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
   const auto wanted = [attribute](int attributes) {
@@ -781,8 +779,7 @@ void account_store::copy(const text& file, const text& from, const text& to, boo
   const std::string file_key = encode_name(file);
   const std::string from_key = encode_name(from);
   const std::string to_key = encode_name(to);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   run(true, [&](sqlite_connection& c) {
     transaction t(c, true);
     const section_row s = require_section(c, names, file, file_key);
@@ -829,8 +826,7 @@ void account_store::create_file(const text& file, const std::vector<text>& secti
                        describe({u"Section '", display_name(sections[i]), u"' is named twice."}));
     }
   }
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   run(true, [&](sqlite_connection& c) {
     transaction t(c, true);
     if (!names_file(c, encode_name(file))) {
@@ -858,8 +854,7 @@ std::size_t account_store::import_items(const text& file, const std::vector<item
     section_name = file.substr(comma + 1);
   }
   const std::string file_key = encode_name(file);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   std::vector<std::pair<std::string, std::string>> encoded;  // id key, units
   encoded.reserve(items.size());
   for (const item& each : items) {
@@ -890,8 +885,7 @@ void account_store::for_each_item(
     const text& file, const std::function<void(const text& id, const text& content)>& visit) {
   check_file_name(file);
   const std::string file_key = encode_name(file);
-  const std::string md_key = encode_name(md_name_);
-  const account_names names{name_, md_name_, md_key};
+  const account_names names{name_, md_name_, md_key_};
   run(false, [&](sqlite_connection& c) {
     transaction t(c, false);
     const section_row s = require_section(c, names, file, file_key);

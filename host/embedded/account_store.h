@@ -140,9 +140,8 @@ class account_store {
 
   const std::string path_;
   const text name_;
-  text md_name_;             // set once by open, before the store is shared
-  std::uint64_t device_ = 0;  // identity of the database file the pool serves
-  std::uint64_t inode_ = 0;
+  text md_name_;       // set once by open, before the store is shared
+  std::string md_key_;  // md_name_ as stored
 
   std::mutex pool_mutex_;
   std::vector<std::unique_ptr<sqlite_connection>> idle_;  // guarded by pool_mutex_
