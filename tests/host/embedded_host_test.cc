@@ -204,7 +204,7 @@ TEST_F(EmbeddedHost, ContentRoundTripsLosslessly) {
       text(300000, u'\x4E2D'),
   };
   for (std::size_t i = 0; i < contents.size(); ++i) {
-    const text id = u"L" + from_utf8(std::to_string(i));
+    const text id = from_utf8(std::string("L") + std::to_string(i));
     host_->write_item(u"CUST", id, contents[i], 0, 0, 0, 0);
     EXPECT_EQ(connected(u"SALES**")->read_item(u"CUST", id, 0, 0, 0, 0), contents[i]) << i;
     EXPECT_EQ(host_->stat_item(u"CUST", id, u"-1\xF8FD-2"),

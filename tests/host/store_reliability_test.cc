@@ -29,11 +29,19 @@ using testing::failure_of;
 
 text number_text(std::uint64_t value) { return from_utf8(std::to_string(value)); }
 
+// prefix followed by the decimal value (built by appending: GCC 12 warns falsely about
+// "literal" + temporary string).
+text numbered(std::u16string_view prefix, std::uint64_t value) {
+  text out(prefix);
+  out += number_text(value);
+  return out;
+}
+
 // A self-checking item text: its header names writer, slot and version, and its body depends on
 // all three, so a torn or mixed item never validates. Lengths vary from a few bytes to ~12 KiB
 // so that writes span one or several database pages.
 text make_content(std::uint32_t writer, std::uint32_t slot, std::uint32_t version) {
-  text content = number_text(writer) + u"\r\n" + number_text(slot) + u"\r\n" +
+  text content = number_text(writer) + numbered(u"\r\n", slot) + u"\r\n" +
                  number_text(version) + u"\r\n";
   const std::uint32_t length = (writer * 7919u + slot * 104729u + version * 1299709u) % 6000u;
   for (std::uint32_t i = 0; i < length; ++i) {
@@ -81,7 +89,7 @@ TEST_F(StoreReliability, AcknowledgedWritesSurviveKillNine) {
       embedded_host host;
       host.connect(u"DUR**writer");
       for (std::uint32_t i = 0; i < 1000000; ++i) {
-        host.write_item(u"LOG", u"I" + number_text(i), make_content(1, i, i), 0, 0, 0, 0);
+        host.write_item(u"LOG", numbered(u"I", i), make_content(1, i, i), 0, 0, 0, 0);
         if (write(pipe_ends[1], &i, sizeof i) != sizeof i) _exit(4);
       }
     } catch (...) {
@@ -121,15 +129,15 @@ TEST_F(StoreReliability, AcknowledgedWritesSurviveKillNine) {
   embedded_host host;
   host.connect(u"DUR**checker");
   for (std::uint32_t i : acknowledged) {
-    ASSERT_EQ(host.read_item(u"LOG", u"I" + number_text(i), 0, 0, 0, 0), make_content(1, i, i))
+    ASSERT_EQ(host.read_item(u"LOG", numbered(u"I", i), 0, 0, 0, 0), make_content(1, i, i))
         << "acknowledged item " << i;
   }
   // The write in flight at the kill is there completely or not at all.
   const std::uint32_t next = acknowledged.back() + 1;
   const auto [number, description] =
-      failure_of([&] { host.read_item(u"LOG", u"I" + number_text(next), 0, 0, 0, 0); });
+      failure_of([&] { host.read_item(u"LOG", numbered(u"I", next), 0, 0, 0, 0); });
   if (number == 0) {
-    EXPECT_EQ(host.read_item(u"LOG", u"I" + number_text(next), 0, 0, 0, 0),
+    EXPECT_EQ(host.read_item(u"LOG", numbered(u"I", next), 0, 0, 0, 0),
               make_content(1, next, next));
   } else {
     EXPECT_EQ(number, 202) << description;
@@ -170,13 +178,13 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
     const auto problem = [&](const std::string& what) {
       if (r.problems.size() < 20) r.problems.push_back(what);
     };
-    const text own_prefix = u"T" + number_text(t) + u"-";
+    const text own_prefix = numbered(u"T", t) + u"-";
     for (std::uint32_t op = 0; op < operations; ++op) {
       embedded_host host;
       const std::uint32_t choice = static_cast<std::uint32_t>(next_random() % 100);
       const std::uint32_t version = version_source++;
       try {
-        host.connect(u"CONC**t" + number_text(t));
+        host.connect(numbered(u"CONC**t", t));
         if (choice < 35) {  // write a private item
           const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % own_slots);
           host.write_item(u"F", own_prefix + number_text(slot), make_content(t, slot, version), 0,
@@ -193,24 +201,24 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
         } else if (choice < 70) {  // read a shared item: any whole version
           const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % shared_slots);
           const auto [number, description] = failure_of(
-              [&] { (void)host.read_item(u"F", u"S" + number_text(slot), 0, 0, 0, 0); });
+              [&] { (void)host.read_item(u"F", numbered(u"S", slot), 0, 0, 0, 0); });
           if (number == 202) continue;
           if (number != 0) {
             problem("shared read failed: " + description);
             continue;
           }
-          const auto parsed = parse_content(host.read_item(u"F", u"S" + number_text(slot), 0, 0,
+          const auto parsed = parse_content(host.read_item(u"F", numbered(u"S", slot), 0, 0,
                                                            0, 0));
           if (!parsed || parsed->slot != slot) problem("shared item torn");
         } else if (choice < 82) {  // write a shared item
           const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % shared_slots);
-          host.write_item(u"F", u"S" + number_text(slot), make_content(t, slot, version), 0, 0,
+          host.write_item(u"F", numbered(u"S", slot), make_content(t, slot, version), 0, 0,
                           0, 0);
           r.shared_versions[slot] = version;
         } else if (choice < 92) {  // race every other thread to create the same items
           const std::uint32_t slot = static_cast<std::uint32_t>(next_random() % race_slots);
           const auto [number, description] = failure_of([&] {
-            host.create_item(u"F", u"R" + number_text(slot), make_content(t, slot, version));
+            host.create_item(u"F", numbered(u"R", slot), make_content(t, slot, version));
           });
           if (number == 0) {
             r.races_won.insert(slot);
@@ -252,17 +260,17 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
   std::set<text> expected_ids;
   for (std::uint32_t t = 0; t < threads; ++t) {
     for (const auto& [slot, version] : results[t].own_versions) {
-      const text id = u"T" + number_text(t) + u"-" + number_text(slot);
+      const text id = numbered(u"T", t) + numbered(u"-", slot);
       expected_ids.insert(id);
       EXPECT_EQ(host.read_item(u"F", id, 0, 0, 0, 0), make_content(t, slot, version));
     }
-    const text deleted = u"T" + number_text(t) + u"-D";
+    const text deleted = numbered(u"T", t) + u"-D";
     if (results[t].deleted_exists) expected_ids.insert(deleted);
     EXPECT_EQ(failure_of([&] { host.stat_item(u"F", deleted, u"-1"); }).first,
               results[t].deleted_exists ? 0 : 202);
   }
   for (std::uint32_t slot = 0; slot < shared_slots; ++slot) {
-    const text id = u"S" + number_text(slot);
+    const text id = numbered(u"S", slot);
     std::set<std::uint32_t> last_writes;
     for (const thread_result& r : results) {
       if (auto found = r.shared_versions.find(slot); found != r.shared_versions.end()) {
@@ -284,7 +292,7 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
     }
   }
   for (const auto& [slot, winner] : race_winners) {
-    const text id = u"R" + number_text(slot);
+    const text id = numbered(u"R", slot);
     expected_ids.insert(id);
     const auto parsed = parse_content(host.read_item(u"F", id, 0, 0, 0, 0));
     ASSERT_TRUE(parsed.has_value());
