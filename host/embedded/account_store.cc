@@ -113,7 +113,7 @@ void configure(sqlite_connection& connection) {
       // In WAL mode NORMAL makes a commit one write() to the log: it survives a crash of the
       // process (the data is in the kernel), though not a power failure.
       "PRAGMA synchronous = NORMAL;"
-      "PRAGMA cache_size = -8192;"
+      "PRAGMA cache_size = -4096;"
       // No memory mapping: a read error on a mapped page would be a signal that ends the
       // server, where read() gives an error the client receives as 206.
       "PRAGMA mmap_size = 0;"
@@ -356,9 +356,11 @@ struct store_registry {
   std::map<std::string, std::shared_ptr<account_store>> stores;  // guarded by mutex; by path
 };
 
+// Never destroyed: connection threads may still use it while the process exits. Committed data
+// is safe in the write-ahead log without a last checkpoint.
 store_registry& registry() {
-  static store_registry instance;
-  return instance;
+  static store_registry* const instance = new store_registry;
+  return *instance;
 }
 
 }  // namespace
