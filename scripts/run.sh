@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the server in Release, creates the demo account MAIN when it does not exist yet, and runs
+# the server in the foreground on 127.0.0.1:3181. Extra arguments go to the server (for example
+# scripts/run.sh -d 1). Safe to run again: an existing account is used as it is, never overwritten.
+#
+# The demo account (sources under demo/, one text file per item, one line per attribute, value
+# and subvalue marks written as U+F8FD and U+F8FC in UTF-8):
+#   BP                  three small BASIC-style programs
+#   CUSTOMERS           twelve customers (addresses and orders as values, phones as kind/number
+#                       subvalues) with a dictionary, DICT CUSTOMERS
+#   ORDERS              current orders, and a second data section ORDERS,ARCHIVE
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${OMBRIX_BUILD_DIR:-$root/build}"  # the folder can be changed for trials
+
+missing=()
+command -v cmake >/dev/null 2>&1 || missing+=(cmake)
+command -v g++ >/dev/null 2>&1 || missing+=(g++)
+command -v make >/dev/null 2>&1 || missing+=(make)
+[[ -e /usr/include/sqlite3.h ]] || missing+=(libsqlite3-dev)
+if ((${#missing[@]})); then
+  echo "Installing missing packages: ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# A build folder that already exists keeps its own options (the test command configures it with
+# the tests); a new one is configured for running only.
+if [[ ! -f "$build/CMakeCache.txt" ]]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DOMBRIX_TESTS=OFF >/dev/null
+fi
+echo "Building the server (Release) in $build ..."
+cmake --build "$build" -j"$(nproc)" --target ombrix ombrix-admin >/dev/null
+
+# The data root the embedded host uses: OMBRIX_DATA, else $XDG_DATA_HOME/ombrix, else
+# ~/.local/share/ombrix.
+if [[ -n ${OMBRIX_DATA:-} ]]; then
+  data_root="$OMBRIX_DATA"
+elif [[ ${XDG_DATA_HOME:-} == /* ]]; then
+  data_root="$XDG_DATA_HOME/ombrix"
+else
+  data_root="$HOME/.local/share/ombrix"
+fi
+admin() { "$build/ombrix-admin" "$@" >/dev/null; }
+
+if "$build/ombrix-admin" list MAIN >/dev/null 2>&1; then
+  echo "Using the existing account MAIN in $data_root"
+else
+  echo "Creating the demo account MAIN in $data_root ..."
+  admin create-account MAIN
+  admin create-file MAIN BP
+  admin import MAIN BP "$root/demo/BP"
+  admin create-file MAIN CUSTOMERS
+  admin import MAIN "DICT CUSTOMERS" "$root/demo/CUSTOMERS.DICT"
+  admin import MAIN CUSTOMERS "$root/demo/CUSTOMERS"
+  admin create-file MAIN ORDERS ARCHIVE
+  admin import MAIN ORDERS "$root/demo/ORDERS"
+  admin import MAIN "ORDERS,ARCHIVE" "$root/demo/ORDERS.ARCHIVE"
+fi
+
+# The port the server will use: 3181 unless the arguments say otherwise (-p N or -pN).
+port=3181
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+  case "${args[i]}" in
+    -p) [[ $((i + 1)) -lt ${#args[@]} ]] && port="${args[i + 1]}" ;;
+    -p*) port="${args[i]#-p}" ;;
+  esac
+done
+
+cat <<EOF
+
+Ombrix serves the account MAIN on http://127.0.0.1:$port (loopback only). From another terminal:
+
+  TOKEN=\$(curl -s -X POST http://127.0.0.1:$port/quelm/restfs/login | sed 's/.*"access_token":"\\([^"]*\\)".*/\\1/')
+  curl -s -H "Authorization: Bearer \$TOKEN" http://127.0.0.1:$port/quelm/restfs/dir/MAIN
+
+Stop the server with Ctrl+C.
+
+EOF
+exec "$build/ombrix" "$@"
