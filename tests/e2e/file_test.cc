@@ -209,6 +209,26 @@ TEST_F(FileTest, CreateRefusesDirTrueInAnyCaseOnly) {
   }
 }
 
+// The dir option arrives as a QS_ line: from the query (name decoded, trimmed, upper-cased; the
+// first of two wins) or from a URL-encoded form body of a POST.
+TEST_F(FileTest, CreateReadsTheDirOptionFromQueryAndForm) {
+  const std::string refused = rest_error(400, "Creating new directories is not supported.");
+  const std::string url = api + "create/MAIN/CUSTOMERS/CUSTOMERS/Q1";
+  EXPECT_EQ(client().post(url + "?%20dir%20=true", data_body(R"(["x"])")).raw, refused);
+  EXPECT_EQ(client().call("POST", url, "dir=true", {"Content-Type: application/x-www-form-urlencoded"}).raw,
+            refused);
+  EXPECT_EQ(client().call("POST", url, "dir=true", {"Content-Type: APPLICATION/X-WWW-FORM-URLENCODED"}).raw,
+            refused);
+  // With a charset parameter the body is not a form: it is read as JSON and is not JSON.
+  EXPECT_EQ(client().call("POST", url, "dir=true",
+                          {"Content-Type: application/x-www-form-urlencoded; charset=utf-8"}).raw,
+            rest_error(400, "Malformed JSON payload."));
+  EXPECT_TRUE(is_host_error(client().get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/Q1"), 404, "202"));
+  EXPECT_EQ(client().post(url + "?dir=no&dir=true", data_body(R"(["x"])")).raw, empty_success());
+  EXPECT_EQ(client().get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/Q1").raw,
+            json_response(item_json("Q1", R"(["x"])")));
+}
+
 TEST_F(FileTest, DeleteRemovesTheItemOnce) {
   std::string url = api + "file/MAIN/CUSTOMERS/CUSTOMERS/C3";
   EXPECT_EQ(client().del(url).raw, empty_success());

@@ -112,16 +112,19 @@ TEST_F(DebugLevelTwo, WritesRequestTracesAndFailuresToStandardError) {
   ASSERT_EQ(refused.status, 400);
   http_response missing = client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/NOPE");
   ASSERT_EQ(missing.status, 404);
+  ASSERT_EQ(client.put(api + "file/MAIN/CUSTOMERS/CUSTOMERS/D2", R"({"data":["x"]})").raw, empty_success());
+  ASSERT_EQ(rest_client(port(), token_for_sid("ff")).get(api + "dir/MAIN/CUSTOMERS").status, 401);
+  ASSERT_EQ(parse_response(send_raw(http_request("POST", api + "login", R"({"ServerName":"NOPE"})"))).status, 404);
   ASSERT_EQ(send_raw("BREW / HTTP/1.1\r\nHost: a\r\n\r\n"), http_error(405));
   ASSERT_TRUE(server_->wait_for_stderr("Illegal HTTP method BREW\n"));
-  // Every connection thread ends with its own line; four requests and the login above.
+  // Every connection thread ends with its own line; seven requests and the login above.
   auto deadline = std::chrono::steady_clock::now() + 5s;
   std::string err;
   for (;;) {
     err = server_->stderr_text();
     size_t ends = 0;
     for (const auto& line : lines_of(err)) ends += line == "End of thread execution";
-    if (ends >= 5 || std::chrono::steady_clock::now() > deadline) break;
+    if (ends >= 8 || std::chrono::steady_clock::now() > deadline) break;
     std::this_thread::sleep_for(20ms);
   }
   const std::string body_length = std::to_string(read.body.size());
@@ -141,6 +144,8 @@ TEST_F(DebugLevelTwo, WritesRequestTracesAndFailuresToStandardError) {
            "Velquor returned status 200 with " + body_length + " bytes",
            std::string("invalid MD/VOC for read: NOPE/X"),
            std::string("Velquor returned status 400 with ") + std::to_string(refused.body.size()) + " bytes",
+           std::string("Velquor returned status 200 with no content"),
+           std::string("session 'ff' not found for 'dir' action: MAIN/CUSTOMERS"),
            std::string("Illegal HTTP method BREW"),
            std::string("End of thread execution")}) {
     EXPECT_TRUE(has_line(err, line)) << "missing line: " << line << "\n--- stderr ---\n" << err;
@@ -150,6 +155,12 @@ TEST_F(DebugLevelTwo, WritesRequestTracesAndFailuresToStandardError) {
     com_error = com_error || (line.starts_with("COM error: ") && line.ends_with(" [0x800400ca]"));
   }
   EXPECT_TRUE(com_error) << err;
+  bool connect_failure = false;
+  for (const auto& line : lines_of(err)) {
+    connect_failure = connect_failure || (line.starts_with("Failed to connect to server 'NOPE**' [0x800400c9 ") &&
+                                          line.ends_with("]"));
+  }
+  EXPECT_TRUE(connect_failure) << err;
 }
 
 using DebugLevelZero = server_test;
