@@ -137,8 +137,12 @@ text from_utf8(std::string_view utf8) {
 
 void append_from_utf8(text& out, std::string_view utf8) { decode_utf8<true>(utf8, out); }
 
-char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
-  auto* o = reinterpret_cast<unsigned char*>(out);
+namespace {
+
+// The encoder; with stop_at_marks it ends before the first CR, value mark or subvalue mark.
+template <bool stop_at_marks>
+const char16_t* encode_units(const char16_t* first, const char16_t* last, unsigned char*& out) {
+  unsigned char* o = out;
   const char16_t* p = first;
   while (p != last) {
     // Four ASCII units at a time.
@@ -146,6 +150,12 @@ char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
       std::uint64_t chunk;
       std::memcpy(&chunk, p, 8);
       if (chunk & 0xFF80FF80FF80FF80ull) break;
+      if constexpr (stop_at_marks) {
+        // A CR lane shows as a zero lane of chunk ^ (CR * lanes).
+        constexpr std::uint64_t lanes = 0x0001000100010001ull;
+        const std::uint64_t x = chunk ^ (lanes * u'\r');
+        if ((x - lanes) & ~x & 0x8000800080008000ull) break;
+      }
       for (int k = 0; k < 4; ++k) o[k] = static_cast<unsigned char>(p[k]);
       o += 4;
       p += 4;
@@ -153,6 +163,9 @@ char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
     if (p == last) break;
     const char16_t u = *p;
     if (u < 0x80) {
+      if constexpr (stop_at_marks) {
+        if (u == u'\r') break;
+      }
       *o++ = static_cast<unsigned char>(u);
       ++p;
     } else if (u < 0x800) {
@@ -170,6 +183,9 @@ char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
       o += 4;
       p += 2;
     } else {
+      if constexpr (stop_at_marks) {
+        if (u == value_mark || u == subvalue_mark) break;
+      }
       // Includes lone surrogates, written as the three bytes of their own value.
       o[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
       o[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
@@ -178,7 +194,23 @@ char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
       ++p;
     }
   }
+  out = o;
+  return p;
+}
+
+}  // namespace
+
+char* encode_utf8(const char16_t* first, const char16_t* last, char* out) {
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  encode_units<false>(first, last, o);
   return reinterpret_cast<char*>(o);
+}
+
+const char16_t* encode_utf8_to_mark(const char16_t* first, const char16_t* last, char*& out) {
+  auto* o = reinterpret_cast<unsigned char*>(out);
+  const char16_t* stop = encode_units<true>(first, last, o);
+  out = reinterpret_cast<char*>(o);
+  return stop;
 }
 
 void append_utf8(std::string& out, const char16_t* first, const char16_t* last) {

@@ -31,6 +31,9 @@ void append_utf8(std::string& out, const char16_t* first, const char16_t* last);
 // Writes the UTF-8 of [first, last) at `out` and returns the end of what it wrote.
 // REQUIRES: `out` has room for 3 * (last - first) bytes.
 char* encode_utf8(const char16_t* first, const char16_t* last, char* out);
+// The same up to the first CR, value mark or subvalue mark: returns that unit's position (or
+// `last`) and leaves `out` after the bytes written.
+const char16_t* encode_utf8_to_mark(const char16_t* first, const char16_t* last, char*& out);
 
 // Conversions in the platform's default 8-bit code page (UTF-8 on POSIX systems), used for the
 // server text, the login properties and diagnostic descriptions. Lenient: never throws;

@@ -1,90 +1,94 @@
 #include "rest/item_text.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 namespace ombrix {
 namespace {
 
 enum class mark { line_end, value, subvalue, none };
 
-// The first mark at or after `from`: CR LF, a value mark or a subvalue mark (a CR without LF is
-// data). Stores its position in `at`, or the length when there is none.
-mark next_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
+// Encodes the units from `from` up to the next mark (CR LF, value mark or subvalue mark; a CR
+// without LF is data) into `piece` as UTF-8, and returns the mark and its position `at` (the
+// length when there is none). Works through windows of units so that the buffer stays in
+// proportion to the piece, not to the whole item.
+mark encode_piece(std::u16string_view item, std::size_t from, std::string& piece,
+                  std::size_t& piece_length, std::size_t& at) {
+  constexpr std::size_t window = 4096;
   const char16_t* const units = item.data();
   const std::size_t length = item.size();
-  std::size_t i = from;
-  // Four units at a time: a unit equal to m shows as a zero lane of x ^ (m * lanes).
-  constexpr std::uint64_t lanes = 0x0001000100010001ull;
-  constexpr std::uint64_t highs = 0x8000800080008000ull;
-  auto has_zero = [](std::uint64_t x) { return (x - lanes) & ~x & highs; };
-  while (length - i >= 4) {
-    std::uint64_t x;
-    std::memcpy(&x, units + i, 8);
-    if (has_zero(x ^ (lanes * u'\r')) | has_zero(x ^ (lanes * value_mark)) |
-        has_zero(x ^ (lanes * subvalue_mark))) {
-      break;
+  piece_length = 0;
+  std::size_t p = from;
+  while (true) {
+    std::size_t window_end = std::min(length, p + window);
+    // Never split a surrogate pair between two windows.
+    if (window_end < length) {
+      const char16_t edge = units[window_end - 1];  // window_end > p here
+      if (edge >= 0xD800 && edge <= 0xDBFF) ++window_end;
     }
-    i += 4;
-  }
-  for (; i < length; ++i) {
-    const char16_t u = units[i];
-    if (u == u'\r') {
-      if (i + 1 < length && units[i + 1] == u'\n') {
-        at = i;
-        return mark::line_end;
+    const std::size_t room = piece_length + 3 * (window_end - p);
+    if (piece.size() < room) piece.resize(std::max(room, 2 * piece.size()));
+    char* out = piece.data() + piece_length;
+    const char16_t* stop = encode_utf8_to_mark(units + p, units + window_end, out);
+    piece_length = static_cast<std::size_t>(out - piece.data());
+    p = static_cast<std::size_t>(stop - units);
+    if (p == window_end) {
+      if (p == length) {
+        at = length;
+        return mark::none;
       }
-    } else if (u == value_mark) {
-      at = i;
+      continue;
+    }
+    const char16_t u = units[p];
+    if (u == value_mark) {
+      at = p;
       return mark::value;
-    } else if (u == subvalue_mark) {
-      at = i;
+    }
+    if (u == subvalue_mark) {
+      at = p;
       return mark::subvalue;
     }
+    if (p + 1 < length && units[p + 1] == u'\n') {
+      at = p;
+      return mark::line_end;
+    }
+    // A CR on its own is data; the room reserved for the window covers it.
+    piece[piece_length++] = '\r';
+    ++p;
   }
-  at = length;
-  return mark::none;
-}
-
-// Writes units [from, to) as one JSON string through a reused UTF-8 buffer.
-void write_piece(json_writer& writer, std::string& scratch, std::u16string_view item,
-                 std::size_t from, std::size_t to) {
-  const std::size_t most = 3 * (to - from);
-  if (scratch.size() < most) scratch.resize(most);
-  const char* const end = encode_utf8(item.data() + from, item.data() + to, scratch.data());
-  writer.string(std::string_view(scratch.data(), static_cast<std::size_t>(end - scratch.data())));
 }
 
 }  // namespace
 
 // The next mark of each kind always lies at or after the position, so acting on the first mark
 // found from the position is the same as comparing the next CR LF, value mark and subvalue mark.
-// One forward pass over the text, whatever its shape.
+// One forward pass over the text, whatever its shape; each piece is encoded as it is scanned.
 void item_to_json(json_writer& writer, std::u16string_view item, std::size_t start) {
   const std::size_t length = item.size();
   std::size_t pos = std::min(start, length);
   int depth = 0;  // 0 outside a value array, 1 inside one, 2 inside a subvalue array
-  std::string scratch;
+  std::string piece;
+  std::size_t piece_length = 0;
 
   writer.begin_array();
   do {
     std::size_t at = 0;
-    switch (next_mark(item, pos, at)) {
+    const mark found = encode_piece(item, pos, piece, piece_length, at);
+    const std::string_view text(piece.data(), piece_length);
+    switch (found) {
       case mark::subvalue:
         for (; depth < 2; ++depth) writer.begin_array();
-        write_piece(writer, scratch, item, pos, at);
+        writer.string(text);
         pos = at + 1;
         break;
       case mark::value:
         for (; depth < 1; ++depth) writer.begin_array();
-        write_piece(writer, scratch, item, pos, at);
+        writer.string(text);
         for (; depth > 1; --depth) writer.end_array();
         pos = at + 1;
         break;
       case mark::line_end:
       case mark::none:
-        write_piece(writer, scratch, item, pos, at);
+        writer.string(text);
         for (; depth > 0; --depth) writer.end_array();
         pos = at + 2;
         break;

@@ -6,6 +6,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "host/text.h"
+
 namespace ombrix {
 namespace {
 
@@ -152,6 +154,29 @@ void json_writer::string(const char* bytes, std::uint32_t length) {
 
 void json_writer::string(const char* value) {
   string(value, value ? static_cast<std::uint32_t>(std::strlen(value)) : 0);
+}
+
+void json_writer::string_utf16(const char16_t* first, const char16_t* last) {
+  separator();
+  const std::uint64_t units = first == last ? 0 : static_cast<std::uint64_t>(last - first);
+  if (3 * units + 2 > UINT32_MAX) throw std::length_error("json_writer: text too long");
+  // Encode in place after the opening quote; most pieces need no escape and are done then.
+  reserve(static_cast<std::uint32_t>(3 * units + 2));
+  buffer_[length_++] = '"';
+  const std::uint32_t begin = length_;
+  const std::uint32_t end =
+      static_cast<std::uint32_t>(encode_utf8(first, last, buffer_ + begin) - buffer_);
+  const auto* in = reinterpret_cast<const unsigned char*>(buffer_);
+  if (skip_plain(in, begin, end) == end) {
+    length_ = end;
+    buffer_[length_++] = '"';
+  } else {
+    // Rare: take the encoded bytes out and write them through the escaping path.
+    const std::string encoded(buffer_ + begin, end - begin);
+    length_ = begin - 1;
+    write_escaped(encoded.data(), static_cast<std::uint32_t>(encoded.size()));
+  }
+  state_ = 2;
 }
 
 void json_writer::integer(std::int64_t value) {

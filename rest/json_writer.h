@@ -34,6 +34,13 @@ class json_writer {
   }
   void string(const char* value);
 
+  // Writes 16-bit text as a quoted, escaped UTF-8 string, as string(to_utf8(units)) would,
+  // without the intermediate copy.
+  void string_utf16(const char16_t* first, const char16_t* last);
+  void string_utf16(std::u16string_view units) {
+    string_utf16(units.data(), units.data() + units.size());
+  }
+
   void integer(std::int64_t value);
   void integer(std::int32_t value) { integer(static_cast<std::int64_t>(value)); }
 

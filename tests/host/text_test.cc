@@ -133,7 +133,8 @@ TEST(ToUtf8Test, EncodeWritesIntoACallerBuffer) {
   const std::u16string units = u"abcdefgh\x00E9\xD83D\xDE00\xD800z";
   std::string buffer(3 * units.size(), '#');
   char* end = encode_utf8(units.data(), units.data() + units.size(), buffer.data());
-  EXPECT_EQ(hex_bytes(std::string_view(buffer.data(), static_cast<std::size_t>(end - buffer.data()))),
+  const std::string_view written(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
+  EXPECT_EQ(hex_bytes(written),
             hex_bytes("abcdefgh\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80z"));
 }
 

@@ -63,8 +63,9 @@ TEST(ItemToJsonTest, WritesOneArrayPerItem) {
        "[[\"Caf\xC3\xA9\\\"\xF0\x9F\x98\x80\",\"\\t\"]]"},
       {"lone surrogate as three bytes", u"\xD800", 0, "[\"\xED\xA0\x80\"]"},
       {"NUL unit", std::u16string(1, u'\0'), 0, R"(["\u0000"])"},
-      {"marks past the first four units", u"abcdefg" + crlf + u"hijklmn" + vm + u"opqrstu" + sm + u"v",
-       0, R"(["abcdefg",["hijklmn",["opqrstu","v"]]])"},
+      {"marks past the first four units",
+       u"abcdefg" + crlf + u"hijklmn" + vm + u"opqrstu" + sm + u"v", 0,
+       R"(["abcdefg",["hijklmn",["opqrstu","v"]]])"},
       {"lone CR inside a long run", u"abcd\refgh\rijkl" + crlf + u"m", 0,
        R"(["abcd\refgh\rijkl","m"])"},
       {"CR at the end of a four-unit group", u"abc\r\ndefg", 0, R"(["abc","defg"])"},
@@ -73,6 +74,22 @@ TEST(ItemToJsonTest, WritesOneArrayPerItem) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(to_json(c.item, c.start), c.json);
   }
+}
+
+// Long pieces are encoded in windows of units; a pair or a CR LF on a window's edge must not
+// be split.
+TEST(ItemToJsonTest, LongPiecesKeepPairsAndLineEndsWhole) {
+  for (std::size_t offset = 4085; offset < 4100; ++offset) {
+    const std::u16string before(offset, u'a');
+    const std::u16string pair_item = before + u"\xD83D\xDE00" + before;
+    EXPECT_EQ(to_json(pair_item), "[\"" + std::string(offset, 'a') + "\xF0\x9F\x98\x80" +
+                                      std::string(offset, 'a') + "\"]")
+        << offset;
+    const std::u16string crlf_item = before + crlf + u"b\r";
+    EXPECT_EQ(to_json(crlf_item), "[\"" + std::string(offset, 'a') + "\",\"b\\r\"]") << offset;
+  }
+  const std::u16string big(20000, u'\x4E2D');
+  EXPECT_EQ(to_json(big + vm + u"x"), "[[\"" + to_utf8(big) + "\",\"x\"]]");
 }
 
 TEST(ItemToJsonTest, ContinuesAfterEarlierWritesWithASeparator) {

@@ -1,9 +1,12 @@
 #include "rest/json_writer.h"
 
+#include "host/text.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -141,6 +144,40 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
     w.string(input);
     EXPECT_EQ(w.text(), expected);
   }
+}
+
+TEST(JsonWriterTest, WritesSixteenBitTextAsEscapedUtf8) {
+  const std::vector<std::pair<std::u16string, std::string>> cases = {
+      {u"", R"("")"},
+      {u"plain text", R"("plain text")"},
+      {u"Caf\x00E9 \xD83D\xDE00", "\"Caf\xC3\xA9 \xF0\x9F\x98\x80\""},
+      {u"\xD800", "\"\xED\xA0\x80\""},
+      {u"say \"hi\"\t\x00E9", "\"say \\\"hi\\\"\\t\xC3\xA9\""},
+      {std::u16string(u"\0\x7F\x1F", 3), R"("\u0000\u007F\u001F")"},
+  };
+  for (const auto& [units, expected] : cases) {
+    json_writer w;
+    w.begin_array();
+    w.string_utf16(units);
+    w.string_utf16(units.data(), units.data() + units.size());
+    w.end_array();
+    EXPECT_EQ(w.text(), "[" + expected + "," + expected + "]");
+  }
+}
+
+TEST(JsonWriterTest, SixteenBitTextMatchesConvertingFirst) {
+  std::mt19937 rng(555);
+  static const char16_t alphabet[] = {u'a', u'"', u'\\', u'\n', u'\x01', u'\x7F', u'\x00E9',
+                                      u'\x4E2D', u'\xD83D', u'\xDE00', u'\xF8FD', u' '};
+  json_writer direct;
+  json_writer converted;
+  for (int round = 0; round < 2000; ++round) {
+    std::u16string units(rng() % 30, u'\0');
+    for (auto& u : units) u = alphabet[rng() % std::size(alphabet)];
+    direct.string_utf16(units);
+    converted.string(to_utf8(units));
+  }
+  EXPECT_EQ(direct.text(), converted.text());
 }
 
 TEST(JsonWriterTest, KeysAreEscapedLikeStrings) {

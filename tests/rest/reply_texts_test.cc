@@ -30,7 +30,8 @@ TEST(ReplyTextsTest, ErrorReplyIsTheHeaderAndTheCompactObject) {
        R"({"status":400,"message":"Invalid method 'get' or action 'File' in request.","code":""})"},
       {404, "202", "Item \"A1\" not found\r\nin file",
        R"({"status":404,"message":"Item \"A1\" not found\r\nin file","code":"202"})"},
-      {500, "", "Caf\xC3\xA9\x01", "{\"status\":500,\"message\":\"Caf\xC3\xA9\\u0001\",\"code\":\"\"}"},
+      {500, "", "Caf\xC3\xA9\x01",
+       "{\"status\":500,\"message\":\"Caf\xC3\xA9\\u0001\",\"code\":\"\"}"},
   };
   for (const auto& c : cases) {
     std::string reply = "left over from an earlier step";
