@@ -174,6 +174,7 @@ run() {  # name concurrency count ab-arguments...
 }
 
 overflows_start=$(overflows)
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 # Warm-up of both servers and the loopback path.
 measure 4 300 -H "$auth" "$base/file/MAIN/BENCH/BENCH/ONEK" >/dev/null
 measure 4 300 "http://127.0.0.1:$nginx_port/static.json" >/dev/null
@@ -195,6 +196,7 @@ echo
 echo "Ombrix against nginx, one connection per request (ab), $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'),"\
   "$(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo), kernel $(uname -r)"
+echo "load average before the runs: $load_start (1, 5, 15 min; other work on the machine skews the figures)"
 echo
 printf '| %-24s | %4s | %9s | %8s | %8s | %9s | %5s | %5s | %7s |\n' \
   test c "req/s" "p50 ms" "p99 ms" "max ms" fails ovfl "vs nginx"
