@@ -92,6 +92,13 @@ inline std::string prepare_data_root(const std::string& data_root) {
     }
     if (::rename(pattern.c_str(), ready.c_str()) != 0) fs::remove_all(pattern, error);
     if (!fs::is_directory(ready)) return "cannot publish the seeded template " + ready.string();
+    // Templates of earlier admin builds are of no further use.
+    for (const auto& entry : fs::directory_iterator(build, error)) {
+      std::string name = entry.path().filename().string();
+      if (name.starts_with("e2e-seed-") && !name.starts_with("e2e-seed-tmp-") && entry.path() != ready) {
+        fs::remove_all(entry.path(), error);
+      }
+    }
   }
   for (const auto& entry : fs::directory_iterator(ready)) {
     fs::copy(entry.path(), fs::path(data_root) / entry.path().filename(), fs::copy_options::recursive, error);
