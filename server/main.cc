@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/request_handler.h"
+#include "platform/memory.h"
 #include "rest/dispatcher.h"
 #include "server/listener.h"
 #include "server/options.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   const ombrix::start_decision decision = ombrix::read_command_line(argc, argv, std::cout, std::cerr);
   if (decision.exit_code) return *decision.exit_code;
   ombrix::apply_settings(decision.settings);
+  ombrix::platform::limit_allocator_arenas();
 
   const ombrix::rest_dispatcher dispatch = [](std::int32_t connection,
                                               const std::string& environment_text,

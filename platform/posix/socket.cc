@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -64,6 +65,11 @@ bool set_linger(socket_handle socket, int seconds) {
   value.l_onoff = 1;
   value.l_linger = seconds;
   return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0;
+}
+
+bool set_no_delay(socket_handle socket) {
+  const int on = 1;
+  return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
 bool bind_loopback(socket_handle socket, std::uint16_t port) {
