@@ -1,0 +1,118 @@
+// Shared helpers of the REST tests: reply builders, a settings guard, stderr capture and a
+// table runner for actions against a fresh fake host. Not thread-safe.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "rest/actions.h"
+#include "server/settings.h"
+#include "tests/rest/fake_host.h"
+
+namespace ombrix {
+
+using calls = std::vector<host_call>;
+constexpr char16_t vm = value_mark;
+constexpr char16_t sm = subvalue_mark;
+
+// A JSON reply: header, `json`, CR LF.
+inline std::string json_reply(std::string_view json) {
+  return "Content-Type:application/json\r\n\r\n" + std::string(json) + "\r\n";
+}
+
+// An error reply; `message` is already JSON-escaped.
+inline std::string error_reply(int status, std::string_view message, std::string_view code) {
+  return "Content-Type:application/json\r\n\r\n{\"status\":" + std::to_string(status) +
+         ",\"message\":\"" + std::string(message) + "\",\"code\":\"" + std::string(code) + "\"}";
+}
+
+// Restores every process-wide setting the tests change.
+class settings_guard {
+ public:
+  settings_guard() = default;
+  ~settings_guard() {
+    debug_level = debug_;
+    host_version = version_;
+    exit_on_logout = exit_;
+    case_insensitive = case_;
+    server_running = running_;
+  }
+  settings_guard(const settings_guard&) = delete;
+  settings_guard& operator=(const settings_guard&) = delete;
+
+ private:
+  int debug_ = debug_level;
+  int version_ = host_version;
+  bool exit_ = exit_on_logout;
+  bool case_ = case_insensitive;
+  bool running_ = server_running.load();
+};
+
+// Runs `run` and returns what it wrote to stderr.
+template <typename F>
+std::string stderr_of(F&& run) {
+  ::testing::internal::CaptureStderr();
+  std::forward<F>(run)();
+  return ::testing::internal::GetCapturedStderr();
+}
+
+inline host_call read_call(text file, text item) {
+  return {"read_item", {std::move(file), std::move(item)}, {0, 0, 0, 0}};
+}
+inline host_call write_call(text file, text item, text content) {
+  return {"write_item", {std::move(file), std::move(item), std::move(content)}, {0, 0, 0, 0}};
+}
+inline host_call create_call(text file, text item, text content) {
+  return {"create_item", {std::move(file), std::move(item), std::move(content)}, {}};
+}
+inline host_call delete_call(text file, text item) {
+  return {"delete_item", {std::move(file), std::move(item)}, {}};
+}
+
+using action_fn = int (*)(const action_request&, std::string&);
+
+// One action call and everything it must produce.
+struct action_case {
+  std::string label;
+  action_fn action;
+  std::string name;  // the action name of the path
+  std::vector<std::string> rest;
+  std::string body;
+  environment env;
+  int status;
+  std::string reply;  // exact bytes
+  calls made;         // exact host calls in order
+  std::optional<std::string> diagnostic = std::nullopt;  // stderr at debug level 1, when given
+  std::vector<std::pair<std::string, text>> answers = {};  // scripted host answers
+  int version = 80;                                        // host generation
+};
+
+inline void check_action(const action_case& c, const kelm_info& session) {
+  SCOPED_TRACE(c.label);
+  settings_guard guard;
+  debug_level = 1;
+  host_version = c.version;
+  fake_host host;
+  for (const auto& [operation, answer] : c.answers) host.script(operation, answer);
+  std::string reply = "stale";
+  const action_request request{c.name, c.rest, c.body, c.env, session, host};
+  int status = 0;
+  const std::string diagnostics = stderr_of([&] { status = c.action(request, reply); });
+  EXPECT_EQ(status, c.status);
+  EXPECT_EQ(reply, c.reply);
+  EXPECT_EQ(host.calls, c.made);
+  if (c.diagnostic) {
+    EXPECT_EQ(diagnostics, *c.diagnostic);
+  }
+}
+
+inline void check_actions(const std::vector<action_case>& cases, const kelm_info& session) {
+  for (const action_case& c : cases) check_action(c, session);
+}
+
+}  // namespace ombrix
