@@ -5,80 +5,63 @@
 #include <string>
 #include <vector>
 
-#include "rest/actions.h"
-#include "server/settings.h"
-#include "tests/rest/fake_host.h"
+#include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
 namespace {
 
-using calls = std::vector<host_call>;
-constexpr char16_t vm = value_mark;
-constexpr char16_t sm = subvalue_mark;
-
-std::string json_reply_text(std::string_view json) {
-  return "Content-Type:application/json\r\n\r\n" + std::string(json) + "\r\n";
-}
-
-std::string error_reply_text(std::string_view message, std::string_view code) {
-  return "Content-Type:application/json\r\n\r\n{\"status\":400,\"message\":\"" +
-         std::string(message) + "\",\"code\":\"" + std::string(code) + "\"}";
-}
-
-class directory_actions_test : public ::testing::Test {
- protected:
-  void TearDown() override { debug_level = saved_debug_level_; }
-
-  action_request request(std::string action, std::vector<std::string> rest) {
-    return action_request{std::move(action), std::move(rest), body, env, session, host};
-  }
-
-  kelm_info session{"SALES**test", "SALES", "MD"};
-  environment env;
-  std::string body;
-  fake_host host;
-  std::string reply;
-
- private:
-  int saved_debug_level_ = debug_level;
-};
+const kelm_info session{"SALES**test", "SALES", "MD"};
+const std::string empty_listing = json_reply(R"({"items":[]})");
 
 host_call list_call(text file, std::int64_t attr, std::int64_t max_items) {
-  return {"list_items", {file, u"", u"-1"}, {attr, max_items}};
+  return {"list_items", {std::move(file), u"", u"-1"}, {attr, max_items}};
+}
+host_call stat_call(text file, text item) {
+  return {"stat_item", {std::move(file), std::move(item), text(u"-1") + vm + u"-2"}, {}};
 }
 
-// ---- listing
-
-TEST_F(directory_actions_test, ListingPassesTheResolvedFile) {
-  struct file_case {
-    std::vector<std::string> rest;
-    text file;
-  };
-  const file_case cases[] = {
-      {{"MD"}, u"MD"},
-      {{"SALES"}, u"MD"},
-      {{"MD", "CUSTOMERS"}, u"DICT CUSTOMERS"},
-      {{"MD", "CUSTOMERS", "CUSTOMERS"}, u"CUSTOMERS"},
-      {{"SALES", "CUSTOMERS", "HIST"}, u"CUSTOMERS,HIST"},
-  };
-  for (const file_case& c : cases) {
-    fake_host fresh;
-    std::string out;
-    action_request r{"dir", c.rest, body, env, session, fresh};
-    EXPECT_EQ(list_directory_action(r, out), 200);
-    EXPECT_EQ(fresh.calls, calls{list_call(c.file, 0, 0)});
-    EXPECT_EQ(out, json_reply_text(R"({"items":[]})"));
-  }
+TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
+  const std::string no_file = error_reply(400, "File name missing from URL path.", "200");
+  const std::string bad_root = error_reply(400, "File MD, VOC or account name is not valid.", "201");
+  check_actions(
+      {
+          {"Md", list_directory_action, "dir", {"MD"}, "", {}, 200, empty_listing,
+           {list_call(u"MD", 0, 0)}},
+          {"Account", list_directory_action, "dir", {"SALES"}, "", {}, 200, empty_listing,
+           {list_call(u"MD", 0, 0)}},
+          {"Dict", list_directory_action, "dir", {"MD", "CUSTOMERS"}, "", {}, 200, empty_listing,
+           {list_call(u"DICT CUSTOMERS", 0, 0)}},
+          {"Data", list_directory_action, "dir", {"MD", "CUSTOMERS", "CUSTOMERS"}, "", {}, 200,
+           empty_listing, {list_call(u"CUSTOMERS", 0, 0)}},
+          {"Section", list_directory_action, "dir", {"SALES", "CUSTOMERS", "HIST"}, "", {}, 200,
+           empty_listing, {list_call(u"CUSTOMERS,HIST", 0, 0)}},
+          {"StatSelector", stat_action, "stat", {"MD", "CUST", "CUST", "C1"}, "", {}, 200,
+           json_reply(R"({"attr":0,"size":12})"), {stat_call(u"CUST", u"C1")}, std::nullopt,
+           {{"stat_item", u"0\r\n12"}}},
+          {"DirNothing", list_directory_action, "dir", {}, "", {}, 400, no_file, {},
+           "invalid path for dir: \n"},
+          {"DirLowerCaseRoot", list_directory_action, "dir", {"sales"}, "", {}, 400, bad_root, {},
+           "invalid MD/VOC for dir: sales\n"},
+          {"DirTooLong", list_directory_action, "dir", {"MD", "F", "D", "X"}, "", {}, 400, no_file,
+           {}, "invalid path for dir: MD/F/D/X\n"},
+          {"StatNothing", stat_action, "stat", {}, "", {}, 400, no_file, {},
+           "file name missing for stat: \n"},
+          {"StatBadRoot", stat_action, "stat", {"X", "Y"}, "", {}, 400, bad_root, {},
+           "invalid MD/VOC for stat: X/Y\n"},
+          {"StatNoItem", stat_action, "stat", {"MD"}, "", {}, 400,
+           error_reply(400, "File name or item ID missing from URL path.", "203"), {},
+           "invalid path for stat: MD\n"},
+      },
+      session);
 }
 
-struct parameter_case {
-  std::optional<std::string> attr;
-  std::optional<std::string> max_items;
-  std::int64_t expected_attr;
-  std::int64_t expected_max_items;
-};
-
-TEST_F(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
+TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
+  struct parameter_case {
+    std::optional<std::string> attr;
+    std::optional<std::string> max_items;
+    std::int64_t expected_attr;
+    std::int64_t expected_max_items;
+  };
   const parameter_case cases[] = {
       {std::nullopt, std::nullopt, 0, 0},
       {"abc", "10", 0, 10},
@@ -98,22 +81,19 @@ TEST_F(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
     environment query;
     if (c.attr) query["QS_ATTR"] = *c.attr;
     if (c.max_items) query["QS_MAX_ITEMS"] = *c.max_items;
-    fake_host fresh;
-    std::string out;
-    action_request r{"dir", {"MD"}, body, query, session, fresh};
-    EXPECT_EQ(list_directory_action(r, out), 200);
-    EXPECT_EQ(fresh.calls, calls{list_call(u"MD", c.expected_attr, c.expected_max_items)})
-        << "attr '" << c.attr.value_or("(absent)") << "' max_items '"
-        << c.max_items.value_or("(absent)") << "'";
+    check_action({"attr '" + c.attr.value_or("(absent)") + "' max_items '" +
+                      c.max_items.value_or("(absent)") + "'",
+                  list_directory_action, "dir", {"MD"}, "", query, 200, empty_listing,
+                  {list_call(u"MD", c.expected_attr, c.expected_max_items)}},
+                 session);
   }
 }
 
-struct listing_case {
-  text listing;
-  std::string json;
-};
-
-TEST_F(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
+TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
+  struct listing_case {
+    text listing;
+    std::string json;
+  };
   const listing_case cases[] = {
       {text(u"HEADER\r\nA") + sm + u"0" + sm + u"120" + vm + u"B" + sm + u"16" + sm + u"0" + vm +
            u"C",
@@ -146,64 +126,18 @@ TEST_F(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
        "{\"items\":[{\"id\":\"X\\r\\n\xC3\xA9\\\"\",\"attr\":0,\"size\":1}]}"},
   };
   for (const listing_case& c : cases) {
-    fake_host fresh;
-    fresh.script("list_items", c.listing);
-    std::string out;
-    action_request r{"dir", {"MD"}, body, env, session, fresh};
-    EXPECT_EQ(list_directory_action(r, out), 200);
-    EXPECT_EQ(out, json_reply_text(c.json)) << printable_text(c.listing);
+    check_action({printable_text(c.listing), list_directory_action, "dir", {"MD"}, "", {}, 200,
+                  json_reply(c.json), {list_call(u"MD", 0, 0)}, std::nullopt,
+                  {{"list_items", c.listing}}},
+                 session);
   }
 }
 
-TEST_F(directory_actions_test, ListingRefusalsMakeNoHostCall) {
-  debug_level = 1;
-  struct refusal_case {
-    std::vector<std::string> rest;
-    std::string code;
-    std::string message;
-    std::string diagnostic;
+TEST(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
+  struct stat_case {
+    text result;
+    std::string json;
   };
-  const refusal_case cases[] = {
-      {{}, "200", "File name missing from URL path.", "invalid path for dir: "},
-      {{"sales"}, "201", "File MD, VOC or account name is not valid.",
-       "invalid MD/VOC for dir: sales"},
-      {{"MD", "F", "D", "X"}, "200", "File name missing from URL path.",
-       "invalid path for dir: MD/F/D/X"},
-  };
-  for (const refusal_case& c : cases) {
-    fake_host fresh;
-    std::string out;
-    action_request r{"dir", c.rest, body, env, session, fresh};
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(list_directory_action(r, out), 400);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.diagnostic + "\n");
-    EXPECT_EQ(out, error_reply_text(c.message, c.code));
-    EXPECT_TRUE(fresh.calls.empty());
-  }
-}
-
-TEST_F(directory_actions_test, ListingPassesHostErrorsThrough) {
-  host.script_error("list_items", _com_error(host_error_code(200), u"File not found"));
-  EXPECT_THROW(list_directory_action(request("dir", {"MD", "NOPE"}), reply), _com_error);
-  EXPECT_EQ(host.calls, calls{list_call(u"DICT NOPE", 0, 0)});
-}
-
-// ---- stat
-
-TEST_F(directory_actions_test, StatAsksWithTheSelectorMinusOneMarkMinusTwo) {
-  host.script("stat_item", u"0\r\n12");
-  EXPECT_EQ(stat_action(request("stat", {"MD", "CUST", "CUST", "C1"}), reply), 200);
-  const text selector = text(u"-1") + vm + u"-2";
-  EXPECT_EQ(host.calls, (calls{{"stat_item", {u"CUST", u"C1", selector}, {}}}));
-  EXPECT_EQ(reply, json_reply_text(R"({"attr":0,"size":12})"));
-}
-
-struct stat_case {
-  text result;
-  std::string json;
-};
-
-TEST_F(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
   const stat_case cases[] = {
       {u"16\r\n2048", R"({"attr":16,"size":0})"},
       {u"32\r\n2048", R"({"attr":32,"size":2048})"},
@@ -220,39 +154,20 @@ TEST_F(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
       {u"0\r\n4294967296", R"({"attr":0,"size":4294967296})"},
   };
   for (const stat_case& c : cases) {
-    fake_host fresh;
-    fresh.script("stat_item", c.result);
-    std::string out;
-    action_request r{"stat", {"MD", "X"}, body, env, session, fresh};
-    EXPECT_EQ(stat_action(r, out), 200);
-    EXPECT_EQ(out, json_reply_text(c.json)) << printable_text(c.result);
+    check_action({printable_text(c.result), stat_action, "stat", {"MD", "X"}, "", {}, 200,
+                  json_reply(c.json), {stat_call(u"MD", u"X")}, std::nullopt,
+                  {{"stat_item", c.result}}},
+                 session);
   }
 }
 
-TEST_F(directory_actions_test, StatRefusalsMakeNoHostCall) {
-  debug_level = 1;
-  struct refusal_case {
-    std::vector<std::string> rest;
-    std::string code;
-    std::string message;
-    std::string diagnostic;
-  };
-  const refusal_case cases[] = {
-      {{}, "200", "File name missing from URL path.", "file name missing for stat: "},
-      {{"X", "Y"}, "201", "File MD, VOC or account name is not valid.",
-       "invalid MD/VOC for stat: X/Y"},
-      {{"MD"}, "203", "File name or item ID missing from URL path.", "invalid path for stat: MD"},
-  };
-  for (const refusal_case& c : cases) {
-    fake_host fresh;
-    std::string out;
-    action_request r{"stat", c.rest, body, env, session, fresh};
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(stat_action(r, out), 400);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.diagnostic + "\n");
-    EXPECT_EQ(out, error_reply_text(c.message, c.code));
-    EXPECT_TRUE(fresh.calls.empty());
-  }
+TEST(directory_actions_test, ListingPassesHostErrorsThrough) {
+  fake_host host;
+  host.script_error("list_items", _com_error(host_error_code(200), u"File not found"));
+  std::string reply;
+  EXPECT_THROW(list_directory_action({"dir", {"MD", "NOPE"}, "", {}, session, host}, reply),
+               _com_error);
+  EXPECT_EQ(host.calls, calls{list_call(u"DICT NOPE", 0, 0)});
 }
 
 }  // namespace
