@@ -143,4 +143,76 @@ class server_test : public ::testing::Test {
   std::unique_ptr<server_process> server_;
 };
 
+// A server_test with one client logged in to MAIN before the test body runs.
+class client_test : public server_test {
+ protected:
+  void SetUp() override {
+    server_test::SetUp();
+    if (!HasFatalFailure()) client_ = std::make_unique<rest_client>(logged_in());
+  }
+  rest_client& client() { return *client_; }
+  std::unique_ptr<rest_client> client_;
+};
+
+// ---- Expected texts of the seeded data and the REST service ---------------------------------
+
+inline const std::string name_missing = "File name missing from URL path.";
+inline const std::string bad_root = "File MD, VOC or account name is not valid.";
+inline const std::string bad_path = "File name or item ID missing from URL path.";
+inline const std::string missing_token =
+    "Authorization token must be included in the Authorization header.";
+inline const std::string unknown_session =
+    "Session for authorization token not found (new login required).";
+inline const std::string move_refused =
+    "'move' is not supported for 'rename' (new and old directory must be the same).";
+inline const std::string main_listing =
+    R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16},{"id":"MD","attr":16}]})";
+inline const std::string c1_data = R"(["Alice Smith",["Main St 1","Flat 2"],[["X","Y"],"Z"]])";
+inline const std::string c2_data = R"(["Bob Jones","42"])";
+// The seeded data section, as a path after an action name (no trailing slash).
+inline const std::string customers = "MAIN/CUSTOMERS/CUSTOMERS";
+
+inline std::string item_json(std::string_view id, std::string_view data) {
+  return "{\"id\":" + json_quote(id) + ",\"type\":\"array\",\"data\":" + std::string(data) + "}";
+}
+inline std::string item_response(std::string_view id, std::string_view data) {
+  return json_response(item_json(id, data));
+}
+inline std::string data_body(std::string_view data) { return "{\"data\":" + std::string(data) + "}"; }
+inline std::string login_json(std::string_view sid) {
+  return "{\"token_type\":\"Bearer\",\"access_token\":\"" + token_for_sid(sid) + "\"}";
+}
+
+// A failure reported by the host: the status, the host's number as code, its own description.
+inline ::testing::AssertionResult is_host_error(const http_response& response, int status,
+                                                std::string_view code) {
+  std::string head = header_block(status) + "Content-Length: " + std::to_string(response.body.size()) +
+                     "\r\nContent-Type:application/json\r\n\r\n";
+  std::string start = "{\"status\":" + std::to_string(status) + ",\"message\":\"";
+  std::string end = "\",\"code\":\"" + std::string(code) + "\"}";
+  if (response.headers == head && response.body.starts_with(start) && response.body.ends_with(end)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "expected host error " << status << "/" << code
+                                       << ", received:\n" << response.raw;
+}
+
+// One row of a table-driven exchange: the request and the whole response it must get.
+// A target starting with '/' is sent as it stands, any other after the service prefix.
+struct wire_case {
+  std::string method;
+  std::string target;
+  std::string body;
+  std::string expected;
+};
+
+// Sends every case through `client` (with its token, if any) and compares the responses.
+inline void expect_responses(rest_client& client, const std::vector<wire_case>& cases) {
+  for (const wire_case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.target + " " + c.body);
+    std::string target = c.target.starts_with('/') ? c.target : api + c.target;
+    EXPECT_EQ(client.call(c.method, target, c.body).raw, c.expected);
+  }
+}
+
 }  // namespace ombrix::e2e

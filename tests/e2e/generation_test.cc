@@ -7,64 +7,34 @@
 namespace ombrix::e2e {
 namespace {
 
-std::string item_json(std::string_view id, std::string_view data) {
-  return "{\"id\":" + json_quote(id) + ",\"type\":\"array\",\"data\":" + std::string(data) + "}";
-}
-
-bool has_code(const http_response& response, int status, std::string_view code) {
-  return response.status == status &&
-         response.body.ends_with("\",\"code\":\"" + std::string(code) + "\"}");
-}
-
 class Generation : public server_test, public ::testing::WithParamInterface<std::string> {
  protected:
   std::vector<std::string> server_args() const override { return {"-n", GetParam()}; }
 };
 
-TEST_P(Generation, CreateStoresTheContentInOneRequest) {
+TEST_P(Generation, CreateAndRenameBehaveAlike) {
   rest_client client = logged_in();
+  const std::string section = "file/" + customers + "/";
   const std::string data = R"(["first",["v1","v2"],[["s1","s2"]]])";
-  ASSERT_EQ(client.post(api + "create/MAIN/CUSTOMERS/CUSTOMERS/G1", "{\"data\":" + data + "}").raw,
-            empty_success());
-  EXPECT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/G1").raw,
-            json_response(item_json("G1", data)));
-  EXPECT_EQ(client.get(api + "stat/MAIN/CUSTOMERS/CUSTOMERS/G1").raw,
-            json_response(R"({"attr":0,"size":23})"));
-}
-
-TEST_P(Generation, CreateOfAnExistingItemIsRefusedAndTheItemKept) {
-  rest_client client = logged_in();
-  http_response response = client.post(api + "create/MAIN/CUSTOMERS/CUSTOMERS/C2", R"({"data":["x"]})");
-  EXPECT_TRUE(has_code(response, 500, "204")) << response.raw;
-  EXPECT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C2").raw,
-            json_response(item_json("C2", R"(["Bob Jones","42"])")));
-}
-
-TEST_P(Generation, RenameMovesTheContentAndRefusesAnExistingTarget) {
-  rest_client client = logged_in();
-  ASSERT_EQ(client.get(api + "rename/MAIN/CUSTOMERS/CUSTOMERS/C2?newname=MAIN/CUSTOMERS/CUSTOMERS/C4").raw,
-            empty_success());
-  EXPECT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C4").raw,
-            json_response(item_json("C4", R"(["Bob Jones","42"])")));
-  EXPECT_TRUE(has_code(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C2"), 404, "202"));
-
-  http_response refused =
-      client.get(api + "rename/MAIN/CUSTOMERS/CUSTOMERS/C4?newname=MAIN/CUSTOMERS/CUSTOMERS/C1");
-  EXPECT_TRUE(has_code(refused, 500, "204")) << refused.raw;
-  EXPECT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C4").raw,
-            json_response(item_json("C4", R"(["Bob Jones","42"])")));
-  EXPECT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C1").status, 200);
-
-  EXPECT_EQ(client.get(api + "rename/MAIN/CUSTOMERS/CUSTOMERS/C4?newname=MAIN/CUSTOMERS/CUSTOMERS/C4").raw,
-            empty_success());
-  EXPECT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C4").raw,
-            json_response(item_json("C4", R"(["Bob Jones","42"])")));
+  const std::string rename = "rename/" + customers + "/C4?newname=" + customers;
+  expect_responses(client, {
+      {"POST", "create/" + customers + "/G1", data_body(data), empty_success()},
+      {"GET", section + "G1", "", item_response("G1", data)},
+      {"GET", "stat/" + customers + "/G1", "", json_response(R"({"attr":0,"size":23})")},
+      {"GET", "rename/" + customers + "/C2?newname=" + customers + "/C4", "", empty_success()},
+      {"GET", section + "C4", "", item_response("C4", c2_data)},
+      {"GET", rename + "/C4", "", empty_success()},
+      {"GET", section + "C4", "", item_response("C4", c2_data)},
+  });
+  EXPECT_TRUE(is_host_error(client.get(api + section + "C2"), 404, "202"));
+  EXPECT_TRUE(is_host_error(client.post(api + "create/" + customers + "/C4", R"({"data":["x"]})"), 500, "204"));
+  EXPECT_TRUE(is_host_error(client.get(api + rename + "/C1"), 500, "204"));
+  EXPECT_EQ(client.get(api + section + "C4").raw, item_response("C4", c2_data));
+  EXPECT_EQ(client.get(api + section + "C1").raw, item_response("C1", c1_data));
 }
 
 INSTANTIATE_TEST_SUITE_P(HostGenerations, Generation, ::testing::Values("71", "80"),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           return "N" + info.param;
-                         });
+                         [](const ::testing::TestParamInfo<std::string>& info) { return "N" + info.param; });
 
 }  // namespace
 }  // namespace ombrix::e2e
