@@ -4,112 +4,59 @@
 #include <string>
 #include <vector>
 
-#include "rest/actions.h"
-#include "server/settings.h"
-#include "tests/rest/fake_host.h"
+#include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
 namespace {
 
-using calls = std::vector<host_call>;
-constexpr char16_t vm = value_mark;
-
-std::string error_reply_text(std::string_view message, std::string_view code) {
-  return "Content-Type:application/json\r\n\r\n{\"status\":400,\"message\":\"" +
-         std::string(message) + "\",\"code\":\"" + std::string(code) + "\"}";
-}
-
-constexpr std::string_view move_refused =
-    "'move' is not supported for 'rename' (new and old directory must be the same).";
-
-class rename_action_test : public ::testing::Test {
- protected:
-  void TearDown() override {
-    debug_level = saved_debug_level_;
-    host_version = saved_host_version_;
-    case_insensitive = saved_case_insensitive_;
-  }
-
-  // A rename request; `newname` is the decoded query parameter, absent when nullopt.
-  int rename(std::vector<std::string> rest, std::optional<std::string> newname) {
-    env.clear();
-    if (newname) env["QS_NEWNAME"] = *newname;
-    action_request r{"rename", std::move(rest), body, env, session, host};
-    return rename_action(r, reply);
-  }
-
-  kelm_info session{"ACCT**test", "ACCT", "MD"};
-  environment env;
-  std::string body;
-  fake_host host;
-  std::string reply = "stale";
-
- private:
-  int saved_debug_level_ = debug_level;
-  int saved_host_version_ = host_version;
-  bool saved_case_insensitive_ = case_insensitive;
-};
-
-host_call read_call(text file, text item) { return {"read_item", {file, item}, {0, 0, 0, 0}}; }
-host_call create_call(text file, text item, text content) {
-  return {"create_item", {file, item, content}, {}};
-}
-host_call write_call(text file, text item, text content) {
-  return {"write_item", {file, item, content}, {0, 0, 0, 0}};
-}
-host_call delete_call(text file, text item) { return {"delete_item", {file, item}, {}}; }
-
+const kelm_info session{"ACCT**test", "ACCT", "MD"};
 const text content = text(u"NAME\r\nA") + vm + u"B";
 
-TEST_F(rename_action_test, Generation80ReadsCreatesWithContentAndDeletes) {
-  host_version = 80;
-  host.script("read_item", content);
-  EXPECT_EQ(rename({"ACCT", "CUST", "C1"}, "ACCT/CUST/C2"), 200);
-  EXPECT_EQ(host.calls, (calls{read_call(u"DICT CUST", u"C1"),
-                               create_call(u"DICT CUST", u"C2", content),
-                               delete_call(u"DICT CUST", u"C1")}));
-  EXPECT_EQ(reply, "");
+environment newname(std::optional<std::string> value) {
+  environment env;
+  if (value) env["QS_NEWNAME"] = *value;
+  return env;
 }
 
-TEST_F(rename_action_test, Generation71CreatesEmptyThenWritesTheContent) {
-  host_version = 71;
-  host.script("read_item", content);
-  EXPECT_EQ(rename({"ACCT", "CUST", "C1"}, "ACCT/CUST/C2"), 200);
-  EXPECT_EQ(host.calls, (calls{read_call(u"DICT CUST", u"C1"),
-                               create_call(u"DICT CUST", u"C2", u""),
-                               write_call(u"DICT CUST", u"C2", content),
-                               delete_call(u"DICT CUST", u"C1")}));
-  EXPECT_EQ(reply, "");
+action_case rename_case(std::string label, std::vector<std::string> rest,
+                        std::optional<std::string> target, int status, std::string reply,
+                        calls made, std::optional<std::string> diagnostic = std::nullopt,
+                        int version = 80) {
+  return {std::move(label), rename_action, "rename", std::move(rest), "", newname(target), status,
+          std::move(reply), std::move(made), std::move(diagnostic), {{"read_item", content}},
+          version};
 }
 
-TEST_F(rename_action_test, RenamesWithinEachKindOfFile) {
-  struct rename_case {
-    std::vector<std::string> rest;
-    std::string newname;
-    text file;
-    text old_item;
-    text new_item;
+TEST(rename_action_test, ReadsCreatesAndDeletesWithinOneFile) {
+  const calls dict_80{read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", content),
+                      delete_call(u"DICT CUST", u"C1")};
+  const calls dict_71{read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", u""),
+                      write_call(u"DICT CUST", u"C2", content), delete_call(u"DICT CUST", u"C1")};
+  auto moved = [](text file, text old_item, text new_item) {
+    return calls{read_call(file, old_item), create_call(file, new_item, content),
+                 delete_call(file, old_item)};
   };
-  const rename_case cases[] = {
-      {{"ACCT", "CUST", "CUST", "C1"}, "ACCT/CUST/CUST/C9", u"CUST", u"C1", u"C9"},
-      {{"ACCT", "CUST", "HIST", "C1"}, "ACCT/CUST/HIST/C9", u"CUST,HIST", u"C1", u"C9"},
-      {{"MD", "OLD"}, "MD/NEW", u"MD", u"OLD", u"NEW"},
-      // A "/" at the very end adds no segment.
-      {{"ACCT", "CUST", "C1"}, "ACCT/CUST/C2/", u"DICT CUST", u"C1", u"C2"},
-      {{"ACCT", "CUST", "C1"}, "ACCT/CUST/\xC3\xA9", u"DICT CUST", u"C1", u"\u00E9"},
-  };
-  host_version = 80;
-  for (const rename_case& c : cases) {
-    host.calls.clear();
-    EXPECT_EQ(rename(c.rest, c.newname), 200) << c.newname;
-    EXPECT_EQ(host.calls, (calls{read_call(c.file, c.old_item),
-                                 create_call(c.file, c.new_item, u""),
-                                 delete_call(c.file, c.old_item)}))
-        << c.newname;
-  }
+  const std::vector<std::string> c1{"ACCT", "CUST", "C1"};
+  check_actions(
+      {
+          rename_case("Generation80", c1, "ACCT/CUST/C2", 200, "", dict_80),
+          rename_case("Generation71", c1, "ACCT/CUST/C2", 200, "", dict_71, std::nullopt, 71),
+          rename_case("Data", {"ACCT", "CUST", "CUST", "C1"}, "ACCT/CUST/CUST/C9", 200, "",
+                      moved(u"CUST", u"C1", u"C9")),
+          rename_case("Section", {"ACCT", "CUST", "HIST", "C1"}, "ACCT/CUST/HIST/C9", 200, "",
+                      moved(u"CUST,HIST", u"C1", u"C9")),
+          rename_case("Md", {"MD", "OLD"}, "MD/NEW", 200, "", moved(u"MD", u"OLD", u"NEW")),
+          // A "/" at the very end adds no segment.
+          rename_case("TrailingSlash", c1, "ACCT/CUST/C2/", 200, "", dict_80),
+          rename_case("NonAscii", c1, "ACCT/CUST/\xC3\xA9", 200, "",
+                      moved(u"DICT CUST", u"C1", u"\u00E9")),
+          rename_case("SameIdOnlyReads", c1, "ACCT/CUST/C1", 200, "",
+                      {read_call(u"DICT CUST", u"C1")}),
+      },
+      session);
 }
 
-TEST_F(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
+TEST(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
   struct move_case {
     std::vector<std::string> rest;
     std::optional<std::string> newname;
@@ -129,81 +76,74 @@ TEST_F(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
       {{"ACCT", "CUST", "C1"}, std::nullopt, false},
       {{"MD", "X"}, std::nullopt, false},
   };
-  debug_level = 1;
+  settings_guard guard;
   for (const move_case& c : cases) {
     case_insensitive = c.ignore_case;
-    reply.clear();
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(rename(c.rest, c.newname), 400);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "rename does not allow item to be moved to different file\n");
-    EXPECT_EQ(reply, error_reply_text(move_refused, ""));
-    EXPECT_TRUE(host.calls.empty()) << c.newname.value_or("(absent)");
+    check_action(rename_case(c.newname.value_or("(absent)"), c.rest, c.newname, 400,
+                             error_reply(400,
+                                         "'move' is not supported for 'rename' (new and old "
+                                         "directory must be the same).",
+                                         ""),
+                             {}, "rename does not allow item to be moved to different file\n"),
+                 session);
   }
 }
 
-TEST_F(rename_action_test, OldPathRefusalsUseTheOldPathTexts) {
-  struct refusal_case {
-    std::vector<std::string> rest;
-    std::string code;
-    std::string message;
-    std::string diagnostic;
+// A newname that would pass the directory rule does not matter: the old path is checked first.
+TEST(rename_action_test, OldPathRefusalsUseTheOldPathTexts) {
+  const std::string no_item =
+      error_reply(400, "Old file name or item ID missing from URL path.", "203");
+  check_actions(
+      {
+          rename_case("Nothing", {}, "ACCT/C2", 400,
+                      error_reply(400, "Old file name missing from URL path.", "200"), {},
+                      "invalid path for rename: \n"),
+          rename_case("LowerCaseRoot", {"acct", "C1"}, "ACCT/C2", 400,
+                      error_reply(400, "Old MD, VOC or account name is not valid.", "201"), {},
+                      "invalid MD/VOC for rename: acct/C1\n"),
+          rename_case("RootOnly", {"ACCT"}, "ACCT/C2", 400, no_item, {},
+                      "invalid old path for rename: ACCT\n"),
+          rename_case("TooLong", {"ACCT", "A", "B", "C", "D"}, "ACCT/C2", 400, no_item, {},
+                      "invalid old path for rename: ACCT/A/B/C/D\n"),
+      },
+      session);
+}
+
+// A host failure stops the rename where it happens, so the old item is never deleted.
+TEST(rename_action_test, HostFailuresStopBeforeTheDelete) {
+  struct failure_case {
+    std::string label;
+    int version;
+    std::string target;
+    std::string failing;  // the operation that fails
+    int code;
+    calls made;
   };
-  const refusal_case cases[] = {
-      {{}, "200", "Old file name missing from URL path.", "invalid path for rename: "},
-      {{"acct", "C1"}, "201", "Old MD, VOC or account name is not valid.",
-       "invalid MD/VOC for rename: acct/C1"},
-      {{"ACCT"}, "203", "Old file name or item ID missing from URL path.",
-       "invalid old path for rename: ACCT"},
-      {{"ACCT", "A", "B", "C", "D"}, "203", "Old file name or item ID missing from URL path.",
-       "invalid old path for rename: ACCT/A/B/C/D"},
+  const failure_case cases[] = {
+      {"MissingItemSameId", 80, "ACCT/CUST/C1", "read_item", 202, {read_call(u"DICT CUST", u"C1")}},
+      {"ExistingTarget", 80, "ACCT/CUST/C2", "create_item", 204,
+       {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", content)}},
+      {"FailedWrite71", 71, "ACCT/CUST/C2", "write_item", 206,
+       {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", u""),
+        write_call(u"DICT CUST", u"C2", content)}},
   };
-  debug_level = 1;
-  for (const refusal_case& c : cases) {
-    ::testing::internal::CaptureStderr();
-    // A newname that would pass the directory rule does not matter: the old path is checked first.
-    EXPECT_EQ(rename(c.rest, "ACCT/C2"), 400);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.diagnostic + "\n");
-    EXPECT_EQ(reply, error_reply_text(c.message, c.code));
-    EXPECT_TRUE(host.calls.empty());
+  settings_guard guard;
+  for (const failure_case& c : cases) {
+    SCOPED_TRACE(c.label);
+    host_version = c.version;
+    fake_host host;
+    if (c.failing != "read_item") host.script("read_item", content);
+    host.script_error(c.failing, _com_error(host_error_code(c.code), u"failed"));
+    const environment env = newname(c.target);
+    std::string reply;
+    try {
+      rename_action({"rename", {"ACCT", "CUST", "C1"}, "", env, session, host}, reply);
+      ADD_FAILURE() << "expected the host error";
+    } catch (const _com_error& error) {
+      EXPECT_EQ(error.Error(), host_error_code(c.code));
+    }
+    EXPECT_EQ(host.calls, c.made);
   }
-}
-
-TEST_F(rename_action_test, SameIdOnlyReadsTheItem) {
-  host.script("read_item", content);
-  EXPECT_EQ(rename({"ACCT", "CUST", "C1"}, "ACCT/CUST/C1"), 200);
-  EXPECT_EQ(host.calls, calls{read_call(u"DICT CUST", u"C1")});
-  EXPECT_EQ(reply, "");
-}
-
-TEST_F(rename_action_test, SameIdOfAMissingItemGivesTheHostsError) {
-  host.script_error("read_item", _com_error(host_error_code(202), u"Item not found"));
-  EXPECT_THROW(rename({"ACCT", "CUST", "C1"}, "ACCT/CUST/C1"), _com_error);
-  EXPECT_EQ(host.calls, calls{read_call(u"DICT CUST", u"C1")});
-}
-
-TEST_F(rename_action_test, ExistingTargetStopsBeforeTheDelete) {
-  host_version = 80;
-  host.script("read_item", content);
-  host.script_error("create_item", _com_error(host_error_code(204), u"Item already exists"));
-  try {
-    rename({"ACCT", "CUST", "C1"}, "ACCT/CUST/C2");
-    FAIL() << "expected the host error";
-  } catch (const _com_error& error) {
-    EXPECT_EQ(error.Error(), host_error_code(204));
-  }
-  EXPECT_EQ(host.calls, (calls{read_call(u"DICT CUST", u"C1"),
-                               create_call(u"DICT CUST", u"C2", content)}));
-}
-
-TEST_F(rename_action_test, FailedWriteOnGeneration71LeavesTheOldItem) {
-  host_version = 71;
-  host.script("read_item", content);
-  host.script_error("write_item", _com_error(host_error_code(206), u"Storage failure"));
-  EXPECT_THROW(rename({"ACCT", "CUST", "C1"}, "ACCT/CUST/C2"), _com_error);
-  EXPECT_EQ(host.calls, (calls{read_call(u"DICT CUST", u"C1"),
-                               create_call(u"DICT CUST", u"C2", u""),
-                               write_call(u"DICT CUST", u"C2", content)}));
 }
 
 }  // namespace
