@@ -3,62 +3,45 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace ombrix {
 namespace {
 
-// Saves and restores the variables these tests change.
+// Clears the variables these tests change, and restores them afterwards.
 class AccountLocation : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"OMBRIX_DATA", "XDG_DATA_HOME", "HOME", "OMBRIX_ACCOUNT"}) {
-      const char* value = getenv(name);
-      saved_.push_back({name, value ? std::string(value) : std::string(), value != nullptr});
+    for (auto& [name, value] : saved_) {
+      if (const char* set = getenv(name)) value = set;
       unsetenv(name);
     }
   }
   void TearDown() override {
-    for (const auto& each : saved_) {
-      if (each.set) {
-        setenv(each.name, each.value.c_str(), 1);
-      } else {
-        unsetenv(each.name);
-      }
+    for (const auto& [name, value] : saved_) {
+      if (value) setenv(name, value->c_str(), 1); else unsetenv(name);
     }
   }
-  struct saved {
-    const char* name;
-    std::string value;
-    bool set;
-  };
-  std::vector<saved> saved_;
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_ = {
+      {"OMBRIX_DATA", {}}, {"XDG_DATA_HOME", {}}, {"HOME", {}}, {"OMBRIX_ACCOUNT", {}}};
 };
 
 TEST_F(AccountLocation, ServerTextNamesTheAccountAndClient) {
-  struct row {
-    text server;
-    text account;
-    text client;
-  };
-  const std::vector<row> rows = {
-      {u"**", u"MAIN", u""},
-      {u"**vscode", u"MAIN", u"vscode"},
-      {u"SALES**", u"SALES", u""},
-      {u"SALES**c", u"SALES", u"c"},
-      {u"alpha*beta*c", u"beta", u"c"},
-      {u"alpha*beta**c", u"beta", u"c"},
-      {u"host*SALES**", u"SALES", u""},
-      {u"*c", u"MAIN", u"c"},
-      {u"SALES", u"SALES", u""},
-      {u"", u"MAIN", u""},
+  const std::vector<std::array<text, 3>> rows = {  // server text, account, client
+      {u"**", u"MAIN", u""},          {u"**vscode", u"MAIN", u"vscode"},
+      {u"SALES**", u"SALES", u""},    {u"SALES**c", u"SALES", u"c"},
+      {u"alpha*beta*c", u"beta", u"c"}, {u"alpha*beta**c", u"beta", u"c"},
+      {u"host*SALES**", u"SALES", u""}, {u"*c", u"MAIN", u"c"},
+      {u"SALES", u"SALES", u""},      {u"", u"MAIN", u""},
       {u"a**b**c", u"b", u"c"},
   };
-  for (const row& r : rows) {
-    const server_target target = parse_server_text(r.server);
-    EXPECT_EQ(target.account, r.account) << to_utf8(r.server);
-    EXPECT_EQ(target.client, r.client) << to_utf8(r.server);
+  for (const auto& [server, account, client] : rows) {
+    const server_target target = parse_server_text(server);
+    EXPECT_EQ(target.account, account) << to_utf8(server);
+    EXPECT_EQ(target.client, client) << to_utf8(server);
   }
 }
 
@@ -75,11 +58,11 @@ TEST_F(AccountLocation, DefaultAccountComesFromOmbrixAccount) {
   EXPECT_FALSE(is_valid_account_name(default_account_name()));
 }
 
-TEST_F(AccountLocation, AccountNameRules) {
+TEST_F(AccountLocation, AccountNameRulesAndPath) {
   const std::vector<std::pair<text, bool>> cases = {
-      {u"MAIN", true},        {u"a", true},          {u"Sales_2024.v-1", true},
+      {u"MAIN", true},        {u"a", true},            {u"Sales_2024.v-1", true},
       {text(64, u'x'), true}, {text(65, u'x'), false}, {u"", false},
-      {u"../x", false},       {u"a/b", false},        {u".hidden", false},
+      {u"../x", false},       {u"a/b", false},         {u".hidden", false},
       {u".", false},          {u"..", false},          {u"a b", false},
       {u"a\\b", false},       {u"\u00E9", false},      {text(1, u'\0'), false},
       {u"a*b", false},        {u"x.", true},
@@ -87,6 +70,8 @@ TEST_F(AccountLocation, AccountNameRules) {
   for (const auto& [name, valid] : cases) {
     EXPECT_EQ(is_valid_account_name(name), valid) << to_utf8(name);
   }
+  EXPECT_EQ(account_path("/srv/data", u"SALES"), "/srv/data/SALES.db");
+  EXPECT_EQ(account_path("/srv/data/", u"a.b"), "/srv/data/a.b.db");
 }
 
 TEST_F(AccountLocation, DataRootByPrecedence) {
@@ -99,11 +84,6 @@ TEST_F(AccountLocation, DataRootByPrecedence) {
   EXPECT_EQ(data_root_from_environment(), "/xdg/ombrix");
   setenv("OMBRIX_DATA", "/srv/ombrix", 1);
   EXPECT_EQ(data_root_from_environment(), "/srv/ombrix");
-}
-
-TEST_F(AccountLocation, AccountPathStaysInTheRoot) {
-  EXPECT_EQ(account_path("/srv/data", u"SALES"), "/srv/data/SALES.db");
-  EXPECT_EQ(account_path("/srv/data/", u"a.b"), "/srv/data/a.b.db");
 }
 
 }  // namespace

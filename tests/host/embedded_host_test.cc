@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <filesystem>
 #include <algorithm>
-#include <cstdio>
+#include <array>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/embedded/account_store.h"
@@ -19,23 +20,29 @@ namespace ombrix {
 namespace {
 
 using testing::failure_of;
+using failure = std::pair<int, std::string>;
 
 constexpr char16_t vm = value_mark;
 constexpr char16_t sm = subvalue_mark;
 
-// Readable text for failure messages.
-std::string shown(const text& value) {
-  std::string out;
-  for (char16_t unit : value) {
-    if (unit >= 0x20 && unit < 0x7F) {
-      out.push_back(static_cast<char>(unit));
-    } else {
-      char buffer[10];
-      snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(unit));
-      out += buffer;
-    }
+// A listing: the file's line, then one row per entry, '|' standing for the subvalue mark.
+text listing(const text& file, std::initializer_list<std::u16string_view> rows) {
+  text out = file + u"\r\n";
+  for (const std::u16string_view row : rows) {
+    if (out.size() > file.size() + 2) out.push_back(vm);
+    for (const char16_t unit : row) out.push_back(unit == u'|' ? sm : unit);
   }
   return out;
+}
+
+// The failure code of a call outside the host error numbers (E_POINTER, E_NOTIMPL), or 0.
+hresult com_code(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const _com_error& error) {
+    return error.Error();
+  }
+  return 0;
 }
 
 // An account SALES with file CUST (sections CUST and HIST), connected as a host object.
@@ -44,8 +51,7 @@ class EmbeddedHost : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
-    auto store = account_store::open(root_, u"SALES");
-    store->create_file(u"CUST", {u"HIST"});
+    account_store::open(root_, u"SALES")->create_file(u"CUST", {u"HIST"});
     host_ = connected(u"SALES**test");
   }
 
@@ -53,6 +59,17 @@ class EmbeddedHost : public testing::temporary_data_root {
     auto host = std::make_unique<embedded_host>();
     host->connect(server);
     return host;
+  }
+  text read(const text& file, const text& id) { return host_->read_item(file, id, 0, 0, 0, 0); }
+  void write(const text& file, const text& id, const text& content) {
+    host_->write_item(file, id, content, 0, 0, 0, 0);
+  }
+  text stat(const text& file, const text& id) { return host_->stat_item(file, id, u"-1\xF8FD-2"); }
+  text list(const text& file, std::int32_t attribute = 0, std::int32_t max_count = 0) {
+    return host_->list_items(file, attribute, max_count, text(), u"-1");
+  }
+  text call(const text& name, const text& first, const text& second) {
+    return host_->call_subroutine(name, first, second);
   }
 
   std::unique_ptr<embedded_host> host_;
@@ -63,14 +80,11 @@ class EmbeddedHost : public testing::temporary_data_root {
 TEST_F(EmbeddedHost, ConnectReachesTheAccountTheServerTextNames) {
   make_account(u"MAIN");
   make_account(u"beta");
-  const std::vector<std::pair<text, text>> rows = {
-      {u"**", u"MAIN"},         {u"**vscode", u"MAIN"},    {u"SALES**", u"SALES"},
-      {u"SALES**c", u"SALES"},  {u"alpha*beta*c", u"beta"}, {u"SALES", u"SALES"},
-  };
-  for (const auto& [server, account] : rows) {
+  for (const auto& [server, account] : std::vector<std::pair<text, text>>{
+           {u"**vscode", u"MAIN"}, {u"alpha*beta*c", u"beta"}, {u"SALES", u"SALES"}}) {
     auto host = connected(server);
-    EXPECT_EQ(host->get_server_name(), account) << shown(server);
-    EXPECT_EQ(host->get_property_3(), account) << shown(server);
+    EXPECT_EQ(host->get_server_name(), account) << to_utf8(server);
+    EXPECT_EQ(host->get_property_3(), account) << to_utf8(server);
   }
 }
 
@@ -78,8 +92,7 @@ TEST_F(EmbeddedHost, DefaultAccountFollowsOmbrixAccount) {
   setenv("OMBRIX_ACCOUNT", "SALES", 1);
   EXPECT_EQ(connected(u"**vscode")->get_property_3(), u"SALES");
   unsetenv("OMBRIX_ACCOUNT");
-  EXPECT_EQ(failure_of([&] { connected(u"**"); }),
-            (std::pair<int, std::string>{201, "Account 'MAIN' not found."}));
+  EXPECT_EQ(failure_of([&] { connected(u"**"); }), (failure{201, "Account 'MAIN' not found."}));
   make_account(u"MAIN");
   EXPECT_EQ(connected(u"**")->get_property_3(), u"MAIN");
 }
@@ -97,36 +110,27 @@ TEST_F(EmbeddedHost, PropertiesGiveNamesThatReachTheAccountAgain) {
   EXPECT_EQ(host_->get_property_5(), u"MD");
 }
 
-TEST_F(EmbeddedHost, MissingAccountIs201) {
-  EXPECT_EQ(failure_of([&] { connected(u"NOPE**c"); }),
-            (std::pair<int, std::string>{201, "Account 'NOPE' not found."}));
-}
-
 TEST_F(EmbeddedHost, InvalidAccountNamesAre201AndNeverBecomePaths) {
   const std::vector<text> servers = {
-      u"../x**",       u"a/b**",          u"..**",         u".hidden**",
-      u"/etc/passwd**", u"a\\b**",        text(65, u'A') + u"**", u"\u00E9t\u00E9**",
-      u"a b**",         text(u"a") + text(1, u'\0') + u"b**",
+      u"../x**",        u"a/b**", u"..**",  u".hidden**", u"/etc/passwd**", u"a\\b**",
+      text(65, u'A') + u"**",     u"\u00E9t\u00E9**",     u"a b**",
+      text(u"a") + text(1, u'\0') + u"b**",
   };
-  const auto before = std::distance(std::filesystem::directory_iterator(base_),
-                                    std::filesystem::directory_iterator());
+  const auto entries = [](const std::filesystem::path& directory) {
+    return std::distance(std::filesystem::directory_iterator(directory), {});
+  };
+  const auto before = entries(base_);
   for (const text& server : servers) {
     const auto [number, description] = failure_of([&] { connected(server); });
-    EXPECT_EQ(number, 201) << shown(server);
+    EXPECT_EQ(number, 201) << to_utf8(server);
     EXPECT_TRUE(description.ends_with("' is not a valid account name.")) << description;
   }
   EXPECT_EQ(failure_of([&] { account_store::open(root_, u""); }).first, 201);
-  // Nothing appeared beside the data root or in it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(base_),
-                          std::filesystem::directory_iterator()),
-            before);
+  EXPECT_EQ(entries(base_), before) << "nothing appeared beside the data root";
   for (const auto& entry : std::filesystem::directory_iterator(root_)) {
     EXPECT_EQ(entry.path().filename().string().rfind("SALES.db", 0), 0u) << entry.path();
   }
-}
-
-TEST_F(EmbeddedHost, SixtyFourCharacterAccountNameWorks) {
-  const text name(64, u'B');
+  const text name(64, u'B');  // the longest valid name
   make_account(name);
   EXPECT_EQ(connected(name + u"**")->get_property_3(), name);
 }
@@ -138,52 +142,39 @@ TEST_F(EmbeddedHost, DataRootIsCreatedOnFirstUse) {
   EXPECT_TRUE(std::filesystem::is_directory(nested));
 }
 
-TEST_F(EmbeddedHost, OperationsBeforeConnectFailWithEPointer) {
+TEST_F(EmbeddedHost, UnconnectedAndUncalledOperationsFailWithTheirCodes) {
   embedded_host host;
-  try {
-    host.read_item(u"CUST", u"C1", 0, 0, 0, 0);
-    FAIL() << "no error";
-  } catch (const _com_error& error) {
-    EXPECT_EQ(error.Error(), e_pointer);
-  }
-  EXPECT_THROW(host.get_server_name(), _com_error);
-  EXPECT_THROW(host.list_items(u"MD", 0, 0, u"", u"-1"), _com_error);
-  EXPECT_NO_THROW(host.quit());
+  EXPECT_EQ(com_code([&] { host.read_item(u"CUST", u"C1", 0, 0, 0, 0); }), e_pointer);
+  EXPECT_EQ(com_code([&] { host.get_server_name(); }), e_pointer);
+  EXPECT_EQ(com_code([&] { host.list_items(u"MD", 0, 0, u"", u"-1"); }), e_pointer);
+  EXPECT_EQ(com_code([&] { host.quit(); }), 0);
+  EXPECT_EQ(com_code([&] { host_->query_flag_1(u"a"); }), e_notimpl);
+  EXPECT_EQ(com_code([&] { host_->query_flag_2(u"a", u"b"); }), e_notimpl);
+  EXPECT_EQ(com_code([&] { host_->invoke_pair(u"a", u"b"); }), e_notimpl);
+  EXPECT_EQ(com_code([&] { host_->query_text_1(u"a", u"b", 0); }), e_notimpl);
+  EXPECT_EQ(com_code([&] { host_->query_text_2(1, u"a"); }), e_notimpl);
 }
 
-TEST_F(EmbeddedHost, UncalledOperationsAreNotImplemented) {
-  const std::vector<std::function<void()>> calls = {
-      [&] { host_->query_flag_1(u"a"); },
-      [&] { host_->query_flag_2(u"a", u"b"); },
-      [&] { host_->invoke_pair(u"a", u"b"); },
-      [&] { host_->query_text_1(u"a", u"b", 0); },
-      [&] { host_->query_text_2(1, u"a"); },
-  };
-  for (const auto& call : calls) {
-    try {
-      call();
-      ADD_FAILURE() << "no error";
-    } catch (const _com_error& error) {
-      EXPECT_EQ(error.Error(), e_notimpl);
-    }
-  }
-}
+// ---- items
 
-// ---- read_item, write_item, create_item
-
-TEST_F(EmbeddedHost, WriteCreatesAndReplaces) {
-  host_->write_item(u"CUST", u"C1", u"NAME\r\nADDR", 0, 0, 0, 0);
-  EXPECT_EQ(host_->read_item(u"CUST", u"C1", 0, 0, 0, 0), u"NAME\r\nADDR");
-  host_->write_item(u"CUST", u"C1", u"NEW", 0, 0, 0, 0);
-  EXPECT_EQ(host_->read_item(u"CUST", u"C1", 0, 0, 0, 0), u"NEW");
-  EXPECT_EQ(host_->stat_item(u"CUST", u"C1", u"-1\xF8FD-2"), u"0\r\n3");
+TEST_F(EmbeddedHost, WriteCreatesAndReplacesAndListingSizesFollow) {
+  write(u"CUST", u"C1", u"NAME\r\nADDR");
+  EXPECT_EQ(read(u"CUST", u"C1"), u"NAME\r\nADDR");
+  write(u"CUST", u"C1", u"a much longer text\r\n\u00E9");
+  EXPECT_EQ(list(u"CUST"), listing(u"CUST", {u"C1|0|22"}));
+  write(u"CUST", u"C1", u"NEW");
+  EXPECT_EQ(read(u"CUST", u"C1"), u"NEW");
+  EXPECT_EQ(stat(u"CUST", u"C1"), u"0\r\n3");
+  EXPECT_EQ(list(u"CUST"), listing(u"CUST", {u"C1|0|3"}));
 }
 
 TEST_F(EmbeddedHost, ItemsAreVisibleToEveryHostObjectOfTheAccount) {
-  host_->write_item(u"CUST,HIST", u"H1", u"2024", 0, 0, 0, 0);
+  write(u"CUST,HIST", u"H1", u"2024");
   EXPECT_EQ(connected(u"SALES**other")->read_item(u"CUST,HIST", u"H1", 0, 0, 0, 0), u"2024");
-  EXPECT_EQ(failure_of([&] { host_->read_item(u"CUST", u"H1", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{202, "Item 'H1' not found in file 'CUST'."}));
+  EXPECT_EQ(failure_of([&] { read(u"CUST", u"H1"); }).first, 202) << "sections are separate";
+  host_->quit();
+  EXPECT_EQ(connected(u"SALES**")->read_item(u"CUST,HIST", u"H1", 0, 0, 0, 0), u"2024")
+      << "quit leaves the account usable";
 }
 
 TEST_F(EmbeddedHost, ContentRoundTripsLosslessly) {
@@ -204,11 +195,10 @@ TEST_F(EmbeddedHost, ContentRoundTripsLosslessly) {
       text(300000, u'\x4E2D'),
   };
   for (std::size_t i = 0; i < contents.size(); ++i) {
-    const text id = from_utf8(std::string("L") + std::to_string(i));
-    host_->write_item(u"CUST", id, contents[i], 0, 0, 0, 0);
+    const text id = from_utf8("L" + std::to_string(i));
+    write(u"CUST", id, contents[i]);
     EXPECT_EQ(connected(u"SALES**")->read_item(u"CUST", id, 0, 0, 0, 0), contents[i]) << i;
-    EXPECT_EQ(host_->stat_item(u"CUST", id, u"-1\xF8FD-2"),
-              u"0\r\n" + from_utf8(std::to_string(to_utf8(contents[i]).size())))
+    EXPECT_EQ(stat(u"CUST", id), u"0\r\n" + from_utf8(std::to_string(to_utf8(contents[i]).size())))
         << i;
   }
 }
@@ -216,120 +206,132 @@ TEST_F(EmbeddedHost, ContentRoundTripsLosslessly) {
 TEST_F(EmbeddedHost, IdsRoundTripLosslesslyThroughListings) {
   const std::vector<text> ids = {u"a b", u"\u00E9", text{u'x', u'\0', u'y'},
                                  text{char16_t(0xD800)}, u"\xD83D\xDE00", u"*", u"."};
-  for (const text& id : ids) host_->write_item(u"CUST,HIST", id, id, 0, 0, 0, 0);
-  auto store = account_store::open(root_, u"SALES");
+  for (const text& id : ids) write(u"CUST,HIST", id, id);
   std::vector<text> listed;
-  for (const auto& entry : store->entries(u"CUST,HIST", 0, 0)) {
+  for (const auto& entry : account_store::open(root_, u"SALES")->entries(u"CUST,HIST", 0, 0)) {
     listed.push_back(entry.name);
-    EXPECT_EQ(host_->read_item(u"CUST,HIST", entry.name, 0, 0, 0, 0), entry.name);
+    EXPECT_EQ(read(u"CUST,HIST", entry.name), entry.name);
   }
-  EXPECT_EQ(listed.size(), ids.size());
-  for (const text& id : ids) EXPECT_NE(std::find(listed.begin(), listed.end(), id), listed.end());
+  std::sort(listed.begin(), listed.end());
+  std::vector<text> expected = ids;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
 }
 
-TEST_F(EmbeddedHost, CreateOnAnExistingItemIs204) {
-  host_->create_item(u"CUST", u"C1", u"FIRST");
-  EXPECT_EQ(failure_of([&] { host_->create_item(u"CUST", u"C1", u"SECOND"); }),
-            (std::pair<int, std::string>{204, "Item 'C1' already exists in file 'CUST'."}));
-  EXPECT_EQ(host_->read_item(u"CUST", u"C1", 0, 0, 0, 0), u"FIRST");
-  EXPECT_EQ(failure_of([&] { host_->create_item(u"MD", u"CUST", u""); }).first, 204);
+TEST_F(EmbeddedHost, CreateAndDelete) {
+  host_->create_item(u"CUST", u"C7", text());  // null content, as generation 71 creates
+  EXPECT_EQ(stat(u"CUST", u"C7"), u"0\r\n0");
+  write(u"CUST", u"C7", u"DATA");
+  EXPECT_EQ(read(u"CUST", u"C7"), u"DATA");
+  write(u"DICT CUST", u"NAME", u"D\r\n1");
+  host_->delete_item(u"DICT CUST", u"NAME");
+  EXPECT_EQ(failure_of([&] { read(u"DICT CUST", u"NAME"); }).first, 202);
+  host_->create_item(u"DICT CUST", u"NAME", u"again");
+  EXPECT_EQ(read(u"DICT CUST", u"NAME"), u"again");
+  write(u"MD", u"CUST", u"F\r\nCUST\r\nDICT CUST\r\nnote");  // a file pointer may be rewritten
+  EXPECT_EQ(read(u"MD", u"CUST"), u"F\r\nCUST\r\nDICT CUST\r\nnote");
+  EXPECT_EQ(stat(u"MD", u"CUST"), u"16\r\n0");
 }
 
-TEST_F(EmbeddedHost, CreateWithNullContentThenWriteAsGeneration71Does) {
-  host_->create_item(u"CUST", u"C7", text());
-  EXPECT_EQ(host_->read_item(u"CUST", u"C7", 0, 0, 0, 0), u"");
-  EXPECT_EQ(host_->stat_item(u"CUST", u"C7", u"-1\xF8FD-2"), u"0\r\n0");
-  host_->write_item(u"CUST", u"C7", u"DATA", 0, 0, 0, 0);
-  EXPECT_EQ(host_->read_item(u"CUST", u"C7", 0, 0, 0, 0), u"DATA");
-}
-
-TEST_F(EmbeddedHost, MissingFileAndItemAre200And202) {
-  EXPECT_EQ(failure_of([&] { host_->read_item(u"NOPE", u"C1", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{200, "File 'NOPE' not found in account 'SALES'."}));
-  EXPECT_EQ(failure_of([&] { host_->write_item(u"DICT NOPE", u"C1", u"x", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{200, "File 'DICT NOPE' not found in account 'SALES'."}));
-  EXPECT_EQ(failure_of([&] { host_->create_item(u"CUST,NOPE", u"C1", u"x"); }).first, 200);
-  EXPECT_EQ(failure_of([&] { host_->delete_item(u"CUST,CUST", u"C1"); }).first, 200);
-  EXPECT_EQ(failure_of([&] { host_->stat_item(u"NOPE", u"C1", u"-1"); }).first, 200);
-  EXPECT_EQ(failure_of([&] { host_->list_items(u"NOPE", 0, 0, u"", u"-1"); }).first, 200);
-  EXPECT_EQ(failure_of([&] { host_->read_item(u"CUST", u"C9", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{202, "Item 'C9' not found in file 'CUST'."}));
-  EXPECT_EQ(failure_of([&] { host_->read_item(u"DICT CUST", u"HIST", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{
-                202, "Item 'HIST' not found in file 'DICT CUST': 'HIST' is a data section of "
-                     "the file, not an item."}));
+// Every host error number with its description (an empty description: the number alone).
+TEST_F(EmbeddedHost, FailuresGiveTheirErrorNumberAndDescription) {
+  write(u"CUST", u"C1", u"FIRST");
+  struct row {
+    std::function<void()> call;
+    int number;
+    std::string description;
+  };
+  const std::vector<row> rows = {
+      {[&] { read(u"NOPE", u"C1"); }, 200, "File 'NOPE' not found in account 'SALES'."},
+      {[&] { write(u"DICT NOPE", u"C1", u"x"); }, 200,
+       "File 'DICT NOPE' not found in account 'SALES'."},
+      {[&] { host_->create_item(u"CUST,NOPE", u"C1", u"x"); }, 200, ""},
+      {[&] { host_->delete_item(u"CUST,CUST", u"C1"); }, 200, ""},
+      {[&] { stat(u"NOPE", u"C1"); }, 200, ""},
+      {[&] { list(u"NOPE"); }, 200, ""},
+      {[&] { call(u"FTFSCMD", u"COPY", u"NOPE\r\nC1\r\nto\r\nC2"); }, 200, ""},
+      {[&] { connected(u"NOPE**c"); }, 201, "Account 'NOPE' not found."},
+      {[&] { read(u"CUST", u"C9"); }, 202, "Item 'C9' not found in file 'CUST'."},
+      {[&] { read(u"DICT CUST", u"HIST"); }, 202,
+       "Item 'HIST' not found in file 'DICT CUST': 'HIST' is a data section of the file, not "
+       "an item."},
+      {[&] { host_->delete_item(u"DICT CUST", u"NAME"); }, 202,
+       "Item 'NAME' not found in file 'DICT CUST'."},
+      {[&] { stat(u"CUST", u"NONE"); }, 202, ""},
+      {[&] { stat(u"CUST", u"HIST"); }, 202, ""},  // only the dictionary shows sections
+      {[&] { call(u"FTFSCMD", u"COPY", u"CUST\r\nNONE\r\nto\r\nC2"); }, 202, ""},
+      {[&] { write(u"CUST", u"A\xF8FD" u"B", u"x"); }, 203,
+       "Invalid item id 'A\\uF8FDB' in file 'CUST' (empty, or holding CR, LF or a mark)."},
+      {[&] { read(u"", u"C1"); }, 203,
+       "Invalid file name '' (empty, or holding CR, LF or a mark)."},
+      {[&] { call(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\n\r\n"); }, 203,
+       "COPY of item 'C1' in file 'CUST' needs the option 'to' (the new item id)."},
+      {[&] { call(u"FTFSCMD", u"COPY", u""); }, 203, ""},
+      {[&] { host_->create_item(u"CUST", u"C1", u"SECOND"); }, 204,
+       "Item 'C1' already exists in file 'CUST'."},
+      {[&] { host_->create_item(u"MD", u"CUST", u""); }, 204, ""},
+      {[&] { call(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC1"); }, 204, ""},
+      {[&] { call(u"FOO", u"", u""); }, 205, "Unknown subroutine 'FOO'."},
+      {[&] { call(u"FTFSCMD", u"LIST", u"CUST\r\nC1"); }, 205,
+       "Unknown command 'LIST' for subroutine FTFSCMD."},
+      {[&] { call(u"echo", u"", u"x"); }, 205, ""},
+      {[&] { host_->delete_item(u"MD", u"CUST"); }, 207,
+       "Item 'CUST' in file 'MD' is the pointer of file 'CUST' and cannot be deleted."},
+      {[&] { host_->delete_item(u"MD", u"MD"); }, 207, ""},
+      {[&] { host_->delete_item(u"DICT CUST", u"HIST"); }, 207, ""},
+      {[&] { write(u"DICT CUST", u"HIST", u"x"); }, 207,
+       "Item 'HIST' cannot be written in file 'DICT CUST': it names a data section of the "
+       "file."},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto [number, description] = failure_of(rows[i].call);
+    EXPECT_EQ(number, rows[i].number);
+    if (!rows[i].description.empty()) {
+      EXPECT_EQ(description, rows[i].description);
+    }
+  }
+  // Nothing a failure touched has changed.
+  EXPECT_EQ(read(u"CUST", u"C1"), u"FIRST");
+  EXPECT_EQ(read(u"MD", u"CUST"), u"F\r\nCUST\r\nDICT CUST");
+  EXPECT_EQ(stat(u"MD", u"CUST"), u"16\r\n0");
+  EXPECT_EQ(list(u"CUST,HIST"), u"CUST,HIST\r\n");
+  EXPECT_EQ(list(u"CUST"), listing(u"CUST", {u"C1|0|5"}));
 }
 
 TEST_F(EmbeddedHost, InvalidNamesAre203ForEveryOperation) {
-  const std::vector<text> bad_ids = {u"", u"A\rB", u"A\nB", u"A\r\n", u"A\xF8FD" u"B",
-                                     u"\xF8FC", u"\xF8FE", u"\xF8FF", u"\xF8FB"};
-  for (const text& id : bad_ids) {
-    const std::vector<std::function<void()>> calls = {
-        [&] { host_->read_item(u"CUST", id, 0, 0, 0, 0); },
-        [&] { host_->write_item(u"CUST", id, u"x", 0, 0, 0, 0); },
-        [&] { host_->create_item(u"CUST", id, u"x"); },
-        [&] { host_->delete_item(u"CUST", id); },
-        [&] { host_->stat_item(u"CUST", id, u"-1"); },
-    };
-    for (const auto& call : calls) EXPECT_EQ(failure_of(call).first, 203) << shown(id);
-    EXPECT_EQ(failure_of([&] { host_->read_item(id, u"C1", 0, 0, 0, 0); }).first, 203);
-    EXPECT_EQ(failure_of([&] { host_->list_items(id, 0, 0, u"", u"-1"); }).first, 203);
+  for (const text& name : {text(), text(u"A\rB"), text(u"A\nB"), text(u"A\r\n"),
+                           text(u"A\xF8FD" u"B"), text(u"\xF8FC"), text(u"\xF8FE"),
+                           text(u"\xF8FF"), text(u"\xF8FB")}) {
+    SCOPED_TRACE(to_utf8(name));
+    EXPECT_EQ(failure_of([&] { read(u"CUST", name); }).first, 203);
+    EXPECT_EQ(failure_of([&] { write(u"CUST", name, u"x"); }).first, 203);
+    EXPECT_EQ(failure_of([&] { host_->create_item(u"CUST", name, u"x"); }).first, 203);
+    EXPECT_EQ(failure_of([&] { host_->delete_item(u"CUST", name); }).first, 203);
+    EXPECT_EQ(failure_of([&] { stat(u"CUST", name); }).first, 203);
+    EXPECT_EQ(failure_of([&] { read(name, u"C1"); }).first, 203);
+    EXPECT_EQ(failure_of([&] { list(name); }).first, 203);
   }
-  EXPECT_EQ(failure_of([&] { host_->write_item(u"CUST", u"A\xF8FD" u"B", u"x", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{
-                203, "Invalid item id 'A\\uF8FDB' in file 'CUST' (empty, or holding CR, LF or "
-                     "a mark)."}));
-  EXPECT_EQ(failure_of([&] { host_->read_item(u"", u"C1", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{
-                203, "Invalid file name '' (empty, or holding CR, LF or a mark)."}));
-  EXPECT_EQ(host_->list_items(u"CUST", 0, 0, u"", u"-1"), u"CUST\r\n") << "nothing was stored";
+  EXPECT_EQ(list(u"CUST"), u"CUST\r\n") << "nothing was stored";
 }
 
-// ---- delete_item
-
-TEST_F(EmbeddedHost, DeleteRemovesTheItem) {
-  host_->write_item(u"DICT CUST", u"NAME", u"D\r\n1", 0, 0, 0, 0);
-  host_->delete_item(u"DICT CUST", u"NAME");
-  EXPECT_EQ(failure_of([&] { host_->read_item(u"DICT CUST", u"NAME", 0, 0, 0, 0); }).first, 202);
-  EXPECT_EQ(failure_of([&] { host_->delete_item(u"DICT CUST", u"NAME"); }),
-            (std::pair<int, std::string>{202, "Item 'NAME' not found in file 'DICT CUST'."}));
-  host_->create_item(u"DICT CUST", u"NAME", u"again");
-  EXPECT_EQ(host_->read_item(u"DICT CUST", u"NAME", 0, 0, 0, 0), u"again");
+TEST_F(EmbeddedHost, UnreadableDatabaseIs206) {
+  std::ofstream(root_ + "/BROKEN.db", std::ios::binary) << std::string(8192, 'G');
+  const auto [number, description] = failure_of([&] { connected(u"BROKEN**"); });
+  EXPECT_EQ(number, 206);
+  EXPECT_TRUE(description.starts_with("Storage failure in account 'BROKEN': ")) << description;
+  std::ofstream(root_ + "/EMPTY.db", std::ios::binary).close();
+  EXPECT_EQ(failure_of([&] { connected(u"EMPTY**"); }),
+            (failure{206, "Storage failure in account 'EMPTY': the database is not an account "
+                          "database of this host."}));
+  std::filesystem::create_directory(root_ + "/DIR.db");
+  EXPECT_EQ(failure_of([&] { connected(u"DIR**"); }).first, 206);
 }
 
-TEST_F(EmbeddedHost, DeletingAFilePointerIs207) {
-  EXPECT_EQ(failure_of([&] { host_->delete_item(u"MD", u"CUST"); }),
-            (std::pair<int, std::string>{
-                207, "Item 'CUST' in file 'MD' is the pointer of file 'CUST' and cannot be "
-                     "deleted."}));
-  EXPECT_EQ(failure_of([&] { host_->delete_item(u"MD", u"MD"); }).first, 207);
-  EXPECT_EQ(failure_of([&] { host_->delete_item(u"DICT CUST", u"HIST"); }).first, 207);
-  EXPECT_EQ(failure_of([&] { host_->write_item(u"DICT CUST", u"HIST", u"x", 0, 0, 0, 0); }),
-            (std::pair<int, std::string>{
-                207, "Item 'HIST' cannot be written in file 'DICT CUST': it names a data section "
-                     "of the file."}));
-  // The file is still there, pointer and all.
-  EXPECT_EQ(host_->stat_item(u"MD", u"CUST", u"-1\xF8FD-2"), u"16\r\n0");
-  EXPECT_EQ(host_->read_item(u"MD", u"CUST", 0, 0, 0, 0), u"F\r\nCUST\r\nDICT CUST");
-  host_->write_item(u"CUST,HIST", u"H", u"x", 0, 0, 0, 0);
-}
-
-TEST_F(EmbeddedHost, WritingAFilePointerKeepsTheFile) {
-  host_->write_item(u"MD", u"CUST", u"F\r\nCUST\r\nDICT CUST\r\nnote", 0, 0, 0, 0);
-  EXPECT_EQ(host_->stat_item(u"MD", u"CUST", u"-1"), u"16\r\n0");
-  EXPECT_EQ(host_->read_item(u"MD", u"CUST", 0, 0, 0, 0), u"F\r\nCUST\r\nDICT CUST\r\nnote");
-}
-
-// ---- stat_item
+// ---- stat_item and list_items
 
 TEST_F(EmbeddedHost, StatGivesAttributesAndUtf8Size) {
-  struct row {
-    text file;
-    text id;
-    text content;  // written first unless the id is a directory
-    text expected;
-  };
-  const std::vector<row> rows = {
+  const std::vector<std::array<text, 4>> rows = {  // file, id, content, stat
       {u"CUST", u"A", u"A\r\nB", u"0\r\n4"},
       {u"CUST", u"E", u"\u00E9", u"0\r\n2"},
       {u"CUST", u"M", u"1\xF8FD" u"2", u"0\r\n5"},
@@ -339,197 +341,91 @@ TEST_F(EmbeddedHost, StatGivesAttributesAndUtf8Size) {
       {u"DICT CUST", u"@ID", u"D\r\n0", u"0\r\n4"},
       {u"MD", u"VERB", u"V\r\nX", u"0\r\n4"},
   };
-  for (const row& r : rows) {
-    host_->write_item(r.file, r.id, r.content, 0, 0, 0, 0);
-    EXPECT_EQ(host_->stat_item(r.file, r.id, u"-1\xF8FD-2"), r.expected) << shown(r.id);
+  for (const auto& [file, id, content, expected] : rows) {
+    write(file, id, content);
+    EXPECT_EQ(stat(file, id), expected) << to_utf8(id);
   }
-  const std::vector<std::pair<text, text>> directories = {
-      {u"MD", u"CUST"}, {u"MD", u"MD"}, {u"DICT CUST", u"CUST"}, {u"DICT CUST", u"HIST"},
-      {u"DICT MD", u"MD"}};
-  for (const auto& [file, id] : directories) {
-    EXPECT_EQ(host_->stat_item(file, id, u"-1\xF8FD-2"), u"16\r\n0") << shown(file + u"/" + id);
+  for (const auto& [file, id] : std::vector<std::pair<text, text>>{
+           {u"MD", u"CUST"}, {u"MD", u"MD"}, {u"DICT CUST", u"CUST"}, {u"DICT CUST", u"HIST"},
+           {u"DICT MD", u"MD"}}) {
+    EXPECT_EQ(stat(file, id), u"16\r\n0") << to_utf8(file + u"/" + id);
   }
-  EXPECT_EQ(failure_of([&] { host_->stat_item(u"CUST", u"NONE", u"-1"); }).first, 202);
-  EXPECT_EQ(failure_of([&] { host_->stat_item(u"CUST", u"HIST", u"-1"); }).first, 202)
-      << "only the dictionary shows sections";
 }
 
-// ---- list_items
-
-TEST_F(EmbeddedHost, MasterDictionaryListsFilePointersAsDirectories) {
-  host_->write_item(u"MD", u"X1", u"abc", 0, 0, 0, 0);
-  host_->write_item(u"MD", u"LIST", u"PA\r\nLIST CUST", 0, 0, 0, 0);
-  const text expected = text(u"MD\r\n") + u"CUST" + sm + u"16" + sm + u"0" + vm + u"LIST" + sm +
-                        u"0" + sm + u"13" + vm + u"MD" + sm + u"16" + sm + u"0" + vm + u"X1" +
-                        sm + u"0" + sm + u"3";
-  EXPECT_EQ(host_->list_items(u"MD", 0, 0, text(), u"-1"), expected)
-      << shown(host_->list_items(u"MD", 0, 0, text(), u"-1"));
-}
-
-TEST_F(EmbeddedHost, DictionaryListsItsItemsAndDataSectionsInByteOrder) {
-  host_->write_item(u"DICT CUST", u"NAME", u"D\r\n1", 0, 0, 0, 0);
-  host_->write_item(u"DICT CUST", u"@ID", u"D\r\n0", 0, 0, 0, 0);
-  host_->write_item(u"DICT CUST", u"DATE", u"D", 0, 0, 0, 0);
-  const text expected = text(u"DICT CUST\r\n") + u"@ID" + sm + u"0" + sm + u"4" + vm + u"CUST" +
-                        sm + u"16" + sm + u"0" + vm + u"DATE" + sm + u"0" + sm + u"1" + vm +
-                        u"HIST" + sm + u"16" + sm + u"0" + vm + u"NAME" + sm + u"0" + sm + u"4";
-  EXPECT_EQ(host_->list_items(u"DICT CUST", 0, 0, text(), u"-1"), expected)
-      << shown(host_->list_items(u"DICT CUST", 0, 0, text(), u"-1"));
-}
-
-TEST_F(EmbeddedHost, DataSectionListsItemsInUtf8ByteOrder) {
+// File pointers and data sections are directories (16, size 0); entries are in UTF-8 byte order.
+TEST_F(EmbeddedHost, ListingLayoutsOrderCountAndAttributeFilter) {
+  write(u"MD", u"X1", u"abc");
+  write(u"MD", u"LIST", u"PA\r\nLIST CUST");
+  write(u"DICT CUST", u"NAME", u"D\r\n1");
+  write(u"DICT CUST", u"@ID", u"D\r\n0");
+  write(u"DICT CUST", u"DATE", u"D");
   for (const text id : {u"b", u"\u00E9", u"B", u"10", u"9", u"a", u"\xD83D\xDE00", u"\xFFFF"}) {
-    host_->write_item(u"CUST", id, u"xy", 0, 0, 0, 0);
+    write(u"CUST", id, u"xy");
   }
-  text expected = u"CUST\r\n";
-  bool first = true;
-  for (const text id : {u"10", u"9", u"B", u"a", u"b", u"\u00E9", u"\xFFFF", u"\xD83D\xDE00"}) {
-    if (!first) expected += vm;
-    first = false;
-    expected += id + sm + u"0" + sm + u"2";
-  }
-  EXPECT_EQ(host_->list_items(u"CUST", 0, 0, text(), u"-1"), expected);
-  EXPECT_EQ(host_->list_items(u"CUST,HIST", 0, 0, text(), u"-1"), u"CUST,HIST\r\n");
-}
-
-TEST_F(EmbeddedHost, MaximumCountAndAttributeFilter) {
-  for (const text id : {u"A", u"B", u"C"}) host_->write_item(u"CUST", id, u"1", 0, 0, 0, 0);
-  host_->write_item(u"DICT CUST", u"A1", u"x", 0, 0, 0, 0);
-  host_->write_item(u"DICT CUST", u"Z9", u"x", 0, 0, 0, 0);
+  const text all_data = listing(u"CUST", {u"10|0|2", u"9|0|2", u"B|0|2", u"a|0|2", u"b|0|2",
+                                          u"\u00E9|0|2", u"\xFFFF|0|2", u"\xD83D\xDE00|0|2"});
   struct row {
     text file;
     std::int32_t attribute;
     std::int32_t max_count;
     text expected;
   };
-  const text dir = text(1, sm) + u"16" + sm + u"0";
-  const text one = text(1, sm) + u"0" + sm + u"1";
   const std::vector<row> rows = {
-      {u"CUST", 0, 2, u"CUST\r\nA" + one + vm + u"B" + one},
-      {u"CUST", 0, 3, u"CUST\r\nA" + one + vm + u"B" + one + vm + u"C" + one},
-      {u"CUST", 0, 9, u"CUST\r\nA" + one + vm + u"B" + one + vm + u"C" + one},
-      {u"CUST", 0, -5, u"CUST\r\nA" + one + vm + u"B" + one + vm + u"C" + one},
+      {u"MD", 0, 0, listing(u"MD", {u"CUST|16|0", u"LIST|0|13", u"MD|16|0", u"X1|0|3"})},
+      {u"DICT CUST", 0, 0,
+       listing(u"DICT CUST",
+               {u"@ID|0|4", u"CUST|16|0", u"DATE|0|1", u"HIST|16|0", u"NAME|0|4"})},
+      {u"CUST", 0, 0, all_data},
+      {u"CUST", 0, 8, all_data},
+      {u"CUST", 0, 9, all_data},
+      {u"CUST", 0, -5, all_data},
+      {u"CUST", 0, 2, listing(u"CUST", {u"10|0|2", u"9|0|2"})},
       {u"CUST", 16, 0, u"CUST\r\n"},
       {u"CUST", 1, 0, u"CUST\r\n"},
-      {u"CUST", -16, 1, u"CUST\r\nA" + one},
-      {u"DICT CUST", 16, 0, u"DICT CUST\r\nCUST" + dir + vm + u"HIST" + dir},
-      {u"DICT CUST", 16, 1, u"DICT CUST\r\nCUST" + dir},
-      {u"DICT CUST", 0, 2, u"DICT CUST\r\nA1" + one + vm + u"CUST" + dir},
+      {u"CUST", -16, 1, listing(u"CUST", {u"10|0|2"})},
+      {u"CUST,HIST", 0, 0, u"CUST,HIST\r\n"},
+      {u"DICT CUST", 16, 0, listing(u"DICT CUST", {u"CUST|16|0", u"HIST|16|0"})},
+      {u"DICT CUST", 16, 1, listing(u"DICT CUST", {u"CUST|16|0"})},
+      {u"DICT CUST", 0, 2, listing(u"DICT CUST", {u"@ID|0|4", u"CUST|16|0"})},
       {u"DICT CUST", 48, 0, u"DICT CUST\r\n"},
-      {u"MD", 16, 0, u"MD\r\nCUST" + dir + vm + u"MD" + dir},
-      {u"MD", 16, 1, u"MD\r\nCUST" + dir},
+      {u"MD", 16, 0, listing(u"MD", {u"CUST|16|0", u"MD|16|0"})},
+      {u"MD", 16, 1, listing(u"MD", {u"CUST|16|0"})},
   };
   for (const row& r : rows) {
-    EXPECT_EQ(host_->list_items(r.file, r.attribute, r.max_count, text(), u"-1"), r.expected)
-        << shown(r.file) << " " << r.attribute << " " << r.max_count;
+    EXPECT_EQ(list(r.file, r.attribute, r.max_count), r.expected)
+        << to_utf8(r.file) << " " << r.attribute << " " << r.max_count;
   }
-}
-
-TEST_F(EmbeddedHost, ListingSizesMatchStatAndReadAfterReplacement) {
-  host_->write_item(u"CUST", u"C1", u"short", 0, 0, 0, 0);
-  host_->write_item(u"CUST", u"C1", u"a much longer text\r\n\u00E9", 0, 0, 0, 0);
-  EXPECT_EQ(host_->list_items(u"CUST", 0, 0, text(), u"-1"),
-            text(u"CUST\r\nC1") + sm + u"0" + sm + u"22");
-  host_->write_item(u"CUST", u"C1", u"x", 0, 0, 0, 0);
-  EXPECT_EQ(host_->list_items(u"CUST", 0, 0, text(), u"-1"),
-            text(u"CUST\r\nC1") + sm + u"0" + sm + u"1");
 }
 
 // ---- call_subroutine
 
-TEST_F(EmbeddedHost, EchoSubroutineAnswersItsSecondArgument) {
+TEST_F(EmbeddedHost, EchoSubroutinesAnswerTheirArguments) {
   const text argument = text(u"A\r\nB") + vm + u"C" + text(1, u'\0') + sm;
-  EXPECT_EQ(host_->call_subroutine(u"ECHO", u"", argument), argument);
-  EXPECT_EQ(host_->call_subroutine(u"ECHO", u"ignored", u""), u"");
-}
-
-TEST_F(EmbeddedHost, FtfscmdEchoAnswersEchoAndTheParameterText) {
+  EXPECT_EQ(call(u"ECHO", u"", argument), argument);
+  EXPECT_EQ(call(u"ECHO", u"ignored", u""), u"");
   const text parameters = text(u"CUST\r\nC1\r\na") + vm + u"b\r\n1" + vm + u"x";
-  EXPECT_EQ(host_->call_subroutine(u"FTFSCMD", u"ECHO", parameters), u"ECHO\r\n" + parameters);
+  EXPECT_EQ(call(u"FTFSCMD", u"ECHO", parameters), u"ECHO\r\n" + parameters);
 }
 
 TEST_F(EmbeddedHost, FtfscmdCopyCopiesWithinTheFile) {
-  host_->write_item(u"CUST", u"C1", u"NAME\r\nADDR", 0, 0, 0, 0);
-  EXPECT_EQ(host_->call_subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC2"),
-            u"1 item copied.\r\nC2");
-  EXPECT_EQ(host_->read_item(u"CUST", u"C2", 0, 0, 0, 0), u"NAME\r\nADDR");
-  EXPECT_EQ(failure_of([&] {
-              host_->call_subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC2");
-            }),
-            (std::pair<int, std::string>{204, "Item 'C2' already exists in file 'CUST'."}));
-  host_->write_item(u"CUST", u"C1", u"CHANGED", 0, 0, 0, 0);
+  write(u"CUST", u"C1", u"NAME\r\nADDR");
+  EXPECT_EQ(call(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC2"), u"1 item copied.\r\nC2");
+  EXPECT_EQ(read(u"CUST", u"C2"), u"NAME\r\nADDR");
+  EXPECT_EQ(failure_of([&] { call(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC2"); }),
+            (failure{204, "Item 'C2' already exists in file 'CUST'."}));
+  write(u"CUST", u"C1", u"CHANGED");
   const text overwrite = text(u"CUST\r\nC1\r\noverwrite") + vm + u"to\r\n1" + vm + u"C2";
-  EXPECT_EQ(host_->call_subroutine(u"FTFSCMD", u"COPY", overwrite), u"1 item copied.\r\nC2");
-  EXPECT_EQ(host_->read_item(u"CUST", u"C2", 0, 0, 0, 0), u"CHANGED");
+  EXPECT_EQ(call(u"FTFSCMD", u"COPY", overwrite), u"1 item copied.\r\nC2");
+  EXPECT_EQ(read(u"CUST", u"C2"), u"CHANGED");
   const text not_overwrite = text(u"CUST\r\nC1\r\nto") + vm + u"overwrite\r\nC2" + vm + u"0";
-  EXPECT_EQ(failure_of([&] { host_->call_subroutine(u"FTFSCMD", u"COPY", not_overwrite); }).first,
-            204);
-}
-
-TEST_F(EmbeddedHost, FtfscmdCopyReadsNamesSentAsUtf8Bytes) {
+  EXPECT_EQ(failure_of([&] { call(u"FTFSCMD", u"COPY", not_overwrite); }).first, 204);
   // The server copies file name and item id into the parameter text one byte per unit.
-  host_->write_item(u"CUST", u"\u00C9T\u00C9", u"summer", 0, 0, 0, 0);
+  write(u"CUST", u"\u00C9T\u00C9", u"summer");
   text bytes_as_units;
   for (unsigned char byte : to_utf8(u"\u00C9T\u00C9")) bytes_as_units.push_back(byte);
-  EXPECT_EQ(host_->call_subroutine(u"FTFSCMD", u"COPY",
-                                   u"CUST\r\n" + bytes_as_units + u"\r\nto\r\nSOMMER"),
+  EXPECT_EQ(call(u"FTFSCMD", u"COPY", u"CUST\r\n" + bytes_as_units + u"\r\nto\r\nSOMMER"),
             u"1 item copied.\r\nSOMMER");
-  EXPECT_EQ(host_->read_item(u"CUST", u"SOMMER", 0, 0, 0, 0), u"summer");
-}
-
-TEST_F(EmbeddedHost, FtfscmdCopyFailures) {
-  host_->write_item(u"CUST", u"C1", u"x", 0, 0, 0, 0);
-  EXPECT_EQ(failure_of([&] {
-              host_->call_subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nNONE\r\nto\r\nC2");
-            }).first,
-            202);
-  EXPECT_EQ(failure_of([&] {
-              host_->call_subroutine(u"FTFSCMD", u"COPY", u"NOPE\r\nC1\r\nto\r\nC2");
-            }).first,
-            200);
-  EXPECT_EQ(failure_of([&] { host_->call_subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\n\r\n"); }),
-            (std::pair<int, std::string>{
-                203, "COPY of item 'C1' in file 'CUST' needs the option 'to' (the new item id)."}));
-  EXPECT_EQ(failure_of([&] { host_->call_subroutine(u"FTFSCMD", u"COPY", u""); }).first, 203);
-  EXPECT_EQ(failure_of([&] {
-              host_->call_subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC1");
-            }).first,
-            204);
-}
-
-TEST_F(EmbeddedHost, UnknownSubroutinesAndCommandsAre205) {
-  EXPECT_EQ(failure_of([&] { host_->call_subroutine(u"FOO", u"", u""); }),
-            (std::pair<int, std::string>{205, "Unknown subroutine 'FOO'."}));
-  EXPECT_EQ(failure_of([&] { host_->call_subroutine(u"FTFSCMD", u"LIST", u"CUST\r\nC1"); }),
-            (std::pair<int, std::string>{205, "Unknown command 'LIST' for subroutine FTFSCMD."}));
-  EXPECT_EQ(failure_of([&] { host_->call_subroutine(u"echo", u"", u"x"); }).first, 205);
-}
-
-// ---- storage failures
-
-TEST_F(EmbeddedHost, UnreadableDatabaseIs206) {
-  {
-    std::ofstream garbage(root_ + "/BROKEN.db", std::ios::binary);
-    garbage << std::string(8192, 'G');
-  }
-  const auto [number, description] = failure_of([&] { connected(u"BROKEN**"); });
-  EXPECT_EQ(number, 206);
-  EXPECT_TRUE(description.starts_with("Storage failure in account 'BROKEN': ")) << description;
-  {
-    std::ofstream empty(root_ + "/EMPTY.db", std::ios::binary);
-  }
-  EXPECT_EQ(failure_of([&] { connected(u"EMPTY**"); }),
-            (std::pair<int, std::string>{
-                206, "Storage failure in account 'EMPTY': the database is not an account "
-                     "database of this host."}));
-  std::filesystem::create_directory(root_ + "/DIR.db");
-  EXPECT_EQ(failure_of([&] { connected(u"DIR**"); }).first, 206);
-}
-
-TEST_F(EmbeddedHost, QuitLeavesTheAccountUsable) {
-  host_->write_item(u"CUST", u"Q", u"kept", 0, 0, 0, 0);
-  host_->quit();
-  EXPECT_EQ(connected(u"SALES**")->read_item(u"CUST", u"Q", 0, 0, 0, 0), u"kept");
+  EXPECT_EQ(read(u"CUST", u"SOMMER"), u"summer");
 }
 
 }  // namespace

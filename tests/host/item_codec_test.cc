@@ -11,19 +11,15 @@
 namespace ombrix {
 namespace {
 
-struct name_case {
-  text name;
-  std::string bytes;
-};
-
-// Names are stored as the bytes to_utf8 writes, and come back unchanged.
-TEST(ItemCodecNames, EncodeAsUtf8BytesAndDecodeBack) {
-  const std::vector<name_case> cases = {
+// Names are stored as the bytes to_utf8 writes, come back unchanged, and measure as many bytes.
+TEST(ItemCodecNames, EncodeAsUtf8BytesDecodeBackAndMeasure) {
+  const std::vector<std::pair<text, std::string>> cases = {
       {u"", ""},
       {u"C1", "C1"},
+      {u"A\r\nB", "A\r\nB"},
       {u"\u00E9", "\xC3\xA9"},
       {u"\u20AC", "\xE2\x82\xAC"},
-      {u"\xF8FD", "\xEF\xA3\xBD"},
+      {u"A\xF8FD" u"B\xF8FC" u"C", "A\xEF\xA3\xBD" "B\xEF\xA3\xBC" "C"},
       {text(1, u'\0'), std::string(1, '\0')},
       {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},           // a pair is one 4-byte character
       {text(1, char16_t(0xD800)), "\xED\xA0\x80"},     // lone high surrogate
@@ -32,14 +28,13 @@ TEST(ItemCodecNames, EncodeAsUtf8BytesAndDecodeBack) {
       {text{char16_t(0xD83D), u'A'}, "\xED\xA0\xBD" "A"},
       {u"\xFFFF", "\xEF\xBF\xBF"},
   };
-  for (const name_case& c : cases) {
-    EXPECT_EQ(encode_name(c.name), c.bytes);
-    EXPECT_EQ(to_utf8(c.name), c.bytes) << "agrees with the server's own conversion";
-    EXPECT_EQ(decode_name(c.bytes), c.name);
+  for (const auto& [name, bytes] : cases) {
+    EXPECT_EQ(encode_name(name), bytes);
+    EXPECT_EQ(to_utf8(name), bytes) << "agrees with the server's own conversion";
+    EXPECT_EQ(decode_name(bytes), name);
+    EXPECT_EQ(utf8_size(name), static_cast<std::int64_t>(bytes.size()));
   }
-}
-
-TEST(ItemCodecNames, DamagedBytesDecodeToReplacementCharacters) {
+  // Damaged bytes decode to replacement characters.
   EXPECT_EQ(decode_name("A\xFF" "B"), u"A\xFFFD" u"B");
   EXPECT_EQ(decode_name("\xC3"), u"\xFFFD");
   EXPECT_EQ(decode_name("\x80"), u"\xFFFD");
@@ -47,9 +42,11 @@ TEST(ItemCodecNames, DamagedBytesDecodeToReplacementCharacters) {
 }
 
 TEST(ItemCodecNames, ByteOrderOfEncodedNamesIsUtf8Order) {
-  std::vector<text> names = {u"b", u"\u00E9", u"B", u"10", u"9", u"\xD83D\xDE00", u"\xFFFF", u"a"};
   std::vector<std::string> encoded;
-  for (const text& name : names) encoded.push_back(encode_name(name));
+  for (const char16_t* name :
+       {u"b", u"\u00E9", u"B", u"10", u"9", u"\xD83D\xDE00", u"\xFFFF", u"a"}) {
+    encoded.push_back(encode_name(name));
+  }
   std::sort(encoded.begin(), encoded.end());
   std::vector<text> decoded;
   for (const std::string& bytes : encoded) decoded.push_back(decode_name(bytes));
@@ -60,9 +57,8 @@ TEST(ItemCodecNames, ByteOrderOfEncodedNamesIsUtf8Order) {
 TEST(ItemCodecContent, AnyUnitSequenceRoundTrips) {
   text every_unit;
   for (std::uint32_t unit = 0; unit <= 0xFFFF; ++unit) every_unit.push_back(char16_t(unit));
-  const std::vector<text> contents = {u"", u"A\r\nB", text(3, u'\0'), u"\r", u"\n",
-                                      text(1, char16_t(0xDBFF)), every_unit};
-  for (const text& content : contents) {
+  for (const text& content : {text(), text(u"A\r\nB"), text(3, u'\0'), text(u"\r"), text(u"\n"),
+                              text(1, char16_t(0xDBFF)), every_unit}) {
     const std::string stored = encode_content(content);
     EXPECT_EQ(stored.size(), content.size() * 2);
     EXPECT_EQ(decode_content(stored), content);
@@ -71,47 +67,26 @@ TEST(ItemCodecContent, AnyUnitSequenceRoundTrips) {
   EXPECT_EQ(decode_content(std::string("A\0B", 3)), u"A") << "a stray last byte is ignored";
 }
 
-TEST(ItemCodecContent, SizeIsTheLengthOfTheUtf8Text) {
-  const std::vector<std::pair<text, std::int64_t>> cases = {
-      {u"", 0},
-      {u"A\r\nB", 4},
-      {text(1, u'\0'), 1},
-      {u"\u00E9", 2},
-      {u"\u20AC", 3},
-      {u"A\xF8FD" u"B\xF8FC" u"C", 9},
-      {u"\xD83D\xDE00", 4},
-      {text(1, char16_t(0xD800)), 3},
-      {text{char16_t(0xDE00), char16_t(0xD83D)}, 6},
+// Host names (files, sections, ids) and the stricter names of new files.
+TEST(ItemCodecNames, NameRules) {
+  struct row {
+    text name;
+    bool host_name;
+    bool new_file_name;
   };
-  for (const auto& [content, size] : cases) {
-    EXPECT_EQ(utf8_size(content), size);
-    EXPECT_EQ(utf8_size(content), static_cast<std::int64_t>(to_utf8(content).size()));
-  }
-}
-
-TEST(ItemCodecNames, HostNameRules) {
-  const std::vector<std::pair<text, bool>> cases = {
-      {u"C1", true},         {u"DICT CUST", true},  {u"CUST,HIST", true},
-      {u"a b", true},        {text(1, u'\0'), true}, {u"", false},
-      {u"A\rB", false},      {u"A\nB", false},       {u"A\xF8FD", false},
-      {u"\xF8FC", false},    {u"\xF8FE", false},     {u"\xF8FB", false},
-      {u"\xF8FF", false},    {u"\xF8FA", true},
+  const std::vector<row> rows = {
+      {u"C1", true, true},          {u"DICT CUST", true, false},   {u"CUST,HIST", true, false},
+      {u"a b", true, true},         {text(1, u'\0'), true, false}, {u"", false, false},
+      {u"A\rB", false, false},      {u"A\nB", false, false},       {u"A\xF8FD", false, false},
+      {u"\xF8FC", false, false},    {u"\xF8FE", false, false},     {u"\xF8FB", false, false},
+      {u"\xF8FF", false, false},    {u"\xF8FA", true, true},      {u"MD", true, true},
+      {u"Order.Lines-2", true, true}, {u"\u00C9T\u00C9", true, true},
+      {text(255, u'F'), true, true},  {text(256, u'F'), true, false},
+      {u"A/B", true, false},        {u"A*B", true, false},         {u"A\tB", true, false},
   };
-  for (const auto& [name, valid] : cases) {
-    EXPECT_EQ(is_valid_host_name(name), valid) << to_utf8(name);
-  }
-}
-
-TEST(ItemCodecNames, NewFileNameRules) {
-  const std::vector<std::pair<text, bool>> cases = {
-      {u"CUST", true},        {u"MD", true},          {u"Order.Lines-2", true},
-      {u"\u00C9T\u00C9", true}, {text(255, u'F'), true}, {text(256, u'F'), false},
-      {u"", false},           {u"A,B", false},        {u"A/B", false},
-      {u"A*B", false},        {u"DICT X", false},     {u"A\tB", false},
-      {u"A\xF8FD", false},    {u"A\rB", false},
-  };
-  for (const auto& [name, valid] : cases) {
-    EXPECT_EQ(is_valid_new_file_name(name), valid) << to_utf8(name);
+  for (const row& r : rows) {
+    EXPECT_EQ(is_valid_host_name(r.name), r.host_name) << to_utf8(r.name);
+    EXPECT_EQ(is_valid_new_file_name(r.name), r.new_file_name) << to_utf8(r.name);
   }
 }
 
