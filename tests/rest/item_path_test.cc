@@ -7,36 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "server/settings.h"
+#include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
 namespace {
 
 using segments = std::vector<std::string>;
 
-// Restores the process-wide settings that these tests change.
-class item_path_test : public ::testing::Test {
- protected:
-  void TearDown() override {
-    debug_level = saved_debug_level_;
-    case_insensitive = saved_case_insensitive_;
-  }
-
-  kelm_info session{"SALES**test", "SALES", "MD"};
-
- private:
-  int saved_debug_level_ = debug_level;
-  bool saved_case_insensitive_ = case_insensitive;
-};
-
-std::string error_reply_text(std::string_view message, std::string_view code) {
-  std::string text = "Content-Type:application/json\r\n\r\n{\"status\":400,\"message\":\"";
-  text += message;
-  text += "\",\"code\":\"";
-  text += code;
-  text += "\"}";
-  return text;
-}
+const kelm_info session{"SALES**test", "SALES", "MD"};
 
 struct root_case {
   std::string segment;
@@ -44,13 +22,14 @@ struct root_case {
   bool expected;
 };
 
-TEST_F(item_path_test, RootNameIsTheMasterDictionaryOrTheAccount) {
+TEST(item_path_test, RootNameIsTheMasterDictionaryOrTheAccount) {
   const root_case cases[] = {
       {"MD", false, true},      {"SALES", false, true},  {"sales", false, false},
       {"md", false, false},     {"sales", true, true},   {"Md", true, true},
       {"SALE", true, false},    {"MD ", false, false},   {"MDX", true, false},
       {"", false, false},       {"", true, false},       {std::string("SALES\0", 6), false, false},
   };
+  settings_guard guard;
   for (const root_case& c : cases) {
     case_insensitive = c.ignore_case;
     EXPECT_EQ(is_root_name(c.segment, session), c.expected)
@@ -58,7 +37,7 @@ TEST_F(item_path_test, RootNameIsTheMasterDictionaryOrTheAccount) {
   }
 }
 
-TEST_F(item_path_test, EmptyRootSegmentPassesOnlyWhenASessionNameIsEmpty) {
+TEST(item_path_test, EmptyRootSegmentPassesOnlyWhenASessionNameIsEmpty) {
   EXPECT_FALSE(is_root_name("", session));
   kelm_info no_account{"**c", "", "MD"};
   EXPECT_TRUE(is_root_name("", no_account));
@@ -70,7 +49,7 @@ struct item_case {
   std::optional<item_path> expected;
 };
 
-TEST_F(item_path_test, ResolvesItemPathsByNumberOfSegments) {
+TEST(item_path_test, ResolvesItemPathsByNumberOfSegments) {
   const item_case cases[] = {
       {{"MD", "X"}, false, item_path{u"MD", u"X"}},
       {{"SALES", "X"}, false, item_path{u"MD", u"X"}},
@@ -95,6 +74,7 @@ TEST_F(item_path_test, ResolvesItemPathsByNumberOfSegments) {
       {{""}, false, std::nullopt},
       {{"MD", "A", "B", "C", "D"}, false, std::nullopt},
   };
+  settings_guard guard;
   for (const item_case& c : cases) {
     case_insensitive = c.ignore_case;
     std::optional<item_path> path = resolve_item_path(c.rest, session);
@@ -111,7 +91,7 @@ struct directory_case {
   std::optional<text> expected;
 };
 
-TEST_F(item_path_test, ResolvesDirectoryPathsByNumberOfSegments) {
+TEST(item_path_test, ResolvesDirectoryPathsByNumberOfSegments) {
   const directory_case cases[] = {
       {{"MD"}, u"MD"},
       {{"SALES"}, u"MD"},
@@ -130,21 +110,23 @@ TEST_F(item_path_test, ResolvesDirectoryPathsByNumberOfSegments) {
   }
 }
 
-TEST_F(item_path_test, SegmentThatIsNotUtf8Throws) {
+TEST(item_path_test, SegmentThatIsNotUtf8Throws) {
   EXPECT_THROW(resolve_item_path({"MD", "\x80"}, session), std::range_error);
   EXPECT_THROW(resolve_item_path({"MD", "F\xC3", "I"}, session), std::range_error);
   EXPECT_THROW(resolve_directory_path({"MD", "F", "\xC3\x41"}, session), std::range_error);
 }
 
+// nullopt as the action stands for the directory check.
 struct refusal_case {
-  path_action action;
+  std::optional<path_action> action;
   segments rest;
   std::string code;
   std::string message;
   std::string diagnostic;  // the whole line on standard error, without its line end
 };
 
-const refusal_case item_refusals[] = {
+TEST(item_path_test, RefusalsCarryTheActionsCodeMessageAndDiagnostic) {
+  const refusal_case cases[] = {
     {path_action::read, {}, "200", "File name missing from URL path.",
      "file name missing for read: "},
     {path_action::read, {"sales", "X"}, "201", "File MD, VOC or account name is not valid.",
@@ -179,93 +161,51 @@ const refusal_case item_refusals[] = {
      "invalid MD/VOC for rename: OTHER/X"},
     {path_action::rename, {"MD"}, "203", "Old file name or item ID missing from URL path.",
      "invalid old path for rename: MD"},
-};
-
-TEST_F(item_path_test, ItemActionRefusalsCarryTheActionsCodeMessageAndDiagnostic) {
-  debug_level = 1;
-  for (const refusal_case& c : item_refusals) {
-    std::string reply = "left over";
-    ::testing::internal::CaptureStderr();
-    std::optional<item_path> path = checked_item_path(c.action, c.rest, session, reply);
-    const std::string diagnostics = ::testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(path.has_value()) << c.diagnostic;
-    EXPECT_EQ(reply, error_reply_text(c.message, c.code)) << c.diagnostic;
-    EXPECT_EQ(diagnostics, c.diagnostic + "\n");
+    // One wrong root segment alone fails the root check, not the count check.
+    {path_action::read, {"nope"}, "201", "File MD, VOC or account name is not valid.",
+     "invalid MD/VOC for read: nope"},
+    // A wrong count of directory segments is answered like a missing name.
+    {std::nullopt, {}, "200", "File name missing from URL path.", "invalid path for dir: "},
+    {std::nullopt, {"ACCOUNT"}, "201", "File MD, VOC or account name is not valid.",
+     "invalid MD/VOC for dir: ACCOUNT"},
+    {std::nullopt, {"MD", "A", "B", "C"}, "200", "File name missing from URL path.",
+     "invalid path for dir: MD/A/B/C"},
+  };
+  settings_guard guard;
+  for (int level : {0, 1}) {
+    debug_level = level;
+    for (const refusal_case& c : cases) {
+      SCOPED_TRACE(c.diagnostic + " at level " + std::to_string(level));
+      std::string reply = "left over";
+      bool accepted = true;
+      const std::string diagnostics = stderr_of([&] {
+        accepted = c.action ? checked_item_path(*c.action, c.rest, session, reply).has_value()
+                            : checked_directory_path(c.rest, session, reply).has_value();
+      });
+      EXPECT_FALSE(accepted);
+      EXPECT_EQ(reply, error_reply(400, c.message, c.code));
+      EXPECT_EQ(diagnostics, level == 0 ? "" : c.diagnostic + "\n");
+    }
   }
 }
 
-TEST_F(item_path_test, RefusalsWriteNoDiagnosticAtDebugLevelZero) {
-  debug_level = 0;
-  for (const refusal_case& c : item_refusals) {
-    std::string reply;
-    ::testing::internal::CaptureStderr();
-    checked_item_path(c.action, c.rest, session, reply);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << c.diagnostic;
-    EXPECT_EQ(reply, error_reply_text(c.message, c.code)) << c.diagnostic;
-  }
-}
-
-TEST_F(item_path_test, RootCheckComesBeforeTheSegmentCount) {
-  // One wrong root segment alone fails the root check, not the count check.
-  std::string reply;
-  EXPECT_FALSE(checked_item_path(path_action::read, {"nope"}, session, reply));
-  EXPECT_EQ(reply, error_reply_text("File MD, VOC or account name is not valid.", "201"));
-}
-
-TEST_F(item_path_test, CaseInsensitiveRootIsAccepted) {
-  case_insensitive = true;
-  std::string reply;
-  std::optional<item_path> path =
-      checked_item_path(path_action::read, {"sales", "CUST", "cust", "X"}, session, reply);
-  ASSERT_TRUE(path.has_value());
-  EXPECT_EQ(path->file, u"CUST,cust");
-  EXPECT_EQ(path->item, u"X");
-  EXPECT_EQ(reply, "");
-
-  case_insensitive = false;
-  EXPECT_FALSE(checked_item_path(path_action::read, {"sales", "X"}, session, reply));
-}
-
-TEST_F(item_path_test, AcceptedPathLeavesReplyAlone) {
+// An accepted path leaves the reply alone; -c lets the root ignore case only.
+TEST(item_path_test, CheckedPathsResolveAfterTheChecks) {
+  settings_guard guard;
   std::string reply = "untouched";
   std::optional<item_path> path =
       checked_item_path(path_action::remove, {"MD", "X"}, session, reply);
   ASSERT_TRUE(path.has_value());
   EXPECT_EQ(path->file, u"MD");
-  EXPECT_EQ(reply, "untouched");
-}
-
-struct directory_refusal_case {
-  segments rest;
-  std::string code;
-  std::string message;
-  std::string diagnostic;
-};
-
-TEST_F(item_path_test, DirectoryRefusalsAnswerAWrongCountLikeAMissingName) {
-  debug_level = 1;
-  const directory_refusal_case cases[] = {
-      {{}, "200", "File name missing from URL path.", "invalid path for dir: "},
-      {{"ACCOUNT"}, "201", "File MD, VOC or account name is not valid.",
-       "invalid MD/VOC for dir: ACCOUNT"},
-      {{"MD", "A", "B", "C"}, "200", "File name missing from URL path.",
-       "invalid path for dir: MD/A/B/C"},
-  };
-  for (const directory_refusal_case& c : cases) {
-    std::string reply;
-    ::testing::internal::CaptureStderr();
-    std::optional<text> file = checked_directory_path(c.rest, session, reply);
-    const std::string diagnostics = ::testing::internal::GetCapturedStderr();
-    EXPECT_FALSE(file.has_value()) << c.diagnostic;
-    EXPECT_EQ(reply, error_reply_text(c.message, c.code)) << c.diagnostic;
-    EXPECT_EQ(diagnostics, c.diagnostic + "\n");
-  }
-}
-
-TEST_F(item_path_test, DirectoryPathResolvesAfterTheChecks) {
-  std::string reply;
   EXPECT_EQ(checked_directory_path({"SALES", "CUST", "CUST"}, session, reply), text(u"CUST"));
-  EXPECT_EQ(reply, "");
+  case_insensitive = true;
+  path = checked_item_path(path_action::read, {"sales", "CUST", "cust", "X"}, session, reply);
+  ASSERT_TRUE(path.has_value());
+  EXPECT_EQ(path->file, u"CUST,cust");
+  EXPECT_EQ(path->item, u"X");
+  EXPECT_EQ(reply, "untouched");
+  case_insensitive = false;
+  EXPECT_FALSE(checked_item_path(path_action::read, {"sales", "X"}, session, reply));
 }
 
 }  // namespace
