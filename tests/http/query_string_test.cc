@@ -5,24 +5,14 @@
 #include <stdexcept>
 #include <string>
 
-#include "server/settings.h"
+#include "tests/http/http_test_support.h"
 
 namespace ombrix {
 namespace {
 
+using test::debug_level_guard;
+
 using namespace std::string_literals;
-
-// Sets debug_level for one test and restores it afterwards.
-class debug_level_guard {
- public:
-  explicit debug_level_guard(int level) : saved_(debug_level) { debug_level = level; }
-  ~debug_level_guard() { debug_level = saved_; }
-  debug_level_guard(const debug_level_guard&) = delete;
-  debug_level_guard& operator=(const debug_level_guard&) = delete;
-
- private:
-  int saved_;
-};
 
 struct query_case {
   const char* name;

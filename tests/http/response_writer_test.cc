@@ -6,34 +6,13 @@
 #include <streambuf>
 #include <string>
 
-#include "server/settings.h"
+#include "tests/http/http_test_support.h"
 
 namespace ombrix {
 namespace {
 
-constexpr std::string_view fixed_headers =
-    "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
-
-// The expected bytes of an error response: status line, the fixed headers, the JSON content
-// type, the length of `json` and `json` itself.
-std::string error_response(std::string_view status_line, std::string_view json) {
-  std::string wire(status_line);
-  wire.append("\r\n").append(fixed_headers).append("Content-Type: application/json\r\n");
-  wire.append("Content-Length: ").append(std::to_string(json.size())).append("\r\n\r\n");
-  wire.append(json);
-  return wire;
-}
-
-class debug_level_guard {
- public:
-  explicit debug_level_guard(int level) : saved_(debug_level) { debug_level = level; }
-  ~debug_level_guard() { debug_level = saved_; }
-  debug_level_guard(const debug_level_guard&) = delete;
-  debug_level_guard& operator=(const debug_level_guard&) = delete;
-
- private:
-  int saved_;
-};
+using test::debug_level_guard;
+using test::error_response;
 
 TEST(StatusReason, HasEightPhrasesAndBadRequestForEverythingElse) {
   const std::pair<int, std::string_view> cases[] = {
@@ -66,107 +45,66 @@ TEST(HeaderBlock, FillsStatusAndReasonIntoTheTemplates) {
   EXPECT_EQ(header_block(dispatcher_header_template, -7).substr(0, 25), "HTTP/1.1 -7 Bad Request\r\n");
 }
 
-TEST(ErrorResponse, BadHeaderIsTheJsonErrorObjectWithItsLength) {
-  std::ostringstream out;
-  EXPECT_EQ(write_error_response(out, 400, "bad header"), 400);
-  EXPECT_EQ(out.str(),
+// The status line and the fixed headers of every reply.
+std::string head(std::string_view status_line) {
+  return std::string(status_line) + "\r\n" + std::string(test::fixed_headers);
+}
+
+TEST(ErrorResponse, IsTheJsonErrorObjectWithItsLength) {
+  std::ostringstream bad_header;
+  EXPECT_EQ(write_error_response(bad_header, 400, "bad header"), 400);
+  EXPECT_EQ(bad_header.str(),
             "HTTP/1.1 400 Bad Request\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
             "Connection: close\r\nContent-Type: application/json\r\nContent-Length: 47\r\n\r\n"
             "{\"status\":400,\"message\":\"bad header\",\"code\":\"\"}");
+  std::ostringstream reason;  // an empty message becomes the reason phrase
+  EXPECT_EQ(write_error_response(reason, 405), 405);
+  EXPECT_EQ(reason.str(), error_response("HTTP/1.1 405 Method Not Allowed",
+                                         "{\"status\":405,\"message\":\"Method Not Allowed\",\"code\":\"\"}"));
+  std::ostringstream escaped;
+  write_error_response(escaped, 500, "say \"no\"");
+  EXPECT_EQ(escaped.str(), error_response("HTTP/1.1 500 Internal Error",
+                                          "{\"status\":500,\"message\":\"say \\\"no\\\"\",\"code\":\"\"}"));
 }
 
-TEST(ErrorResponse, EmptyMessageBecomesTheReasonPhrase) {
-  std::ostringstream out;
-  EXPECT_EQ(write_error_response(out, 405), 405);
-  EXPECT_EQ(out.str(), error_response("HTTP/1.1 405 Method Not Allowed",
-                                      "{\"status\":405,\"message\":\"Method Not Allowed\","
-                                      "\"code\":\"\"}"));
+TEST(DispatcherFraming, WritesTheExpectedBytes) {
+  const std::string not_found =
+      "Content-Type:application/json\r\n\r\n{\"status\":404,\"message\":\"Item not found\",\"code\":\"202\"}";
+  const std::string no_content_type = error_response(
+      "HTTP/1.1 500 Internal Error",
+      "{\"status\":500,\"message\":\"bad response (no CONTENT-TYPE header)\",\"code\":\"\"}");
+  const struct {
+    int status;
+    std::string reply, wire;
+    int returned;
+  } cases[] = {
+      {404, not_found, head("HTTP/1.1 404 Not Found") + "Content-Length: 54\r\n" + not_found, 0},
+      {200, "", head("HTTP/1.1 200 OK") + "\r\n", 0},
+      {401, "", error_response("HTTP/1.1 401 Unauthorized", "{\"status\":401,\"message\":\"Unauthorized\",\"code\":\"\"}"),
+       401},
+      {409, "Content-Type:text/plain\r\n\r\nbusy",
+       head("HTTP/1.1 409 Bad Request") + "Content-Length: 4\r\nContent-Type:text/plain\r\n\r\nbusy", 0},
+      {200, "content-type:text/plain\r\n\r\nhi",
+       head("HTTP/1.1 200 OK") + "Content-Length: 2\r\ncontent-type:text/plain\r\n\r\nhi", 0},
+      {200, "Content-Type : x\r\n\r\nhi", no_content_type, 500},
+      {200, "Location: x\r\n\r\nhi", no_content_type, 500},
+      {200, "Content-Type\r\nX: y\r\n\r\nhi",
+       error_response("HTTP/1.1 500 Internal Error",
+                      "{\"status\":500,\"message\":\"bad response (no ':' after CONTENT-TYPE)\",\"code\":\"\"}"),
+       500},
+      // A text without an empty line, or with nothing after it, gets no length.
+      {200, "Content-Type:text/plain\r\nhello", head("HTTP/1.1 200 OK") + "Content-Type:text/plain\r\nhello", 0},
+      {201, "Content-Type:text/plain\r\n\r\n", head("HTTP/1.1 201 Bad Request") + "Content-Type:text/plain\r\n\r\n", 0},
+      {200, "Content-Type:x\r\nX-A: 1\r\n\r\n\r\n\r\nab",
+       head("HTTP/1.1 200 OK") + "Content-Length: 6\r\nContent-Type:x\r\nX-A: 1\r\n\r\n\r\n\r\nab", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.reply);
+    std::ostringstream out;
+    EXPECT_EQ(write_dispatcher_response(out, c.status, c.reply), c.returned);
+    EXPECT_EQ(out.str(), c.wire);
+  }
 }
-
-TEST(ErrorResponse, MessageIsEscapedAsJson) {
-  std::ostringstream out;
-  write_error_response(out, 500, "say \"no\"");
-  EXPECT_EQ(out.str(), error_response("HTTP/1.1 500 Internal Error",
-                                      "{\"status\":500,\"message\":\"say \\\"no\\\"\","
-                                      "\"code\":\"\"}"));
-}
-
-constexpr std::string_view not_found_reply =
-    "Content-Type:application/json\r\n\r\n"
-    "{\"status\":404,\"message\":\"Item not found\",\"code\":\"202\"}";
-
-struct framing_case {
-  const char* name;
-  int status;
-  std::string reply;
-  std::string wire;
-  int returned;
-};
-
-class DispatcherFraming : public testing::TestWithParam<framing_case> {};
-
-TEST_P(DispatcherFraming, WritesTheExpectedBytes) {
-  const framing_case& c = GetParam();
-  std::ostringstream out;
-  EXPECT_EQ(write_dispatcher_response(out, c.status, c.reply), c.returned);
-  EXPECT_EQ(out.str(), c.wire);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, DispatcherFraming,
-    testing::Values(
-        framing_case{"not_found_json", 404, std::string(not_found_reply),
-                     "HTTP/1.1 404 Not Found\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\nContent-Length: 54\r\n" +
-                         std::string(not_found_reply),
-                     0},
-        framing_case{"ok_without_text", 200, "",
-                     "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\n\r\n",
-                     0},
-        framing_case{"unauthorized_without_text", 401, "",
-                     error_response("HTTP/1.1 401 Unauthorized",
-                                    "{\"status\":401,\"message\":\"Unauthorized\",\"code\":\"\"}"),
-                     401},
-        framing_case{"conflict_is_bad_request", 409, "Content-Type:text/plain\r\n\r\nbusy",
-                     "HTTP/1.1 409 Bad Request\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\nContent-Length: 4\r\nContent-Type:text/plain\r\n\r\nbusy",
-                     0},
-        framing_case{"lower_case_content_type_accepted", 200, "content-type:text/plain\r\n\r\nhi",
-                     "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\nContent-Length: 2\r\ncontent-type:text/plain\r\n\r\nhi",
-                     0},
-        framing_case{"blank_before_colon_refused", 200, "Content-Type : x\r\n\r\nhi",
-                     error_response("HTTP/1.1 500 Internal Error",
-                                    "{\"status\":500,\"message\":\"bad response (no CONTENT-TYPE "
-                                    "header)\",\"code\":\"\"}"),
-                     500},
-        framing_case{"other_header_first_refused", 200, "Location: x\r\n\r\nhi",
-                     error_response("HTTP/1.1 500 Internal Error",
-                                    "{\"status\":500,\"message\":\"bad response (no CONTENT-TYPE "
-                                    "header)\",\"code\":\"\"}"),
-                     500},
-        framing_case{"no_colon_in_first_line_refused", 200, "Content-Type\r\nX: y\r\n\r\nhi",
-                     error_response("HTTP/1.1 500 Internal Error",
-                                    "{\"status\":500,\"message\":\"bad response (no ':' after "
-                                    "CONTENT-TYPE)\",\"code\":\"\"}"),
-                     500},
-        framing_case{"text_without_empty_line_has_no_length", 200,
-                     "Content-Type:text/plain\r\nhello",
-                     "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\nContent-Type:text/plain\r\nhello",
-                     0},
-        framing_case{"empty_body_has_no_length", 201, "Content-Type:text/plain\r\n\r\n",
-                     "HTTP/1.1 201 Bad Request\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\nContent-Type:text/plain\r\n\r\n",
-                     0},
-        framing_case{"length_counts_after_first_empty_line", 200,
-                     "Content-Type:x\r\nX-A: 1\r\n\r\n\r\n\r\nab",
-                     "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                     "Connection: close\r\nContent-Length: 6\r\nContent-Type:x\r\nX-A: 1\r\n\r\n"
-                     "\r\n\r\nab",
-                     0}),
-    [](const testing::TestParamInfo<framing_case>& info) { return std::string(info.param.name); });
 
 TEST(ReplyBodyLength, CountsTheBytesAfterTheFirstEmptyLine) {
   EXPECT_EQ(reply_body_length(""), 0u);
