@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "rest/actions.h"
+#include "rest/session_actions.h"
 #include "server/settings.h"
 #include "tests/rest/fake_host.h"
 
@@ -114,5 +117,43 @@ inline void check_action(const action_case& c, const kelm_info& session) {
 inline void check_actions(const std::vector<action_case>& cases, const kelm_info& session) {
   for (const action_case& c : cases) check_action(c, session);
 }
+
+// Hands out one fake_host per call, answering the login's name queries, and records the server
+// texts it was given; or throws, or yields no object.
+struct recording_factory {
+  std::vector<std::string> server_texts;
+  std::vector<std::shared_ptr<fake_host>> hosts;
+  std::function<void()> failure;  // run before a host is made; throws, when set
+  std::string failing_operation;  // this host operation throws `error` instead of answering
+  _com_error error{e_fail};
+  bool yields_no_host = false;
+  text server_name = u"SRV";
+  text account_name = u"SALES";
+  text md_name = u"MD";
+  std::function<void(fake_host&)> prepare;  // more scripting, when set
+
+  host_factory function() {
+    return [this](const std::string& server_text) -> std::shared_ptr<velquor_base> {
+      server_texts.push_back(server_text);
+      if (failure) failure();
+      if (yields_no_host) return nullptr;
+      auto host = std::make_shared<fake_host>();
+      const std::pair<const char*, text> answers[] = {{"get_server_name", server_name},
+                                                      {"get_property_3", account_name},
+                                                      {"get_property_5", md_name},
+                                                      {"quit", {}}};
+      for (const auto& [operation, answer] : answers) {
+        if (operation == failing_operation) {
+          host->script_error(operation, error);
+        } else {
+          host->script(operation, answer);
+        }
+      }
+      if (prepare) prepare(*host);
+      hosts.push_back(host);
+      return host;
+    };
+  }
+};
 
 }  // namespace ombrix

@@ -10,65 +10,10 @@
 
 #include "host/com_error.h"
 #include "rest/access_token.h"
-#include "server/settings.h"
-#include "tests/rest/fake_host.h"
+#include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
 namespace {
-
-// Restores the settings a test changes.
-class settings_guard {
- public:
-  settings_guard()
-      : debug_(debug_level), exit_(exit_on_logout), running_(server_running.load()) {}
-  ~settings_guard() {
-    debug_level = debug_;
-    exit_on_logout = exit_;
-    server_running = running_;
-  }
-  settings_guard(const settings_guard&) = delete;
-  settings_guard& operator=(const settings_guard&) = delete;
-
- private:
-  int debug_;
-  bool exit_;
-  bool running_;
-};
-
-// Hands out one scripted fake_host per call and records the server texts it was given.
-struct recording_factory {
-  std::vector<std::string> server_texts;
-  std::vector<std::shared_ptr<fake_host>> hosts;
-  std::optional<_com_error> failure;  // thrown by the factory itself
-  std::string failing_operation;      // this host operation throws `error` instead
-  _com_error error{e_fail};
-  bool yields_no_host = false;
-  text server_name = u"SRV";
-  text account_name = u"SALES";
-  text md_name = u"MD";
-
-  host_factory function() {
-    return [this](const std::string& server_text) -> std::shared_ptr<velquor_base> {
-      server_texts.push_back(server_text);
-      if (failure) throw *failure;
-      if (yields_no_host) return nullptr;
-      auto host = std::make_shared<fake_host>();
-      const std::pair<const char*, text> answers[] = {{"get_server_name", server_name},
-                                                      {"get_property_3", account_name},
-                                                      {"get_property_5", md_name},
-                                                      {"quit", {}}};
-      for (const auto& [operation, answer] : answers) {
-        if (operation == failing_operation) {
-          host->script_error(operation, error);
-        } else {
-          host->script(operation, answer);
-        }
-      }
-      hosts.push_back(host);
-      return host;
-    };
-  }
-};
 
 struct server_text_case {
   std::string server_name;
@@ -104,10 +49,15 @@ class login_body_test : public ::testing::TestWithParam<login_body_case> {};
 TEST_P(login_body_test, ConnectsWithTheComposedServerText) {
   recording_factory factory;
   session_table sessions;
-  std::string reply;
+  std::string reply = "left over";
   EXPECT_EQ(login_action(26, GetParam().body, reply, sessions, factory.function()), 200);
   EXPECT_EQ(factory.server_texts, std::vector<std::string>{GetParam().server_text});
   EXPECT_EQ(sessions.session_count(), 1u);
+  EXPECT_EQ(reply,
+            "Content-Type:application/json\r\n\r\n"
+            R"({"token_type":"Bearer","access_token":")"
+            "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=.eyJzaWQiOiIxYSJ9"
+            "\"}\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -129,18 +79,6 @@ INSTANTIATE_TEST_SUITE_P(
         login_body_case{"NotJsonIgnored", "ServerName=alpha", "**"},
         login_body_case{"EscapedText", R"({"ServerName":"al\"pha"})", "al\"pha**"}),
     [](const ::testing::TestParamInfo<login_body_case>& info) { return info.param.name; });
-
-TEST(login_action_test, RepliesWithTheBearerTokenOfTheConnection) {
-  recording_factory factory;
-  session_table sessions;
-  std::string reply = "left over";
-  ASSERT_EQ(login_action(26, "", reply, sessions, factory.function()), 200);
-  EXPECT_EQ(reply,
-            "Content-Type:application/json\r\n\r\n"
-            R"({"token_type":"Bearer","access_token":")"
-            "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=.eyJzaWQiOiIxYSJ9"
-            "\"}\r\n");
-}
 
 TEST(login_action_test, RecordsTheSessionFromTheHostsNames) {
   recording_factory factory;
@@ -165,21 +103,6 @@ TEST(login_action_test, RecordsTheSessionFromTheHostsNames) {
   EXPECT_EQ(factory.hosts[0]->calls, expected);
 }
 
-TEST(login_action_test, TwoLoginsOnDifferentConnectionsMakeTwoSessions) {
-  recording_factory factory;
-  session_table sessions;
-  std::string first;
-  std::string second;
-  ASSERT_EQ(login_action(26, "", first, sessions, factory.function()), 200);
-  ASSERT_EQ(login_action(27, R"({"ServerName":"other"})", second, sessions,
-                         factory.function()),
-            200);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(sessions.session_count(), 2u);
-  EXPECT_NE(sessions.find_session("1a"), nullptr);
-  EXPECT_NE(sessions.find_session("1b"), nullptr);
-}
-
 TEST(login_action_test, NoHostObjectIsAConnectionFailure) {
   recording_factory factory;
   factory.yields_no_host = true;
@@ -200,7 +123,7 @@ TEST(login_action_test, HostFailuresPropagateAndAddNoSession) {
     recording_factory factory;
     factory.error = _com_error(host_error_code(201), u"Account not found");
     if (std::string(failing) == "factory") {
-      factory.failure = factory.error;
+      factory.failure = [&factory] { throw factory.error; };
     } else {
       factory.failing_operation = failing;
     }
@@ -217,106 +140,94 @@ TEST(login_action_test, HostFailuresPropagateAndAddNoSession) {
   }
 }
 
-std::shared_ptr<const kelm_info> session_record(std::string server_text) {
-  return std::make_shared<const kelm_info>(kelm_info{std::move(server_text), "SALES", "MD"});
-}
+class logout_action_test : public ::testing::Test {
+ protected:
+  logout_action_test() { server_running = true; }
 
-TEST(logout_action_test, WithoutATokenNothingHappens) {
-  settings_guard guard;
+  int logout(const std::string& id) {
+    reply_ = "left over";
+    return logout_action(id, reply_, sessions_, factory_.function());
+  }
+  void add(const std::string& id, std::string server_text) {
+    sessions_.add_session(
+        id, std::make_shared<const kelm_info>(kelm_info{std::move(server_text), "SALES", "MD"}));
+  }
+
+  settings_guard guard_;
+  recording_factory factory_;
+  session_table sessions_;
+  std::string reply_;
+};
+
+const calls quit_only{host_call{"quit", {}, {}}};
+
+TEST_F(logout_action_test, WithoutATokenNothingHappens) {
   exit_on_logout = true;
-  server_running = true;
-  recording_factory factory;
-  session_table sessions;
-  std::string reply = "left over";
-  EXPECT_EQ(logout_action("", reply, sessions, factory.function()), 200);
-  EXPECT_EQ(reply, "");
+  EXPECT_EQ(logout(""), 200);
+  EXPECT_EQ(reply_, "");
   EXPECT_TRUE(server_running);
-  EXPECT_TRUE(factory.server_texts.empty());
+  EXPECT_TRUE(factory_.server_texts.empty());
 }
 
-TEST(logout_action_test, RemovesTheSessionWithoutContactingTheHost) {
-  settings_guard guard;
+// The last session ending stops nothing without -a.
+TEST_F(logout_action_test, RemovesTheSessionWithoutContactingTheHost) {
   exit_on_logout = false;
-  server_running = true;
-  recording_factory factory;
-  session_table sessions;
-  sessions.add_session("1a", session_record("SRV**"));
-  sessions.add_session("1b", session_record("SRV**x"));
-  std::string reply;
-  EXPECT_EQ(logout_action("1a", reply, sessions, factory.function()), 200);
-  EXPECT_EQ(reply, "");
-  EXPECT_EQ(sessions.find_session("1a"), nullptr);
-  EXPECT_NE(sessions.find_session("1b"), nullptr);
-  // The last session ending stops nothing without -a.
-  EXPECT_EQ(logout_action("1b", reply, sessions, factory.function()), 200);
-  EXPECT_EQ(sessions.session_count(), 0u);
+  add("1a", "SRV**");
+  add("1b", "SRV**x");
+  EXPECT_EQ(logout("1a"), 200);
+  EXPECT_EQ(reply_, "");
+  EXPECT_EQ(sessions_.find_session("1a"), nullptr);
+  EXPECT_NE(sessions_.find_session("1b"), nullptr);
+  EXPECT_EQ(logout("1b"), 200);
+  EXPECT_EQ(sessions_.session_count(), 0u);
   EXPECT_TRUE(server_running);
-  EXPECT_TRUE(factory.server_texts.empty());
+  EXPECT_TRUE(factory_.server_texts.empty());
 }
 
-TEST(logout_action_test, ExitOnLogoutQuitsTheHostAndStopsWhenTheTableEmpties) {
-  settings_guard guard;
+TEST_F(logout_action_test, ExitOnLogoutQuitsTheHostAndStopsWhenTheTableEmpties) {
   exit_on_logout = true;
-  server_running = true;
-  recording_factory factory;
-  session_table sessions;
-  sessions.add_session("1a", session_record("SRV**a"));
-  sessions.add_session("1b", session_record("SRV**b"));
-  std::string reply;
-
-  EXPECT_EQ(logout_action("1a", reply, sessions, factory.function()), 200);
+  add("1a", "SRV**a");
+  add("1b", "SRV**b");
+  EXPECT_EQ(logout("1a"), 200);
   EXPECT_TRUE(server_running);
-  EXPECT_EQ(sessions.session_count(), 1u);
-
-  EXPECT_EQ(logout_action("1b", reply, sessions, factory.function()), 200);
+  EXPECT_EQ(sessions_.session_count(), 1u);
+  EXPECT_EQ(logout("1b"), 200);
   EXPECT_FALSE(server_running);
-  EXPECT_EQ(sessions.session_count(), 0u);
-
-  EXPECT_EQ(factory.server_texts, (std::vector<std::string>{"SRV**a", "SRV**b"}));
-  ASSERT_EQ(factory.hosts.size(), 2u);
-  for (const auto& host : factory.hosts) {
-    EXPECT_EQ(host->calls, (std::vector<host_call>{host_call{"quit", {}, {}}}));
-  }
+  EXPECT_EQ(sessions_.session_count(), 0u);
+  EXPECT_EQ(factory_.server_texts, (std::vector<std::string>{"SRV**a", "SRV**b"}));
+  ASSERT_EQ(factory_.hosts.size(), 2u);
+  for (const auto& host : factory_.hosts) EXPECT_EQ(host->calls, quit_only);
 }
 
-TEST(logout_action_test, ExitOnLogoutIgnoresHostFailures) {
-  for (bool factory_fails : {true, false}) {
-    SCOPED_TRACE(factory_fails ? "factory fails" : "quit fails");
-    settings_guard guard;
-    exit_on_logout = true;
-    server_running = true;
-    recording_factory factory;
-    if (factory_fails) {
-      factory.failure = _com_error(e_fail);
-    } else {
-      factory.failing_operation = "quit";
-    }
-    session_table sessions;
-    sessions.add_session("2", session_record("SRV**"));
-    std::string reply;
-    EXPECT_EQ(logout_action("2", reply, sessions, factory.function()), 200);
-    EXPECT_EQ(reply, "");
-    EXPECT_EQ(sessions.session_count(), 0u);
-    EXPECT_FALSE(server_running);
-    EXPECT_EQ(factory.server_texts, std::vector<std::string>{"SRV**"});
-    if (!factory_fails) {
-      ASSERT_EQ(factory.hosts.size(), 1u);
-      EXPECT_EQ(factory.hosts[0]->calls, (std::vector<host_call>{host_call{"quit", {}, {}}}));
-    }
-  }
-}
-
-TEST(logout_action_test, ExitOnLogoutWithAnUnknownIdStopsAnEmptyServer) {
-  settings_guard guard;
+TEST_F(logout_action_test, ExitOnLogoutIgnoresAFailingFactory) {
   exit_on_logout = true;
-  server_running = true;
-  recording_factory factory;
-  session_table sessions;
-  std::string reply;
-  EXPECT_EQ(logout_action("99", reply, sessions, factory.function()), 200);
+  factory_.failure = [] { throw _com_error(e_fail); };
+  add("2", "SRV**");
+  EXPECT_EQ(logout("2"), 200);
+  EXPECT_EQ(reply_, "");
+  EXPECT_EQ(sessions_.session_count(), 0u);
   EXPECT_FALSE(server_running);
-  // Nothing to quit: an unknown id names no server.
-  EXPECT_TRUE(factory.server_texts.empty());
+  EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"SRV**"});
+}
+
+TEST_F(logout_action_test, ExitOnLogoutIgnoresAFailingQuit) {
+  exit_on_logout = true;
+  factory_.failing_operation = "quit";
+  add("2", "SRV**");
+  EXPECT_EQ(logout("2"), 200);
+  EXPECT_EQ(reply_, "");
+  EXPECT_EQ(sessions_.session_count(), 0u);
+  EXPECT_FALSE(server_running);
+  ASSERT_EQ(factory_.hosts.size(), 1u);
+  EXPECT_EQ(factory_.hosts[0]->calls, quit_only);
+}
+
+// Nothing to quit: an unknown id names no server.
+TEST_F(logout_action_test, ExitOnLogoutWithAnUnknownIdStopsAnEmptyServer) {
+  exit_on_logout = true;
+  EXPECT_EQ(logout("99"), 200);
+  EXPECT_FALSE(server_running);
+  EXPECT_TRUE(factory_.server_texts.empty());
 }
 
 }  // namespace
