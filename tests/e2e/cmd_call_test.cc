@@ -18,22 +18,14 @@ TEST_F(CmdCall, EchoShowsTheParameterTextAndTheArguments) {
   expect_responses(client(), {
       {"POST", c1, R"({"b":true,"a":"x","n":5,"z":null,"r":3.14159265,"o":{"k":1}})",
        echo(R"(["CUSTOMERS","C1",["a","b","n","r","z"],["x","1","5","3.14159"]])")},
-      // A skipped last member leaves a trailing mark.
-      {"POST", c1, R"({"a":"x","b":[1],"c":-42,"d":false,"e":{"x":1}})",
-       echo(R"(["CUSTOMERS","C1",["a","c","d",""],["x","-42","0"]])")},
-      {"POST", c1, R"({"big":1.0e20,"half":0.5})", echo(R"(["CUSTOMERS","C1",["big","half"],["1e+20","0.5"]])")},
       {"POST", "cmd/ECHO/MAIN/C1", "", echo(R"(["MD","C1",""])")},
-      {"POST", "cmd/ECHO/ANYTHING/C1", "", echo(R"(["MD","C1",""])")},  // the root is not checked
       {"POST", "cmd/ECHO/MAIN/CUSTOMERS/NAME", R"({"k":"v"})", echo(R"(["DICT CUSTOMERS","NAME","k","v"])")},
       {"POST", "cmd/ECHO/MAIN/CUSTOMERS/HIST/H1", R"({"k":"v"})", echo(R"(["CUSTOMERS,HIST","H1","k","v"])")},
       {"POST", c1, "{\"name\":\"Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80\"}",
        echo("[\"CUSTOMERS\",\"C1\",\"name\",\"Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80\"]")},
       {"POST", "call/ECHO", R"({"args":["a",["b","c"],[["d","e"]]]})", result(R"(["a",["b","c"],[["d","e"]]])")},
       {"POST", "call/ECHO", R"({"args":["hello"]})", result(R"("hello")")},
-      {"POST", "call/ECHO", R"({"args":["one","two"]})", result(R"(["one","two"])")},
       {"POST", "call/ECHO", "{}", result(R"("")")},
-      {"POST", "call/ECHO", R"({"other":["x"]})", result(R"("")")},
-      {"POST", "call/ECHO/more/segments", R"({"args":["x"]})", result(R"("x")")},
       {"POST", "call/ECHO", "{\"args\":[\"\xF0\x9F\x98\x80 \xC3\xA9\"]}", result("\"\xF0\x9F\x98\x80 \xC3\xA9\"")},
   });
 }
@@ -44,14 +36,10 @@ TEST_F(CmdCall, RefusalsComeBeforeTheHost) {
   const std::string not_array = "'args' property must be a JSON array.";
   expect_responses(client(), {
       {"POST", "cmd", "", rest_error(400, no_command)},
-      {"POST", "cmd/ECHO", "", rest_error(400, no_command)},
       {"POST", "cmd/ECHO/MAIN", "", rest_error(400, bad_path, "203")},
-      {"POST", "cmd/ECHO/MAIN/A/B/C/D", "", rest_error(400, bad_path, "203")},
       {"POST", "call", "{}", rest_error(400, "Function is missing from URL path.")},
       {"POST", "call/ECHO", "", rest_error(400, malformed)},
-      {"POST", "call/ECHO", "[1]", rest_error(400, malformed)},
       {"POST", "call/ECHO", R"({"args":"x"})", rest_error(400, not_array)},
-      {"POST", "call/ECHO", R"({"args":{"a":["x"]}})", rest_error(400, not_array)},
       {"POST", "call/ECHO", R"({"args":[[[["x"]]]]})", rest_error(400, "Malformed JSON array in 'args' property.")},
   });
   EXPECT_TRUE(is_host_error(client().post(api + "cmd/NOSUCH/" + customers + "/C1", ""), 500, "205"));

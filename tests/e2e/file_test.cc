@@ -20,16 +20,11 @@ TEST_F(File, ReadsSeededItemsAndRoundTripsData) {
   // The data array as sent and as read back.
   const std::pair<std::string, std::string> cases[] = {
       {R"(["NAME",["ADDR1","ADDR2"],[["s1","s2"],"v2"],"","last"])", ""},
-      {R"([["a",["b","c"],"d"]])", ""},
       {R"(["A",42.50,true,null,"B"])", R"(["A","B"])"},
-      {R"(["a",[],"b"])", R"(["a","b"])"},
-      {R"([[["x"]]])", R"(["x"])"},
       {"[]", R"([""])"},
-      {R"([""])", ""},
       {"[\"Gr\xC3\xBC\xC3\x9F" "e\",[\"\xE6\x97\xA5\xE6\x9C\xAC\",\"\xC3\x84\"]]", ""},
       {"[\"\xF0\x9F\x98\x80\",[\"x\xF0\x9F\x8E\x89y\",\"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD\"]]", ""},
       {R"(["\u00e9\u65e5","\ud83d\ude00","tab\there"])", "[\"\xC3\xA9\xE6\x97\xA5\",\"\xF0\x9F\x98\x80\",\"tab\\there\"]"},
-      {R"(["say \"hi\"","back\\slash","a/b"])", ""},
       {R"(["a\u0001b\u0000c\u001f\u007f"])", R"(["a\u0001b\u0000c\u001F\u007F"])"},
   };
   for (const auto& [sent, received] : cases) {
@@ -58,11 +53,8 @@ TEST_F(File, RefusedBodiesLeaveTheItemsUnchanged) {
   const std::string not_array = "'data' property must be a JSON array.";
   const std::pair<std::string, std::string> cases[] = {
       {"", rest_error(400, malformed)},
-      {R"(["a"])", rest_error(400, malformed)},
-      {R"({"data":["a"])", rest_error(400, malformed)},
       {R"({"other":["a"]})", rest_error(400, "'data' property missing from JSON payload.")},
       {R"({"data":{"a":"b"}})", rest_error(400, not_array)},
-      {R"({"data":5})", rest_error(400, not_array)},
       {R"({"data":[[[["x"]]]]})", rest_error(400, "Malformed JSON array in 'data' property.")},
       {"{\"data\":[\"\xC3(\"]}", rest_error(500, "Unexpected exception")},
   };
@@ -103,11 +95,9 @@ TEST_F(File, CreateStoresContentAndReadsTheDirOption) {
       {"POST", create + "N1", data_body(R"(["new",["a","b"]])"), empty_success()},
       {"GET", section + "N1", "", item_response("N1", R"(["new",["a","b"]])")},
       {"POST", create + "D1?dir=true", x, rest_error(400, no_dirs)},
-      {"POST", create + "D1?dir=TRUE", x, rest_error(400, no_dirs)},
       {"POST", create + "D1?DIR=True", x, rest_error(400, no_dirs)},
       {"POST", create + "D1?%20dir%20=true", x, rest_error(400, no_dirs)},
       {"POST", create + "D_yes?dir=yes", x, empty_success()},
-      {"POST", create + "D_true1?dir=true1", x, empty_success()},
       {"POST", create + "Q1?dir=no&dir=true", x, empty_success()},
       {"GET", section + "Q1", "", item_response("Q1", R"(["x"])")},
   });
@@ -143,18 +133,12 @@ TEST_F(File, PathRefusalsComeBeforeTheHost) {
   const std::string x = data_body(R"(["x"])");
   expect_responses(client(), {
       {"GET", "file", "", rest_error(400, name_missing, "200")},
-      {"GET", "file/", "", rest_error(400, name_missing, "200")},
       {"GET", "file/NOPE/X", "", rest_error(400, bad_root, "201")},
-      {"GET", "file/SALES/LEADS/LEADS/L1", "", rest_error(400, bad_root, "201")},
       {"GET", "file/main/CUSTOMERS/CUSTOMERS/C1", "", rest_error(400, bad_root, "201")},
-      {"GET", "file//X", "", rest_error(400, bad_root, "201")},
       {"GET", "file/MAIN/", "", rest_error(400, bad_path, "203")},
-      {"GET", "file/MAIN/A/B/C/D", "", rest_error(400, bad_path, "203")},
-      {"PUT", "file/NOPE/X", x, rest_error(400, bad_root, "201")},
       {"PUT", "file/MAIN", x, rest_error(400, bad_path, "203")},
       {"POST", "create", x, rest_error(400, name_missing, "200")},
       {"POST", "create/MAIN?dir=true", x, rest_error(400, bad_path, "203")},
-      {"DELETE", "file", "", rest_error(400, name_missing, "200")},
       {"DELETE", "file/MAIN/", "", rest_error(400, bad_path, "203")},
   });
 }
