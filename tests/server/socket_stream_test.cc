@@ -258,22 +258,13 @@ TEST(SocketStreamInputTest, ByteFFIsDataNotEndOfInput) {
     for (std::size_t i = 0; i < body.size(); i += 128) pair.send_from_peer(body.substr(i, 128));
     pair.close_end(1);
     socketstream stream(pair.stream_end());
+    EXPECT_EQ(stream.peek(), at == 0 ? 0xFF : 'a');  // a byte, as an unsigned value
     std::string read(body.size(), '\0');
     stream.read(read.data(), static_cast<std::streamsize>(read.size()));
     EXPECT_EQ(stream.gcount(), static_cast<std::streamsize>(body.size()));
     EXPECT_EQ(read, body);
     EXPECT_EQ(stream.get(), std::char_traits<char>::eof());  // only the real end ends the input
   }
-}
-
-TEST(SocketStreamInputTest, PeekReturnsTheByteAsUnsignedValue) {
-  socket_pair pair;
-  pair.send_from_peer("\xFF\x80x");
-  socketstream stream(pair.stream_end());
-  EXPECT_EQ(stream.peek(), 0xFF);
-  EXPECT_EQ(stream.get(), 0xFF);
-  EXPECT_EQ(stream.get(), 0x80);
-  EXPECT_EQ(stream.get(), 'x');
 }
 
 TEST(SocketStreamInputTest, ReceivesOneBlockAtATimeAsTheReaderAsks) {
