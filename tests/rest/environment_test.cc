@@ -14,16 +14,8 @@ struct split_case {
   std::vector<std::string> pieces;
 };
 
-class split_test : public ::testing::TestWithParam<split_case> {};
-
-TEST_P(split_test, CutsAtEveryDelimiter) {
-  const split_case& c = GetParam();
-  EXPECT_EQ(split(c.text, c.delimiter), c.pieces);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pieces, split_test,
-    ::testing::Values(
+TEST(split_test, CutsAtEveryDelimiter) {
+  const split_case cases[] = {
         split_case{"", "/", {""}},
         split_case{"/", "/", {""}},
         split_case{"a", "/", {"a"}},
@@ -38,35 +30,19 @@ INSTANTIATE_TEST_SUITE_P(
         split_case{"A=1\r\nB=2\r\n", "\r\n", {"A=1", "B=2"}},
         split_case{"A=1\r\n\r\nB=2", "\r\n", {"A=1", "", "B=2"}},
         // A lone CR or LF is not the delimiter.
-        split_case{"A=1\nB=2\r", "\r\n", {"A=1\nB=2\r"}}));
+        split_case{"A=1\nB=2\r", "\r\n", {"A=1\nB=2\r"}}};
+  for (const split_case& c : cases) EXPECT_EQ(split(c.text, c.delimiter), c.pieces) << c.text;
+}
 
 struct join_case {
   std::vector<std::string> pieces;
   std::string joined;
 };
 
-class join_test : public ::testing::TestWithParam<join_case> {};
-
-TEST_P(join_test, PutsTheDelimiterBetweenPieces) {
-  EXPECT_EQ(join(GetParam().pieces, "/"), GetParam().joined);
-}
-
-INSTANTIATE_TEST_SUITE_P(Pieces, join_test,
-                         ::testing::Values(join_case{{}, ""}, join_case{{""}, ""},
-                                           join_case{{"MD"}, "MD"},
-                                           join_case{{"MD", "X"}, "MD/X"},
-                                           join_case{{"", "F", ""}, "/F/"}));
-
-TEST(parse_environment_test, ReadsTheLinesTheHttpLayerWrites) {
-  const environment table = parse_environment(
-      "REMOTE_ADDR=127.0.0.1\r\nREQUEST_METHOD=GET\r\nPATH_INFO=/quelm/restfs/dir/MD\r\n"
-      "HTTP_AUTHORIZATION=Bearer abc=.def\r\nQS_ATTR=1\r\n");
-  const environment expected{{"REMOTE_ADDR", "127.0.0.1"},
-                             {"REQUEST_METHOD", "GET"},
-                             {"PATH_INFO", "/quelm/restfs/dir/MD"},
-                             {"HTTP_AUTHORIZATION", "Bearer abc=.def"},
-                             {"QS_ATTR", "1"}};
-  EXPECT_EQ(table, expected);
+TEST(join_test, PutsTheDelimiterBetweenPieces) {
+  const join_case cases[] = {
+      {{}, ""}, {{""}, ""}, {{"MD"}, "MD"}, {{"MD", "X"}, "MD/X"}, {{"", "F", ""}, "/F/"}};
+  for (const join_case& c : cases) EXPECT_EQ(join(c.pieces, "/"), c.joined) << c.joined;
 }
 
 struct environment_case {
@@ -75,15 +51,16 @@ struct environment_case {
   environment expected;
 };
 
-class parse_environment_cases : public ::testing::TestWithParam<environment_case> {};
-
-TEST_P(parse_environment_cases, BuildsTheTable) {
-  EXPECT_EQ(parse_environment(GetParam().text), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, parse_environment_cases,
-    ::testing::Values(
+TEST(parse_environment_test, BuildsTheTable) {
+  const environment_case cases[] = {
+        environment_case{"HttpLayerLines",
+                         "REMOTE_ADDR=127.0.0.1\r\nREQUEST_METHOD=GET\r\nPATH_INFO=/quelm/restfs/"
+                         "dir/MD\r\nHTTP_AUTHORIZATION=Bearer abc=.def\r\nQS_ATTR=1\r\n",
+                         {{"REMOTE_ADDR", "127.0.0.1"},
+                          {"REQUEST_METHOD", "GET"},
+                          {"PATH_INFO", "/quelm/restfs/dir/MD"},
+                          {"HTTP_AUTHORIZATION", "Bearer abc=.def"},
+                          {"QS_ATTR", "1"}}},
         environment_case{"Empty", "", {}},
         environment_case{"FirstOccurrenceWins", "QS_A=1\r\nQS_A=2\r\n", {{"QS_A", "1"}}},
         environment_case{"NamesAreUpperCased", "path_info=/x\r\nPATH_INFO=/y", {{"PATH_INFO", "/x"}}},
@@ -92,8 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
         environment_case{"ValuesKeepTheirCase", "M=get", {{"M", "get"}}},
         environment_case{"EmptyValue", "CONTENT_TYPE=\r\n", {{"CONTENT_TYPE", ""}}},
         environment_case{"EmptyName", "=v\r\nA=1", {{"", "v"}, {"A", "1"}}},
-        environment_case{"LinesWithoutEqualsAreDropped", "junk\r\nA=1\r\n\r\nmore", {{"A", "1"}}}),
-    [](const ::testing::TestParamInfo<environment_case>& info) { return info.param.name; });
+        environment_case{"LinesWithoutEqualsAreDropped", "junk\r\nA=1\r\n\r\nmore", {{"A", "1"}}}};
+  for (const environment_case& c : cases) {
+    EXPECT_EQ(parse_environment(c.text), c.expected) << c.name;
+  }
+}
 
 TEST(environment_value_test, AbsentNamesReadAsEmpty) {
   const environment table = parse_environment("PATH_INFO=/quelm\r\nQS_X=\r\n");
