@@ -93,14 +93,16 @@ TEST(command_actions_test, CmdAndCallPassTheirTextsByteForByte) {
            {subroutine_call(u"ECHO", u"")}},
           {"CallOtherCaseArgs", call_action, "call", {"ECHO"}, R"({"Args":["x"],"n":1})", {}, 200,
            empty_call_reply, {subroutine_call(u"ECHO", u"")}},
-          {"CallIgnoresLaterSegments", call_action, "call", {"SUB.\xC3\xA9", "more", "", "segments"},
+          {"CallIgnoresLaterSegments", call_action, "call",
+           {"SUB.\xC3\xA9", "more", "", "segments"},
            args, {}, 200, empty_call_reply, {subroutine_call(u"SUB.\u00E9", u"x")}},
       },
       session);
 }
 
 TEST(command_actions_test, RefusalsMakeNoHostCall) {
-  const std::string no_item = error_reply(400, "File name or item ID missing from URL path.", "203");
+  const std::string no_item =
+      error_reply(400, "File name or item ID missing from URL path.", "203");
   const std::string no_command = error_reply(400, "Command is missing from URL path.", "");
   const std::string malformed = error_reply(400, "Malformed JSON payload.", "");
   const std::string not_array = error_reply(400, "'args' property must be a JSON array.", "");
@@ -188,7 +190,8 @@ TEST(command_actions_test, RepliesShapeTheHostsAnswer) {
                   is_cmd ? std::vector<std::string>{"ECHO", "MD", "X"}
                          : std::vector<std::string>{"ECHO"},
                   "{}", {}, 200, json_reply(c.json),
-                  {is_cmd ? ftfscmd_call(u"ECHO", u"MD\r\nX\r\n\r\n") : subroutine_call(u"ECHO", u"")},
+                  {is_cmd ? ftfscmd_call(u"ECHO", u"MD\r\nX\r\n\r\n")
+                          : subroutine_call(u"ECHO", u"")},
                   std::nullopt, {{"call_subroutine", c.answer}}},
                  session);
   }

@@ -22,7 +22,8 @@ host_call stat_call(text file, text item) {
 
 TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
   const std::string no_file = error_reply(400, "File name missing from URL path.", "200");
-  const std::string bad_root = error_reply(400, "File MD, VOC or account name is not valid.", "201");
+  const std::string bad_root =
+      error_reply(400, "File MD, VOC or account name is not valid.", "201");
   check_actions(
       {
           {"Md", list_directory_action, "dir", {"MD"}, "", {}, 200, empty_listing,
