@@ -16,11 +16,10 @@ using test::error_response;
 
 TEST(StatusReason, HasEightPhrasesAndBadRequestForEverythingElse) {
   const std::pair<int, std::string_view> cases[] = {
-      {200, "OK"},          {401, "Unauthorized"},        {404, "Not Found"},
-      {405, "Method Not Allowed"}, {413, "Payload Too Large"}, {500, "Internal Error"},
-      {501, "Not Implemented"},    {503, "Service Unavailable"}, {400, "Bad Request"},
-      {201, "Bad Request"}, {403, "Bad Request"},         {409, "Bad Request"},
-      {0, "Bad Request"},   {-1, "Bad Request"}};
+      {200, "OK"}, {401, "Unauthorized"}, {404, "Not Found"}, {405, "Method Not Allowed"},
+      {413, "Payload Too Large"}, {500, "Internal Error"}, {501, "Not Implemented"},
+      {503, "Service Unavailable"}, {400, "Bad Request"}, {201, "Bad Request"}, {403, "Bad Request"},
+      {409, "Bad Request"}, {0, "Bad Request"}, {-1, "Bad Request"}};
   for (const auto& [status, phrase] : cases) EXPECT_EQ(status_reason(status), phrase) << status;
 }
 
@@ -144,38 +143,31 @@ TEST(FixedReply, SwallowsTheStreamsExceptions) {
   EXPECT_TRUE(out.bad());
 }
 
-TEST(FramingDiagnostics, LevelOneTellsStatusAndSizeLevelTwoDumpsTheText) {
+// Level 1 tells the status and size and every failure, level 2 also dumps the text.
+TEST(FramingDiagnostics, WritesTheExpectedLinesAtEachLevel) {
   const std::string reply = "Content-Type:application/json\r\n\r\n{\"a\":1}\r\n";
-  const std::pair<int, std::string> cases[] = {
-      {0, ""},
-      {1, "Velquor returned status 200 with 9 bytes\n"},
-      {2, "Velquor returned status 200 with 9 bytes\n  Content-Type:application/json\n  \n"
-          "  {\"a\":1}\n"}};
-  for (const auto& [level, expected] : cases) {
-    debug_level_guard guard(level);
+  const std::string sized = "Velquor returned status 200 with 9 bytes\n";
+  const struct {
+    int level, status;
+    std::string reply, expected;
+  } cases[] = {
+      {0, 200, reply, ""},
+      {1, 200, reply, sized},
+      {2, 200, reply, sized + "  Content-Type:application/json\n  \n  {\"a\":1}\n"},
+      {1, 409, "", "Velquor returned status 409 without error info\n"},
+      {1, 200, "", "Velquor returned status 200 with no content\n"},
+      {1, 200, "Location: x\r\n\r\n",
+       "Velquor returned status 200 with 0 bytes\nVelquor response missing Content-Type header as first line\n"},
+      {1, 200, "garbage",
+       "Velquor returned status 200 with 0 bytes\nVelquor response invalid header in first line (missing ':')\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.level) + " " + c.reply);
+    debug_level_guard guard(c.level);
     std::ostringstream out;
     testing::internal::CaptureStderr();
-    write_dispatcher_response(out, 200, reply);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected) << "level " << level;
-  }
-}
-
-TEST(FramingDiagnostics, FailuresAreReportedAtLevelOne) {
-  debug_level_guard guard(1);
-  const std::pair<std::pair<int, std::string>, std::string> cases[] = {
-      {{409, ""}, "Velquor returned status 409 without error info\n"},
-      {{200, ""}, "Velquor returned status 200 with no content\n"},
-      {{200, "Location: x\r\n\r\n"},
-       "Velquor returned status 200 with 0 bytes\n"
-       "Velquor response missing Content-Type header as first line\n"},
-      {{200, "garbage"},
-       "Velquor returned status 200 with 0 bytes\n"
-       "Velquor response invalid header in first line (missing ':')\n"}};
-  for (const auto& [input, expected] : cases) {
-    std::ostringstream out;
-    testing::internal::CaptureStderr();
-    write_dispatcher_response(out, input.first, input.second);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), expected) << input.second;
+    write_dispatcher_response(out, c.status, c.reply);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.expected);
   }
 }
 
