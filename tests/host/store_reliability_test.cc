@@ -65,7 +65,8 @@ std::optional<parsed_content> parse_content(const text& content) {
   for (std::uint32_t* field : {&parsed.writer, &parsed.slot, &parsed.version}) {
     const std::size_t end = content.find(u"\r\n", position);
     if (end == text::npos) return std::nullopt;
-    *field = static_cast<std::uint32_t>(std::stoul(to_utf8(content.substr(position, end - position))));
+    *field = static_cast<std::uint32_t>(
+        std::stoul(to_utf8(content.substr(position, end - position))));
     position = end + 2;
   }
   if (make_content(parsed.writer, parsed.slot, parsed.version) != content) return std::nullopt;
