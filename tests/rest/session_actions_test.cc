@@ -161,14 +161,6 @@ class logout_action_test : public ::testing::Test {
 
 const calls quit_only{host_call{"quit", {}, {}}};
 
-TEST_F(logout_action_test, WithoutATokenNothingHappens) {
-  exit_on_logout = true;
-  EXPECT_EQ(logout(""), 200);
-  EXPECT_EQ(reply_, "");
-  EXPECT_TRUE(server_running);
-  EXPECT_TRUE(factory_.server_texts.empty());
-}
-
 // The last session ending stops nothing without -a.
 TEST_F(logout_action_test, RemovesTheSessionWithoutContactingTheHost) {
   exit_on_logout = false;
@@ -182,21 +174,6 @@ TEST_F(logout_action_test, RemovesTheSessionWithoutContactingTheHost) {
   EXPECT_EQ(sessions_.session_count(), 0u);
   EXPECT_TRUE(server_running);
   EXPECT_TRUE(factory_.server_texts.empty());
-}
-
-TEST_F(logout_action_test, ExitOnLogoutQuitsTheHostAndStopsWhenTheTableEmpties) {
-  exit_on_logout = true;
-  add("1a", "SRV**a");
-  add("1b", "SRV**b");
-  EXPECT_EQ(logout("1a"), 200);
-  EXPECT_TRUE(server_running);
-  EXPECT_EQ(sessions_.session_count(), 1u);
-  EXPECT_EQ(logout("1b"), 200);
-  EXPECT_FALSE(server_running);
-  EXPECT_EQ(sessions_.session_count(), 0u);
-  EXPECT_EQ(factory_.server_texts, (std::vector<std::string>{"SRV**a", "SRV**b"}));
-  ASSERT_EQ(factory_.hosts.size(), 2u);
-  for (const auto& host : factory_.hosts) EXPECT_EQ(host->calls, quit_only);
 }
 
 TEST_F(logout_action_test, ExitOnLogoutIgnoresAFailingFactory) {
