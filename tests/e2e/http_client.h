@@ -232,25 +232,14 @@ inline constexpr std::string_view token_header = "eyJhbGciOiJub25lIiwidHlwIjoiSl
 
 // URL-safe Base64 with "=" padding, as the server writes token payloads.
 inline std::string base64url(std::string_view bytes) {
-  static const char* alphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
   std::string out;
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    uint32_t n = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
-    for (int shift = 18; shift >= 0; shift -= 6) out += alphabet[(n >> shift) & 63];
-  }
-  if (bytes.size() - i == 1) {
-    uint32_t n = uint8_t(bytes[i]) << 16;
-    out += alphabet[(n >> 18) & 63];
-    out += alphabet[(n >> 12) & 63];
-    out += "==";
-  } else if (bytes.size() - i == 2) {
-    uint32_t n = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8);
-    out += alphabet[(n >> 18) & 63];
-    out += alphabet[(n >> 12) & 63];
-    out += alphabet[(n >> 6) & 63];
-    out += "=";
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = uint32_t(uint8_t(bytes[i])) << 16;
+    if (i + 1 < bytes.size()) n |= uint32_t(uint8_t(bytes[i + 1])) << 8;
+    if (i + 2 < bytes.size()) n |= uint8_t(bytes[i + 2]);
+    // A group of n input bytes gives n + 1 characters, padded with '=' to four.
+    for (size_t k = 0; k < 4; ++k) out += i + k <= bytes.size() ? alphabet[(n >> (18 - 6 * k)) & 63] : '=';
   }
   return out;
 }

@@ -10,6 +10,7 @@ TEST(TokenFormat, HelperMatchesKnownToken) {
   // Computed independently: Base64 of the JWT header, URL-safe Base64 of {"sid":"1"}.
   EXPECT_EQ(token_for_sid("1"), "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=.eyJzaWQiOiIxIn0=");
   EXPECT_EQ(token_for_sid("ff"), "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=.eyJzaWQiOiJmZiJ9");
+  EXPECT_EQ(base64url("a") + base64url("ab") + base64url("abc"), "YQ==YWI=YWJj");
 }
 
 using Login = server_test;

@@ -2,6 +2,7 @@
 // (diagnostics on standard error), and many clients at once.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <thread>
