@@ -29,11 +29,34 @@ bool is_allowed_method(std::string_view method) {
          method == "DELETE" || method == "OPTIONS";
 }
 
-// Reads one line up to LF and drops the CR before it. False when nothing could be read.
-bool read_line(std::istream& stream, std::string& line) {
-  if (!std::getline(stream, line)) return false;
+// The request line and the header lines together may hold at most this many bytes. Without a
+// bound, a client that never sends a line end would make its thread's memory grow for as long
+// as it keeps sending.
+constexpr std::size_t max_head_bytes = 1024 * 1024;
+
+enum class line_read { ok, none, too_long };
+
+// Reads one line up to LF and drops the CR before it, taking its bytes from `budget`.
+// none: nothing could be read (end of input, time-out); too_long: the budget ran out first.
+line_read read_line(std::istream& stream, std::string& line, std::size_t& budget) {
+  line.clear();
+  std::streambuf* const buffer = stream.rdbuf();
+  bool any = false;
+  for (;;) {
+    const int c = buffer->sbumpc();
+    if (c == std::char_traits<char>::eof()) {
+      stream.setstate(any ? std::ios::eofbit : std::ios::eofbit | std::ios::failbit);
+      if (!any) return line_read::none;
+      break;
+    }
+    any = true;
+    if (c == '\n') break;
+    if (budget == 0) return line_read::too_long;
+    --budget;
+    line.push_back(static_cast<char>(c));
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
+  return line_read::ok;
 }
 
 // Reads up to `length` bytes; fewer when the stream ends first.
@@ -93,8 +116,12 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
     return write_error_response(stream, status, message);
   };
 
+  std::size_t head_budget = max_head_bytes;
   std::string request_line;
-  read_line(stream, request_line);
+  if (read_line(stream, request_line, head_budget) == line_read::too_long) {
+    debug_line(1, "HTTP request line too long");
+    return fail(413, "request header too large");
+  }
   if (debug_enabled(1)) write_diagnostic("HTTP request: " + request_line);
 
   std::string method;
@@ -120,7 +147,13 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   debug_line(2, "HTTP request headers:");
   header_table headers;
   std::string line;
-  while (read_line(stream, line) && !line.empty()) {
+  for (;;) {
+    const line_read result = read_line(stream, line, head_budget);
+    if (result == line_read::too_long) {
+      debug_line(1, "HTTP request headers too large");
+      return fail(413, "request header too large");
+    }
+    if (result == line_read::none || line.empty()) break;
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) {
       debug_line(1, "HTTP request invalid header line: " + line);

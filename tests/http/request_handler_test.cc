@@ -368,6 +368,36 @@ TEST(RequestReaderMemory, LargeBodyArrivesWhole) {
   }
 }
 
+// Regression: a request line or header section without a line end used to grow without bound
+// for as long as the client kept sending.
+TEST(RequestReaderMemory, HeadBeyondOneMebibyteIsRefusedWithoutGrowingFurther) {
+  const std::string too_large = error_response(
+      "HTTP/1.1 413 Payload Too Large",
+      R"({"status":413,"message":"request header too large","code":""})");
+  const std::string long_url(1024 * 1024 + 1, 'a');
+  const std::string flood_header = "X-Flood: " + std::string(64 * 1024, 'b') + "\r\n";
+  std::string flood;
+  for (int i = 0; i < 17; ++i) flood += flood_header;
+  const struct {
+    const char* name;
+    std::string request;
+    std::string response;
+  } cases[] = {
+      {"endless request line", "GET /" + long_url, too_large},
+      {"header flood", "GET /x HTTP/1.1\r\nHost: h\r\n" + flood + "\r\n", too_large},
+      {"long url within the bound",
+       "GET /" + std::string(512 * 1024, 'a') + " HTTP/1.1\r\nHost: h\r\n\r\n", ok_response},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    largest_allocation = 0;
+    const exchange result = over_memory(c.request, script{});
+    EXPECT_EQ(result.response, c.response);
+    EXPECT_EQ(result.call.called, c.response == ok_response);
+    EXPECT_LT(largest_allocation.load(), std::size_t{4} << 20);
+  }
+}
+
 TEST(ContentLength, ReadsLikeAtoiAndSaturates) {
   const std::pair<std::string_view, std::int32_t> cases[] = {
       {"", 0}, {"abc", 0}, {"12", 12}, {" \t\v\f\r\n12", 12}, {"+7x", 7}, {"-5", -5}, {"- 5", 0},
