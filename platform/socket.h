@@ -73,9 +73,10 @@ socket_handle create_stream_socket();
 bool set_receive_timeout(socket_handle socket, int milliseconds);
 bool set_send_timeout(socket_handle socket, int milliseconds);
 bool set_linger(socket_handle socket, int seconds);  // linger on, for `seconds`
-// Sends each block as soon as it is written instead of holding small blocks back until the peer
-// acknowledges the previous one. Returns false on failure.
-bool set_no_delay(socket_handle socket);
+// Lets the kernel gather the small blocks a response is written in into full packets until the
+// socket is shut down, instead of sending each block as a packet of its own or holding it back
+// until the peer acknowledges the previous one. Returns false when the platform cannot.
+bool gather_output(socket_handle socket);
 
 // Binds to 127.0.0.1 and `port`. Returns false on failure (see last_socket_error).
 bool bind_loopback(socket_handle socket, std::uint16_t port);

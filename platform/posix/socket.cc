@@ -67,9 +67,11 @@ bool set_linger(socket_handle socket, int seconds) {
   return ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &value, sizeof value) == 0;
 }
 
-bool set_no_delay(socket_handle socket) {
+bool gather_output(socket_handle socket) {
+  // TCP_CORK holds partial packets until it is cleared or the socket is shut down, which every
+  // connection ends with.
   const int on = 1;
-  return ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
+  return ::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0;
 }
 
 bool bind_loopback(socket_handle socket, std::uint16_t port) {
