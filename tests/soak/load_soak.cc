@@ -308,9 +308,14 @@ int main(int argc, char** argv) {
   result.note("RSS fresh / before load / peak / after load",
               std::to_string(rss_fresh) + " / " + std::to_string(rss_before) + " / " +
                   std::to_string(rss_peak.load()) + " / " + std::to_string(rss_after) + " KiB");
-  result.require(rss_after <= rss_before + rss_before / 10,
-                 "RSS after load " + std::to_string(rss_after) + " KiB is more than 10% above " +
-                     std::to_string(rss_before) + " KiB");
+  // The database grows during the run and SQLite's page cache on each pooled connection fills
+  // with it: up to a few MiB that a process of about 10 MiB cannot give back and that is not a
+  // leak. The 10% bound therefore has a floor of 2 MiB; over a long run a leak still exceeds it.
+  const long allowed_growth = std::max(rss_before / 10, 2048L);
+  result.require(rss_after <= rss_before + allowed_growth,
+                 "RSS after load " + std::to_string(rss_after) + " KiB is more than " +
+                     std::to_string(allowed_growth) + " KiB above " + std::to_string(rss_before) +
+                     " KiB");
   server.stop();
   return result.finish();
 }
