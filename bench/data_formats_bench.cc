@@ -6,10 +6,10 @@
 #include <string>
 
 #include "host/text.h"
-#include "rest/item_text.h"
-#include "rest/json_object.h"
-#include "rest/json_tokenizer.h"
-#include "rest/json_writer.h"
+#include "rest/json/item_text.h"
+#include "rest/json/json_object.h"
+#include "rest/json/json_tokenizer.h"
+#include "rest/json/json_writer.h"
 
 namespace ombrix {
 namespace {

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "http/request_handler.h"
-#include "rest/reply_texts.h"
+#include "server/http_connection.h"
+#include "rest/json/reply_texts.h"
 #include "server/listener.h"
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "rest/json_object.h"
-#include "rest/json_tokenizer.h"
+#include "rest/json/json_object.h"
+#include "rest/json/json_tokenizer.h"
 
 namespace {
 

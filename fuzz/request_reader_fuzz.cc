@@ -10,7 +10,7 @@
 #include "http/memory_stream.h"
 #include "http/request_handler.h"
 #include "http/response_writer.h"
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace {
 

@@ -5,15 +5,15 @@
 #include <istream>
 #include <map>
 #include <new>
+#include <optional>
 #include <sstream>
 
+#include "base/text_helpers.h"
 #include "http/query_string.h"
 #include "http/response_writer.h"
 #include "http/text_dump.h"
-#include "server/diagnostics.h"
-#include "server/request_context.h"
-#include "server/settings.h"
-#include "server/socket_stream.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 namespace {
@@ -108,73 +108,84 @@ void add_variable(std::string& environment, std::string_view name, std::string_v
   environment.append(line).append("\r\n");
 }
 
-// Everything from the request line to the framed response; may throw (bad_alloc, malformed
-// percent escapes, the dispatcher's own exceptions).
-int serve(std::iostream& stream, const request_origin& origin, const rest_dispatcher& dispatch) {
-  auto fail = [&stream](int status, std::string_view message) {
-    prepare_for_output(stream);
-    return write_error_response(stream, status, message);
-  };
+// An error response the reader decided on: its status and message.
+struct refusal {
+  int status;
+  std::string_view message;
+};
 
+// What the request line and the header lines say.
+struct request_head {
+  std::string method;
+  std::string path;
+  std::string query;
+  std::string protocol_version;
+  header_table headers;
+};
+
+// Reads the request line and the header lines into `head`, checking them in order: the size of
+// the head, the method, the path, each header line, the Host header. Returns the refusal of the
+// first check that fails.
+std::optional<refusal> read_head(std::istream& stream, request_head& head) {
   std::size_t head_budget = max_head_bytes;
   std::string request_line;
   if (read_line(stream, request_line, head_budget) == line_read::too_long) {
     debug_line(1, "HTTP request line too long");
-    return fail(413, "request header too large");
+    return refusal{413, "request header too large"};
   }
   if (debug_enabled(1)) write_diagnostic("HTTP request: " + request_line);
 
-  std::string method;
   std::string url;
-  std::string protocol_version;
   {
     std::istringstream words(request_line);
-    words >> method >> url >> protocol_version;
+    words >> head.method >> url >> head.protocol_version;
   }
-  if (!is_allowed_method(method)) {
-    debug_line(1, "Illegal HTTP method " + method);
-    return fail(405, {});
+  if (!is_allowed_method(head.method)) {
+    debug_line(1, "Illegal HTTP method " + head.method);
+    return refusal{405, {}};
   }
 
   const std::size_t question = url.find('?');
-  const std::string path = url.substr(0, question);
-  const std::string query = question == std::string::npos ? std::string() : url.substr(question + 1);
-  if (path.empty() || path.front() != '/') {
+  head.path = url.substr(0, question);
+  if (question != std::string::npos) head.query = url.substr(question + 1);
+  if (head.path.empty() || head.path.front() != '/') {
     debug_line(1, "Path missing from URL");
-    return fail(400, "path missing");
+    return refusal{400, "path missing"};
   }
 
   debug_line(2, "HTTP request headers:");
-  header_table headers;
   std::string line;
   for (;;) {
     const line_read result = read_line(stream, line, head_budget);
     if (result == line_read::too_long) {
       debug_line(1, "HTTP request headers too large");
-      return fail(413, "request header too large");
+      return refusal{413, "request header too large"};
     }
     if (result == line_read::none || line.empty()) break;
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) {
       debug_line(1, "HTTP request invalid header line: " + line);
-      return fail(400, "bad header");
+      return refusal{400, "bad header"};
     }
     std::string name = line.substr(0, colon);
     to_upper(name);
     std::string value = line.substr(colon + 1);
     trim(value);
     if (debug_enabled(2)) write_diagnostic("  HTTP_" + name + ": " + value);
-    headers.emplace(std::move(name), std::move(value));  // the first occurrence wins
+    head.headers.emplace(std::move(name), std::move(value));  // the first occurrence wins
   }
 
-  if (header_value(headers, "HOST").empty()) {
+  if (header_value(head.headers, "HOST").empty()) {
     debug_line(1, "HTTP request missing HOST header!");
-    return fail(400, "missing HOST header");
+    return refusal{400, "missing HOST header"};
   }
-  const std::string_view content_type = header_value(headers, "CONTENT-TYPE");
-  const std::int32_t content_length = parse_content_length(header_value(headers, "CONTENT-LENGTH"));
-  const std::string_view remote_user = header_value(headers, "REMOTE-USER");
+  return std::nullopt;
+}
 
+// The request environment text without its QS_ lines: the connection's and the request's
+// variables in their fixed order, then one HTTP_ line per header.
+std::string build_environment(const request_head& head, const request_origin& origin,
+                              std::int32_t content_length) {
   std::string environment;
   if (origin.remote_address != nullptr && *origin.remote_address != '\0') {
     add_variable(environment, "REMOTE_ADDR", origin.remote_address);
@@ -182,28 +193,37 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   if (origin.remote_host != nullptr && *origin.remote_host != '\0') {
     add_variable(environment, "REMOTE_HOST", origin.remote_host);
   }
+  const std::string_view remote_user = header_value(head.headers, "REMOTE-USER");
   if (!remote_user.empty()) add_variable(environment, "REMOTE_USER", remote_user);
-  if (!protocol_version.empty()) add_variable(environment, "PROTOCOL_VERSION", protocol_version);
+  if (!head.protocol_version.empty()) {
+    add_variable(environment, "PROTOCOL_VERSION", head.protocol_version);
+  }
+  const std::string_view content_type = header_value(head.headers, "CONTENT-TYPE");
   if (!content_type.empty()) add_variable(environment, "CONTENT_TYPE", content_type);
   if (content_length != 0) {
     add_variable(environment, "CONTENT_LENGTH", std::to_string(content_length));
   }
-  add_variable(environment, "REQUEST_METHOD", method);
-  add_variable(environment, "PATH_INFO", path);
+  add_variable(environment, "REQUEST_METHOD", head.method);
+  add_variable(environment, "PATH_INFO", head.path);
   add_variable(environment, "SERVER_PORT", std::to_string(origin.server_port));
-  for (const auto& [name, value] : headers) {
+  for (const auto& [name, value] : head.headers) {
     std::string variable = "HTTP_" + name;
     std::replace(variable.begin(), variable.end(), '-', '_');
     environment.append(variable).append("=").append(value).append("\r\n");
   }
+  return environment;
+}
 
-  std::string body;
+// Reads the announced body into `body`; refuses a body that ends early. At level 2 the body is
+// dumped (or said to be binary).
+std::optional<refusal> read_request_body(std::istream& stream, std::int32_t content_length,
+                                         std::string& body) {
   if (content_length > 0) {
     body = read_body(stream, static_cast<std::size_t>(content_length));
     if (body.size() != static_cast<std::size_t>(content_length)) {
       debug_line(1, "Actual content size " + std::to_string(body.size()) +
                         " differs from Content-Length header " + std::to_string(content_length));
-      return fail(400, "bad content-length");
+      return refusal{400, "bad content-length"};
     }
   }
   if (debug_enabled(2) && !body.empty()) {
@@ -214,17 +234,44 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
       write_diagnostic("  body appears to contain binary data");
     }
   }
+  return std::nullopt;
+}
 
-  if (!query.empty() && !parse_query_string(query, environment)) {
+// Appends the QS_ lines of the query string and of a URL-encoded form body.
+std::optional<refusal> add_query_variables(const request_head& head, std::int32_t content_length,
+                                           const std::string& body, std::string& environment) {
+  if (!head.query.empty() && !parse_query_string(head.query, environment)) {
     debug_line(1, "HTTP request query string holds CR or LF");
-    return fail(400, "bad query string");
+    return refusal{400, "bad query string"};
   }
-  if (content_length > 0 && method == "POST" && equals_ignore_case(content_type, form_content_type)) {
+  if (content_length > 0 && head.method == "POST" &&
+      equals_ignore_case(header_value(head.headers, "CONTENT-TYPE"), form_content_type)) {
     if (!parse_query_string(body, environment)) {
       debug_line(1, "HTTP request form body holds CR or LF");
-      return fail(400, "bad query string");
+      return refusal{400, "bad query string"};
     }
     debug_line(2, "Parsing form variables as query string");
+  }
+  return std::nullopt;
+}
+
+// Everything from the request line to the framed response; may throw (bad_alloc, malformed
+// percent escapes, the dispatcher's own exceptions).
+int serve(std::iostream& stream, const request_origin& origin, const rest_dispatcher& dispatch) {
+  auto fail = [&stream](const refusal& answer) {
+    prepare_for_output(stream);
+    return write_error_response(stream, answer.status, answer.message);
+  };
+
+  request_head head;
+  if (const auto refused = read_head(stream, head)) return fail(*refused);
+  const std::int32_t content_length =
+      parse_content_length(header_value(head.headers, "CONTENT-LENGTH"));
+  std::string environment = build_environment(head, origin, content_length);
+  std::string body;
+  if (const auto refused = read_request_body(stream, content_length, body)) return fail(*refused);
+  if (const auto refused = add_query_variables(head, content_length, body, environment)) {
+    return fail(*refused);
   }
 
   debug_line(2, "Calling Velquor");
@@ -267,14 +314,6 @@ int serve_http_request(std::iostream& stream, const request_origin& origin,
     send_fixed_reply(stream, unknown_error_reply);
   }
   return 500;
-}
-
-int handle_http_request(const request_context& context, const rest_dispatcher& dispatch) {
-  const request_origin origin{context.remote_host, context.remote_address, context.server_port,
-                              context.connection_number};
-  // The stream's destruction at the end of this scope sends what it still holds.
-  socketstream stream(context.socket);
-  return serve_http_request(stream, origin, dispatch);
 }
 
 }  // namespace ombrix

@@ -1,5 +1,6 @@
-// The HTTP request reader: serves the one request a connection carries. Runs on the
-// connection's thread; shares nothing with other requests.
+// The HTTP request reader: serves the one request a stream carries (the connection's socket
+// stream, or a memory stream in tests). Runs on the caller's thread; shares nothing with other
+// requests.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +10,6 @@
 #include <string_view>
 
 namespace ombrix {
-
-struct request_context;
 
 // The REST entry point: (connection number, request environment text, body, reply) -> status.
 using rest_dispatcher =
@@ -30,10 +29,6 @@ struct request_origin {
 // The body buffer grows with the bytes that arrive, not with the announced Content-Length.
 int serve_http_request(std::iostream& stream, const request_origin& origin,
                        const rest_dispatcher& dispatch);
-
-// serve_http_request over a socket stream on the context's socket; the stream is flushed and
-// destroyed before returning. The socket stays open.
-int handle_http_request(const request_context& context, const rest_dispatcher& dispatch);
 
 // Reads a decimal number the way the C library's atoi does (leading white space, a sign,
 // digits up to the first non-digit; no digits give 0), saturating at the 32-bit limits.

@@ -1,10 +1,10 @@
 #include "http/response_writer.h"
 
-#include "http/query_string.h"
+#include "base/text_helpers.h"
 #include "http/text_dump.h"
-#include "rest/reply_texts.h"
-#include "server/diagnostics.h"
-#include "server/settings.h"
+#include "rest/json/reply_texts.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "server/diagnostics.h"
+#include "base/diagnostics.h"
 
 namespace ombrix {
 

@@ -9,8 +9,8 @@
 
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/json_writer.h"
-#include "rest/reply_texts.h"
+#include "rest/json/json_writer.h"
+#include "rest/json/reply_texts.h"
 
 namespace ombrix {
 

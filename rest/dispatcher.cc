@@ -6,18 +6,18 @@
 #include <vector>
 
 #include "host/com_error.h"
-#include "host/create_host_server.h"
+#include "host/factory/create_host_server.h"
 #include "host/text.h"
-#include "http/query_string.h"
+#include "base/text_helpers.h"
 #include "rest/access_token.h"
 #include "rest/action_request.h"
 #include "rest/actions.h"
 #include "rest/environment.h"
-#include "rest/reply_texts.h"
+#include "rest/json/reply_texts.h"
 #include "rest/session_actions.h"
 #include "rest/session_table.h"
-#include "server/diagnostics.h"
-#include "server/settings.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 
@@ -139,7 +139,7 @@ int dispatch_rest_request(std::int32_t connection, const std::string& environmen
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
                           const std::string& body, std::string& reply) {
   static const host_factory make_host = [](const std::string& server) {
-    return create_host_server(server);
+    return create_host_server(host_version, server);
   };
   return dispatch_rest_request(connection, environment_text, body, reply,
                                process_session_table(), make_host);

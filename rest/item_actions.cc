@@ -6,16 +6,16 @@
 #include <limits>
 #include <string>
 
-#include "http/query_string.h"
+#include "base/text_helpers.h"
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/item_text.h"
-#include "rest/json_object.h"
-#include "rest/json_tokenizer.h"
-#include "rest/json_writer.h"
-#include "rest/reply_texts.h"
-#include "server/diagnostics.h"
-#include "server/settings.h"
+#include "rest/json/item_text.h"
+#include "rest/json/json_object.h"
+#include "rest/json/json_tokenizer.h"
+#include "rest/json/json_writer.h"
+#include "rest/json/reply_texts.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

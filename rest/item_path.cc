@@ -1,10 +1,10 @@
 #include "rest/item_path.h"
 
-#include "http/query_string.h"
+#include "base/text_helpers.h"
 #include "rest/environment.h"
-#include "rest/reply_texts.h"
-#include "server/diagnostics.h"
-#include "server/settings.h"
+#include "rest/json/reply_texts.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

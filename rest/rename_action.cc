@@ -7,9 +7,9 @@
 
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/reply_texts.h"
-#include "server/diagnostics.h"
-#include "server/settings.h"
+#include "rest/json/reply_texts.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

@@ -4,11 +4,11 @@
 
 #include "host/text.h"
 #include "rest/access_token.h"
-#include "rest/json_object.h"
-#include "rest/json_writer.h"
+#include "rest/json/json_object.h"
+#include "rest/json/json_writer.h"
 #include "rest/kelm_info.h"
-#include "rest/reply_texts.h"
-#include "server/settings.h"
+#include "rest/json/reply_texts.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

@@ -90,8 +90,8 @@ fi
 
 echo "== ThreadSanitizer build: server, REST and host tests"
 if build tsan build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_TSAN=ON \
-    -- server_tests rest_tests host_tests; then
-  for binary in server_tests rest_tests host_tests; do
+    -- server_tests rest_tests embedded_tests; then
+  for binary in server_tests rest_tests embedded_tests; do
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_gtest "tsan $binary" "build-tsan/tests/$binary"
   done
 fi

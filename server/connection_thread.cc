@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "platform/thread.h"
-#include "server/diagnostics.h"
+#include "base/diagnostics.h"
 
 namespace ombrix {
 

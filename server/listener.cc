@@ -7,8 +7,8 @@
 #include "platform/console.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
-#include "server/diagnostics.h"
-#include "server/settings.h"
+#include "base/diagnostics.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <string>
 
-#include "http/request_handler.h"
+#include "server/http_connection.h"
 #include "platform/memory.h"
 #include "rest/dispatcher.h"
 #include "server/listener.h"

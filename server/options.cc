@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string_view>
 
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

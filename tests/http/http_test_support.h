@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace ombrix::test {
 

@@ -15,7 +15,7 @@
 #include "host/com_error.h"
 #include "rest/access_token.h"
 #include "rest/session_table.h"
-#include "server/settings.h"
+#include "base/settings.h"
 #include "tests/rest/rest_test_support.h"
 
 namespace ombrix {

@@ -14,7 +14,7 @@
 
 #include "rest/actions.h"
 #include "rest/session_actions.h"
-#include "server/settings.h"
+#include "base/settings.h"
 #include "tests/rest/fake_host.h"
 
 namespace ombrix {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "platform/thread.h"
-#include "server/settings.h"
+#include "base/settings.h"
 #include "server/socket_stream.h"
 
 namespace ombrix {

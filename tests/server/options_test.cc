@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace ombrix {
 namespace {

@@ -1,6 +1,6 @@
-#include "rest/reply_texts.h"
+#include "rest/json/reply_texts.h"
 
-#include "rest/json_writer.h"
+#include "rest/json/json_writer.h"
 
 namespace ombrix {
 

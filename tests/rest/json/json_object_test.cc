@@ -1,4 +1,4 @@
-#include "rest/json_object.h"
+#include "rest/json/json_object.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "rest/json_writer.h"
+#include "rest/json/json_writer.h"
 
 #include "host/text.h"
 

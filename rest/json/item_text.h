@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "host/text.h"
-#include "rest/json_tokenizer.h"
-#include "rest/json_writer.h"
+#include "rest/json/json_tokenizer.h"
+#include "rest/json/json_writer.h"
 
 namespace ombrix {
 

@@ -1,4 +1,4 @@
-#include "rest/item_text.h"
+#include "rest/json/item_text.h"
 
 #include <gtest/gtest.h>
 

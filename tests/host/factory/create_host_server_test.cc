@@ -1,9 +1,9 @@
-#include "host/create_host_server.h"
+#include "host/factory/create_host_server.h"
 
 #include <gtest/gtest.h>
 
 #include "host/embedded/embedded_host.h"
-#include "server/settings.h"
+#include "base/settings.h"
 #include "tests/host/temporary_data_root.h"
 
 namespace ombrix {
@@ -17,18 +17,15 @@ class CreateHostServer : public testing::temporary_data_root {
     make_account(u"SALES");
   }
   void TearDown() override {
-    host_version = saved_version_;
     debug_level = saved_debug_;
     temporary_data_root::TearDown();
   }
-  int saved_version_ = host_version;
   int saved_debug_ = debug_level;
 };
 
 TEST_F(CreateHostServer, BothGenerationsGetAConnectedEmbeddedHost) {
   for (int version : {71, 80}) {
-    host_version = version;
-    std::shared_ptr<velquor_base> host = create_host_server("SALES**caf\xC3\xA9");
+    std::shared_ptr<velquor_base> host = create_host_server(version, "SALES**caf\xC3\xA9");
     ASSERT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
     EXPECT_EQ(host->get_server_name(), u"SALES");
     EXPECT_EQ(host->get_property_2(), u"caf\u00E9") << "server text read as UTF-8";
@@ -61,11 +58,10 @@ TEST_F(CreateHostServer, FailuresAreRethrownAndLoggedByDebugLevel) {
   };
   for (const row& r : rows) {
     SCOPED_TRACE(std::string(r.server) + " " + std::to_string(r.version));
-    host_version = r.version;
     debug_level = r.debug;
     ::testing::internal::CaptureStderr();
     try {
-      create_host_server(r.server);
+      create_host_server(r.version, r.server);
       ADD_FAILURE() << "no error";
     } catch (const _com_error& error) {
       EXPECT_EQ(error.Error(), r.code);

@@ -1,9 +1,9 @@
-#include "server/diagnostics.h"
+#include "base/diagnostics.h"
 
 #include <cstdio>
 #include <string>
 
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

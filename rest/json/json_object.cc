@@ -1,9 +1,9 @@
-#include "rest/json_object.h"
+#include "rest/json/json_object.h"
 
 #include <bit>
 #include <vector>
 
-#include "rest/json_tokenizer.h"
+#include "rest/json/json_tokenizer.h"
 
 namespace ombrix {
 

@@ -1,4 +1,4 @@
-#include "rest/json_tokenizer.h"
+#include "rest/json/json_tokenizer.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "rest/reply_texts.h"
+#include "rest/json/reply_texts.h"
 
 #include <gtest/gtest.h>
 

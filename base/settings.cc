@@ -1,4 +1,4 @@
-#include "server/settings.h"
+#include "base/settings.h"
 
 namespace ombrix {
 

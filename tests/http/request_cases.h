@@ -1,0 +1,240 @@
+// The request table shared by the request reader's tests over a memory stream and the
+// connection's tests over a real socket pair: each request with the exact response and what the
+// stand-in dispatcher must see. Not thread-safe: a call records into the caller's struct.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "http/request_handler.h"
+#include "http/response_writer.h"
+#include "tests/http/http_test_support.h"
+
+namespace ombrix::test {
+
+using namespace std::string_literals;
+
+inline constexpr std::int32_t connection_number = 42;
+inline constexpr std::uint16_t server_port = 3181;
+inline constexpr char peer_text[] = "127.0.0.1";
+
+
+inline const std::string ok_reply = "Content-Type:application/json\r\n\r\n{\"ok\":true}\r\n";
+inline const std::string ok_response =
+    "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n"
+    "Content-Length: 13\r\n" + ok_reply;
+inline const std::string method_not_allowed = error_response(
+    "HTTP/1.1 405 Method Not Allowed",
+    "{\"status\":405,\"message\":\"Method Not Allowed\",\"code\":\"\"}");
+inline const std::string path_missing = bad_request("path missing");
+inline const std::string bad_header = bad_request("bad header");
+inline const std::string missing_host = bad_request("missing HOST header");
+inline const std::string bad_content_length = bad_request("bad content-length");
+inline const std::string bad_query_string = bad_request("bad query string");
+
+// What the stand-in dispatcher does and what it saw.
+enum class outcome { reply, throw_runtime_error, throw_bad_alloc };
+
+struct script {
+  int status = 200;
+  std::string reply = ok_reply;
+  outcome action = outcome::reply;
+};
+
+struct recorded_call {
+  bool called = false;
+  std::int32_t connection = 0;
+  std::string environment;
+  std::string body;
+};
+
+inline rest_dispatcher stand_in(const script& plan, recorded_call& call) {
+  return [&plan, &call](std::int32_t connection, const std::string& environment,
+                        const std::string& body, std::string& reply) {
+    call = {true, connection, environment, body};
+    if (plan.action == outcome::throw_runtime_error) throw std::runtime_error("host failure");
+    if (plan.action == outcome::throw_bad_alloc) throw std::bad_alloc();
+    reply = plan.reply;
+    return plan.status;
+  };
+}
+
+struct exchange {
+  std::string response;
+  int returned = -1;
+  recorded_call call;
+};
+
+struct request_case {
+  const char* name;
+  std::string request;
+  std::string response;
+  int returned = 0;
+  // The server needs the end of input (the client's half-close) to finish the request.
+  bool needs_end_of_input = false;
+  // When the dispatcher is reached (an empty environment: it must not be): what it must see.
+  std::string environment = {};
+  std::string body = {};
+  script plan = {};
+};
+
+// Keeps failure messages short: the name tells the case.
+inline void PrintTo(const request_case& c, std::ostream* out) { *out << c.name; }
+
+// The environment text: the peer lines, then `lines` with '|' standing for CR LF.
+inline std::string env(std::string_view lines) {
+  std::string text = "REMOTE_ADDR=127.0.0.1\r\nREMOTE_HOST=127.0.0.1\r\n";
+  for (char c : lines) c == '|' ? text.append("\r\n") : text.append(1, c);
+  return text.append("\r\n");
+}
+
+inline request_case served(const char* name, std::string request, std::string_view lines,
+                    std::string body = {}, bool needs_end_of_input = false) {
+  return {name, std::move(request), ok_response, 0, needs_end_of_input, env(lines), std::move(body)};
+}
+
+inline const std::string binary_body = std::string(300, '\xFF') + "\0\x01\xFE\xFF\0"s +
+                                std::string(200, '\0') + "\xFF";
+inline const std::string form_type = "Content-Type: application/x-www-form-urlencoded\r\n";
+
+inline std::vector<request_case> request_cases() {
+  const std::string unknown_error(unknown_error_reply);
+  std::vector<request_case> cases = {
+      // Checks in their order: method, path, headers, HOST, body length.
+      {"lower_case_method", "get / HTTP/1.1\r\nHost: h\r\n\r\n", method_not_allowed, 405},
+      {"empty_connection", "", method_not_allowed, 405, true},
+      {"unknown_method", "PATCH / HTTP/1.1\r\nHost: h\r\n\r\n", method_not_allowed, 405},
+      {"blank_request_line", "\r\nHost: h\r\n\r\n", method_not_allowed, 405},
+      {"absolute_form_target", "GET http://h/x HTTP/1.1\r\nHost: h\r\n\r\n", path_missing, 400},
+      {"no_target", "GET\r\nHost: h\r\n\r\n", path_missing, 400},
+      {"query_without_path", "GET ?a=1 HTTP/1.1\r\nHost: h\r\n\r\n", path_missing, 400},
+      {"path_checked_before_headers", "GET x HTTP/1.1\r\nno colon\r\n\r\n", path_missing, 400},
+      {"header_without_colon", "GET / HTTP/1.1\r\nHost: h\r\nNoColon\r\n\r\n", bad_header, 400},
+      {"bad_header_checked_before_host", "GET / HTTP/1.1\r\nNoColon\r\n\r\n", bad_header, 400},
+      {"missing_host", "GET / HTTP/1.1\r\nX-A: 1\r\n\r\n", missing_host, 400},
+      {"blank_host", "GET / HTTP/1.1\r\nHost:  \t \r\n\r\n", missing_host, 400},
+      {"blank_before_colon_of_host", "GET / HTTP/1.1\r\nHost : a\r\n\r\n", missing_host, 400},
+      {"host_checked_before_body", "POST / HTTP/1.1\r\nContent-Length: 5\r\n\r\nab", missing_host, 400, true},
+      {"short_body", "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 5\r\n\r\nabc", bad_content_length, 400, true},
+      {"huge_content_length", "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: 2000000000\r\n\r\nabcde",
+       bad_content_length, 400, true},
+      // 4294967301 wraps around to 5 in 32 bits, which would make "abcde" a complete body.
+      {"content_length_saturates", "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: 4294967301\r\n\r\nabcde",
+       bad_content_length, 400, true},
+      {"malformed_escape_in_query", "GET /x?a=1&b=%zz HTTP/1.1\r\nHost: h\r\n\r\n", unknown_error, 500},
+      {"malformed_escape_in_form", "POST /x HTTP/1.1\r\nHost: h\r\n" + form_type + "Content-Length: 5\r\n\r\na=%zz",
+       unknown_error, 500},
+      {"line_break_in_query", "GET /x?a=1%0D%0AQS_ADMIN=1 HTTP/1.1\r\nHost: h\r\n\r\n", bad_query_string, 400},
+      {"line_break_in_form", "POST /x HTTP/1.1\r\nHost: h\r\n" + form_type + "Content-Length: 7\r\n\r\na=1%0Ab",
+       bad_query_string, 400},
+
+      served("full_environment",
+             "POST /quelm/restfs/file/X?b=2&a=1&a=3 HTTP/1.1\r\nHost: localhost:3181\r\nX-Token: first\r\n" +
+                 form_type + "x-token: second\r\nRemote-User: alice\r\nContent-Length: 7\r\n"
+                 "Authorization: Bearer abc\r\n\r\nc=4&d=5",
+             "REMOTE_USER=alice|PROTOCOL_VERSION=HTTP/1.1|CONTENT_TYPE=application/x-www-form-urlencoded|"
+             "CONTENT_LENGTH=7|REQUEST_METHOD=POST|PATH_INFO=/quelm/restfs/file/X|SERVER_PORT=3181|"
+             "HTTP_AUTHORIZATION=Bearer abc|HTTP_CONTENT_LENGTH=7|"
+             "HTTP_CONTENT_TYPE=application/x-www-form-urlencoded|HTTP_HOST=localhost:3181|"
+             "HTTP_REMOTE_USER=alice|HTTP_X_TOKEN=first|QS_B=2|QS_A=1|QS_A=3|QS_C=4|QS_D=5",
+             "c=4&d=5"),
+      served("path_and_query", "GET /quelm/restfs/dir?x=1 HTTP/1.1\r\nhost: h\r\n\r\n",
+             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/quelm/restfs/dir|SERVER_PORT=3181|"
+             "HTTP_HOST=h|QS_X=1"),
+      served("path_not_decoded", "GET /a%20b+c?q=%41 HTTP/1.1\r\nHOST: h\r\n\r\n",
+             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/a%20b+c|SERVER_PORT=3181|HTTP_HOST=h|QS_Q=A"),
+      served("content_length_not_a_number", "GET /x HTTP/1.1\r\nHost: h\r\nContent-Length: abc\r\n\r\nxyz",
+             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_CONTENT_LENGTH=abc|HTTP_HOST=h"),
+      served("negative_content_length_reads_no_body", "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: -5\r\n\r\nxyz",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=-5|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_CONTENT_LENGTH=-5|HTTP_HOST=h"),
+      served("atoi_like_content_length", "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: +3xyz\r\n\r\nabcdef",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=3|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_CONTENT_LENGTH=+3xyz|HTTP_HOST=h",
+             "abc"),
+      served("form_with_parameters_not_parsed",
+             "POST /x?q=0 HTTP/1.1\r\nHost: h\r\nContent-Type: application/x-www-form-urlencoded; charset=utf-8\r\n"
+             "Content-Length: 7\r\n\r\na=1&b=2",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_TYPE=application/x-www-form-urlencoded; charset=utf-8|"
+             "CONTENT_LENGTH=7|REQUEST_METHOD=POST|PATH_INFO=/x|SERVER_PORT=3181|HTTP_CONTENT_LENGTH=7|"
+             "HTTP_CONTENT_TYPE=application/x-www-form-urlencoded; charset=utf-8|HTTP_HOST=h|QS_Q=0",
+             "a=1&b=2"),
+      served("form_type_ignores_letter_case",
+             "POST /x?q=0 HTTP/1.1\r\nHost: h\r\nContent-Type: Application/X-WWW-Form-Urlencoded\r\n"
+             "Content-Length: 7\r\n\r\na=1&b=2",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_TYPE=Application/X-WWW-Form-Urlencoded|CONTENT_LENGTH=7|"
+             "REQUEST_METHOD=POST|PATH_INFO=/x|SERVER_PORT=3181|HTTP_CONTENT_LENGTH=7|"
+             "HTTP_CONTENT_TYPE=Application/X-WWW-Form-Urlencoded|HTTP_HOST=h|QS_Q=0|QS_A=1|QS_B=2",
+             "a=1&b=2"),
+      served("form_only_for_post", "PUT /x HTTP/1.1\r\nHost: h\r\n" + form_type + "Content-Length: 3\r\n\r\na=1",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_TYPE=application/x-www-form-urlencoded|CONTENT_LENGTH=3|"
+             "REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|HTTP_CONTENT_LENGTH=3|"
+             "HTTP_CONTENT_TYPE=application/x-www-form-urlencoded|HTTP_HOST=h",
+             "a=1"),
+      served("binary_body_unchanged",
+             "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(binary_body.size()) + "\r\n\r\n" +
+                 binary_body,
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=506|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_CONTENT_LENGTH=506|HTTP_HOST=h",
+             binary_body),
+      served("header_names_in_byte_order_values_trimmed",
+             "OPTIONS /x HTTP/1.1\nX-A:\t v \t\nX B: 1\n:empty\nHost: h\n\n",
+             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=OPTIONS|PATH_INFO=/x|SERVER_PORT=3181|HTTP_=empty|"
+             "HTTP_HOST=h|HTTP_X B=1|HTTP_X_A=v"),
+      served("no_protocol_version", "DELETE /x\r\nHost: h\r\n\r\n",
+             "REQUEST_METHOD=DELETE|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h"),
+      served("extra_words_ignored", "HEAD  /x   HTTP/1.0 more words\r\nHost: h\r\n\r\n",
+             "PROTOCOL_VERSION=HTTP/1.0|REQUEST_METHOD=HEAD|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h"),
+      served("headers_ended_by_end_of_input", "GET /x HTTP/1.1\r\nHost: h\r\n",
+             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h", "", true),
+  };
+
+  // What the dispatcher returns is framed, or replaced by the matching 500 reply.
+  const std::string not_found_reply =
+      "Content-Type:application/json\r\n\r\n{\"status\":404,\"message\":\"Item not found\",\"code\":\"202\"}";
+  const std::pair<script, request_case> outcomes[] = {
+      {{404, not_found_reply},
+       {"dispatcher_not_found", "", "HTTP/1.1 404 Not Found\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
+                                    "Connection: close\r\nContent-Length: 54\r\n" + not_found_reply, 0}},
+      {{401, ""},
+       {"dispatcher_unauthorized_without_text", "",
+        error_response("HTTP/1.1 401 Unauthorized", "{\"status\":401,\"message\":\"Unauthorized\",\"code\":\"\"}"),
+        401}},
+      {{200, "Location: /\r\n\r\n{}"},
+       {"dispatcher_text_without_content_type", "",
+        error_response("HTTP/1.1 500 Internal Error",
+                       "{\"status\":500,\"message\":\"bad response (no CONTENT-TYPE header)\",\"code\":\"\"}"),
+        500}},
+      {{200, ok_reply, outcome::throw_runtime_error}, {"dispatcher_exception", "", unknown_error, 500}},
+      {{200, ok_reply, outcome::throw_bad_alloc},
+       {"dispatcher_out_of_memory", "", std::string(out_of_memory_reply), 500}},
+  };
+  for (const auto& [plan, expected] : outcomes) {
+    request_case c = expected;
+    c.request = "GET /x HTTP/1.1\r\nHost: h\r\n\r\n";
+    c.environment = env("PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h");
+    c.plan = plan;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+// The response and return value `c` expects, and the dispatcher call it expects (or none).
+inline void expect_exchange(const request_case& c, const exchange& result) {
+  EXPECT_EQ(result.response, c.response);
+  EXPECT_EQ(result.returned, c.returned);
+  EXPECT_EQ(result.call.called, !c.environment.empty());
+  if (result.call.called) {
+    EXPECT_EQ(result.call.connection, connection_number);
+    EXPECT_EQ(result.call.environment, c.environment);
+    EXPECT_EQ(result.call.body, c.body);
+  }
+}
+
+}  // namespace ombrix::test
