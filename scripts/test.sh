@@ -13,7 +13,8 @@ jobs=${OMBRIX_JOBS:-$(nproc)}
 fuzz_seconds=${OMBRIX_FUZZ_SECONDS:-20}
 
 bash scripts/ensure_packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev \
-  libsqlite3-dev clang libclang-rt-14-dev || exit 1
+  libsqlite3-dev clang libclang-rt-14-dev \
+  libfuse3-dev fuse3 libcurl4-openssl-dev rsync vim || exit 1
 
 passed=0
 failed=0
