@@ -76,6 +76,16 @@ class mount_test : public ::testing::Test {
     return r.out;
   }
 
+  // A REST PUT of `json` to `path` with a fresh login; the HTTP status.
+  std::string rest_put(const std::string& path, const std::string& json) {
+    const std::string base = "http://127.0.0.1:" + std::to_string(server_->port()) + api;
+    return shell("T=$(curl -s -X POST " + base +
+                 "login | sed 's/.*\"access_token\":\"\\([^\"]*\\)\".*/\\1/'); "
+                 "curl -s -o /dev/null -w '%{http_code}' -X PUT -H \"Authorization: Bearer $T\" "
+                 "--data-binary '" + json + "' '" + base + path + "'")
+        .out;
+  }
+
   std::string in(const std::string& relative) const { return point_ + "/" + relative; }
 
   temp_dir data_{"ombrix-mount-data"};
@@ -147,6 +157,16 @@ TEST_F(mount_test, rename_remove_and_refusals) {
   const run_result made = shell("mkdir " + dir + "X");
   EXPECT_NE(made.exit_code, 0);
   EXPECT_NE(made.err.find("Operation not permitted"), std::string::npos);
+}
+
+TEST_F(mount_test, change_through_rest_shows_after_the_cache_time) {
+  const std::string file = in("CUSTOMERS/CUSTOMERS/C2");
+  EXPECT_EQ(read_file(file), "Bob Jones\n42\n");
+  ASSERT_EQ(rest_put("file/MD/CUSTOMERS/CUSTOMERS/C2", R"({"data":["Changed",["x","y"]]})"), "200");
+  std::this_thread::sleep_for(1100ms);
+  const std::string changed = "Changed\nx" + std::string(vm) + "y\n";
+  EXPECT_EQ(read_file(file), changed);
+  EXPECT_EQ(fs::file_size(file), changed.size());
 }
 
 TEST_F(mount_test, concurrent_readers_see_whole_items) {
