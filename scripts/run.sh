@@ -3,6 +3,11 @@
 # the server in the foreground on 127.0.0.1:3181. Extra arguments go to the server (for example
 # scripts/run.sh -d 1). Safe to run again: an existing account is used as it is, never overwritten.
 #
+#   scripts/run.sh --reset-demo ...   deletes the account MAIN first and creates it afresh from demo/
+#   scripts/run.sh --build-only       builds and prepares the demo account, then stops
+#
+# The data root is OMBRIX_DATA when set, else $XDG_DATA_HOME/ombrix, else ~/.local/share/ombrix.
+#
 # The demo account (sources under demo/, one text file per item, one line per attribute, value
 # and subvalue marks written as U+F8FD and U+F8FC in UTF-8):
 #   BP                  three small BASIC-style programs
@@ -10,6 +15,16 @@
 #                       subvalues) with a dictionary, DICT CUSTOMERS
 #   ORDERS              current orders, and a second data section ORDERS,ARCHIVE
 set -euo pipefail
+
+reset_demo=0
+build_only=0
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --reset-demo) reset_demo=1; shift ;;
+    --build-only) build_only=1; shift ;;
+    *) break ;;
+  esac
+done
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${OMBRIX_BUILD_DIR:-$root/build}"  # the folder can be changed for trials
@@ -46,6 +61,11 @@ else
 fi
 admin() { "$build/ombrix-admin" "$@" >/dev/null; }
 
+if ((reset_demo)) && [[ -e "$data_root/MAIN.ombrix" ]]; then
+  echo "Removing the account MAIN from $data_root ..."
+  rm -f "$data_root/MAIN.ombrix" "$data_root/MAIN.ombrix-wal" "$data_root/MAIN.ombrix-shm"
+fi
+
 if "$build/ombrix-admin" list MAIN >/dev/null 2>&1; then
   echo "Using the existing account MAIN in $data_root"
 else
@@ -59,6 +79,11 @@ else
   admin create-file MAIN ORDERS ARCHIVE
   admin import MAIN ORDERS "$root/demo/ORDERS"
   admin import MAIN "ORDERS,ARCHIVE" "$root/demo/ORDERS.ARCHIVE"
+fi
+
+if ((build_only)); then
+  echo "Built $build/ombrix and $build/ombrix-admin; start the server with scripts/run.sh"
+  exit 0
 fi
 
 # The port the server will use: 3181 unless the arguments say otherwise (-p N or -pN).
