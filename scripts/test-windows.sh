@@ -55,6 +55,22 @@ trap cleanup EXIT
 wineboot --init >"$log_dir/wineboot.log" 2>&1
 wineserver -p  # stays up between the many short program runs of the tests
 
+# ombrix.exe reaches the host through COM: register the embedded host component for this user.
+# Wine's COM reads classes from the machine part of the registry only, so the per-user keys the
+# DLL writes are mirrored there; on Windows the per-user registration is all that is needed.
+host_keys=('Velquor71.Server' 'Velquor80.Server' 'CLSID\{18135833-5CEC-4A4E-8E44-3F98BB9FE9ED}'
+  'CLSID\{8EEAE7A6-5D03-40AF-8D70-6F2A17554260}')
+dll=$(winepath -w "$root/build-win/ombrix-host.dll")
+if ! wine regsvr32 /s "$dll" >"$log_dir/regsvr32.log" 2>&1; then
+  echo "FAILED: regsvr32 ombrix-host.dll"
+  failed=$((failed + 1))
+  finish
+fi
+for key in "${host_keys[@]}"; do
+  wine reg copy "HKCU\\Software\\Classes\\$key" "HKLM\\Software\\Classes\\$key" /s /f \
+    >>"$log_dir/regsvr32.log" 2>&1
+done
+
 export OMBRIX_E2E_SERVER="wine $root/build-win/ombrix.exe"
 export OMBRIX_E2E_ADMIN="wine $root/build-win/ombrix-admin.exe"
 export OMBRIX_E2E_PLATFORM=windows
@@ -83,5 +99,16 @@ for ((shard = 0; shard < jobs; shard++)); do
   count_gtest "$log_dir/e2e-$shard.log"
   grep -E '^\[  FAILED  \] [A-Za-z]' "$log_dir/e2e-$shard.log" | sort -u || true
 done
+
+# Unregistering removes every per-user key the registration wrote.
+wine regsvr32 /s /u "$dll" >>"$log_dir/regsvr32.log" 2>&1
+left=0
+for key in "${host_keys[@]}"; do
+  if wine reg query "HKCU\\Software\\Classes\\$key" >/dev/null 2>&1; then
+    echo "FAILED: HKCU\\Software\\Classes\\$key is still there after regsvr32 /u"
+    left=1
+  fi
+done
+if [ "$left" -eq 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 finish
