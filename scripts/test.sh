@@ -5,6 +5,7 @@
 #   3. ThreadSanitizer build: the server and REST tests (build-tsan/)
 #   4. libFuzzer targets, each run briefly on its seed corpus (build-fuzz/, clang)
 #   5. short load, slow-client, crash and bad-input runs against the Release server
+#   6. the Windows cross-build and the end-to-end tests against it under Wine (scripts/test-windows.sh)
 # Ends with one summary line "tests: N passed, N failed"; exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -126,6 +127,23 @@ if [ -x tests/soak/run_all.sh ] && [ -x build/ombrix ]; then
   else
     failed=$((failed + 1))
     failures+=("soak: a short run failed")
+  fi
+fi
+
+echo "== Windows: MinGW cross-build, end-to-end tests against it under Wine"
+windows_output=$(OMBRIX_JOBS=$jobs bash scripts/test-windows.sh 2>&1)
+echo "$windows_output"
+windows_summary=$(echo "$windows_output" | grep -E '^windows: [0-9]+ passed, [0-9]+ failed$' | tail -n 1)
+if [ -z "$windows_summary" ]; then
+  failed=$((failed + 1))
+  failures+=("windows: scripts/test-windows.sh did not finish")
+else
+  windows_good=$(echo "$windows_summary" | sed -E 's/^windows: ([0-9]+) passed.*/\1/')
+  windows_bad=$(echo "$windows_summary" | sed -E 's/.* ([0-9]+) failed$/\1/')
+  passed=$((passed + windows_good))
+  failed=$((failed + windows_bad))
+  if [ "$windows_bad" -ne 0 ]; then
+    failures+=("windows: $windows_bad tests failed (see build-win/test-logs)")
   fi
 fi
 

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "platform/file_version.h"
 #include "base/settings.h"
 
 namespace ombrix {
@@ -17,21 +18,17 @@ bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The version text of the build, formatted once: the version words as a file version carries
-// them, shown as the high and low halves of the first word and the low half of the second.
+// The version text of the executable, formatted once: the high and low halves of the first
+// file-version word and the low half of the second (the fourth of the four parts).
 struct version_text {
   char text[100] = {};
 
   version_text() {
-#if defined(OMBRIX_VERSION_MAJOR) && defined(OMBRIX_VERSION_MINOR) && \
-    defined(OMBRIX_VERSION_PATCH) && defined(OMBRIX_VERSION_TWEAK)
-    const std::uint32_t most = (std::uint32_t{OMBRIX_VERSION_MAJOR} << 16) |
-                               (std::uint32_t{OMBRIX_VERSION_MINOR} & 0xFFFF);
-    const std::uint32_t least = (std::uint32_t{OMBRIX_VERSION_PATCH} << 16) |
-                                (std::uint32_t{OMBRIX_VERSION_TWEAK} & 0xFFFF);
-    std::snprintf(text, sizeof text, "%d.%d.%d", static_cast<int>(most >> 16),
-                  static_cast<int>(most & 0xFFFF), static_cast<int>(least & 0xFFFF));
-#endif
+    if (const auto version = platform::executable_file_version()) {
+      std::snprintf(text, sizeof text, "%d.%d.%d", static_cast<int>(version->most >> 16),
+                    static_cast<int>(version->most & 0xFFFF),
+                    static_cast<int>(version->least & 0xFFFF));
+    }
   }
 };
 

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/user_data.h"
+
 namespace ombrix {
 namespace {
 
@@ -14,11 +16,7 @@ std::string environment(const char* name) {
 
 std::string data_root_from_environment() {
   if (std::string root = environment("OMBRIX_DATA"); !root.empty()) return root;
-  if (std::string xdg = environment("XDG_DATA_HOME"); !xdg.empty() && xdg.front() == '/') {
-    return xdg + "/ombrix";
-  }
-  if (std::string home = environment("HOME"); !home.empty()) return home + "/.local/share/ombrix";
-  return {};
+  return platform::user_data_folder("ombrix");
 }
 
 bool is_valid_account_name(std::u16string_view name) {

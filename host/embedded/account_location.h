@@ -10,8 +10,9 @@
 
 namespace ombrix {
 
-// The data root: OMBRIX_DATA; else $XDG_DATA_HOME/ombrix (an absolute XDG_DATA_HOME only);
-// else $HOME/.local/share/ombrix. Empty when none of these variables is set.
+// The data root: OMBRIX_DATA; else the user's data folder "ombrix" (platform/user_data.h:
+// $XDG_DATA_HOME/ombrix or $HOME/.local/share/ombrix on POSIX, %LOCALAPPDATA%\ombrix on
+// Windows). Empty when none of these variables is set.
 std::string data_root_from_environment();
 
 // True for 1 to 64 characters of A-Z a-z 0-9 . _ - that do not start with '.'. Only such a name

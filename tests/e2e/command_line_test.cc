@@ -34,10 +34,8 @@ TEST(CommandLine, PrintsExactTextAndExitCode) {
       {{"-n", "72", "-v"}, 1, "", invalid_version},
   };
   for (const auto& c : cases) {
-    std::vector<std::string> argv{server_binary()};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
     SCOPED_TRACE(testing::PrintToString(c.args));
-    run_result result = run_program(argv, {}, 10s);
+    run_result result = run_program(server_command(c.args), {}, 10s);
     ASSERT_TRUE(result.exited) << "the process did not end by itself";
     EXPECT_EQ(result.exit_code, c.exit_code);
     EXPECT_EQ(result.out, c.out);
@@ -58,10 +56,10 @@ TEST(CommandLine, BusyPortGivesBindMessageAndExitCodeOne) {
   ASSERT_EQ(::getsockname(holder.fd(), reinterpret_cast<sockaddr*>(&address), &length), 0);
   const std::string port = std::to_string(ntohs(address.sin_port));
 
-  run_result result = run_program({server_binary(), "-p", port}, {}, 10s);
+  run_result result = run_program(server_command({"-p", port}), {}, 10s);
   ASSERT_TRUE(result.exited);
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.err, "Cannot bind to port " + port + ": " + std::to_string(EADDRINUSE) + "\n");
+  EXPECT_EQ(result.err, "Cannot bind to port " + port + ": " + std::to_string(address_in_use_error()) + "\n");
   EXPECT_EQ(result.out, "");
 }
 
@@ -69,12 +67,12 @@ TEST(CommandLine, BusyPortGivesBindMessageAndExitCodeOne) {
 // server starts; "-d 1" announces debugging after the listening line.
 TEST(CommandLine, OptionsStopAtFirstPlainWordAndDebugIsAnnounced) {
   temp_dir data;
-  server_process plain(server_binary(), data.str(), {"extra", "-v"});
+  server_process plain(server_command(), data.str(), {"extra", "-v"});
   EXPECT_TRUE(plain.running());
   EXPECT_EQ(plain.stdout_text(), "");
   EXPECT_EQ(plain.stderr_text(),
             "Corvessa Ombrix server listening on port " + std::to_string(plain.port()) + "\n");
-  server_process debug(server_binary(), data.str(), {"-d", "1"});
+  server_process debug(server_command(), data.str(), {"-d", "1"});
   EXPECT_TRUE(debug.wait_for_stderr("Debugging enabled\n", 2s));
   EXPECT_EQ(debug.stderr_text(), "Corvessa Ombrix server listening on port " +
                                      std::to_string(debug.port()) + "\nDebugging enabled\n");

@@ -31,7 +31,8 @@ inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
 
 // Runs ombrix-admin on `data_root`; the result of the run.
 inline run_result run_admin(const std::string& data_root, std::vector<std::string> args) {
-  std::vector<std::string> argv{admin_binary(), "--data", data_root};
+  std::vector<std::string> argv = admin_command();
+  argv.insert(argv.end(), {"--data", data_root});
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv);
 }
@@ -76,7 +77,7 @@ inline std::string seed_data_root(const std::string& data_root) {
 inline std::string prepare_data_root(const std::string& data_root) {
   namespace fs = std::filesystem;
   std::error_code error;
-  fs::path admin = admin_binary();
+  fs::path admin = admin_command().back();
   auto stamp = fs::last_write_time(admin, error).time_since_epoch().count();
   if (error) return "cannot find " + admin.string();
   fs::path build(OMBRIX_BINARY_DIR);
@@ -122,7 +123,7 @@ class server_test : public ::testing::Test {
 
   void start_server(std::vector<std::string> args) {
     server_.reset();
-    server_ = std::make_unique<server_process>(server_binary(), data_.str(), std::move(args));
+    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args));
   }
 
   int port() const { return server_->port(); }

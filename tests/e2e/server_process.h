@@ -32,9 +32,53 @@ namespace ombrix::e2e {
 using namespace std::chrono_literals;
 using env_list = std::vector<std::pair<std::string, std::string>>;
 
+// The programs under test are the build's own binaries unless OMBRIX_E2E_SERVER and
+// OMBRIX_E2E_ADMIN name a command instead, as words separated by spaces whose last word is the
+// program file (for example "wine /path/ombrix.exe"). OMBRIX_E2E_PLATFORM=windows says that they
+// are Windows programs: their standard streams end lines with CR LF, which the harness reads as
+// LF, and their socket failure numbers are those of Windows Sockets.
+inline bool windows_programs() {
+  const char* platform = std::getenv("OMBRIX_E2E_PLATFORM");
+  return platform != nullptr && std::string_view(platform) == "windows";
+}
+
+// The number a failed bind reports for a port that another socket holds.
+inline int address_in_use_error() { return windows_programs() ? 10048 : EADDRINUSE; }
+
+// What a program wrote to one of its standard streams, with the line ends of this platform.
+inline std::string program_text(std::string bytes) {
+  if (!windows_programs()) return bytes;
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+    text.push_back(bytes[i]);
+  }
+  return text;
+}
+
+inline std::vector<std::string> command_from(const char* variable, std::string binary) {
+  std::vector<std::string> words;
+  if (const char* command = std::getenv(variable); command != nullptr && *command != '\0') {
+    std::istringstream in(command);
+    for (std::string word; in >> word;) words.push_back(word);
+  }
+  if (words.empty()) words.push_back(std::move(binary));
+  return words;
+}
+
 #ifdef OMBRIX_BINARY_DIR
-inline std::string server_binary() { return std::string(OMBRIX_BINARY_DIR) + "/ombrix"; }
-inline std::string admin_binary() { return std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin"; }
+inline std::vector<std::string> server_command() {
+  return command_from("OMBRIX_E2E_SERVER", std::string(OMBRIX_BINARY_DIR) + "/ombrix");
+}
+inline std::vector<std::string> admin_command() {
+  return command_from("OMBRIX_E2E_ADMIN", std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin");
+}
+// The server's command followed by `args`.
+inline std::vector<std::string> server_command(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = server_command();
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
 #endif
 
 inline std::string read_file(const std::filesystem::path& path) {
@@ -93,10 +137,23 @@ inline std::vector<char*> pointers(std::vector<std::string>& texts) {
   return result;
 }
 
+// `name` itself when it holds a slash, else the first executable file of that name on PATH.
+inline std::string find_program(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (name.find('/') != std::string::npos || path == nullptr) return name;
+  std::istringstream folders(path);
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return name;
+}
+
 // Starts `argv` with stdout and stderr sent to the given files; returns the child's pid.
 inline pid_t spawn(std::vector<std::string> argv, const env_list& extra_env,
                    const std::filesystem::path& out_file, const std::filesystem::path& err_file) {
   std::vector<std::string> env = child_environment(extra_env);
+  argv[0] = find_program(argv[0]);
   std::vector<char*> argv_ptrs = pointers(argv);
   std::vector<char*> env_ptrs = pointers(env);
   int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -158,8 +215,8 @@ inline run_result run_program(const std::vector<std::string>& argv, const env_li
     result.exited = true;
     result.exit_code = WEXITSTATUS(*status);
   }
-  result.out = read_file(capture.path() / "out");
-  result.err = read_file(capture.path() / "err");
+  result.out = program_text(read_file(capture.path() / "out"));
+  result.err = program_text(read_file(capture.path() / "err"));
   return result;
 }
 
@@ -185,14 +242,15 @@ inline int pick_free_port() {
 // its standard error goes to a file. Destruction kills and reaps it, whatever state it is in.
 class server_process {
  public:
-  // Starts `binary` with `args` plus "-p PORT" in front; waits for the listening line.
+  // Starts `command` with "-p PORT" and then `args` after it; waits for the listening line.
   // Throws std::runtime_error when the server does not come up within 10 s.
-  server_process(const std::string& binary, const std::string& data_root,
+  server_process(const std::vector<std::string>& command, const std::string& data_root,
                  std::vector<std::string> args = {}, env_list extra_env = {})
       : capture_("ombrix-server") {
     for (int attempt = 0; attempt < 5; ++attempt) {
       port_ = pick_free_port();
-      std::vector<std::string> argv{binary, "-p", std::to_string(port_)};
+      std::vector<std::string> argv = command;
+      argv.insert(argv.end(), {"-p", std::to_string(port_)});
       argv.insert(argv.end(), args.begin(), args.end());
       env_list env = extra_env;
       env.emplace_back("OMBRIX_DATA", data_root);
@@ -205,14 +263,18 @@ class server_process {
     }
     throw std::runtime_error("server did not start; stderr: " + stderr_text());
   }
+  server_process(const std::string& binary, const std::string& data_root,
+                 std::vector<std::string> args = {}, env_list extra_env = {})
+      : server_process(std::vector<std::string>{binary}, data_root, std::move(args),
+                       std::move(extra_env)) {}
   ~server_process() { stop(); }
   server_process(const server_process&) = delete;
   server_process& operator=(const server_process&) = delete;
 
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
-  std::string stderr_text() const { return read_file(capture_.path() / "err"); }
-  std::string stdout_text() const { return read_file(capture_.path() / "out"); }
+  std::string stderr_text() const { return program_text(read_file(capture_.path() / "err")); }
+  std::string stdout_text() const { return program_text(read_file(capture_.path() / "out")); }
   bool running() const { return pid_ > 0 && exit_status_ == std::nullopt; }
 
   // Waits until standard error holds `needle` (lines are written whole, but possibly after

@@ -48,7 +48,7 @@ class mount_test : public ::testing::Test {
       GTEST_SKIP() << "no /dev/fuse or fusermount3 on this machine";
     }
     ASSERT_EQ(prepare_data_root(data_.str()), "");
-    server_ = std::make_unique<server_process>(server_binary(), data_.str());
+    server_ = std::make_unique<server_process>(server_command(), data_.str());
     point_ = (place_.path() / "m").string();
     fs::create_directory(point_);
     const run_result mounted = run_program(
