@@ -80,7 +80,7 @@ run_gtest() {
 }
 
 echo "== Release build and tests"
-if build release build -DCMAKE_BUILD_TYPE=Release -DOMBRIX_WERROR=ON; then
+if build release build -DCMAKE_BUILD_TYPE=Release -DOMBRIX_WERROR=ON -DOMBRIX_TESTS=ON; then
   run_ctest release build
 fi
 
