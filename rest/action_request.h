@@ -6,6 +6,7 @@
 
 #include "host/velquor_base.h"
 #include "rest/environment.h"
+#include "rest/item_locks.h"
 #include "rest/kelm_info.h"
 
 namespace ombrix {
@@ -17,6 +18,7 @@ struct action_request {
   const environment& env;
   const kelm_info& session;       // REQUIRES: a found session (not for login and logout)
   velquor_base& host;             // the request's host object
+  item_lock_table& locks = process_item_locks();  // held around every change of an item
 };
 
 }  // namespace ombrix

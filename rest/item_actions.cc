@@ -68,6 +68,7 @@ int store_item(const action_request& request, std::string& reply, bool create) {
                        "Malformed JSON array in 'data' property.");
   }
 
+  const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
   if (!create) {
     request.host.write_item(path->file, path->item, content, 0, 0, 0, 0);
   } else if (host_version == 71) {
@@ -116,6 +117,7 @@ int delete_item_action(const action_request& request, std::string& reply) {
       checked_item_path(path_action::remove, request.rest, request.session, reply);
   if (!path) return path_refusal_status;
 
+  const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
   request.host.delete_item(path->file, path->item);
   reply.clear();
   return 200;

@@ -1,6 +1,7 @@
 // Rename (GET rename): gives an item a new id within its file. The host has no rename
 // operation, so the item is read, created under the new id and the old one deleted; the steps
-// are separate host calls and are not undone when a later one fails.
+// are separate host calls and are not undone when a later one fails. Other requests of this
+// server that change either id wait until all three are done.
 
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ int rename_action(const action_request& request, std::string& reply) {
   if (!new_path) return make_error_reply(reply, 500, "", "Unexpected exception");
 
   velquor_base& host = request.host;
+  // Held from the read to the delete: no change of either id can land in between.
+  const auto held = request.locks.lock_pair(request.session.account_name, old_path->file,
+                                            old_path->item, new_path->item);
   const text content = host.read_item(old_path->file, old_path->item, 0, 0, 0, 0);
   // Renaming onto the same id only confirms that the item exists; the copy and delete sequence
   // would remove it on a host that lets create_item succeed on an existing item.

@@ -121,11 +121,10 @@ bool json_to_item(json_tokenizer& tokenizer, text& item) {
         append_from_utf8(built, tokenizer.string_bytes());
         pending = depth;
         break;
-      case json_kind::end:
-      case json_kind::error:
-        return false;
       default:
-        break;  // numbers, literals, braces and member names carry no item data
+        // Numbers, literals, objects and member names have no place in item text; skipping
+        // them would shift the attributes that follow, so the whole array is refused.
+        return false;
     }
   }
 }

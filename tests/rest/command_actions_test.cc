@@ -135,6 +135,10 @@ TEST(command_actions_test, RefusalsMakeNoHostCall) {
           {"CallTooDeep", call_action, "call", {"ECHO"}, R"({"args":[[[["deep"]]]]})", {}, 400,
            error_reply(400, "Malformed JSON array in 'args' property.", ""), {},
            "invalid JSON array format for 'call'\n"},
+          {"CallArgsWithANumberAreRefused", call_action, "call", {"ECHO"},
+           R"({"args":["a",1,null]})", {}, 400,
+           error_reply(400, "Malformed JSON array in 'args' property.", ""), {},
+           "invalid JSON array format for 'call'\n"},
       },
       session);
 }

@@ -167,6 +167,11 @@ TEST(item_actions_test, BodyRefusalsMakeNoHostCall) {
       {R"({"data":null})", not_array, "'data' property must be a JSON array for 'file'"},
       {R"({"data":[[[["deep"]]]]})", "Malformed JSON array in 'data' property.",
        "invalid JSON array format for 'file'"},
+      // Regression: a number or literal used to be dropped and the item stored shifted.
+      {R"({"data":["A",42,true,null,"B"]})", "Malformed JSON array in 'data' property.",
+       "invalid JSON array format for 'file'"},
+      {R"({"data":["A",{"k":"v"}]})", "Malformed JSON array in 'data' property.",
+       "invalid JSON array format for 'file'"},
   };
   for (const body_case& c : cases) {
     check_action({c.body, update_item_action, "file", {"MD", "X"}, c.body, {}, 400,
