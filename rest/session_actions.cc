@@ -1,6 +1,8 @@
 #include "rest/session_actions.h"
 
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "host/text.h"
 #include "rest/access_token.h"
@@ -15,6 +17,8 @@ namespace ombrix {
 namespace {
 
 constexpr std::uint32_t object_complete = 2;
+// Each session keeps its login texts for its whole life; bounded, the session table's memory is.
+constexpr std::size_t max_login_text_bytes = 4096;
 constexpr std::uint32_t kind_string = 10;
 
 // The text of member `name` when the member is a string; `fallback` otherwise.
@@ -48,6 +52,14 @@ int login_action(std::int32_t connection, const std::string& body, std::string& 
       object_complete) {
     server_name = string_member(members, "ServerName", server_name);
     client = string_member(members, "Client", client);
+  }
+  for (const auto& [name, value] : {std::pair{"ServerName", &server_name}, {"Client", &client}}) {
+    if (value->size() > max_login_text_bytes) {
+      std::string message = "'";
+      message.append(name).append("' property must not exceed ");
+      message.append(std::to_string(max_login_text_bytes)).append(" bytes.");
+      return make_error_reply(reply, 400, "", message);
+    }
   }
 
   std::string session_id = session_id_for_connection(connection);

@@ -117,6 +117,38 @@ TEST(login_action_test, NoHostObjectIsAConnectionFailure) {
   EXPECT_EQ(sessions.session_count(), 0u);
 }
 
+TEST(login_action_test, LongLoginTextsAreRefusedBeforeTheHostIsAsked) {
+  // Regression: each session kept whatever Client text its login sent, 1 MiB each.
+  const std::string limit(4096, 'c');
+  const std::string over(4097, 'c');
+  struct long_case {
+    std::string body;
+    int status;
+    std::string message;  // for 400
+  };
+  const long_case cases[] = {
+      {R"({"Client":")" + limit + R"("})", 200, ""},
+      {R"({"ServerName":")" + limit + R"("})", 200, ""},
+      {R"({"Client":")" + over + R"("})", 400, "'Client' property must not exceed 4096 bytes."},
+      {R"({"ServerName":")" + over + R"(","Client":"c"})", 400,
+       "'ServerName' property must not exceed 4096 bytes."},
+  };
+  for (const long_case& c : cases) {
+    recording_factory factory;
+    session_table sessions;
+    std::string reply;
+    EXPECT_EQ(login_action(5, c.body, reply, sessions, factory.function()), c.status);
+    if (c.status == 400) {
+      EXPECT_EQ(reply, "Content-Type:application/json\r\n\r\n{\"status\":400,\"message\":\"" +
+                           c.message + "\",\"code\":\"\"}");
+      EXPECT_TRUE(factory.server_texts.empty());
+      EXPECT_EQ(sessions.session_count(), 0u);
+    } else {
+      EXPECT_EQ(sessions.session_count(), 1u);
+    }
+  }
+}
+
 TEST(login_action_test, HostFailuresPropagateAndAddNoSession) {
   for (const char* failing : {"factory", "get_server_name", "get_property_3", "get_property_5"}) {
     SCOPED_TRACE(failing);

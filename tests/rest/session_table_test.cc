@@ -60,6 +60,26 @@ TEST(session_table_test, ARequestKeepsItsRecordAfterTheSessionIsRemoved) {
   EXPECT_EQ(in_use.use_count(), 1);
 }
 
+TEST(session_table_test, BeyondCapacityTheLeastRecentlyUsedSessionEnds) {
+  // Regression: the table used to grow without bound, one entry per login never logged out.
+  session_table table(3);
+  table.add_session("a", record("a**"));
+  table.add_session("b", record("b**"));
+  table.add_session("c", record("c**"));
+  ASSERT_NE(table.find_session("a"), nullptr);  // a is now the most recent, b the least
+  table.add_session("d", record("d**"));
+  EXPECT_EQ(table.session_count(), 3u);
+  EXPECT_EQ(table.find_session("b"), nullptr);
+  for (const char* kept : {"a", "c", "d"}) EXPECT_NE(table.find_session(kept), nullptr) << kept;
+  // A removed session frees its place; an id already present takes none.
+  table.remove_session("c");
+  table.add_session("a", record("again**"));
+  table.add_session("e", record("e**"));
+  EXPECT_EQ(table.session_count(), 3u);
+  for (const char* kept : {"a", "d", "e"}) EXPECT_NE(table.find_session(kept), nullptr) << kept;
+  EXPECT_EQ(table.find_session("a")->server_text, "a**");
+}
+
 // Many threads log in, look up their own and their neighbours' sessions and log out at once.
 // Run under ThreadSanitizer this also proves that every access to the map is locked.
 TEST(session_table_concurrency_test, ParallelAddsLookupsAndRemovesKeepTheTableConsistent) {
