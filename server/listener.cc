@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
+#include "server/socket_stream.h"
 #include "base/diagnostics.h"
 #include "base/settings.h"
 
@@ -14,8 +15,6 @@ namespace ombrix {
 
 namespace {
 
-// A silent or stalled client holds its thread for at most this long per receive or send.
-constexpr int socket_timeout_milliseconds = 5000;
 // The final close of a connection waits this long for unsent data.
 constexpr int linger_seconds = 30;
 // Connections the kernel queues while the accept loop is busy. A queue of 20 overflows under a

@@ -1,12 +1,14 @@
-// A character stream over a connected socket with one fixed 128-byte receive buffer and one
-// fixed 128-byte send buffer. Not thread-safe: a stream belongs to one connection thread.
+// A character stream over a connected socket with one fixed receive buffer and one fixed send
+// buffer of 16 KiB each. Not thread-safe: a stream belongs to one connection thread.
 //
 //   socketstream stream(context.socket);
 //   std::getline(stream, line);
-//   stream << "HTTP/1.1 200 OK\r\n";   // leaves in blocks of 128, on flush and at destruction
+//   stream << "HTTP/1.1 200 OK\r\n";   // leaves in blocks, on flush and at destruction
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <istream>
 #include <streambuf>
 #include <string>
@@ -15,28 +17,46 @@
 
 namespace ombrix {
 
-// The two socket calls of the stream, through the platform layer. Tests substitute a scripted
-// one to see every call and to make sends fail or come up short.
+// A silent or stalled client holds its connection for at most this long per receive or send.
+inline constexpr int socket_timeout_milliseconds = 5000;
+
+// The whole request must arrive within this long of its first byte, plus one second for every
+// `minimum_input_rate` bytes received: a client that sends a header byte every few seconds is
+// cut off after the grace, a body keeps the minimum rate, and every other client is unaffected.
+inline constexpr std::chrono::milliseconds input_grace{10000};
+inline constexpr std::size_t minimum_input_rate = 16 * 1024;  // bytes per second
+
+// The socket calls of the stream, through the platform layer, and its clock. Tests substitute
+// scripted ones to see every call, to make sends fail or come up short, and to move time.
 struct platform_socket_io {
+  using clock = std::chrono::steady_clock;
   static std::ptrdiff_t receive(socket_handle socket, char* buffer, std::size_t size) {
     return platform::receive_bytes(socket, buffer, size);
   }
   static std::ptrdiff_t send(socket_handle socket, const char* data, std::size_t size) {
     return platform::send_bytes(socket, data, size);
   }
+  static bool set_receive_timeout(socket_handle socket, int milliseconds) {
+    return platform::set_receive_timeout(socket, milliseconds);
+  }
+  static clock::time_point now() { return clock::now(); }
 };
 
 // A stream buffer over a socket it does not own (it never shuts the socket down or closes it).
-// Output: the put area is the first 127 bytes of the send buffer, so the character handed to
-// overflow always fits; a block is sent with one send call, and a short or failed send leaves the
-// whole block in place. Input: one receive of up to 128 bytes whenever the get area is empty.
+// Output: the put area is the send buffer less one byte, so the character handed to overflow
+// always fits; a block is sent with one send call, and a short or failed send leaves the whole
+// block in place. A write of a whole block or more goes straight to the socket after the
+// pending block, continuing after short sends while the socket takes bytes.
+// Input: one receive of up to a buffer whenever the get area is empty. The end of input is
+// final: after the peer's close, a failed or timed-out receive, or the end of the input time
+// (see input_grace), every further read returns end-of-file without touching the socket.
 template <class CharT, class Traits = std::char_traits<CharT>, class SocketIo = platform_socket_io>
 class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   static_assert(sizeof(CharT) == 1, "the socket carries bytes");
 
  public:
   using int_type = typename Traits::int_type;
-  static constexpr std::size_t buffer_size = 128;
+  static constexpr std::size_t buffer_size = 16 * 1024;
 
   explicit basic_socketbuf(socket_handle socket = 0) : socket_(socket) {
     this->setp(send_, send_ + buffer_size - 1);
@@ -52,13 +72,21 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   socket_handle socket() const { return socket_; }
 
  protected:
-  // Returns the next byte (0 to 255) without consuming it, or end-of-file when the peer has
-  // closed or the receive failed or timed out.
+  // Returns the next byte (0 to 255) without consuming it, or end-of-file when the input ended.
   int_type underflow() override {
     if (this->gptr() < this->egptr()) return Traits::to_int_type(*this->gptr());
+    if (ended_ || !bound_receive_time()) {
+      ended_ = true;
+      return Traits::eof();
+    }
     const std::ptrdiff_t received =
         SocketIo::receive(socket_, reinterpret_cast<char*>(receive_), buffer_size);
-    if (received <= 0) return Traits::eof();
+    if (received <= 0) {
+      ended_ = true;
+      return Traits::eof();
+    }
+    if (received_ == 0) first_byte_ = SocketIo::now();
+    received_ += static_cast<std::size_t>(received);
     this->setg(receive_, receive_, receive_ + received);
     return Traits::to_int_type(*this->gptr());
   }
@@ -75,10 +103,42 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
     return send_pending() ? Traits::not_eof(c) : Traits::eof();
   }
 
+  // Small writes fill the put area; a write of a block or more is not copied at all.
+  std::streamsize xsputn(const CharT* data, std::streamsize count) override {
+    if (count < static_cast<std::streamsize>(buffer_size)) {
+      return std::basic_streambuf<CharT, Traits>::xsputn(data, count);
+    }
+    if (!send_pending()) return 0;
+    std::streamsize done = 0;
+    while (done < count) {
+      const std::ptrdiff_t sent =
+          SocketIo::send(socket_, reinterpret_cast<const char*>(data + done),
+                         static_cast<std::size_t>(count - done));
+      if (sent <= 0) break;
+      done += sent;
+    }
+    return done;
+  }
+
   // Sends the put area; 0 when all of it left, -1 otherwise.
   int sync() override { return send_pending() ? 0 : -1; }
 
  private:
+  // Lowers the socket's receive time-out to what is left of the input time, once the first
+  // byte has started it. Returns false when no time is left.
+  bool bound_receive_time() {
+    if (received_ == 0) return true;
+    const auto allowed = input_grace + std::chrono::seconds(received_ / minimum_input_rate);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        first_byte_ + allowed - SocketIo::now());
+    if (left.count() <= 0) return false;
+    if (left.count() < receive_timeout_) {
+      receive_timeout_ = static_cast<int>(left.count());
+      (void)SocketIo::set_receive_timeout(socket_, receive_timeout_);
+    }
+    return true;
+  }
+
   // Sends the pending block with one call and empties the put area when all of it left. Nothing
   // pending is success without a call: an empty send would still be a message on a socket that
   // keeps message boundaries.
@@ -95,6 +155,10 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   CharT send_[buffer_size];
   CharT receive_[buffer_size];
   socket_handle socket_;
+  bool ended_ = false;
+  std::size_t received_ = 0;                  // bytes received so far
+  typename SocketIo::clock::time_point first_byte_{};
+  int receive_timeout_ = socket_timeout_milliseconds;  // as the connection was set up
 };
 
 // A bidirectional stream that owns one basic_socketbuf over `socket`. A failed send puts the

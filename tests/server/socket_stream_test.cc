@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -37,9 +40,9 @@ class socket_pair {
   // The messages waiting at the peer, without waiting for more.
   std::vector<std::string> drain_peer() const {
     std::vector<std::string> messages;
-    char buffer[4096];
-    for (ssize_t got; (got = ::recv(peer(), buffer, sizeof buffer, MSG_DONTWAIT)) >= 0;) {
-      messages.emplace_back(buffer, static_cast<std::size_t>(got));
+    std::vector<char> buffer(1 << 20);
+    for (ssize_t got; (got = ::recv(peer(), buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;) {
+      messages.emplace_back(buffer.data(), static_cast<std::size_t>(got));
       if (got == 0) break;  // the stream end has closed
     }
     return messages;
@@ -68,25 +71,39 @@ std::vector<std::size_t> sizes_of(const std::vector<std::string>& messages) {
 
 // ---- output ---------------------------------------------------------------------------------
 
-TEST(SocketStreamOutputTest, SendsFullBlocksOf128AndTheRestAtDestruction) {
+constexpr std::size_t block = socketbuf::buffer_size;
+
+TEST(SocketStreamOutputTest, SendsFullBlocksLargeWritesWholeAndTheRestAtDestruction) {
   struct block_case {
-    std::size_t written;
+    std::vector<std::size_t> writes;              // sizes of the successive insertions
     std::vector<std::size_t> before_destruction;  // sends while the stream lives
     std::vector<std::size_t> at_destruction;      // sends its destruction adds
   };
   const std::vector<block_case> cases = {
-      {0, {}, {}},          {1, {}, {1}},           {127, {}, {127}},
-      {128, {128}, {}},     {129, {128}, {1}},      {255, {128}, {127}},
-      {256, {128, 128}, {}}, {300, {128, 128}, {44}},
+      {{0}, {}, {}},
+      {{1}, {}, {1}},
+      {{block - 1}, {}, {block - 1}},
+      // A block or more in one write leaves as it is, without a copy into the buffer.
+      {{block}, {block}, {}},
+      {{3 * block + 5}, {3 * block + 5}, {}},
+      // Small writes fill the buffer; the byte that overflows it completes the block.
+      {{block - 1, 2}, {block}, {1}},
+      {{100, 100, 100}, {}, {300}},
+      // What is pending leaves before a large write.
+      {{10, block}, {10, block}, {}},
   };
   for (const block_case& test : cases) {
-    SCOPED_TRACE(test.written);
+    SCOPED_TRACE(test.writes.size() == 1 ? test.writes[0] : test.writes.size());
     socket_pair pair;
-    const std::string response = pattern(test.written);
+    std::string response;
     std::vector<std::string> sent;
     {
       socketstream stream(pair.stream_end());
-      stream << response;
+      for (const std::size_t size : test.writes) {
+        const std::string piece = pattern(size);
+        response += piece;
+        stream << piece;
+      }
       EXPECT_TRUE(stream.good());
       sent = pair.drain_peer();
       EXPECT_EQ(sizes_of(sent), test.before_destruction);
@@ -123,7 +140,7 @@ TEST(SocketStreamOutputTest, WriterRunsToItsEndWhenThePeerIsGone) {
     {
       socketstream stream(pair.stream_end());
       // Far more than one block: the first send fails, the rest is dropped without a signal.
-      for (; insertions < 100; ++insertions) stream << pattern(100);
+      for (; insertions < 100; ++insertions) stream << pattern(1000);
       EXPECT_TRUE(stream.bad());
       stream.flush();
       EXPECT_TRUE(stream.bad());
@@ -135,10 +152,10 @@ TEST(SocketStreamOutputTest, WriterRunsToItsEndWhenThePeerIsGone) {
 TEST(SocketStreamOutputTest, PeerLeavingMidResponseStopsTheWriterAfterTheFirstFailedSend) {
   socket_pair pair;
   socketstream stream(pair.stream_end());
-  stream << pattern(128);
-  ASSERT_EQ(sizes_of(pair.drain_peer()), std::vector<std::size_t>{128});
+  stream << pattern(block);
+  ASSERT_EQ(sizes_of(pair.drain_peer()), std::vector<std::size_t>{block});
   pair.close_end(1);
-  stream << pattern(127);
+  stream << pattern(block - 1);
   EXPECT_TRUE(stream.good());  // still inside the put area: nothing was sent
   stream << 'z';
   EXPECT_TRUE(stream.bad());
@@ -175,7 +192,10 @@ struct scripted_io {
   };
   static inline script* current = nullptr;
 
+  using clock = std::chrono::steady_clock;
   static std::ptrdiff_t receive(socket_handle, char*, std::size_t) { return 0; }
+  static bool set_receive_timeout(socket_handle, int) { return true; }
+  static clock::time_point now() { return clock::time_point{}; }
   static std::ptrdiff_t send(socket_handle, const char* data, std::size_t size) {
     const std::size_t call = current->sends.size();
     current->sends.emplace_back(data, size);
@@ -196,19 +216,19 @@ class SocketStreamScriptedTest : public ::testing::Test {
 // Whether a send fails outright or comes up short, the block stays whole, later output is
 // dropped, and the destructor's last attempt sends that same block again.
 TEST_F(SocketStreamScriptedTest, FailedSendLeavesTheWholeBlockForTheDestructor) {
-  const std::string response = pattern(300);
+  const std::string response = pattern(block + 300);
   for (const std::ptrdiff_t result : {-1, 0, 1, 100, 127}) {
     SCOPED_TRACE(result);
     script_ = {{result}, {}};
-    {  // overflow: the 128th character triggers the failing send
+    {  // overflow: the block's last character triggers the failing send
       scripted_stream stream(7);
-      stream << response;
+      for (std::size_t at = 0; at < response.size(); at += 100) stream << response.substr(at, 100);
       EXPECT_TRUE(stream.bad());
       stream << "more";
       stream.flush();
       EXPECT_EQ(script_.sends.size(), 1u);
     }
-    EXPECT_EQ(script_.sends, std::vector<std::string>(2, response.substr(0, 128)));
+    EXPECT_EQ(script_.sends, std::vector<std::string>(2, response.substr(0, block)));
     script_ = {{std::min<std::ptrdiff_t>(result, 9)}, {}};
     {  // sync: an explicit flush fails
       scripted_stream stream(7);
@@ -225,13 +245,13 @@ TEST_F(SocketStreamScriptedTest, FullPutAreaLeftByAFailedSendTakesNoMoreCharacte
   script_.send_results = {-1, -1};
   {
     scripted_stream stream(7);
-    stream << pattern(128);
+    stream << pattern(block - 1) << 'x';
     ASSERT_EQ(script_.sends.size(), 1u);
     // Past the stream's bad state, straight to the buffer: no room is left for another byte.
     EXPECT_EQ(stream.rdbuf()->sputc('!'), std::char_traits<char>::eof());
     EXPECT_EQ(script_.sends.size(), 1u);
   }
-  EXPECT_EQ(script_.sends, std::vector<std::string>(2, pattern(128)));
+  EXPECT_EQ(script_.sends, std::vector<std::string>(2, pattern(block - 1) + 'x'));
 }
 
 TEST_F(SocketStreamScriptedTest, SuccessfulSendAfterAFailedSyncEmptiesThePutArea) {
@@ -254,7 +274,7 @@ TEST(SocketStreamInputTest, ByteFFIsDataNotEndOfInput) {
     socket_pair pair;
     std::string body = pattern(300);
     body[at] = '\xFF';
-    // 128-byte messages: each receive of the stream takes exactly one block.
+    // 128-byte messages: each receive of the stream takes exactly one message.
     for (std::size_t i = 0; i < body.size(); i += 128) pair.send_from_peer(body.substr(i, 128));
     pair.close_end(1);
     socketstream stream(pair.stream_end());
@@ -313,6 +333,99 @@ TEST(SocketStreamInputTest, ReceiveTimeOutIsEndOfInput) {
   std::string line;
   EXPECT_FALSE(std::getline(stream, line));
   EXPECT_TRUE(stream.eof());
+}
+
+// Receives from a script of results (a count answers that many 'x' bytes) on a clock the test
+// moves; records every receive and every time-out the stream sets.
+struct timed_io {
+  using clock = std::chrono::steady_clock;
+  struct script {
+    std::vector<std::ptrdiff_t> receive_results;
+    std::size_t receives = 0;
+    std::vector<int> timeouts;
+    clock::time_point time{};
+  };
+  static inline script* current = nullptr;
+
+  static std::ptrdiff_t receive(socket_handle, char* buffer, std::size_t size) {
+    const std::size_t call = current->receives++;
+    if (call >= current->receive_results.size()) return 0;
+    const std::ptrdiff_t result = current->receive_results[call];
+    if (result > 0) std::memset(buffer, 'x', std::min(size, static_cast<std::size_t>(result)));
+    return result;
+  }
+  static std::ptrdiff_t send(socket_handle, const char*, std::size_t size) {
+    return static_cast<std::ptrdiff_t>(size);
+  }
+  static bool set_receive_timeout(socket_handle, int milliseconds) {
+    current->timeouts.push_back(milliseconds);
+    return true;
+  }
+  static clock::time_point now() { return current->time; }
+};
+
+using timed_stream = basic_socketstream<char, std::char_traits<char>, timed_io>;
+
+class SocketStreamTimedTest : public ::testing::Test {
+ protected:
+  void SetUp() override { timed_io::current = &script_; }
+  void TearDown() override { timed_io::current = nullptr; }
+  timed_io::script script_;
+};
+
+// Regression: after a time-out the next read asked the socket again, so a line end that
+// arrived after the time-out was read as part of the request.
+TEST_F(SocketStreamTimedTest, EndOfInputIsFinal) {
+  for (const std::ptrdiff_t ending : {std::ptrdiff_t{-1}, std::ptrdiff_t{0}}) {
+    SCOPED_TRACE(ending);
+    script_ = timed_io::script{};
+    script_.receive_results = {3, ending, 5, 5};
+    timed_stream stream(7);
+    std::string line;
+    EXPECT_TRUE(std::getline(stream, line));
+    EXPECT_EQ(line, "xxx");
+    stream.clear();
+    EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+    EXPECT_EQ(stream.rdbuf()->sgetc(), std::char_traits<char>::eof());
+    EXPECT_EQ(script_.receives, 2u);
+  }
+}
+
+// Regression: a client sending a header byte every few seconds held its connection for ever,
+// since each receive had its own time-out.
+TEST_F(SocketStreamTimedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
+  using std::chrono::milliseconds;
+  script_.receive_results = std::vector<std::ptrdiff_t>(100, 1);
+  timed_stream stream(7);
+  EXPECT_EQ(stream.get(), 'x');  // the first byte starts the request's time
+  script_.time += milliseconds(4000);
+  EXPECT_EQ(stream.get(), 'x');  // 6 s left: the connection's own time-out still applies
+  EXPECT_TRUE(script_.timeouts.empty());
+  script_.time += milliseconds(4000);
+  EXPECT_EQ(stream.get(), 'x');  // 2 s left: the receive may wait no longer than that
+  EXPECT_EQ(script_.timeouts, std::vector<int>{2000});
+  script_.time += milliseconds(1500);
+  EXPECT_EQ(stream.get(), 'x');
+  EXPECT_EQ(script_.timeouts, (std::vector<int>{2000, 500}));
+  script_.time += milliseconds(500);
+  EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+  EXPECT_EQ(script_.receives, 4u);  // no receive once the time is up
+  stream.clear();
+  EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+}
+
+TEST_F(SocketStreamTimedTest, ABodyKeepingTheMinimumRateIsReadToItsEnd) {
+  using std::chrono::milliseconds;
+  // Each second brings the minimum rate's bytes, for longer than the grace time.
+  script_.receive_results =
+      std::vector<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(minimum_input_rate));
+  timed_stream stream(7);
+  std::string chunk(minimum_input_rate, '\0');
+  for (int second = 0; second < 30; ++second) {
+    SCOPED_TRACE(second);
+    ASSERT_TRUE(stream.read(chunk.data(), static_cast<std::streamsize>(chunk.size())));
+    script_.time += milliseconds(1000);
+  }
 }
 
 TEST(SocketStreamTest, NeverClosesTheSocket) {
