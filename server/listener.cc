@@ -8,6 +8,7 @@
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "server/socket_stream.h"
+#include "server/thread_cache.h"
 #include "base/diagnostics.h"
 #include "base/settings.h"
 
@@ -49,7 +50,7 @@ int run_server(int port, connection_handler handler, const listener_services& se
   connection_counter& counter =
       services.counter != nullptr ? *services.counter : process_connection_counter();
   const thread_starter start_thread =
-      services.start_thread != nullptr ? services.start_thread : platform::start_detached_thread;
+      services.start_thread != nullptr ? services.start_thread : start_cached_thread;
   const auto shared_handler = std::make_shared<const connection_handler>(std::move(handler));
   const auto port_number = static_cast<std::uint16_t>(port);
 

@@ -10,7 +10,7 @@ namespace ombrix {
 // Parts of the listener that tests replace; null members mean the real ones.
 struct listener_services {
   connection_counter* counter = nullptr;  // null: process_connection_counter()
-  thread_starter start_thread = nullptr;  // null: platform::start_detached_thread
+  thread_starter start_thread = nullptr;  // null: start_cached_thread
 };
 
 // Listens on 127.0.0.1:`port` and serves each connection with `handler` on its own detached

@@ -1,0 +1,65 @@
+// A cache of idle threads: a finished connection thread waits a while for the next connection
+// instead of ending, so that a busy server does not create a thread for every request. There is
+// no limit on running threads (every connection still gets one of its own); only the idle ones
+// are bounded, in number and in time. Thread-safe.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+
+#include "server/connection_thread.h"
+
+namespace ombrix {
+
+class thread_cache {
+ public:
+  // `start_thread` starts the new threads; at most `max_idle` finished threads wait, each for at
+  // most `idle_time`.
+  thread_cache(thread_starter start_thread, std::size_t max_idle,
+               std::chrono::milliseconds idle_time);
+  // Wakes the idle threads and waits until every thread of the cache has ended.
+  // REQUIRES: no task still running, and no start call in progress.
+  ~thread_cache();
+  thread_cache(const thread_cache&) = delete;
+  thread_cache& operator=(const thread_cache&) = delete;
+
+  // Runs entry(argument) on an idle thread, or on a new one. Returns 0, or the error of the
+  // thread start (the caller then still owns `argument`), as thread_starter does.
+  int start(void (*entry)(void*), void* argument);
+
+  std::size_t idle_count() const;
+  std::size_t thread_count() const;  // running and idle
+
+ private:
+  struct task {
+    void (*entry)(void*);
+    void* argument;
+  };
+  static void worker_main(void* cache) noexcept;
+  void work(task first) noexcept;
+
+  const thread_starter start_thread_;
+  const std::size_t max_idle_;
+  const std::chrono::milliseconds idle_time_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;   // a task was queued, or the cache is stopping
+  std::condition_variable ended_;  // a thread ended
+  // Guarded by mutex_. Every queued task has an idle thread waiting for it:
+  // tasks_.size() <= idle_.
+  std::deque<task> tasks_;
+  std::size_t idle_ = 0;
+  std::size_t threads_ = 0;
+  bool stopping_ = false;
+};
+
+// The cache of the running server: up to 64 idle threads, each kept for 10 s. Never destroyed.
+thread_cache& process_thread_cache();
+
+// process_thread_cache().start, in the shape of a thread_starter.
+int start_cached_thread(void (*entry)(void*), void* argument);
+
+}  // namespace ombrix

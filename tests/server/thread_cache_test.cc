@@ -1,0 +1,103 @@
+#include "server/thread_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "platform/thread.h"
+
+namespace ombrix {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::atomic<int> threads_started{0};
+
+int counting_starter(void (*entry)(void*), void* argument) {
+  ++threads_started;
+  return platform::start_detached_thread(entry, argument);
+}
+
+int failing_starter(void (*)(void*), void*) { return 11; }
+
+// A task that counts its runs and can be held until the test lets it go.
+struct gate {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int runs = 0;
+  bool open = true;
+
+  static void run(void* argument) {
+    auto* self = static_cast<gate*>(argument);
+    std::unique_lock lock(self->mutex);
+    ++self->runs;
+    self->changed.notify_all();
+    self->changed.wait(lock, [self] { return self->open; });
+  }
+  void wait_for_runs(int count) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return runs >= count; });
+  }
+  void release() {
+    const std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+template <typename Condition>
+void eventually(Condition condition) {
+  for (int i = 0; i < 2000 && !condition(); ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(condition());
+}
+
+TEST(thread_cache_test, AFinishedThreadServesTheNextTask) {
+  threads_started = 0;
+  thread_cache cache(counting_starter, 4, 10s);
+  gate task;
+  for (int i = 1; i <= 20; ++i) {
+    ASSERT_EQ(cache.start(gate::run, &task), 0);
+    task.wait_for_runs(i);
+    eventually([&] { return cache.idle_count() == 1; });
+  }
+  EXPECT_EQ(threads_started, 1);
+  EXPECT_EQ(cache.thread_count(), 1u);
+}
+
+TEST(thread_cache_test, BusyThreadsAreNeverWaitedForAndIdleOnesAreBounded) {
+  threads_started = 0;
+  thread_cache cache(counting_starter, 2, 10s);
+  gate task;
+  task.open = false;
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(cache.start(gate::run, &task), 0);
+  task.wait_for_runs(5);  // all five run at once: none waited for another
+  EXPECT_EQ(threads_started, 5);
+  task.release();
+  eventually([&] { return cache.thread_count() == 2 && cache.idle_count() == 2; });
+}
+
+TEST(thread_cache_test, IdleThreadsEndAfterTheirIdleTime) {
+  threads_started = 0;
+  thread_cache cache(counting_starter, 4, 20ms);
+  gate task;
+  ASSERT_EQ(cache.start(gate::run, &task), 0);
+  eventually([&] { return cache.thread_count() == 0; });
+  ASSERT_EQ(cache.start(gate::run, &task), 0);
+  task.wait_for_runs(2);
+  EXPECT_EQ(threads_started, 2);
+}
+
+TEST(thread_cache_test, AFailedThreadStartIsReportedAndCountsNoThread) {
+  thread_cache cache(failing_starter, 4, 10s);
+  gate task;
+  EXPECT_EQ(cache.start(gate::run, &task), 11);
+  EXPECT_EQ(cache.thread_count(), 0u);
+  EXPECT_EQ(task.runs, 0);
+}
+
+}  // namespace
+}  // namespace ombrix
