@@ -1,6 +1,7 @@
 #include "http/request_handler.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <map>
@@ -9,6 +10,7 @@
 #include <sstream>
 
 #include "base/text_helpers.h"
+#include "http/memory_budget.h"
 #include "http/query_string.h"
 #include "http/response_writer.h"
 #include "http/text_dump.h"
@@ -23,6 +25,16 @@ constexpr std::string_view form_content_type = "application/x-www-form-urlencode
 // The body buffer grows by at most this much ahead of the bytes received, so a client that
 // announces a huge Content-Length and sends little costs little.
 constexpr std::size_t body_read_step = 64 * 1024;
+
+// The largest body a request may carry: room for the JSON of a 64 MiB item with its escapes.
+// A larger one is refused once its bytes go past the limit; one that ends early is answered as
+// any short body.
+constexpr std::size_t max_body_bytes = 128 * 1024 * 1024;
+// What serving a body costs the process per byte: the body, the item text (two bytes a
+// character) and the host's own copy.
+constexpr std::size_t budget_bytes_per_body_byte = 4;
+// How long a request waits for the memory budget before it is refused.
+constexpr std::chrono::milliseconds budget_wait{2000};
 
 bool is_allowed_method(std::string_view method) {
   return method == "GET" || method == "HEAD" || method == "POST" || method == "PUT" ||
@@ -219,7 +231,14 @@ std::string build_environment(const request_head& head, const request_origin& or
 std::optional<refusal> read_request_body(std::istream& stream, std::int32_t content_length,
                                          std::string& body) {
   if (content_length > 0) {
-    body = read_body(stream, static_cast<std::size_t>(content_length));
+    // One byte beyond the limit tells a body that is too large from one that ends early.
+    body = read_body(stream, std::min<std::size_t>(static_cast<std::size_t>(content_length),
+                                                   max_body_bytes + std::size_t{1}));
+    if (body.size() > max_body_bytes) {
+      debug_line(1, "Request body exceeds " + std::to_string(max_body_bytes) + " bytes");
+      body = std::string();
+      return refusal{413, "request body too large"};
+    }
     if (body.size() != static_cast<std::size_t>(content_length)) {
       debug_line(1, "Actual content size " + std::to_string(body.size()) +
                         " differs from Content-Length header " + std::to_string(content_length));
@@ -270,6 +289,15 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   std::string environment = build_environment(head, origin, content_length);
   std::string body;
   if (const auto refused = read_request_body(stream, content_length, body)) return fail(*refused);
+  std::optional<memory_budget::lease> held;
+  if (!body.empty()) {
+    held = process_memory_budget().take(body.size() * budget_bytes_per_body_byte, budget_wait);
+    if (!held) {
+      debug_line(1, "Memory budget spent; refusing a body of " + std::to_string(body.size()) +
+                        " bytes");
+      return fail(refusal{503, "server busy, try again later"});
+    }
+  }
   if (const auto refused = add_query_variables(head, content_length, body, environment)) {
     return fail(*refused);
   }

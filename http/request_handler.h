@@ -26,7 +26,9 @@ struct request_origin {
 // Reads one request from `stream`, checks it, calls `dispatch` and writes the response to
 // `stream`. Returns 0 after a dispatcher response, the status after an error response and 500
 // after a fixed reply. Never throws; an exception of `dispatch` becomes a fixed 500 reply.
-// The body buffer grows with the bytes that arrive, not with the announced Content-Length.
+// A body over 128 MiB is refused with 413 as soon as its bytes pass the limit, and one that the
+// process-wide memory budget cannot take within 2 s with 503, before the dispatcher runs. The
+// body buffer's memory follows the bytes that arrive, not the announced Content-Length.
 int serve_http_request(std::iostream& stream, const request_origin& origin,
                        const rest_dispatcher& dispatch);
 

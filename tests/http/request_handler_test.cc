@@ -96,6 +96,28 @@ TEST(RequestReaderMemory, LargeBodyArrivesWhole) {
   EXPECT_EQ(result.call.body, body);
 }
 
+// Regression: a body of any size was read and held, seven times over by the time it was
+// stored; one beyond the item limit is refused as soon as it passes the limit, and the
+// dispatcher is never called. A short body is still a bad Content-Length, whatever it announced.
+TEST(RequestReaderMemory, BodyBeyondTheLimitIsRefusedAsSoonAsItPassesIt) {
+  const std::string too_large = error_response(
+      "HTTP/1.1 413 Payload Too Large",
+      R"({"status":413,"message":"request body too large","code":""})");
+  constexpr std::size_t limit = 128 * 1024 * 1024;
+  const std::string over(limit + 1, 'x');
+  for (const std::string& length : {std::to_string(limit + 1), std::string("2147483647")}) {
+    SCOPED_TRACE(length);
+    const exchange result = over_memory(
+        "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: " + length + "\r\n\r\n" + over, script{});
+    EXPECT_EQ(result.response, too_large);
+    EXPECT_FALSE(result.call.called);
+  }
+  const exchange short_body = over_memory(
+      "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(limit + 1) + "\r\n\r\n{}",
+      script{});
+  EXPECT_EQ(short_body.response, bad_content_length);
+}
+
 // Regression: a request line or header section without a line end used to grow without bound
 // for as long as the client kept sending.
 TEST(RequestReaderMemory, HeadBeyondOneMebibyteIsRefusedWithoutGrowingFurther) {

@@ -1,0 +1,51 @@
+#include "http/memory_budget.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "platform/memory.h"
+
+namespace ombrix {
+
+std::optional<memory_budget::lease> memory_budget::take(std::size_t bytes,
+                                                        std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  if (!freed_.wait_for(lock, wait, [&] { return fits(bytes); })) return std::nullopt;
+  held_ += bytes;
+  return lease(this, bytes);
+}
+
+std::size_t memory_budget::held() const {
+  const std::lock_guard lock(mutex_);
+  return held_;
+}
+
+void memory_budget::give_back(std::size_t bytes) {
+  {
+    const std::lock_guard lock(mutex_);
+    held_ -= bytes;
+  }
+  freed_.notify_all();
+}
+
+namespace {
+
+std::size_t default_budget_bytes() {
+  constexpr std::uint64_t mebibyte = 1024 * 1024;
+  if (const char* setting = std::getenv("OMBRIX_MEMORY_BUDGET_MB")) {
+    const long long megabytes = std::atoll(setting);
+    if (megabytes > 0) return static_cast<std::size_t>(megabytes * mebibyte);
+  }
+  const std::uint64_t physical = platform::physical_memory_bytes();
+  return static_cast<std::size_t>(physical == 0 ? 1024 * mebibyte : physical / 2);
+}
+
+}  // namespace
+
+memory_budget& process_memory_budget() {
+  // Never destroyed: detached connection threads may still hold leases while the process ends.
+  static memory_budget* const budget = new memory_budget(default_budget_bytes());
+  return *budget;
+}
+
+}  // namespace ombrix

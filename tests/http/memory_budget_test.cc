@@ -1,0 +1,54 @@
+#include "http/memory_budget.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+namespace ombrix {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(memory_budget_test, TakesUpToTheLimitAndGivesBackOnRelease) {
+  memory_budget budget(100);
+  std::optional<memory_budget::lease> first = budget.take(60, 0ms);
+  ASSERT_TRUE(first);
+  std::optional<memory_budget::lease> second = budget.take(40, 0ms);
+  ASSERT_TRUE(second);
+  EXPECT_EQ(budget.held(), 100u);
+  EXPECT_FALSE(budget.take(1, 10ms));  // spent: refused after the wait
+  first.reset();
+  EXPECT_EQ(budget.held(), 40u);
+  EXPECT_TRUE(budget.take(60, 0ms));
+  EXPECT_EQ(budget.held(), 40u);  // that lease ended with its statement
+}
+
+TEST(memory_budget_test, ARequestLargerThanTheBudgetIsServedAlone) {
+  memory_budget budget(100);
+  {
+    std::optional<memory_budget::lease> huge = budget.take(500, 0ms);
+    ASSERT_TRUE(huge);
+    EXPECT_FALSE(budget.take(1, 0ms));
+  }
+  std::optional<memory_budget::lease> small = budget.take(1, 0ms);
+  ASSERT_TRUE(small);
+  EXPECT_FALSE(budget.take(500, 0ms));
+}
+
+TEST(memory_budget_test, AWaitingRequestProceedsWhenBytesAreGivenBack) {
+  memory_budget budget(100);
+  std::optional<memory_budget::lease> held = budget.take(100, 0ms);
+  ASSERT_TRUE(held);
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(20ms);
+    held.reset();
+  });
+  EXPECT_TRUE(budget.take(50, 10s));  // woken by the release, long before the wait ends
+  releaser.join();
+  EXPECT_EQ(budget.held(), 0u);
+}
+
+}  // namespace
+}  // namespace ombrix
