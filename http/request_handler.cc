@@ -25,6 +25,7 @@ constexpr std::string_view form_content_type = "application/x-www-form-urlencode
 // The body buffer grows by at most this much ahead of the bytes received, so a client that
 // announces a huge Content-Length and sends little costs little.
 constexpr std::size_t body_read_step = 64 * 1024;
+constexpr std::size_t body_reserve_after = 1024 * 1024;
 
 // The largest body a request may carry: room for the JSON of a 64 MiB item with its escapes.
 // A larger one is refused once its bytes go past the limit; one that ends early is answered as
@@ -74,7 +75,14 @@ line_read read_line(std::istream& stream, std::string& line, std::size_t& budget
 // Reads up to `length` bytes; fewer when the stream ends first.
 std::string read_body(std::istream& stream, std::size_t length) {
   std::string body;
+  bool reserved = false;
   while (body.size() < length) {
+    // Once a client has really sent a good part, the buffer takes the whole (bounded) length at
+    // once: the pages are touched only as bytes arrive, and the growing buffer is never copied.
+    if (!reserved && body.size() >= body_reserve_after) {
+      body.reserve(length);
+      reserved = true;
+    }
     const std::size_t old_size = body.size();
     const std::size_t step = std::min(body_read_step, length - old_size);
     body.resize(old_size + step);

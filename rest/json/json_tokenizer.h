@@ -48,6 +48,8 @@ class json_tokenizer {
 
   // Offset of the next byte to scan.
   std::uint32_t position() const { return position_; }
+  // Bytes not scanned yet.
+  std::uint32_t remaining_bytes() const { return length_ - position_; }
 
  private:
   std::uint32_t scan_string();
