@@ -21,10 +21,11 @@ namespace ombrix {
 inline constexpr int socket_timeout_milliseconds = 5000;
 
 // The whole request must arrive within this long of its first byte, plus one second for every
-// `minimum_input_rate` bytes received: a client that sends a header byte every few seconds is
+// `minimum_transfer_rate` bytes received: a client that sends a header byte every few seconds is
 // cut off after the grace, a body keeps the minimum rate, and every other client is unaffected.
-inline constexpr std::chrono::milliseconds input_grace{10000};
-inline constexpr std::size_t minimum_input_rate = 16 * 1024;  // bytes per second
+// The response is bounded the same way from its first send.
+inline constexpr std::chrono::milliseconds transfer_grace{10000};
+inline constexpr std::size_t minimum_transfer_rate = 16 * 1024;  // bytes per second
 
 // The socket calls of the stream, through the platform layer, and its clock. Tests substitute
 // scripted ones to see every call, to make sends fail or come up short, and to move time.
@@ -47,9 +48,11 @@ struct platform_socket_io {
 // always fits; a block is sent with one send call, and a short or failed send leaves the whole
 // block in place. A write of a whole block or more goes straight to the socket after the
 // pending block, continuing after short sends while the socket takes bytes.
+// A response that the client reads slower than the minimum rate is cut off (see
+// within_output_time); each send still waits at most the socket's send time-out.
 // Input: one receive of up to a buffer whenever the get area is empty. The end of input is
 // final: after the peer's close, a failed or timed-out receive, or the end of the input time
-// (see input_grace), every further read returns end-of-file without touching the socket.
+// (see transfer_grace), every further read returns end-of-file without touching the socket.
 template <class CharT, class Traits = std::char_traits<CharT>, class SocketIo = platform_socket_io>
 class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   static_assert(sizeof(CharT) == 1, "the socket carries bytes");
@@ -110,12 +113,13 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
     }
     if (!send_pending()) return 0;
     std::streamsize done = 0;
-    while (done < count) {
+    while (done < count && within_output_time()) {
       const std::ptrdiff_t sent =
           SocketIo::send(socket_, reinterpret_cast<const char*>(data + done),
                          static_cast<std::size_t>(count - done));
       if (sent <= 0) break;
       done += sent;
+      sent_ += static_cast<std::size_t>(sent);
     }
     return done;
   }
@@ -128,7 +132,7 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   // byte has started it. Returns false when no time is left.
   bool bound_receive_time() {
     if (received_ == 0) return true;
-    const auto allowed = input_grace + std::chrono::seconds(received_ / minimum_input_rate);
+    const auto allowed = transfer_grace + std::chrono::seconds(received_ / minimum_transfer_rate);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         first_byte_ + allowed - SocketIo::now());
     if (left.count() <= 0) return false;
@@ -145,11 +149,26 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   bool send_pending() {
     const std::ptrdiff_t pending = this->pptr() - this->pbase();
     if (pending == 0) return true;
+    if (!within_output_time()) return false;
     const std::ptrdiff_t sent = SocketIo::send(
         socket_, reinterpret_cast<const char*>(this->pbase()), static_cast<std::size_t>(pending));
     if (sent != pending) return false;
+    sent_ += static_cast<std::size_t>(sent);
     this->setp(send_, send_ + buffer_size - 1);
     return true;
+  }
+
+  // The response has the same bound as the request: the grace from its first send plus a
+  // second per `minimum_transfer_rate` bytes the client took. A client that reads a byte now and
+  // then would otherwise hold the connection for as long as the response lasts.
+  bool within_output_time() {
+    const auto now = SocketIo::now();
+    if (!sending_) {
+      sending_ = true;
+      first_send_ = now;
+      return true;
+    }
+    return now - first_send_ < transfer_grace + std::chrono::seconds(sent_ / minimum_transfer_rate);
   }
 
   CharT send_[buffer_size];
@@ -158,6 +177,9 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   bool ended_ = false;
   std::size_t received_ = 0;                  // bytes received so far
   typename SocketIo::clock::time_point first_byte_{};
+  bool sending_ = false;
+  std::size_t sent_ = 0;  // bytes sent so far
+  typename SocketIo::clock::time_point first_send_{};
   int receive_timeout_ = socket_timeout_milliseconds;  // as the connection was set up
 };
 

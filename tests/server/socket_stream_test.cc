@@ -344,6 +344,7 @@ struct timed_io {
     std::size_t receives = 0;
     std::vector<int> timeouts;
     clock::time_point time{};
+    std::size_t sends = 0;
   };
   static inline script* current = nullptr;
 
@@ -355,6 +356,7 @@ struct timed_io {
     return result;
   }
   static std::ptrdiff_t send(socket_handle, const char*, std::size_t size) {
+    ++current->sends;
     return static_cast<std::ptrdiff_t>(size);
   }
   static bool set_receive_timeout(socket_handle, int milliseconds) {
@@ -414,13 +416,33 @@ TEST_F(SocketStreamTimedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
   EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
 }
 
+// Regression: a client that read its response a byte now and then held its connection for as
+// long as the response lasted.
+TEST_F(SocketStreamTimedTest, OutputEndsWhenTheResponseTimeIsUsedUp) {
+  using std::chrono::milliseconds;
+  const std::string block_of_data(socketbuf::buffer_size, 'r');
+  timed_stream stream(7);
+  stream << "HTTP/1.1 200 OK\r\n" << std::flush;  // the first send starts the time
+  script_.time += milliseconds(9000);
+  stream << block_of_data;  // within the grace: sent
+  EXPECT_TRUE(stream.good());
+  EXPECT_EQ(script_.sends, 2u);
+  script_.time += milliseconds(1500);  // 10.5 s: the block taken earned one more second
+  stream << block_of_data;
+  EXPECT_TRUE(stream.good());
+  script_.time += milliseconds(2000);  // 12.5 s: two blocks taken, 12 s allowed
+  stream << block_of_data;
+  EXPECT_TRUE(stream.bad());
+  EXPECT_EQ(script_.sends, 3u);
+}
+
 TEST_F(SocketStreamTimedTest, ABodyKeepingTheMinimumRateIsReadToItsEnd) {
   using std::chrono::milliseconds;
   // Each second brings the minimum rate's bytes, for longer than the grace time.
   script_.receive_results =
-      std::vector<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(minimum_input_rate));
+      std::vector<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(minimum_transfer_rate));
   timed_stream stream(7);
-  std::string chunk(minimum_input_rate, '\0');
+  std::string chunk(minimum_transfer_rate, '\0');
   for (int second = 0; second < 30; ++second) {
     SCOPED_TRACE(second);
     ASSERT_TRUE(stream.read(chunk.data(), static_cast<std::streamsize>(chunk.size())));
