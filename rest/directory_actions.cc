@@ -91,7 +91,7 @@ void write_entry(json_writer& writer, std::u16string_view entry) {
   if (name.empty()) return;
   writer.begin_object();
   writer.key("id");
-  writer.string(to_utf8(name));
+  writer.string_utf16(name);
   if (name_end != std::u16string_view::npos) {
     std::u16string_view rest = entry.substr(name_end + 1);
     const std::size_t attr_end = rest.find(subvalue_mark);
