@@ -6,7 +6,7 @@
 #   bench/compare_nginx.sh [--build DIR] [--quick]
 #
 # Ombrix: login, GET file of a 1 KiB item, PUT file of a 1 KiB item, dir of a 1,000-item file,
-# GET file of a 1 MiB item. nginx: a 200-byte JSON file and a 1 MiB file. Prints requests/s, p50,
+# GET file of a 1 MiB item. nginx: a 200-byte JSON file, a 1 MiB file and the listing's own bytes. Prints requests/s, p50,
 # p99 and the slowest request per run, the ratio ombrix/nginx per pair, the listen-queue
 # overflows (TcpExt ListenOverflows) during each run, and whether the targets were met:
 # GET of the small item >= 40% of nginx's static rate at c=16, its p99 < 10 ms at c=16, and no
@@ -135,6 +135,9 @@ token=$(curl -s -X POST --data-binary @"$work/login.json" "http://127.0.0.1:$omb
 [[ -n $token ]] || { echo "login failed" >&2; exit 1; }
 auth="Authorization: Bearer $token"
 base="http://127.0.0.1:$ombrix_port/quelm/restfs"
+# The very bytes of the listing, for nginx to serve as a file.
+curl -s -H "$auth" "$base/dir/MAIN/LIST/LIST" >"$work/www/list.json"
+chmod 644 "$work/www/list.json"
 
 overflows() { awk '/^TcpExt:/ { if (!n) { for (i = 1; i <= NF; i++) if ($i == "ListenOverflows") c = i; n = 1 } else print $c }' /proc/net/netstat; }
 
@@ -189,6 +192,7 @@ for c in 1 16 64; do
   run "ombrix GET 1 MiB item" "$c" "$nb" -H "$auth" "$base/file/MAIN/BENCH/BENCH/BIG"
   run "nginx static 200 B" "$c" "$n" "http://127.0.0.1:$nginx_port/static.json"
   run "nginx static 1 MiB" "$c" "$nb" "http://127.0.0.1:$nginx_port/big.bin"
+  run "nginx same listing bytes" "$c" "$nb" "http://127.0.0.1:$nginx_port/list.json"
 done
 overflows_end=$(overflows)
 
@@ -204,13 +208,14 @@ printf '|%s|\n' "--------------------------|------|-----------|----------|------
 peer_of() {
   case "$1" in
     "ombrix GET 1 MiB item") echo "nginx static 1 MiB" ;;
+    "ombrix dir 1,000 items") echo "nginx same listing bytes" ;;
     ombrix*) echo "nginx static 200 B" ;;
     *) echo "" ;;
   esac
 }
 for c in 1 16 64; do
   for name in "ombrix login" "ombrix GET 1 KiB item" "ombrix PUT 1 KiB item" "ombrix dir 1,000 items" \
-    "ombrix GET 1 MiB item" "nginx static 200 B" "nginx static 1 MiB"; do
+    "ombrix GET 1 MiB item" "nginx static 200 B" "nginx static 1 MiB" "nginx same listing bytes"; do
     read -r rate p50 p99 max fails ovfl <<<"${result["$name,$c"]}"
     peer=$(peer_of "$name")
     ratio="-"
