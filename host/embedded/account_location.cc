@@ -1,6 +1,7 @@
 #include "host/embedded/account_location.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/user_data.h"
 
@@ -60,6 +61,21 @@ std::string account_path(const std::string& root, std::u16string_view name) {
   for (char16_t unit : name) path.push_back(static_cast<char>(unit));
   path += ".db";
   return path;
+}
+
+bool ensure_data_root(const std::string& root, std::error_code& error) {
+  namespace fs = std::filesystem;
+  if (fs::is_directory(root, error)) return true;
+  error.clear();
+  fs::create_directories(root, error);
+  if (error) return false;
+  fs::permissions(root, fs::perms::owner_all, fs::perm_options::replace, error);
+  return !error;
+}
+
+bool is_plain_file(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::regular;
 }
 
 }  // namespace ombrix

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 #include <string_view>
 
 #include "host/text.h"
@@ -31,6 +32,16 @@ struct server_target {
 // client = the text after the last '*'; target = the text before it, minus one trailing '*';
 // account = the part of the target after its last '*'. A text without '*' is all account.
 server_target parse_server_text(std::u16string_view server);
+
+// Creates the data root (and its missing parents) when it does not exist; a data root made here
+// is readable by its owner only (mode 0700 where the platform has modes). An existing one is
+// left as it is. Returns false, with `error` set, when it cannot be created.
+bool ensure_data_root(const std::string& root, std::error_code& error);
+
+// True when `path` is a regular file itself, not a symbolic link to one and not a directory,
+// device or socket. An account database is only ever opened when this holds, so a link cannot
+// lead the host out of the data root.
+bool is_plain_file(const std::string& path);
 
 // The database file of an account: root/NAME.db. REQUIRES: is_valid_account_name(name).
 std::string account_path(const std::string& root, std::u16string_view name);

@@ -1,6 +1,7 @@
 #include "host/embedded/account_store.h"
 
 #include <algorithm>
+#include <bit>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -53,8 +54,10 @@ constexpr std::size_t first_slot = sqlite_connection::first_user_slot;
 constexpr query find_section_query{first_slot + 0,
                                    "SELECT section, kind, file, entry FROM sections "
                                    "WHERE host_name = ?1"};
+// Texts of a MiB or more are not loaded with the row (see read_units).
 constexpr query read_query{first_slot + 1,
-                           "SELECT b.units FROM sections s "
+                           "SELECT b.body, length(b.units), "
+                           "CASE WHEN length(b.units) < 1048576 THEN b.units END FROM sections s "
                            "JOIN items i ON i.section = s.section "
                            "JOIN bodies b ON b.body = i.body "
                            "WHERE s.host_name = ?1 AND i.id = ?2"};
@@ -219,6 +222,39 @@ bool names_data_section(sqlite_connection& c, const section_row& dictionary,
 
 enum class put_mode { replace, create };
 
+// Texts from this size on are written into their row piece by piece: bound whole, SQLite would
+// build the row in memory, a second copy of the text.
+constexpr std::size_t piecewise_units_bytes = 1024 * 1024;
+static_assert(piecewise_units_bytes == 1048576, "read_query's CASE names the same bound");
+
+void bind_units(statement_use& q, int index, std::string_view units) {
+  if (units.size() >= piecewise_units_bytes) {
+    q.bind_zeroblob(index, units.size());
+  } else {
+    q.bind_blob(index, units);
+  }
+}
+
+// Reads a large text straight from its row into the result, a piece at a time: loaded with the
+// row, SQLite would hold a second copy of it while it is converted.
+text read_units(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
+  const auto length = static_cast<std::size_t>(bytes);
+  if constexpr (std::endian::native == std::endian::little) {
+    text units(length / 2, u'\0');
+    c.read_blob("bodies", "units", body, reinterpret_cast<char*>(units.data()), units.size() * 2);
+    return units;
+  } else {
+    std::string stored(length, '\0');
+    c.read_blob("bodies", "units", body, stored.data(), stored.size());
+    return decode_content(stored);
+  }
+}
+
+// Writes the text into the zero bytes bind_units left for it, when it did.
+void fill_units(sqlite_connection& c, std::int64_t body, std::string_view units) {
+  if (units.size() >= piecewise_units_bytes) c.write_blob("bodies", "units", body, units);
+}
+
 // Stores one item in section `s`. REQUIRES: an open write transaction on `c`.
 void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
               const std::string& id_key, std::string_view units, std::int64_t size,
@@ -248,18 +284,22 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
       q.bind(3, size);
       q.run();
     }
-    statement_use q = prepare(c, update_body_query);
-    q.bind(1, existing->first);
-    q.bind_blob(2, units);
-    q.run();
+    {
+      statement_use q = prepare(c, update_body_query);
+      q.bind(1, existing->first);
+      bind_units(q, 2, units);
+      q.run();
+    }
+    fill_units(c, existing->first, units);
     return;
   }
   {
     statement_use q = prepare(c, insert_body_query);
-    q.bind_blob(1, units);
+    bind_units(q, 1, units);
     q.run();
   }
   const std::int64_t body = c.last_insert_rowid();
+  fill_units(c, body, units);
   statement_use q = prepare(c, insert_item_query);
   q.bind(1, s.id);
   q.bind_blob(2, id_key);
@@ -463,10 +503,15 @@ std::shared_ptr<account_store> account_store::open(const std::string& root, cons
   // Accounts are never deleted by this host, so a store once opened stays valid.
   if (auto found = stores.stores.find(path); found != stores.stores.end()) return found->second;
   std::error_code error;
-  if (!std::filesystem::exists(std::filesystem::status(path, error))) {
-    std::filesystem::create_directories(root, error);  // the data root appears on first use
+  if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+    (void)ensure_data_root(root, error);  // the data root appears on first use
     throw_host_error(host_error::account_not_found,
                      describe({u"Account '", name, u"' not found."}));
+  }
+  if (!is_plain_file(path)) {
+    throw_host_error(host_error::account_not_found,
+                     describe({u"Account '", name,
+                               u"' cannot be opened: its database is not a regular file."}));
   }
   std::shared_ptr<account_store> store(new account_store(path, name));
   store->load_master_dictionary();
@@ -509,8 +554,9 @@ void account_store::create(const std::string& root, const text& name, const text
   };
   if (root.empty()) fail("there is no data root (set OMBRIX_DATA or HOME)");
   std::error_code error;
-  std::filesystem::create_directories(root, error);
-  if (error) fail("cannot create the data root '" + root + "': " + error.message());
+  if (!ensure_data_root(root, error)) {
+    fail("cannot create the data root '" + root + "': " + error.message());
+  }
   const std::string path = account_path(root, name);
   const auto exists = [&] {
     throw_host_error(host_error::item_exists, describe({u"Account '", name, u"' already exists."}));
@@ -585,48 +631,51 @@ text account_store::read(const text& file, const text& id) {
   const std::string id_key = encode_name(id);
   const account_names names{name_, md_name_, md_key_};
   return run(false, [&](sqlite_connection& c) -> text {
+    std::optional<std::pair<std::int64_t, std::int64_t>> large;  // body, bytes
     {
       statement_use q = prepare(c, read_query);
       q.bind_blob(1, file_key);
       q.bind_blob(2, id_key);
-      if (q.step()) return decode_content(q.column_blob(0));
+      if (q.step()) {
+        const std::int64_t bytes = q.column_int64(1);
+        if (bytes < static_cast<std::int64_t>(piecewise_units_bytes)) {
+          return decode_content(q.column_blob(2));
+        }
+        large.emplace(q.column_int64(0), bytes);
+      }
     }
+    if (large) return read_units(c, large->first, large->second);
     const section_row s = require_section(c, names, file, file_key);
     if (names_data_section(c, s, id_key)) section_is_no_item(file, id);
     item_not_found(file, id);
   });
 }
 
-void account_store::write(const text& file, const text& id, const text& content) {
+// On little-endian machines the item's own 16-bit units are bound as the BLOB, without a copy.
+void account_store::store_item(const text& file, const text& id, const text& content,
+                               bool create) {
   check_file_name(file);
   check_item_id(file, id);
   const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
   const account_names names{name_, md_name_, md_key_};
-  const std::string units = encode_content(content);
+  std::string scratch;
+  const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
   run(true, [&](sqlite_connection& c) {
     transaction t(c, true);
     const section_row s = require_section(c, names, file, file_key);
-    put_item(c, s, file, id, id_key, units, size, put_mode::replace);
+    put_item(c, s, file, id, id_key, units, size, create ? put_mode::create : put_mode::replace);
     t.commit();
   });
 }
 
+void account_store::write(const text& file, const text& id, const text& content) {
+  store_item(file, id, content, false);
+}
+
 void account_store::create_item(const text& file, const text& id, const text& content) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
-  const account_names names{name_, md_name_, md_key_};
-  const std::string units = encode_content(content);
-  const std::int64_t size = utf8_size(content);
-  run(true, [&](sqlite_connection& c) {
-    transaction t(c, true);
-    const section_row s = require_section(c, names, file, file_key);
-    put_item(c, s, file, id, id_key, units, size, put_mode::create);
-    t.commit();
-  });
+  store_item(file, id, content, true);
 }
 
 void account_store::remove(const text& file, const text& id) {

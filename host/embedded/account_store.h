@@ -136,6 +136,9 @@ class account_store {
   template <typename Body>
   auto run(bool write, Body&& body);
 
+  // The one code path of write (create false) and create_item (create true).
+  void store_item(const text& file, const text& id, const text& content, bool create);
+
   [[noreturn]] void storage_failure(const std::string& what) const;
 
   const std::string path_;

@@ -77,6 +77,15 @@ text decode_name(std::string_view bytes) {
   return out;
 }
 
+std::string_view content_bytes(std::u16string_view content, std::string& scratch) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return {reinterpret_cast<const char*>(content.data()), content.size() * 2};
+  } else {
+    scratch = encode_content(content);
+    return scratch;
+  }
+}
+
 std::string encode_content(std::u16string_view content) {
   std::string out(content.size() * 2, '\0');
   if constexpr (std::endian::native == std::endian::little) {

@@ -27,6 +27,10 @@ std::string encode_content(std::u16string_view content);
 // The inverse of encode_content; a stray odd last byte is ignored.
 text decode_content(std::string_view bytes);
 
+// The bytes encode_content would make: on little-endian machines a view of `content` itself
+// (valid while it lives), elsewhere a view of `scratch`, which receives the encoding.
+std::string_view content_bytes(std::u16string_view content, std::string& scratch);
+
 // The size listings and stat report: the length of to_utf8(content) in bytes, so CR LF counts
 // as two bytes and a surrogate pair as four.
 std::int64_t utf8_size(std::u16string_view content);

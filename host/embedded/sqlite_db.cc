@@ -2,6 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <memory>
+
 namespace ombrix {
 
 sqlite_failure::sqlite_failure(int code, const std::string& message)
@@ -87,6 +90,11 @@ void statement_use::bind_blob(int index, std::string_view bytes) {
   if (rc != SQLITE_OK) connection_.fail(rc);
 }
 
+void statement_use::bind_zeroblob(int index, std::uint64_t size) {
+  const int rc = sqlite3_bind_zeroblob64(statement_, index, size);
+  if (rc != SQLITE_OK) connection_.fail(rc);
+}
+
 bool statement_use::step() {
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) return true;
@@ -142,6 +150,44 @@ void transaction::commit() {
   statement_use commit(connection_, connection_.statement(commit_slot, "COMMIT"));
   commit.run();
   open_ = false;
+}
+
+namespace {
+
+// Pieces of a few pages: the pager takes them as they come, and dirty pages beyond its cache
+// spill to the log instead of growing memory with the value.
+constexpr std::size_t blob_piece = 256 * 1024;
+
+using blob_handle = std::unique_ptr<sqlite3_blob, int (*)(sqlite3_blob*)>;
+
+}  // namespace
+
+void sqlite_connection::write_blob(const char* table, const char* column, std::int64_t row,
+                                   std::string_view bytes) {
+  sqlite3_blob* raw = nullptr;
+  int rc = sqlite3_blob_open(db_, "main", table, column, row, 1, &raw);
+  const blob_handle blob(raw, sqlite3_blob_close);
+  if (rc != SQLITE_OK) fail(rc);
+  for (std::size_t offset = 0; offset < bytes.size(); offset += blob_piece) {
+    const std::size_t length = std::min(blob_piece, bytes.size() - offset);
+    rc = sqlite3_blob_write(blob.get(), bytes.data() + offset, static_cast<int>(length),
+                            static_cast<int>(offset));
+    if (rc != SQLITE_OK) fail(rc);
+  }
+}
+
+void sqlite_connection::read_blob(const char* table, const char* column, std::int64_t row,
+                                  char* out, std::size_t size) {
+  sqlite3_blob* raw = nullptr;
+  int rc = sqlite3_blob_open(db_, "main", table, column, row, 0, &raw);
+  const blob_handle blob(raw, sqlite3_blob_close);
+  if (rc != SQLITE_OK) fail(rc);
+  for (std::size_t offset = 0; offset < size; offset += blob_piece) {
+    const std::size_t length = std::min(blob_piece, size - offset);
+    rc = sqlite3_blob_read(blob.get(), out + offset, static_cast<int>(length),
+                           static_cast<int>(offset));
+    if (rc != SQLITE_OK) fail(rc);
+  }
 }
 
 }  // namespace ombrix

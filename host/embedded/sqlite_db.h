@@ -46,6 +46,14 @@ class sqlite_connection {
   sqlite3_stmt* statement(std::size_t slot, const char* sql);
 
   std::int64_t last_insert_rowid() const;
+  // Overwrites column `column` of row `row` of `table` from its start with `bytes`, a piece at a
+  // time, so that SQLite never holds a copy of the whole value. REQUIRES: the value is exactly
+  // as long as `bytes` (see bind_zeroblob). Throws sqlite_failure.
+  void write_blob(const char* table, const char* column, std::int64_t row, std::string_view bytes);
+  // Reads the first `size` bytes of that value into `out`, a piece at a time. Throws
+  // sqlite_failure.
+  void read_blob(const char* table, const char* column, std::int64_t row, char* out,
+                 std::size_t size);
   // True while an explicit transaction is open.
   bool in_transaction() const;
   sqlite3* handle() const { return db_; }
@@ -70,6 +78,8 @@ class statement_use {
   void bind(int index, std::int64_t value);
   // Binds a BLOB (never NULL, also when empty). REQUIRES: `bytes` outlives the use.
   void bind_blob(int index, std::string_view bytes);
+  // Binds a BLOB of `size` zero bytes without making them; fill it with write_blob.
+  void bind_zeroblob(int index, std::uint64_t size);
   // Steps once: true when a row is ready, false when the statement is done. Throws sqlite_failure.
   bool step();
   // Steps until the statement is done. Throws sqlite_failure.

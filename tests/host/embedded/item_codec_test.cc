@@ -48,6 +48,9 @@ TEST(ItemCodecContent, AnyUnitSequenceRoundTrips) {
     const std::string stored = encode_content(content);
     EXPECT_EQ(stored.size(), content.size() * 2);
     EXPECT_EQ(decode_content(stored), content);
+    // The uncopied view the item writes bind holds exactly the same bytes.
+    std::string scratch;
+    EXPECT_EQ(content_bytes(content, scratch), stored);
   }
   EXPECT_EQ(encode_content(u"A\xF8FD"), std::string("A\0\xFD\xF8", 4)) << "low byte first";
   EXPECT_EQ(decode_content(std::string("A\0B", 3)), u"A") << "a stray last byte is ignored";
