@@ -1,7 +1,9 @@
 #include "server/listener.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "platform/console.h"
@@ -40,7 +42,30 @@ const char* set_socket_options(socket_handle socket) {
   return nullptr;
 }
 
+void sleep_for(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }
+
+// Whether the client at the far end of `connection` may be served; writes why not when it may
+// not. A refused connection is reset at close, so that closing it never waits on the client.
+bool admit(socket_handle connection, const platform::peer_address& peer,
+           peer_user_finder find_peer) {
+  const platform::peer_user owner = find_peer(connection, peer);
+  if (owner.standing == platform::peer_standing::allowed) return true;
+  if (owner.standing == platform::peer_standing::foreign) {
+    debug_line(1, "Refused connection from user " + std::to_string(owner.user));
+  } else {
+    debug_line(1, "Refused connection: the user of its client socket cannot be determined");
+  }
+  (void)platform::set_linger(connection, 0);
+  return false;
+}
+
 }  // namespace
+
+std::chrono::milliseconds accept_backoff::after_failure() {
+  pause_ = pause_ == std::chrono::milliseconds{0} ? first_pause
+                                                  : std::min(pause_ * 2, longest_pause);
+  return pause_;
+}
 
 int run_server(int port, connection_handler handler) {
   return run_server(port, std::move(handler), listener_services{});
@@ -51,6 +76,11 @@ int run_server(int port, connection_handler handler, const listener_services& se
       services.counter != nullptr ? *services.counter : process_connection_counter();
   const thread_starter start_thread =
       services.start_thread != nullptr ? services.start_thread : start_cached_thread;
+  const connection_acceptor accept =
+      services.accept != nullptr ? services.accept : platform::accept_connection;
+  const pause_function pause = services.pause != nullptr ? services.pause : sleep_for;
+  const peer_user_finder find_peer =
+      services.find_peer != nullptr ? services.find_peer : platform::find_peer_user;
   const auto shared_handler = std::make_shared<const connection_handler>(std::move(handler));
   const auto port_number = static_cast<std::uint16_t>(port);
 
@@ -83,17 +113,26 @@ int run_server(int port, connection_handler handler, const listener_services& se
   server_running = true;
   if (run_minimized) platform::minimize_console_window();
 
+  // Failed waits and accepts tend to repeat at once (a process without free descriptors keeps
+  // seeing its pending connection); the pauses keep the loop from spinning meanwhile.
+  accept_backoff backoff;
   while (server_running) {
     const int ready = platform::wait_readable(listener.get(), wait_seconds);
     if (ready == 0) continue;
     if (ready < 0) {
       const int error = platform::last_socket_error();
       debug_line(1, "select() error encountered: " + std::to_string(error));
+      pause(backoff.after_failure());
       continue;
     }
     platform::peer_address peer;
-    platform::unique_socket connection(platform::accept_connection(listener.get(), peer));
-    if (!connection) continue;
+    platform::unique_socket connection(accept(listener.get(), peer));
+    if (!connection) {
+      pause(backoff.after_failure());
+      continue;
+    }
+    backoff.reset();
+    if (!admit(connection.get(), peer, find_peer)) continue;
     // Accepted sockets do not inherit these options everywhere. A failure here is not worth
     // refusing the client: the connection is served without the bound.
     (void)set_socket_options(connection.get());

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "server/http_connection.h"
+#include "platform/descriptor_limit.h"
 #include "platform/memory.h"
 #include "rest/dispatcher.h"
 #include "server/listener.h"
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
   if (decision.exit_code) return *decision.exit_code;
   ombrix::apply_settings(decision.settings);
   ombrix::platform::limit_allocator_arenas();
+  // Each connection holds a descriptor; a failure leaves the old limit, which still works.
+  (void)ombrix::platform::raise_descriptor_limit();
 
   const ombrix::rest_dispatcher dispatch = [](std::int32_t connection,
                                               const std::string& environment_text,

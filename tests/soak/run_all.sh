@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the four soak programs against the Release server: load, slow clients, crash, bad input.
+# Runs the soak programs against the Release server: load, slow clients, crash, bad input,
+# trickling clients, a big body and descriptor exhaustion.
 #
 #   tests/soak/run_all.sh [--short | --long] [--build DIR]
 #
@@ -46,11 +47,18 @@ if [[ $variant == short ]]; then
   slow=(--seconds 8 --connections 500)
   crash=(--cycles 3 --seconds 1.5)
   bad=(--seconds 3)
+  # A handful of trickling clients, bounded: the hold time is reported, not judged.
+  trickle=(--seconds 10 --clients 4)
+  big=(--limit 50)
+  descriptors=(--limit 64)
 else
   load=(--seconds 180 --clients 64)
   slow=(--seconds 120 --connections 500)
   crash=(--cycles 20 --seconds 5)
   bad=(--seconds 120)
+  trickle=(--seconds 40 --clients 32 --limit 30)
+  big=(--limit 50)
+  descriptors=(--limit 64)
 fi
 
 failed=0
@@ -68,6 +76,9 @@ run load_soak "${load[@]}"
 run slow_clients_soak "${slow[@]}"
 run crash_soak "${crash[@]}"
 run bad_input_soak "${bad[@]}"
+run trickle_soak "${trickle[@]}"
+run big_body_soak "${big[@]}"
+run descriptors_soak "${descriptors[@]}"
 
 echo "soak ($variant): $passed passed, $failed failed"
 [[ $failed -eq 0 ]]

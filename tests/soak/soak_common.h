@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -29,13 +30,14 @@ using clock_type = std::chrono::steady_clock;
 inline const std::string api = "/quelm/restfs/";
 
 // Command-line options shared by every soak program: --bin DIR --seconds N --clients N
-// --connections N --cycles N. Unknown options end the program with a usage line.
+// --connections N --cycles N --limit N. Unknown options end the program with a usage line.
 struct soak_options {
   std::string bin = "build";
   double seconds = 5;
   int clients = 64;
   int connections = 500;
   int cycles = 2;
+  double limit = 0;  // a program's own bound (see its usage); 0: report only
 
   static soak_options parse(int argc, char** argv, const char* usage) {
     soak_options options;
@@ -53,6 +55,7 @@ struct soak_options {
       else if (word == "--clients") options.clients = std::stoi(value());
       else if (word == "--connections") options.connections = std::stoi(value());
       else if (word == "--cycles") options.cycles = std::stoi(value());
+      else if (word == "--limit") options.limit = std::stod(value());
       else {
         std::cerr << usage << "\n";
         std::exit(2);
@@ -83,6 +86,48 @@ inline long rss_kib(pid_t pid) {
     if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
   }
   return 0;
+}
+
+// CPU time (user + system) that `pid` has used so far, in seconds; -1 when it cannot be read.
+inline double cpu_seconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  // The command name in parentheses may hold spaces; the fields after it are plain.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(text.substr(close + 1));
+  std::string field;
+  long user = -1, system = -1;
+  for (int number = 3; fields >> field; ++number) {
+    if (number == 14) user = std::atol(field.c_str());
+    if (number == 15) {
+      system = std::atol(field.c_str());
+      break;
+    }
+  }
+  if (user < 0 || system < 0) return -1;
+  return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A field in KiB of /proc/PID/status ("VmHWM", "VmRSS"); 0 when it cannot be read.
+inline long status_kib(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(name + ":", 0) == 0) return std::atol(line.c_str() + name.size() + 1);
+  }
+  return 0;
+}
+
+// The number of descriptors `pid` has open; -1 when its descriptor folder cannot be read.
+inline long open_descriptors(pid_t pid) {
+  std::error_code error;
+  long count = 0;
+  for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
+       !error && it != end; it.increment(error)) {
+    ++count;
+  }
+  return error ? -1 : count;
 }
 
 // The system's count of connections dropped because a listen queue was full (TcpExt

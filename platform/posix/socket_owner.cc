@@ -1,0 +1,98 @@
+// The owner of a loopback client socket, from the kernel's socket diagnostics over netlink or
+// from its TCP socket tables in /proc.
+#include "platform/posix/socket_owner.h"
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/posix/tcp_table_row.h"
+
+namespace ombrix::platform {
+
+std::optional<connection_ends> ends_of(socket_handle connection, const peer_address& peer) {
+  connection_ends ends;
+  socklen_t length = sizeof ends.local;
+  if (::getsockname(connection, reinterpret_cast<sockaddr*>(&ends.local), &length) != 0 ||
+      ends.local.sin_family != AF_INET || peer.length < static_cast<int>(sizeof(sockaddr_in))) {
+    return std::nullopt;
+  }
+  std::memcpy(&ends.remote, peer.storage, sizeof ends.remote);
+  if (ends.remote.sin_family != AF_INET) return std::nullopt;
+  return ends;
+}
+
+std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends) {
+  const unique_socket diagnostics(
+      ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  if (!diagnostics) return std::nullopt;
+  // The kernel answers at once; the bound only guards the accept loop against the unforeseen.
+  (void)set_receive_timeout(diagnostics.get(), 1000);
+
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST;
+  message.header.nlmsg_seq = 1;
+  message.request.sdiag_family = AF_INET;
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.idiag_states = ~0U;
+  message.request.id.idiag_sport = ends.remote.sin_port;
+  message.request.id.idiag_dport = ends.local.sin_port;
+  std::memcpy(message.request.id.idiag_src, &ends.remote.sin_addr, 4);
+  std::memcpy(message.request.id.idiag_dst, &ends.local.sin_addr, 4);
+  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (::sendto(diagnostics.get(), &message, sizeof message, 0,
+               reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) !=
+      static_cast<ssize_t>(sizeof message)) {
+    return std::nullopt;
+  }
+  alignas(nlmsghdr) char reply[8192];
+  const ssize_t got = ::recv(diagnostics.get(), reply, sizeof reply, 0);
+  if (got <= 0) return std::nullopt;
+  auto length = static_cast<unsigned int>(got);
+  for (auto* header = reinterpret_cast<const nlmsghdr*>(reply); NLMSG_OK(header, length);
+       header = NLMSG_NEXT(header, length)) {
+    if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+        header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+      return std::nullopt;  // NLMSG_ERROR: no such socket, or no diagnostics for TCP
+    }
+    const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+    if (found->id.idiag_sport != ends.remote.sin_port ||
+        found->id.idiag_dport != ends.local.sin_port || found->idiag_inode == 0) {
+      return std::nullopt;
+    }
+    return static_cast<long>(found->idiag_uid);
+  }
+  return std::nullopt;
+}
+
+// A client socket of an IPv6 socket shows in tcp6 with a mapped address.
+std::optional<long> owner_from_socket_tables(const connection_ends& ends) {
+  for (const char* table_path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream table(table_path);
+    for (std::string line; std::getline(table, line);) {
+      const std::optional<tcp_table_row> row = read_tcp_table_row(line);
+      if (!row || !row->local.is(ends.remote) || !row->remote.is(ends.local)) continue;
+      if (row->inode == 0) return std::nullopt;
+      return row->user;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace ombrix::platform

@@ -1,0 +1,193 @@
+// The accept loop's guards: refusing clients of other users, and pausing after failed accepts.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/settings.h"
+#include "server/listener.h"
+#include "server/socket_stream.h"
+
+namespace ombrix {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
+int free_port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Connects, reads everything up to the server's close (or a reset), closes.
+std::string exchange(int port) {
+  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  const timeval timeout{10, 0};
+  ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  target.sin_port = htons(static_cast<std::uint16_t>(port));
+  std::string all;
+  if (::connect(client, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    ADD_FAILURE() << "connect failed: " << errno;
+  } else {
+    char buffer[256];
+    for (ssize_t got; (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;) {
+      all.append(buffer, static_cast<std::size_t>(got));
+    }
+  }
+  ::close(client);
+  return all;
+}
+
+// run_server on a thread of its own, with the given services; stopped and joined on
+// destruction. The handler answers "served".
+class guarded_server {
+ public:
+  explicit guarded_server(listener_services services) : port_(free_port()) {
+    server_running = false;
+    result_ = std::async(std::launch::async, [this, services] {
+      return run_server(port_, [](const request_context& context) {
+        socketstream(context.socket) << "served";
+      }, services);
+    });
+    for (int waits = 0; waits < 1000 && !server_running; ++waits) std::this_thread::sleep_for(5ms);
+  }
+  ~guarded_server() {
+    server_running = false;
+    if (result_.wait_for(5s) != std::future_status::ready) ADD_FAILURE() << "run_server hangs";
+  }
+  int port() const { return port_; }
+
+ private:
+  int port_;
+  std::future<int> result_;
+};
+
+// ---- Refusing other users' clients ----------------------------------------------------------
+
+// What the fake owner look-up reports for the next connections.
+std::atomic<platform::peer_standing> next_standing{platform::peer_standing::allowed};
+std::atomic<long> next_user{-1};
+platform::peer_user scripted_peer(socket_handle, const platform::peer_address&) {
+  return {next_standing.load(), next_user.load()};
+}
+
+struct refusal_case {
+  const char* name;
+  platform::peer_standing standing;
+  long user;
+  std::string answer;
+  std::string line;  // the debug line after "Debugging enabled", empty for none
+};
+
+class ForeignUserRefusedTest : public ::testing::TestWithParam<refusal_case> {
+ protected:
+  void TearDown() override { debug_level = 0; }
+};
+
+TEST_P(ForeignUserRefusedTest, ConnectionIsClosedUnreadWithItsOwnLine) {
+  const refusal_case& c = GetParam();
+  debug_level = 1;
+  next_standing = c.standing;
+  next_user = c.user;
+  CaptureStderr();
+  std::string answer;
+  int port = 0;
+  {
+    listener_services services;
+    services.find_peer = scripted_peer;
+    guarded_server server(services);
+    port = server.port();
+    answer = exchange(port);
+  }
+  // The handler's thread may still be ending; its stream has been destroyed by then.
+  std::this_thread::sleep_for(50ms);
+  const std::string text = GetCapturedStderr();
+  EXPECT_EQ(answer, c.answer);
+  EXPECT_EQ(text, "Corvessa Ombrix server listening on port " + std::to_string(port) +
+                      "\nDebugging enabled\n" + c.line);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Owners, ForeignUserRefusedTest,
+    ::testing::Values(
+        refusal_case{"OwnUserIsServed", platform::peer_standing::allowed, 0, "served", ""},
+        refusal_case{"OtherUserIsRefused", platform::peer_standing::foreign, 1001, "",
+                     "Refused connection from user 1001\n"},
+        refusal_case{"UnknownOwnerIsRefused", platform::peer_standing::unknown, -1, "",
+                     "Refused connection: the user of its client socket cannot be "
+                     "determined\n"}),
+    [](const ::testing::TestParamInfo<refusal_case>& info) { return std::string(info.param.name); });
+
+// ---- Pausing after failed accepts ------------------------------------------------------------
+
+TEST(AcceptBackoffTest, DoublesFromTenMillisecondsToHalfASecondAndStartsOverAfterSuccess) {
+  accept_backoff backoff;
+  std::vector<long> pauses;
+  for (int i = 0; i < 8; ++i) pauses.push_back(backoff.after_failure().count());
+  EXPECT_EQ(pauses, (std::vector<long>{10, 20, 40, 80, 160, 320, 500, 500}));
+  backoff.reset();
+  EXPECT_EQ(backoff.after_failure().count(), 10);
+  EXPECT_EQ(backoff.after_failure().count(), 20);
+}
+
+// Accepts fail with EMFILE while `failures_left` is above zero, as in a process without free
+// descriptors; the pending connection keeps the listening socket readable meanwhile.
+std::atomic<int> failures_left{0};
+socket_handle exhausted_accept(socket_handle listener, platform::peer_address& peer) {
+  if (failures_left.fetch_sub(1) > 0) {
+    errno = EMFILE;
+    return invalid_socket;
+  }
+  return platform::accept_connection(listener, peer);
+}
+
+std::mutex pauses_mutex;
+std::vector<long> pauses_taken;
+void record_pause(std::chrono::milliseconds pause) {
+  {
+    const std::lock_guard<std::mutex> lock(pauses_mutex);
+    pauses_taken.push_back(pause.count());
+  }
+  std::this_thread::sleep_for(1ms);
+}
+
+// The loop used to retry a failing accept at once, spinning a core while nobody was served.
+TEST(AcceptLoopTest, DescriptorExhaustionPausesInsteadOfSpinningAndServesAgain) {
+  pauses_taken.clear();
+  failures_left = 4;
+  listener_services services;
+  services.accept = exhausted_accept;
+  services.pause = record_pause;
+  guarded_server server(services);
+  EXPECT_EQ(exchange(server.port()), "served") << "served once descriptors are back";
+  failures_left = 2;
+  EXPECT_EQ(exchange(server.port()), "served");
+  const std::lock_guard<std::mutex> lock(pauses_mutex);
+  // The second run of failures starts from the first pause again.
+  EXPECT_EQ(pauses_taken, (std::vector<long>{10, 20, 40, 80, 10, 20}));
+}
+
+}  // namespace
+}  // namespace ombrix
