@@ -7,37 +7,12 @@ namespace {
 
 enum class mark { line_end, value, subvalue, none };
 
-// Encodes the units from `from` up to the next mark (CR LF, value mark or subvalue mark; a CR
-// without LF is data) into `piece` as UTF-8, and returns the mark and its position `at` (the
-// length when there is none). Works through windows of units so that the buffer stays in
-// proportion to the piece, not to the whole item.
-mark encode_piece(std::u16string_view item, std::size_t from, std::string& piece,
-                  std::size_t& piece_length, std::size_t& at) {
-  constexpr std::size_t window = 4096;
+// The next mark (CR LF, value mark or subvalue mark; a CR without LF is data) from `from`, and
+// its position `at` (the length when there is none).
+mark find_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
   const char16_t* const units = item.data();
   const std::size_t length = item.size();
-  piece_length = 0;
-  std::size_t p = from;
-  while (true) {
-    std::size_t window_end = std::min(length, p + window);
-    // Never split a surrogate pair between two windows.
-    if (window_end < length) {
-      const char16_t edge = units[window_end - 1];  // window_end > p here
-      if (edge >= 0xD800 && edge <= 0xDBFF) ++window_end;
-    }
-    const std::size_t room = piece_length + 3 * (window_end - p);
-    if (piece.size() < room) piece.resize(std::max(room, 2 * piece.size()));
-    char* out = piece.data() + piece_length;
-    const char16_t* stop = encode_utf8_to_mark(units + p, units + window_end, out);
-    piece_length = static_cast<std::size_t>(out - piece.data());
-    p = static_cast<std::size_t>(stop - units);
-    if (p == window_end) {
-      if (p == length) {
-        at = length;
-        return mark::none;
-      }
-      continue;
-    }
+  for (std::size_t p = from; p < length; ++p) {
     const char16_t u = units[p];
     if (u == value_mark) {
       at = p;
@@ -47,48 +22,47 @@ mark encode_piece(std::u16string_view item, std::size_t from, std::string& piece
       at = p;
       return mark::subvalue;
     }
-    if (p + 1 < length && units[p + 1] == u'\n') {
+    if (u == u'\r' && p + 1 < length && units[p + 1] == u'\n') {
       at = p;
       return mark::line_end;
     }
-    // A CR on its own is data; the room reserved for the window covers it.
-    piece[piece_length++] = '\r';
-    ++p;
   }
+  at = length;
+  return mark::none;
 }
 
 }  // namespace
 
 // The next mark of each kind always lies at or after the position, so acting on the first mark
 // found from the position is the same as comparing the next CR LF, value mark and subvalue mark.
-// One forward pass over the text, whatever its shape; each piece is encoded as it is scanned.
+// One forward pass over the text, whatever its shape; each piece is encoded straight into the
+// writer, so a piece of any size costs no buffer of its own.
 void item_to_json(json_writer& writer, std::u16string_view item, std::size_t start) {
   const std::size_t length = item.size();
   std::size_t pos = std::min(start, length);
   int depth = 0;  // 0 outside a value array, 1 inside one, 2 inside a subvalue array
-  std::string piece;
-  std::size_t piece_length = 0;
 
   writer.begin_array();
   do {
     std::size_t at = 0;
-    const mark found = encode_piece(item, pos, piece, piece_length, at);
-    const std::string_view text(piece.data(), piece_length);
+    const mark found = find_mark(item, pos, at);
+    const char16_t* const first = item.data() + pos;
+    const char16_t* const last = item.data() + at;
     switch (found) {
       case mark::subvalue:
         for (; depth < 2; ++depth) writer.begin_array();
-        writer.string(text);
+        writer.string_utf16(first, last);
         pos = at + 1;
         break;
       case mark::value:
         for (; depth < 1; ++depth) writer.begin_array();
-        writer.string(text);
+        writer.string_utf16(first, last);
         for (; depth > 1; --depth) writer.end_array();
         pos = at + 1;
         break;
       case mark::line_end:
       case mark::none:
-        writer.string(text);
+        writer.string_utf16(first, last);
         for (; depth > 0; --depth) writer.end_array();
         pos = at + 2;
         break;

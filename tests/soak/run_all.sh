@@ -48,7 +48,7 @@ if [[ $variant == short ]]; then
   crash=(--cycles 3 --seconds 1.5)
   bad=(--seconds 3)
   # A handful of trickling clients, bounded: the hold time is reported, not judged.
-  trickle=(--seconds 10 --clients 4)
+  trickle=(--seconds 14 --clients 4 --limit 12)
   big=(--limit 50)
   descriptors=(--limit 64)
 else
