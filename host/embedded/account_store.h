@@ -153,8 +153,9 @@ class account_store {
   // before them commits) instead of polling SQLite's lock.
   std::mutex write_mutex_;
 
-  // Enough for a burst of concurrent requests; each idle connection keeps up to 4 MiB of cache.
-  static constexpr std::size_t max_idle = 64;
+  // Idle connections kept per account; a lease returning to a full pool closes its connection,
+  // so a burst of concurrent requests leaves no surplus of open database descriptors behind.
+  static constexpr std::size_t max_idle = 4;
   static constexpr std::chrono::seconds busy_limit{30};
 };
 

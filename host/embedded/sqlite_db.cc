@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string>
 
 namespace ombrix {
 
@@ -61,6 +63,10 @@ sqlite3_stmt* sqlite_connection::statement(std::size_t slot, const char* sql) {
       fail(rc);
     }
     statements_[slot] = prepared;
+  } else if (std::strcmp(sqlite3_sql(statements_[slot]), sql) != 0) {
+    // Two callers sharing a slot would silently run each other's statement.
+    throw std::logic_error(std::string("statement slot ") + std::to_string(slot) +
+                           " holds other SQL than asked for: " + sql);
   }
   return statements_[slot];
 }

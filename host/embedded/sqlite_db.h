@@ -41,7 +41,8 @@ class sqlite_connection {
   void execute(const char* sql);
 
   // The prepared statement kept in `slot`, prepared from `sql` on first use and finalized when
-  // the connection closes. Slots below first_user_slot serve transactions. Throws sqlite_failure.
+  // the connection closes. Slots below first_user_slot serve transactions. Throws sqlite_failure;
+  // throws std::logic_error when the slot already holds a statement of other SQL.
   static constexpr std::size_t first_user_slot = 4;
   sqlite3_stmt* statement(std::size_t slot, const char* sql);
 
