@@ -133,8 +133,14 @@ void import_directory(const command_line& line, std::ostream& out) {
   items.reserve(paths.size());
   for (const fs::path& path : paths) {
     const std::string name = path.filename().string();
+    const std::optional<std::string> id = id_of_file_name(name);
+    if (!id) {
+      std::string message = "'";
+      message.append(path.string()).append("' holds a malformed escape in its name");
+      failed(message);
+    }
     try {
-      items.push_back({from_utf8(name), item_from_text_file(read_file(path))});
+      items.push_back({from_utf8(*id), item_from_text_file(read_file(path))});
     } catch (const std::range_error&) {
       failed("'" + path.string() + "' is not UTF-8 text (or its name is not UTF-8)");
     }
@@ -151,16 +157,10 @@ void export_directory(const command_line& line, std::ostream& out) {
   std::shared_ptr<account_store> store = open_account(line, words[1]);
 
   std::vector<std::pair<std::string, std::string>> files;  // file name, bytes
+  // Ids that are no usable file name are written escaped (see item_files.h).
   store->for_each_item(file, [&](const text& id, const text& content) {
-    files.emplace_back(to_utf8(id), text_file_from_item(content));
+    files.emplace_back(file_name_of_id(to_utf8(id)), text_file_from_item(content));
   });
-  // Every id must be usable as a file name before anything is written.
-  for (const auto& [name, bytes] : files) {
-    if (name == "." || name == ".." || name.find('/') != std::string::npos ||
-        name.find('\0') != std::string::npos) {
-      failed("item '" + name + "' cannot be exported: its id is not a valid file name");
-    }
-  }
   std::error_code error;
   fs::create_directories(directory, error);
   if (!fs::is_directory(directory, error)) failed("cannot create directory '" + words[3] + "'");

@@ -51,5 +51,48 @@ TEST(ItemFiles, AttributesBecomeLinesEndedByLf) {
   }
 }
 
+// Regression: an LF or a trailing CR inside an attribute was exported as a line end, and came
+// back as two attributes or without its CR.
+TEST(ItemFiles, TextsTheLineFormCannotHoldAreEscapedAndComeBack) {
+  const std::vector<std::pair<text, std::string>> cases = {
+      {u"A\nB", "%ombrix-escaped\nA%0AB\n"},
+      {u"A\r\r\nB", "%ombrix-escaped\nA%0D\nB\n"},
+      {u"50%\r\nx\ny", "%ombrix-escaped\n50%25\nx%0Ay\n"},
+      {u"%ombrix-escaped", "%ombrix-escaped\n%25ombrix-escaped\n"},
+      {u"%ombrix-escaped\r\nB", "%ombrix-escaped\n%25ombrix-escaped\nB\n"},
+      // What the plain form holds stays plain, "%" and a CR inside a line included.
+      {u"50%\r\nA\rB", "50%\nA\rB\n"},
+      {u"%ombrix-escaped-not", "%ombrix-escaped-not\n"},
+  };
+  for (const auto& [item, bytes] : cases) {
+    EXPECT_EQ(text_file_from_item(item), bytes);
+    EXPECT_EQ(item_from_text_file(bytes), item) << "and back";
+  }
+  EXPECT_THROW(item_from_text_file("%ombrix-escaped\nbad %4"), std::range_error);
+}
+
+TEST(ItemFiles, IdsThatAreNoFileNameAreEscapedAndComeBack) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"C1", "C1"},
+      {".dot", ".dot"},
+      {"50%", "50%"},
+      {"", "%"},
+      {".", "%%2E"},
+      {"..", "%%2E%2E"},
+      {"a/b", "%a%2Fb"},
+      {"a\\b", "%a%5Cb"},
+      {"%x", "%%25x"},
+      {"tab\there", "%tab%09here"},
+      {std::string("n\0l", 3), "%n%00l"},
+      {"v1.2/x", "%v1%2E2%2Fx"},
+  };
+  for (const auto& [id, name] : cases) {
+    EXPECT_EQ(file_name_of_id(id), name);
+    EXPECT_EQ(id_of_file_name(name), id) << "and back";
+  }
+  EXPECT_EQ(id_of_file_name("%%2"), std::nullopt);
+  EXPECT_EQ(id_of_file_name("%a%zz"), std::nullopt);
+}
+
 }  // namespace
 }  // namespace ombrix
