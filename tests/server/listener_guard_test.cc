@@ -18,6 +18,7 @@
 #include "base/settings.h"
 #include "server/listener.h"
 #include "server/socket_stream.h"
+#include "server/thread_cache.h"
 
 namespace ombrix {
 namespace {
@@ -76,6 +77,12 @@ class guarded_server {
   ~guarded_server() {
     server_running = false;
     if (result_.wait_for(5s) != std::future_status::ready) ADD_FAILURE() << "run_server hangs";
+    // Connection threads outlive run_server; the next test must not find one still running
+    // (it would read the settings that test changes).
+    thread_cache& threads = process_thread_cache();
+    for (int waits = 0; waits < 1000 && threads.thread_count() != threads.idle_count(); ++waits) {
+      std::this_thread::sleep_for(5ms);
+    }
   }
   int port() const { return port_; }
 
