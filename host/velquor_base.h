@@ -12,32 +12,58 @@
 
 namespace ombrix {
 
+// What callers pass for the numeric arguments of read_item and write_item that no caller uses:
+// the host interface has them, the REST service always passes zero.
+inline constexpr std::int32_t unused_item_option = 0;
+inline constexpr std::int16_t unused_item_flag = 0;
+
+// Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
+// from and to UTF-8 (the three login properties: the default code page). Every operation
+// throws _com_error on failure: host errors 200 to 203 name a missing file or item, other
+// codes are the host's or the component's failure. An object is used for one request only.
 class velquor_base {
  public:
   virtual ~velquor_base() = default;
 
-  // Slots 1 to 19, in the order of the component's table.
+  // Connects to the server text "[server*]account*client". Called by create_host_server only.
   virtual void connect(const text& server) = 0;
+  // The host's own server name; login builds the session's server text from it.
   virtual text get_server_name() = 0;
-  virtual text get_property_2() = 0;
-  virtual text get_property_3() = 0;  // account name
-  virtual text get_property_4() = 0;
-  virtual text get_property_5() = 0;  // master dictionary name
+  virtual text get_property_2() = 0;  // no caller
+  // The account name: accepted as the first segment of every item path.
+  virtual text get_property_3() = 0;
+  virtual text get_property_4() = 0;  // no caller
+  // The master dictionary's name: the file behind root-level paths, also a first segment.
+  virtual text get_property_5() = 0;
+  // The whole item text (attributes joined by CR LF). Callers pass unused_item_option for a, b
+  // and c and unused_item_flag for flag. Used by GET file and rename.
   virtual text read_item(const text& file, const text& item, std::int32_t a, std::int32_t b,
                          std::int32_t c, std::int16_t flag) = 0;
+  // Replaces the whole item with `content`, creating it when missing. Callers pass
+  // unused_item_option for a to d. Used by PUT file, and by create and rename on 7.1.
   virtual void write_item(const text& file, const text& item, const text& content,
                           std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) = 0;
+  // Creates the item; fails when it exists. Generation 8.0 callers pass the content, 7.1
+  // callers an empty text and write the content with write_item.
   virtual void create_item(const text& file, const text& item, const text& content) = 0;
+  // Deletes the item. Used by DELETE file and by rename (the old id).
   virtual void delete_item(const text& file, const text& item) = 0;
+  // Attributes and size of an entry; callers pass the selector "-1", value mark, "-2".
   virtual text stat_item(const text& file, const text& item, const text& selector) = 0;
-  virtual std::int16_t query_flag_1(const text& a) = 0;
-  virtual std::int16_t query_flag_2(const text& a, const text& b) = 0;
+  virtual std::int16_t query_flag_1(const text& a) = 0;                // no caller
+  virtual std::int16_t query_flag_2(const text& a, const text& b) = 0;  // no caller
+  // The listing of `file`: a header line, then entries name SM attributes SM size, separated by
+  // value marks. `attribute` and `max_count` are the request's attr and max_items (0: any, all);
+  // callers pass an empty `b` and the selector "-1".
   virtual text list_items(const text& file, std::int32_t attribute, std::int32_t max_count,
                           const text& b, const text& selector) = 0;
-  virtual void invoke_pair(const text& a, const text& b) = 0;
-  virtual text query_text_1(const text& a, const text& b, std::int16_t flag) = 0;
+  virtual void invoke_pair(const text& a, const text& b) = 0;                      // no caller
+  virtual text query_text_1(const text& a, const text& b, std::int16_t flag) = 0;  // no caller
+  // Runs host subroutine `name`: cmd passes ("FTFSCMD", command, parameter text), call passes
+  // (subroutine, empty text, argument text).
   virtual text call_subroutine(const text& name, const text& first, const text& second) = 0;
-  virtual text query_text_2(std::int32_t value, const text& a) = 0;
+  virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
+  // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;
 };
 

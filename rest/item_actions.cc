@@ -70,11 +70,13 @@ int store_item(const action_request& request, std::string& reply, bool create) {
 
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
   if (!create) {
-    request.host.write_item(path->file, path->item, content, 0, 0, 0, 0);
+    request.host.write_item(path->file, path->item, content, unused_item_option,
+                            unused_item_option, unused_item_option, unused_item_option);
   } else if (host_version == 71) {
     // Generation 7.1 creates the item empty and fills it in a second call.
     request.host.create_item(path->file, path->item, text{});
-    request.host.write_item(path->file, path->item, content, 0, 0, 0, 0);
+    request.host.write_item(path->file, path->item, content, unused_item_option,
+                            unused_item_option, unused_item_option, unused_item_option);
   } else {
     request.host.create_item(path->file, path->item, content);
   }
@@ -89,7 +91,9 @@ int read_item_action(const action_request& request, std::string& reply) {
       checked_item_path(path_action::read, request.rest, request.session, reply);
   if (!path) return path_refusal_status;
 
-  text content = request.host.read_item(path->file, path->item, 0, 0, 0, 0);
+  text content = request.host.read_item(path->file, path->item, unused_item_option,
+                                           unused_item_option, unused_item_option,
+                                           unused_item_flag);
 
   json_writer writer;
   writer.begin_object();

@@ -50,13 +50,15 @@ int rename_action(const action_request& request, std::string& reply) {
   // Held from the read to the delete: no change of either id can land in between.
   const auto held = request.locks.lock_pair(request.session.account_name, old_path->file,
                                             old_path->item, new_path->item);
-  const text content = host.read_item(old_path->file, old_path->item, 0, 0, 0, 0);
+  const text content = host.read_item(old_path->file, old_path->item, unused_item_option,
+                                      unused_item_option, unused_item_option, unused_item_flag);
   // Renaming onto the same id only confirms that the item exists; the copy and delete sequence
   // would remove it on a host that lets create_item succeed on an existing item.
   if (new_path->item != old_path->item) {
     if (host_version == 71) {
       host.create_item(new_path->file, new_path->item, text{});
-      host.write_item(new_path->file, new_path->item, content, 0, 0, 0, 0);
+      host.write_item(new_path->file, new_path->item, content, unused_item_option,
+                      unused_item_option, unused_item_option, unused_item_option);
     } else {
       host.create_item(new_path->file, new_path->item, content);
     }
