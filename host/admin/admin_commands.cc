@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 constexpr const char* usage_text =
     "usage: ombrix-admin [--data DIR] COMMAND ...; commands: create-account NAME [--md MDNAME] | "
     "create-file ACCOUNT FILE [SECTION ...] | import ACCOUNT FILE DIR | "
-    "export ACCOUNT FILE DIR | list ACCOUNT [FILE]";
+    "export ACCOUNT FILE DIR [--force] | list ACCOUNT [FILE]";
 
 // A failure of a command: its message becomes the one line on standard error.
 struct admin_error : std::runtime_error {
@@ -76,8 +76,15 @@ void expect_arguments(const std::vector<std::string>& words, std::size_t least, 
   if (given < least || given > most) usage("wrong number of arguments for " + words[0]);
 }
 
+// Opens an existing account. A missing data root is a missing account: nothing is created on
+// disk for a command that only reads or adds to an account.
 std::shared_ptr<account_store> open_account(const command_line& line, const std::string& name) {
-  return account_store::open(line.root, name_argument(name));
+  const text account = name_argument(name);
+  std::error_code error;
+  if (is_valid_account_name(account) && !fs::is_directory(line.root, error)) {
+    failed("Account '" + name + "' not found.");
+  }
+  return account_store::open(line.root, account);
 }
 
 void create_account(const command_line& line, std::ostream& out) {
@@ -150,9 +157,17 @@ void import_directory(const command_line& line, std::ostream& out) {
 }
 
 void export_directory(const command_line& line, std::ostream& out) {
-  const auto& words = line.words;
+  std::vector<std::string> words = line.words;
+  const bool force = words.size() == 5 && words[4] == "--force";
+  if (force) words.pop_back();
   expect_arguments(words, 3, 3);
   const fs::path directory = words[3];
+  std::error_code error;
+  // Export overwrites files of the same names; into a directory that holds other files only
+  // when asked to.
+  if (!force && fs::is_directory(directory, error) && !fs::is_empty(directory, error)) {
+    failed("Directory '" + words[3] + "' is not empty; add --force to export into it anyway.");
+  }
   const text file = name_argument(words[2]);
   std::shared_ptr<account_store> store = open_account(line, words[1]);
 
@@ -161,7 +176,6 @@ void export_directory(const command_line& line, std::ostream& out) {
   store->for_each_item(file, [&](const text& id, const text& content) {
     files.emplace_back(file_name_of_id(to_utf8(id)), text_file_from_item(content));
   });
-  std::error_code error;
   fs::create_directories(directory, error);
   if (!fs::is_directory(directory, error)) failed("cannot create directory '" + words[3] + "'");
   for (const auto& [name, bytes] : files) {

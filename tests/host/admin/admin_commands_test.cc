@@ -123,11 +123,28 @@ TEST_F(AdminCommands, FailuresGiveOneLineAndNonZeroExit) {
   EXPECT_EQ(admin({"list", "SALES", "CUST"}).out, "");
 }
 
+// Regression: list or export with a data root that did not exist created it.
+TEST_F(AdminCommands, CommandsOnAMissingDataRootCreateNothing) {
+  const fs::path nowhere = base_ / "no-root";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list", "SALES"},
+        std::vector<std::string>{"export", "SALES", "F", (base_ / "out").string()},
+        std::vector<std::string>{"create-file", "SALES", "F"}}) {
+    std::vector<std::string> with_root{"--data", nowhere.string()};
+    with_root.insert(with_root.end(), args.begin(), args.end());
+    const run_result result = admin(with_root, false);
+    EXPECT_EQ(result.code, admin_failed) << args[0];
+    EXPECT_EQ(result.err, "ombrix-admin: Account 'SALES' not found.\n") << args[0];
+  }
+  EXPECT_FALSE(fs::exists(nowhere));
+  EXPECT_FALSE(fs::exists(base_ / "out"));
+}
+
 TEST_F(AdminCommands, UsageErrorsExitWithTwo) {
   const std::vector<std::vector<std::string>> lines = {
       {}, {"frobnicate"}, {"list"}, {"list", "A", "B", "C"}, {"create-account"},
       {"create-account", "A", "--md"}, {"create-account", "A", "--mx", "B"},
-      {"import", "A", "F"}, {"export", "A", "F", "D", "E"}, {"create-file", "A"},
+      {"import", "A", "F"}, {"export", "A", "F", "D", "E"}, {"export", "A", "F", "D", "--force", "E"}, {"create-file", "A"},
   };
   std::vector<run_result> results = {admin({"--data"}, false),
                                      admin({"--database", root_, "list", "X"}, false)};
@@ -173,6 +190,13 @@ TEST_F(AdminCommands, ImportExportRoundTripOfTextFiles) {
   EXPECT_EQ(exported.out, "7 items exported to '" + out.string() + "'.\n");
   std::map<std::string, std::string> expected = files;
   expected["crlf"] = "X\nY\n";
+  EXPECT_EQ(directory_contents(out), expected);
+
+  // A second export into the same, now non-empty, directory needs --force.
+  EXPECT_EQ(admin({"export", "SALES", "ORDERS", out.string()}).err,
+            "ombrix-admin: Directory '" + out.string() +
+                "' is not empty; add --force to export into it anyway.\n");
+  EXPECT_EQ(admin({"export", "SALES", "ORDERS", out.string(), "--force"}).code, admin_ok);
   EXPECT_EQ(directory_contents(out), expected);
 
   // Importing the export again changes nothing.
