@@ -128,11 +128,16 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   int sync() override { return send_pending() ? 0 : -1; }
 
  private:
+  // How long a transfer that has moved `bytes` so far may take in all.
+  static std::chrono::milliseconds transfer_time_for(std::size_t bytes) {
+    return transfer_grace + std::chrono::seconds(bytes / minimum_transfer_rate);
+  }
+
   // Lowers the socket's receive time-out to what is left of the input time, once the first
   // byte has started it. Returns false when no time is left.
   bool bound_receive_time() {
     if (received_ == 0) return true;
-    const auto allowed = transfer_grace + std::chrono::seconds(received_ / minimum_transfer_rate);
+    const auto allowed = transfer_time_for(received_);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         first_byte_ + allowed - SocketIo::now());
     if (left.count() <= 0) return false;
@@ -168,7 +173,7 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
       first_send_ = now;
       return true;
     }
-    return now - first_send_ < transfer_grace + std::chrono::seconds(sent_ / minimum_transfer_rate);
+    return now - first_send_ < transfer_time_for(sent_);
   }
 
   CharT send_[buffer_size];

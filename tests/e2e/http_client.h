@@ -49,16 +49,36 @@ class client_socket {
   int fd_ = -1;
 };
 
+// The address 127.0.0.1:port.
+inline sockaddr_in loopback_address(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  return address;
+}
+
+// A non-blocking connect to 127.0.0.1:port; invalid when it fails at once. The kernel
+// completes it into the listen queue whether or not the server can accept it.
+inline client_socket start_connect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return client_socket();
+  client_socket socket(fd);
+  const sockaddr_in address = loopback_address(port);
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
+    return client_socket();
+  }
+  return socket;
+}
+
 // Connects to 127.0.0.1:port; an invalid socket when the connection is refused or fails.
 inline client_socket connect_loopback(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return client_socket();
   client_socket socket(fd);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  while (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  const sockaddr_in address = loopback_address(port);
+  while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINTR) return client_socket();
   }
   return socket;

@@ -10,29 +10,6 @@
 
 #include "tests/soak/soak_common.h"
 
-namespace ombrix::soak {
-namespace {
-
-// A non-blocking connect to 127.0.0.1:port; the kernel completes it into the listen queue
-// whether or not the server can accept it.
-client_socket start_connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return client_socket();
-  client_socket socket(fd);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
-      errno != EINPROGRESS) {
-    return client_socket();
-  }
-  return socket;
-}
-
-}  // namespace
-}  // namespace ombrix::soak
-
 int main(int argc, char** argv) {
   using namespace ombrix::soak;
   soak_options options =

@@ -25,21 +25,6 @@ struct slow_stats {
   long least_held = -1;  // fewest established slow connections seen after the first build-up
 };
 
-// A non-blocking connect to 127.0.0.1:port; invalid when it fails at once.
-client_socket start_connect(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return client_socket();
-  client_socket socket(fd);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
-    return client_socket();
-  }
-  return socket;
-}
-
 // Holds `count` slow connections until `deadline`, replacing each one the server ends. Connects
 // are non-blocking, so that a connect waiting for a SYN retransmit (the listen backlog is
 // small) does not hold up the others.
