@@ -11,19 +11,16 @@
 //   text listing = store->list(u"CUST", 0, 0);
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "host/embedded/connection_pool.h"
 #include "host/text.h"
 
 namespace ombrix {
-
-class sqlite_connection;
 
 // Entry attributes in listings and stat.
 inline constexpr int directory_attribute = 0x10;
@@ -43,10 +40,7 @@ class account_store {
   // be opened or is not an account database.
   static std::shared_ptr<account_store> open(const std::string& root, const text& name);
 
-  // Creates the account `name` in `root` (creating the root when missing) with the master
-  // dictionary `md_name`: the file md_name (dictionary and data section) and its own pointer.
-  // The database appears complete or not at all. Throws 201 for an invalid name, 203 for an
-  // invalid MD name, 204 when the account exists, 206 on a storage failure.
+  // create_account (account_creation.h).
   static void create(const std::string& root, const text& name, const text& md_name);
 
   // Closes the idle connections of every store that no host object uses any more, and forgets
@@ -121,42 +115,17 @@ class account_store {
   void checkpoint() noexcept;
 
  private:
-  class lease;
-  friend class lease;
-
   account_store(std::string path, text name);
   void load_master_dictionary();
-
-  // Borrows an idle connection or opens a new one.
-  std::unique_ptr<sqlite_connection> borrow();
-  void give_back(std::unique_ptr<sqlite_connection> connection);
-
-  // Runs body(connection) with a pooled connection; for a writer under write_mutex_. SQLite
-  // busy failures are retried until busy_limit; other SQLite failures become 206.
-  template <typename Body>
-  auto run(bool write, Body&& body);
 
   // The one code path of write (create false) and create_item (create true).
   void store_item(const text& file, const text& id, const text& content, bool create);
 
-  [[noreturn]] void storage_failure(const std::string& what) const;
-
   const std::string path_;
   const text name_;
-  text md_name_;       // set once by open, before the store is shared
+  text md_name_;        // set once by open, before the store is shared
   std::string md_key_;  // md_name_ as stored
-
-  std::mutex pool_mutex_;
-  std::vector<std::unique_ptr<sqlite_connection>> idle_;  // guarded by pool_mutex_
-
-  // Serializes this process's writers: they wait on this mutex (woken at once when the writer
-  // before them commits) instead of polling SQLite's lock.
-  std::mutex write_mutex_;
-
-  // Idle connections kept per account; a lease returning to a full pool closes its connection,
-  // so a burst of concurrent requests leaves no surplus of open database descriptors behind.
-  static constexpr std::size_t max_idle = 4;
-  static constexpr std::chrono::seconds busy_limit{30};
+  connection_pool pool_;
 };
 
 }  // namespace ombrix

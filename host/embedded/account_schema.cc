@@ -1,0 +1,118 @@
+#include "host/embedded/account_schema.h"
+
+#include <array>
+#include <string>
+
+namespace ombrix {
+namespace {
+
+// Names are BLOBs of UTF-8 bytes (encode_name), so SQLite's byte-wise BLOB order is the listing
+// order. Item texts are BLOBs of 16-bit units (encode_content) in their own table, so listing and
+// stat read only the narrow `items` rows with the size.
+constexpr const char* schema_sql = R"sql(
+BEGIN;
+CREATE TABLE meta(key TEXT PRIMARY KEY, value BLOB NOT NULL) WITHOUT ROWID;
+CREATE TABLE sections(
+  section INTEGER PRIMARY KEY,
+  host_name BLOB NOT NULL UNIQUE,   -- the name operations use: 'DICT F', 'F' or 'F,D'
+  file BLOB NOT NULL,               -- F
+  kind INTEGER NOT NULL,            -- 1 dictionary, 2 data section
+  entry BLOB NOT NULL);             -- a data section's entry in DICT F: F or D; '' for DICT F
+CREATE INDEX sections_by_file ON sections(file, kind, entry);
+CREATE TABLE items(
+  section INTEGER NOT NULL,
+  id BLOB NOT NULL,
+  size INTEGER NOT NULL,            -- UTF-8 length of the item text, as listings report it
+  body INTEGER NOT NULL,            -- the row of `bodies` holding the text
+  PRIMARY KEY(section, id)) WITHOUT ROWID;
+CREATE TABLE bodies(body INTEGER PRIMARY KEY, units BLOB NOT NULL);
+INSERT INTO meta(key, value) VALUES('format', CAST('1' AS BLOB));
+COMMIT;
+)sql";
+
+static_assert(piecewise_units_bytes == 1048576, "the read_item statement names the same bound");
+
+constexpr std::size_t statement_count = static_cast<std::size_t>(account_statement::count);
+
+// Indexed by account_statement; the static_assert below keeps the two in step.
+constexpr std::array<const char*, statement_count> statement_texts{
+    // find_section
+    "SELECT section, kind, file, entry FROM sections WHERE host_name = ?1",
+    // read_item: texts of a MiB or more are not loaded with the row (read piece by piece)
+    "SELECT b.body, length(b.units), "
+    "CASE WHEN length(b.units) < 1048576 THEN b.units END FROM sections s "
+    "JOIN items i ON i.section = s.section "
+    "JOIN bodies b ON b.body = i.body "
+    "WHERE s.host_name = ?1 AND i.id = ?2",
+    // find_item
+    "SELECT body, size FROM items WHERE section = ?1 AND id = ?2",
+    // update_size
+    "UPDATE items SET size = ?3 WHERE section = ?1 AND id = ?2",
+    // update_body
+    "UPDATE bodies SET units = ?2 WHERE body = ?1",
+    // insert_body
+    "INSERT INTO bodies(units) VALUES(?1)",
+    // insert_item
+    "INSERT INTO items(section, id, size, body) VALUES(?1, ?2, ?3, ?4)",
+    // delete_item
+    "DELETE FROM items WHERE section = ?1 AND id = ?2",
+    // delete_body
+    "DELETE FROM bodies WHERE body = ?1",
+    // names_file
+    "SELECT 1 FROM sections WHERE file = ?1 LIMIT 1",
+    // names_section
+    "SELECT 1 FROM sections WHERE file = ?1 AND kind = 2 AND entry = ?2",
+    // list_items
+    "SELECT id, size FROM items WHERE section = ?1 ORDER BY id LIMIT ?2",
+    // list_master_dictionary
+    "SELECT i.id, i.size, EXISTS(SELECT 1 FROM sections s WHERE s.file = i.id) "
+    "FROM items i WHERE i.section = ?1 ORDER BY i.id",
+    // list_sections
+    "SELECT entry FROM sections WHERE file = ?1 AND kind = 2 ORDER BY entry",
+    // dump_items
+    "SELECT i.id, b.units FROM items i JOIN bodies b ON b.body = i.body "
+    "WHERE i.section = ?1 ORDER BY i.id",
+    // read_body
+    "SELECT i.size, b.units FROM items i JOIN bodies b ON b.body = i.body "
+    "WHERE i.section = ?1 AND i.id = ?2",
+    // insert_section
+    "INSERT INTO sections(host_name, file, kind, entry) VALUES(?1, ?2, ?3, ?4)",
+    // read_meta
+    "SELECT (SELECT value FROM meta WHERE key = 'md_name'), "
+    "(SELECT value FROM meta WHERE key = 'format')",
+    // insert_md_name
+    "INSERT INTO meta(key, value) VALUES('md_name', ?1)",
+    // integrity_check
+    "PRAGMA integrity_check",
+};
+static_assert(statement_texts.back() != nullptr, "every statement of the enum has its SQL");
+
+}  // namespace
+
+const char* statement_sql(account_statement statement) {
+  return statement_texts[static_cast<std::size_t>(statement)];
+}
+
+statement_use prepare(sqlite_connection& connection, account_statement statement) {
+  const std::size_t slot = sqlite_connection::first_user_slot + static_cast<std::size_t>(statement);
+  return statement_use(connection, connection.statement(slot, statement_sql(statement)));
+}
+
+void create_schema(sqlite_connection& connection) { connection.execute(schema_sql); }
+
+void configure_connection(sqlite_connection& connection, int busy_timeout_milliseconds) {
+  const std::string busy = "PRAGMA busy_timeout = " + std::to_string(busy_timeout_milliseconds);
+  connection.execute(busy.c_str());
+  connection.execute(
+      "PRAGMA journal_mode = WAL;"
+      // In WAL mode NORMAL makes a commit one write() to the log: it survives a crash of the
+      // process (the data is in the kernel), though not a power failure.
+      "PRAGMA synchronous = NORMAL;"
+      "PRAGMA cache_size = -4096;"
+      // No memory mapping: a read error on a mapped page would be a signal that ends the
+      // server, where read() gives an error the client receives as 206.
+      "PRAGMA mmap_size = 0;"
+      "PRAGMA temp_store = MEMORY;");
+}
+
+}  // namespace ombrix

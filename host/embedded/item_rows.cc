@@ -1,0 +1,92 @@
+#include "host/embedded/item_rows.h"
+
+#include <bit>
+#include <optional>
+#include <utility>
+
+#include "host/embedded/account_schema.h"
+#include "host/embedded/host_errors.h"
+#include "host/embedded/item_codec.h"
+#include "host/embedded/store_checks.h"
+
+namespace ombrix {
+namespace {
+
+// Large texts are bound as zero bytes and written in afterwards (fill_units): bound whole,
+// SQLite would build the row in memory, a second copy of the text.
+void bind_units(statement_use& q, int index, std::string_view units) {
+  if (units.size() >= piecewise_units_bytes) {
+    q.bind_zeroblob(index, units.size());
+  } else {
+    q.bind_blob(index, units);
+  }
+}
+
+void fill_units(sqlite_connection& c, std::int64_t body, std::string_view units) {
+  if (units.size() >= piecewise_units_bytes) c.write_blob("bodies", "units", body, units);
+}
+
+}  // namespace
+
+void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+              const std::string& id_key, std::string_view units, std::int64_t size,
+              put_mode mode) {
+  if (names_data_section(c, s, id_key)) {
+    throw_host_error(host_error::file_pointer,
+                     describe({u"Item '", display_name(id), u"' cannot be written in file '",
+                               display_name(file), u"': it names a data section of the file."}));
+  }
+  std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
+  {
+    statement_use q = prepare(c, account_statement::find_item);
+    q.bind(1, s.id);
+    q.bind_blob(2, id_key);
+    if (q.step()) existing.emplace(q.column_int64(0), q.column_int64(1));
+  }
+  if (existing) {
+    if (mode == put_mode::create) item_exists(file, id);
+    if (existing->second != size) {
+      statement_use q = prepare(c, account_statement::update_size);
+      q.bind(1, s.id);
+      q.bind_blob(2, id_key);
+      q.bind(3, size);
+      q.run();
+    }
+    {
+      statement_use q = prepare(c, account_statement::update_body);
+      q.bind(1, existing->first);
+      bind_units(q, 2, units);
+      q.run();
+    }
+    fill_units(c, existing->first, units);
+    return;
+  }
+  {
+    statement_use q = prepare(c, account_statement::insert_body);
+    bind_units(q, 1, units);
+    q.run();
+  }
+  const std::int64_t body = c.last_insert_rowid();
+  fill_units(c, body, units);
+  statement_use q = prepare(c, account_statement::insert_item);
+  q.bind(1, s.id);
+  q.bind_blob(2, id_key);
+  q.bind(3, size);
+  q.bind(4, body);
+  q.run();
+}
+
+text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
+  const auto length = static_cast<std::size_t>(bytes);
+  if constexpr (std::endian::native == std::endian::little) {
+    text units(length / 2, u'\0');
+    c.read_blob("bodies", "units", body, reinterpret_cast<char*>(units.data()), units.size() * 2);
+    return units;
+  } else {
+    std::string stored(length, '\0');
+    c.read_blob("bodies", "units", body, stored.data(), stored.size());
+    return decode_content(stored);
+  }
+}
+
+}  // namespace ombrix

@@ -1,0 +1,29 @@
+// Item rows: storing one item in a section and reading a large text back piece by piece. Works
+// inside the caller's transaction on one connection; throws sqlite_failure and the host's
+// _com_error where it says so.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/embedded/section_catalog.h"
+#include "host/embedded/sqlite_db.h"
+#include "host/text.h"
+
+namespace ombrix {
+
+enum class put_mode { replace, create };
+
+// Stores the item `id` (stored as `id_key`) of section `s` with the text `units` (encode_content
+// layout) whose UTF-8 size is `size`. 204 for an existing item in create mode; 207 when `id`
+// names a data section of the dictionary `s`. `file` names the section in descriptions.
+// REQUIRES: an open write transaction on `c`.
+void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+              const std::string& id_key, std::string_view units, std::int64_t size, put_mode mode);
+
+// The text of bodies row `body`, `bytes` long, read a piece at a time: loaded with the row,
+// SQLite would hold a second copy of it while it is converted.
+text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes);
+
+}  // namespace ombrix

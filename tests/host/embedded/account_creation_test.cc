@@ -1,0 +1,89 @@
+// Creating account databases.
+#include "host/embedded/account_creation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "../temporary_data_root.h"
+#include "host/embedded/account_store.h"
+
+namespace ombrix {
+namespace {
+
+class AccountCreation : public testing::temporary_data_root {
+ protected:
+  std::vector<std::string> files_in_root() const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(root_, ignored)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+TEST_F(AccountCreation, MakesOneFileWithTheMasterDictionaryAndItsOwnPointer) {
+  create_account(root_, u"SALES", u"VOC");
+  EXPECT_EQ(files_in_root(), std::vector<std::string>{"SALES.db"});
+  auto store = account_store::open(root_, u"SALES");
+  EXPECT_EQ(store->md_name(), u"VOC");
+  EXPECT_EQ(store->read(u"VOC", u"VOC"), u"F\r\nVOC\r\nDICT VOC");
+  // The dictionary holds only its data section.
+  EXPECT_EQ(store->list(u"DICT VOC", 0, 0), u"DICT VOC\r\nVOC\uF8FC16\uF8FC0");
+  EXPECT_EQ(std::filesystem::status(root_).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+}
+
+TEST_F(AccountCreation, RefusalsLeaveNoFileBehind) {
+  create_account(root_, u"SALES", u"MD");
+  const struct {
+    text account;
+    text md;
+    int number;
+    const char* description;
+  } cases[] = {
+      {u"SALES", u"MD", 204, "Account 'SALES' already exists."},
+      {u"../x", u"MD", 201, "'../x' is not a valid account name."},
+      {u"", u"MD", 201, "'' is not a valid account name."},
+      {u"NEW", u"DICT X", 203,
+       "Invalid master dictionary name 'DICT X' (it must be 1 to 255 characters without control "
+       "characters, ',', '/', '*' or marks, and not start with \"DICT \")."},
+      {u"NEW", u"A,B", 203, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(to_utf8(c.account + u" " + c.md));
+    const auto [number, description] = testing::failure_of([&] {
+      create_account(root_, c.account, c.md);
+    });
+    EXPECT_EQ(number, c.number);
+    if (c.description != nullptr) {
+      EXPECT_EQ(description, c.description);
+    }
+  }
+  EXPECT_EQ(files_in_root(), std::vector<std::string>{"SALES.db"});
+}
+
+TEST_F(AccountCreation, OfConcurrentCreatorsExactlyOneSucceeds) {
+  std::atomic<int> created{0}, refused{0};
+  std::vector<std::thread> creators;
+  for (int i = 0; i < 8; ++i) {
+    creators.emplace_back([&] {
+      const int number = testing::failure_of([&] { create_account(root_, u"ONE", u"MD"); }).first;
+      (number == 0 ? created : refused)++;
+      EXPECT_TRUE(number == 0 || number == 204) << number;
+    });
+  }
+  for (auto& t : creators) t.join();
+  EXPECT_EQ(created.load(), 1);
+  EXPECT_EQ(refused.load(), 7);
+  EXPECT_EQ(files_in_root(), std::vector<std::string>{"ONE.db"});
+}
+
+}  // namespace
+}  // namespace ombrix
