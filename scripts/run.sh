@@ -61,9 +61,9 @@ else
 fi
 admin() { "$build/ombrix-admin" "$@" >/dev/null; }
 
-if ((reset_demo)) && [[ -e "$data_root/MAIN.ombrix" ]]; then
+if ((reset_demo)) && [[ -e "$data_root/MAIN.db" ]]; then
   echo "Removing the account MAIN from $data_root ..."
-  rm -f "$data_root/MAIN.ombrix" "$data_root/MAIN.ombrix-wal" "$data_root/MAIN.ombrix-shm"
+  rm -f "$data_root/MAIN.db" "$data_root/MAIN.db-wal" "$data_root/MAIN.db-shm"
 fi
 
 if "$build/ombrix-admin" list MAIN >/dev/null 2>&1; then

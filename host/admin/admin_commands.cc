@@ -16,10 +16,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* usage_text =
-    "usage: ombrix-admin [--data DIR] COMMAND ...; commands: create-account NAME [--md MDNAME] | "
-    "create-file ACCOUNT FILE [SECTION ...] | import ACCOUNT FILE DIR | "
-    "export ACCOUNT FILE DIR [--force] | list ACCOUNT [FILE]";
+// The usage block; the default data root is filled in where it says DATA_ROOT.
+constexpr const char* usage_lines[] = {
+    "usage: ombrix-admin [--data DIR] COMMAND ...",
+    "  create-account NAME [--md MDNAME]        a new account with its master dictionary (MD)",
+    "  create-file ACCOUNT FILE [SECTION ...]   a file, or the sections an existing file lacks",
+    "  import ACCOUNT FILE DIR                  FILE: F, F,D or DICT F; all items or none",
+    "  export ACCOUNT FILE DIR [--force]        one text file per item; a non-empty DIR only with "
+    "--force",
+    "  list ACCOUNT [FILE]                      id TAB attributes TAB size per entry (default: the "
+    "MD)",
+    "DIR defaults to $OMBRIX_DATA, else to the user's data folder; here that is",
+    "  DATA_ROOT",
+};
+
+std::string usage_text() {
+  std::string root = data_root_from_environment();
+  if (root.empty()) root = "none: set OMBRIX_DATA or HOME";
+  std::string out;
+  for (std::string_view line : usage_lines) {
+    const std::size_t at = line.find("DATA_ROOT");
+    if (at == std::string_view::npos) {
+      out.append(line);
+    } else {
+      out.append(line.substr(0, at)).append(root).append(line.substr(at + 9));
+    }
+    out.push_back('\n');
+  }
+  return out;
+}
 
 // A failure of a command: its message becomes the one line on standard error.
 struct admin_error : std::runtime_error {
@@ -27,9 +52,8 @@ struct admin_error : std::runtime_error {
   int code;
 };
 
-[[noreturn]] void usage(const std::string& problem) {
-  throw admin_error(admin_usage, problem + "; " + usage_text);
-}
+// A wrong command line: the message, then the usage block.
+[[noreturn]] void usage(const std::string& problem) { throw admin_error(admin_usage, problem); }
 
 [[noreturn]] void failed(const std::string& message) { throw admin_error(admin_failed, message); }
 
@@ -37,7 +61,7 @@ text name_argument(const std::string& argument) {
   try {
     return from_utf8(argument);
   } catch (const std::range_error&) {
-    failed("'" + argument + "' is not valid UTF-8");
+    failed("Argument '" + argument + "' is not valid UTF-8.");
   }
 }
 
@@ -52,28 +76,28 @@ command_line parse(const std::vector<std::string>& args) {
   std::size_t i = 0;
   while (i < args.size() && args[i].starts_with("--data")) {
     if (args[i] == "--data") {
-      if (i + 1 >= args.size()) usage("--data needs a directory");
+      if (i + 1 >= args.size()) usage("Option --data needs a directory.");
       line.root = args[i + 1];
       i += 2;
     } else if (args[i].starts_with("--data=")) {
       line.root = args[i].substr(7);
       i += 1;
     } else {
-      usage("unknown option '" + args[i] + "'");
+      usage("Unknown option '" + args[i] + "'.");
     }
-    if (line.root.empty()) usage("--data needs a directory");
+    if (line.root.empty()) usage("Option --data needs a directory.");
     root_given = true;
   }
   line.words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-  if (line.words.empty()) usage("no command given");
+  if (line.words.empty()) usage("No command given.");
   if (!root_given) line.root = data_root_from_environment();
-  if (line.root.empty()) failed("no data root: set OMBRIX_DATA or HOME, or give --data DIR");
+  if (line.root.empty()) failed("There is no data root: set OMBRIX_DATA or HOME, or give --data DIR.");
   return line;
 }
 
 void expect_arguments(const std::vector<std::string>& words, std::size_t least, std::size_t most) {
   const std::size_t given = words.size() - 1;
-  if (given < least || given > most) usage("wrong number of arguments for " + words[0]);
+  if (given < least || given > most) usage("Wrong number of arguments for " + words[0] + ".");
 }
 
 // Opens an existing account. A missing data root is a missing account: nothing is created on
@@ -93,10 +117,20 @@ void create_account(const command_line& line, std::ostream& out) {
   if (words.size() == 4 && words[2] == "--md") {
     md = words[3];
   } else if (words.size() != 2) {
-    usage("create-account takes NAME [--md MDNAME]");
+    usage("Command create-account takes NAME [--md MDNAME].");
   }
   account_store::create(line.root, name_argument(words[1]), name_argument(md));
   out << "Account '" << words[1] << "' created with master dictionary '" << md << "'.\n";
+}
+
+// 'A', 'B' and 'C'
+std::string quoted_list(const std::vector<text>& names) {
+  std::string out;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? " and " : ", ";
+    out.append("'").append(to_utf8(names[i])).append("'");
+  }
+  return out;
 }
 
 void create_file(const command_line& line, std::ostream& out) {
@@ -104,19 +138,34 @@ void create_file(const command_line& line, std::ostream& out) {
   expect_arguments(words, 2, static_cast<std::size_t>(-1));
   std::vector<text> sections;
   for (std::size_t i = 3; i < words.size(); ++i) sections.push_back(name_argument(words[i]));
-  open_account(line, words[1])->create_file(name_argument(words[2]), sections);
-  out << "File '" << words[2] << "' ready in account '" << words[1] << "'.\n";
+  const account_store::file_additions added =
+      open_account(line, words[1])->create_file(name_argument(words[2]), sections);
+  std::string file = "file '";
+  file.append(words[2]).append("'");
+  std::string where = " in account '";
+  where.append(words[1]).append("'");
+  const std::string some = added.sections.size() == 1 ? " section " : " sections ";
+  if (added.file) {
+    out << "Created " << file << where;
+    if (!added.sections.empty()) out << " with" << some << quoted_list(added.sections);
+  } else if (!added.sections.empty()) {
+    out << "Added" << some << quoted_list(added.sections) << " to " << file << where;
+  } else {
+    out << "Nothing added: " << file << where << " exists"
+        << (sections.empty() ? " already" : " with every section named");
+  }
+  out << ".\n";
 }
 
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) failed("cannot read '" + path.string() + "'");
+  if (!in) failed("Cannot read '" + path.string() + "'.");
   std::string bytes;
   char buffer[1 << 16];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
   }
-  if (in.bad()) failed("cannot read '" + path.string() + "'");
+  if (in.bad()) failed("Cannot read '" + path.string() + "'.");
   return bytes;
 }
 
@@ -125,7 +174,7 @@ void import_directory(const command_line& line, std::ostream& out) {
   expect_arguments(words, 3, 3);
   const fs::path directory = words[3];
   std::error_code error;
-  if (!fs::is_directory(directory, error)) failed("directory '" + words[3] + "' not found");
+  if (!fs::is_directory(directory, error)) failed("Directory '" + words[3] + "' not found.");
   const text file = name_argument(words[2]);
   std::shared_ptr<account_store> store = open_account(line, words[1]);
 
@@ -133,7 +182,7 @@ void import_directory(const command_line& line, std::ostream& out) {
   for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
     if (it->is_regular_file(error)) paths.push_back(it->path());
   }
-  if (error) failed("cannot read directory '" + words[3] + "': " + error.message());
+  if (error) failed("Cannot read directory '" + words[3] + "': " + error.message() + ".");
   std::sort(paths.begin(), paths.end());
 
   std::vector<account_store::item> items;
@@ -143,13 +192,13 @@ void import_directory(const command_line& line, std::ostream& out) {
     const std::optional<std::string> id = id_of_file_name(name);
     if (!id) {
       std::string message = "'";
-      message.append(path.string()).append("' holds a malformed escape in its name");
+      message.append(path.string()).append("' has a malformed escape in its name.");
       failed(message);
     }
     try {
       items.push_back({from_utf8(*id), item_from_text_file(read_file(path))});
     } catch (const std::range_error&) {
-      failed("'" + path.string() + "' is not UTF-8 text (or its name is not UTF-8)");
+      failed("'" + path.string() + "' is not UTF-8 text, or its name is not UTF-8.");
     }
   }
   const std::size_t count = store->import_items(file, items);
@@ -177,13 +226,13 @@ void export_directory(const command_line& line, std::ostream& out) {
     files.emplace_back(file_name_of_id(to_utf8(id)), text_file_from_item(content));
   });
   fs::create_directories(directory, error);
-  if (!fs::is_directory(directory, error)) failed("cannot create directory '" + words[3] + "'");
+  if (!fs::is_directory(directory, error)) failed("Cannot create directory '" + words[3] + "'.");
   for (const auto& [name, bytes] : files) {
     const fs::path path = directory / name;
     std::ofstream target(path, std::ios::binary | std::ios::trunc);
     target.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     target.close();
-    if (!target) failed("cannot write '" + path.string() + "'");
+    if (!target) failed("Cannot write '" + path.string() + "'.");
   }
   out << files.size() << (files.size() == 1 ? " item" : " items") << " exported to '" << words[3]
       << "'.\n";
@@ -203,7 +252,7 @@ void list_file(const command_line& line, std::ostream& out) {
 
 int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << usage_text << '\n';
+    out << usage_text();
     return admin_ok;
   }
   try {
@@ -220,12 +269,13 @@ int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostr
     } else if (command == "list") {
       list_file(line, out);
     } else {
-      usage("unknown command '" + command + "'");
+      usage("Unknown command '" + command + "'.");
     }
     out.flush();
     return admin_ok;
   } catch (const admin_error& error) {
     err << "ombrix-admin: " << error.what() << '\n';
+    if (error.code == admin_usage) err << usage_text();
     return error.code;
   } catch (const _com_error& error) {
     err << "ombrix-admin: " << to_utf8(error.Description()) << '\n';

@@ -348,7 +348,8 @@ void account_store::copy(const text& file, const text& from, const text& to, boo
   });
 }
 
-void account_store::create_file(const text& file, const std::vector<text>& sections) {
+account_store::file_additions account_store::create_file(const text& file,
+                                                         const std::vector<text>& sections) {
   check_new_file_name(file, u"file");
   for (std::size_t i = 0; i < sections.size(); ++i) {
     check_new_file_name(sections[i], u"section");
@@ -365,17 +366,23 @@ void account_store::create_file(const text& file, const std::vector<text>& secti
     }
   }
   const account_names names{name_, md_name_, md_key_};
-  pool_.run(true, [&](sqlite_connection& c) {
+  return pool_.run(true, [&](sqlite_connection& c) {
+    file_additions added;
     transaction t(c, true);
     if (!names_file(c, encode_name(file))) {
       add_file(c, names, file);
-    } else if (sections.empty()) {
-      throw_host_error(host_error::item_exists,
-                       describe({u"File '", display_name(file), u"' already exists in account '",
-                                 name_, u"'."}));
+      added.file = true;
     }
-    for (const text& section : sections) add_section(c, names, file, section);
+    const text dictionary_name = u"DICT " + file;
+    const section_row dictionary =
+        require_section(c, names, dictionary_name, encode_name(dictionary_name));
+    for (const text& section : sections) {
+      if (names_data_section(c, dictionary, encode_name(section))) continue;
+      add_section(c, names, file, section);
+      added.sections.push_back(section);
+    }
     t.commit();
+    return added;
   });
 }
 

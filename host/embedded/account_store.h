@@ -88,10 +88,15 @@ class account_store {
   void copy(const text& file, const text& from, const text& to, bool overwrite);
 
   // Creates the file F: its dictionary DICT F, its default data section F, the MD pointer F and
-  // a data section F,D for each of `sections`. For an existing file only the new sections are
-  // added (at least one must be given). 203 for an invalid name, 204 for a file, section or MD
-  // item that exists already.
-  void create_file(const text& file, const std::vector<text>& sections);
+  // a data section F,D for each of `sections`. For an existing file only the sections it lacks
+  // are added; asking for what exists already adds nothing and is no error. Returns what was
+  // added. 203 for an invalid name; 204 when an item of the MD (for F) or of DICT F (for a
+  // section) is in the way.
+  struct file_additions {
+    bool file = false;           // F itself was created
+    std::vector<text> sections;  // the sections added, in the order asked for
+  };
+  file_additions create_file(const text& file, const std::vector<text>& sections);
 
   struct item {
     text id;

@@ -65,13 +65,31 @@ TEST_F(AdminCommands, CreateAccountsAndFilesAndListThem) {
   EXPECT_EQ(admin({"list", "PAY"}).out, "VOC\t16\t0\n");
   EXPECT_EQ(admin({"list", "PAY", "DICT VOC"}).out, "VOC\t16\t0\n");
 
-  EXPECT_EQ(admin({"create-file", "SALES", "CUST", "HIST", "2024"}).code, admin_ok);
-  EXPECT_EQ(admin({"list", "SALES"}).out, "CUST\t16\t0\nMD\t16\t0\n");
-  EXPECT_EQ(admin({"list", "SALES", "DICT CUST"}).out, "2024\t16\t0\nCUST\t16\t0\nHIST\t16\t0\n");
-  EXPECT_EQ(admin({"list", "SALES", "CUST,HIST"}).out, "");
-  EXPECT_EQ(admin({"create-file", "SALES", "CUST", "ARCHIVE"}).code, admin_ok);  // more sections
+  // create-file makes what is missing and says what it made; asking again adds nothing.
+  const struct {
+    std::vector<std::string> args;
+    std::string said;
+  } steps[] = {
+      {{"create-file", "SALES", "CUST", "HIST", "2024"},
+       "Created file 'CUST' in account 'SALES' with sections 'HIST' and '2024'.\n"},
+      {{"create-file", "SALES", "CUST", "ARCHIVE", "HIST"},
+       "Added section 'ARCHIVE' to file 'CUST' in account 'SALES'.\n"},
+      {{"create-file", "SALES", "CUST", "HIST"},
+       "Nothing added: file 'CUST' in account 'SALES' exists with every section named.\n"},
+      {{"create-file", "SALES", "CUST"}, "Nothing added: file 'CUST' in account 'SALES' exists already.\n"},
+      {{"create-file", "SALES", "ORDERS"}, "Created file 'ORDERS' in account 'SALES'.\n"},
+      {{"create-file", "SALES", "ORDERS", "A", "B", "C"},
+       "Added sections 'A', 'B' and 'C' to file 'ORDERS' in account 'SALES'.\n"},
+  };
+  for (const auto& step : steps) {
+    const run_result result = admin(step.args);
+    EXPECT_EQ(result.code, admin_ok) << result.err;
+    EXPECT_EQ(result.out, step.said);
+  }
+  EXPECT_EQ(admin({"list", "SALES"}).out, "CUST\t16\t0\nMD\t16\t0\nORDERS\t16\t0\n");
   EXPECT_EQ(admin({"list", "SALES", "DICT CUST"}).out,
             "2024\t16\t0\nARCHIVE\t16\t0\nCUST\t16\t0\nHIST\t16\t0\n");
+  EXPECT_EQ(admin({"list", "SALES", "CUST,HIST"}).out, "");
 }
 
 TEST_F(AdminCommands, DataRootComesFromOmbrixDataWithoutOption) {
@@ -89,6 +107,10 @@ TEST_F(AdminCommands, FailuresGiveOneLineAndNonZeroExit) {
   fs::create_directories(in);
   write_file(in / "A", "fine\n");
   write_file(in / "B", "not \xFF utf-8\n");
+  const fs::path note = base_ / "note";
+  fs::create_directories(note);
+  write_file(note / "NOTE", "a dictionary item\n");
+  ASSERT_EQ(admin({"import", "SALES", "DICT CUST", note.string()}).code, admin_ok);
   const std::string x65(65, 'x');
   const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
       {{"create-account", "SALES"}, "Account 'SALES' already exists."},
@@ -97,19 +119,21 @@ TEST_F(AdminCommands, FailuresGiveOneLineAndNonZeroExit) {
       {{"create-account", x65}, "'" + x65 + "' is not a valid account name."},
       {{"list", "NOPE"}, "Account 'NOPE' not found."},
       {{"list", "SALES", "NOPE"}, "File 'NOPE' not found in account 'SALES'."},
-      {{"create-file", "SALES", "CUST"}, "File 'CUST' already exists in account 'SALES'."},
+            {{"create-file", "SALES", "CUST", "NOTE"},
+       "Item 'NOTE' already exists in file 'DICT CUST', so no section of that name can be "
+       "created."},
       {{"create-file", "SALES", "CUST", "CUST"},
        "Section 'CUST' is the default section of file 'CUST'; name only further sections."},
       {{"create-file", "SALES", "A,B"},
        "Invalid file name 'A,B' (it must be 1 to 255 characters without control characters, "
        "',', '/', '*' or marks, and not start with \"DICT \")."},
       {{"import", "SALES", "CUST", missing.string()},
-       "directory '" + missing.string() + "' not found"},
+       "Directory '" + missing.string() + "' not found."},
       {{"import", "NOPE", "CUST", base_.string()}, "Account 'NOPE' not found."},
       {{"import", "SALES", "CUST", in.string()},  // all or nothing: A is not imported either
-       "'" + (in / "B").string() + "' is not UTF-8 text (or its name is not UTF-8)"},
+       "'" + (in / "B").string() + "' is not UTF-8 text, or its name is not UTF-8."},
       {{"export", "SALES", "NOPE", missing.string()}, "File 'NOPE' not found in account 'SALES'."},
-      {{"list", "bad\xC3"}, "'bad\xC3' is not valid UTF-8"},
+      {{"list", "bad\xC3"}, "Argument 'bad\xC3' is not valid UTF-8."},
   };
   for (const auto& [args, message] : rows) {
     SCOPED_TRACE(args[0] + " " + args[1]);
@@ -146,17 +170,23 @@ TEST_F(AdminCommands, UsageErrorsExitWithTwo) {
       {"create-account", "A", "--md"}, {"create-account", "A", "--mx", "B"},
       {"import", "A", "F"}, {"export", "A", "F", "D", "E"}, {"export", "A", "F", "D", "--force", "E"}, {"create-file", "A"},
   };
+  const run_result help = admin({"--help"}, false);
+  EXPECT_EQ(help.code, admin_ok);
+  EXPECT_TRUE(help.out.starts_with("usage: ombrix-admin [--data DIR] COMMAND ...\n")) << help.out;
+  // The block names the data root the tool would use (OMBRIX_DATA in this test).
+  EXPECT_TRUE(help.out.ends_with("here that is\n  " + root_ + "\n")) << help.out;
   std::vector<run_result> results = {admin({"--data"}, false),
                                      admin({"--database", root_, "list", "X"}, false)};
   for (const auto& line : lines) results.push_back(admin(line));
   for (const run_result& result : results) {
     EXPECT_EQ(result.code, admin_usage) << result.err;
+    // One line saying what is wrong, then the usage block.
     EXPECT_TRUE(result.err.starts_with("ombrix-admin: ")) << result.err;
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    const std::size_t first_line_end = result.err.find('\n');
+    ASSERT_NE(first_line_end, std::string::npos);
+    EXPECT_EQ(result.err[first_line_end - 1], '.') << result.err;
+    EXPECT_EQ(result.err.substr(first_line_end + 1), help.out);
   }
-  const run_result help = admin({"--help"}, false);
-  EXPECT_EQ(help.code, admin_ok);
-  EXPECT_TRUE(help.out.starts_with("usage: ombrix-admin [--data DIR] COMMAND")) << help.out;
 }
 
 TEST_F(AdminCommands, ImportExportRoundTripOfTextFiles) {
