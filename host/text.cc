@@ -139,12 +139,29 @@ void append_from_utf8(text& out, std::string_view utf8) { decode_utf8<true>(utf8
 
 namespace {
 
+using unit_vector = std::uint16_t __attribute__((vector_size(16)));
+using byte_vector = std::uint8_t __attribute__((vector_size(8)));
+
 // The encoder; with stop_at_marks it ends before the first CR, value mark or subvalue mark.
 template <bool stop_at_marks>
 const char16_t* encode_units(const char16_t* first, const char16_t* last, unsigned char*& out) {
   unsigned char* o = out;
   const char16_t* p = first;
   while (p != last) {
+    // Eight ASCII units at a time, narrowed in one vector step where the machine has vectors.
+    while (last - p >= 8) {
+      unit_vector v;
+      std::memcpy(&v, p, sizeof v);
+      auto stop = (v & 0xFF80) != 0;
+      if constexpr (stop_at_marks) stop |= v == u'\r';
+      std::uint64_t halves[2];
+      std::memcpy(halves, &stop, sizeof halves);
+      if ((halves[0] | halves[1]) != 0) break;
+      const byte_vector bytes = __builtin_convertvector(v, byte_vector);
+      std::memcpy(o, &bytes, sizeof bytes);
+      o += 8;
+      p += 8;
+    }
     // Four ASCII units at a time.
     while (last - p >= 4) {
       std::uint64_t chunk;

@@ -5,9 +5,11 @@
 
 namespace ombrix::platform {
 
-// Keeps the allocator from giving every connection thread a heap of its own: with one short-lived
-// thread per connection, per-thread heaps keep memory after a burst of load that a shared heap
-// gives back. Call once at start-up, before any other thread exists.
+// Tunes the allocator for a server of many short requests: no heap of its own for every
+// connection thread (per-thread heaps keep a burst's memory for the life of the process), and
+// buffers of up to a few MiB reused from the heap instead of being mapped afresh per request
+// (a bounded amount of free memory stays with each heap). Call once at start-up, before any
+// other thread exists. Does nothing where the allocator has no such settings.
 void limit_allocator_arenas();
 
 // The machine's physical memory in bytes, or 0 when it cannot be found out.

@@ -53,6 +53,17 @@ inline std::uint32_t skip_plain(const unsigned char* in, std::uint32_t i, std::u
   auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
   // A byte below 0x20 (or 0x80 and above, tested again byte by byte) shows in the high bits.
   auto has_below_space = [](std::uint64_t x) { return (x - ones * 0x20) & ~x & highs; };
+  // Sixteen bytes at a time where the machine has vectors, then eight.
+  using byte_vector = std::uint8_t __attribute__((vector_size(16)));
+  while (length - i >= 16) {
+    byte_vector b;
+    std::memcpy(&b, in + i, sizeof b);
+    const auto stop = (b < 0x20) | (b == '"') | (b == '\\') | (b >= 0x7F);
+    std::uint64_t halves[2];
+    std::memcpy(halves, &stop, sizeof halves);
+    if ((halves[0] | halves[1]) != 0) break;
+    i += 16;
+  }
   while (length - i >= 8) {
     std::uint64_t x;
     std::memcpy(&x, in + i, 8);
@@ -98,6 +109,11 @@ void json_writer::reserve(std::uint32_t more) {
   if (grown == nullptr) throw std::bad_alloc();
   buffer_ = static_cast<char*>(grown);
   capacity_ = static_cast<std::uint32_t>(wanted);
+}
+
+void json_writer::expect(std::size_t more) {
+  if (more > UINT32_MAX) throw std::length_error("json_writer: text too long");
+  reserve(static_cast<std::uint32_t>(more));
 }
 
 void json_writer::separator() {

@@ -44,6 +44,10 @@ class json_writer {
   void integer(std::int64_t value);
   void integer(std::int32_t value) { integer(static_cast<std::int64_t>(value)); }
 
+  // Makes room for `more` further bytes at once, so that a reply whose size is about known grows
+  // its buffer once instead of step by step. Throws std::length_error beyond 4 GiB.
+  void expect(std::size_t more);
+
   // A copy of the bytes written so far.
   std::string text() const;
   // The bytes written so far; valid until the next write or release().

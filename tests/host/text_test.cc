@@ -129,6 +129,36 @@ TEST(ToUtf8Test, EncodesEachUnitToTheExpectedBytes) {
   }
 }
 
+// The encoder takes ASCII eight and four units at a time: a unit that needs more bytes, and a
+// stop before a mark, are handled at every offset within and across those groups.
+TEST(ToUtf8Test, EveryUnitKindAtEveryOffsetOfTheFastPath) {
+  const struct {
+    char16_t unit;
+    const char* bytes;
+    bool stops_at_mark;
+  } units[] = {
+      {u'\x7F', "\x7F", false},         {u'\x80', "\xC2\x80", false},
+      {u'\x00E9', "\xC3\xA9", false},  {u'\x0100', "\xC4\x80", false},
+      {u'\x0D0D', "\xE0\xB4\x8D", false}, {u'\r', "\r", true},
+      {u'\xF8FD', "\xEF\xA3\xBD", true}, {u'\xF8FC', "\xEF\xA3\xBC", true},
+  };
+  for (const auto& c : units) {
+    for (std::size_t at = 0; at <= 17; ++at) {
+      SCOPED_TRACE(std::to_string(c.unit) + " at " + std::to_string(at));
+      const text in = text(at, u'a') + c.unit + text(18 - at, u'b');
+      std::string expected(at, 'a');
+      expected.append(c.bytes).append(18 - at, 'b');
+      EXPECT_EQ(to_utf8(in), expected);
+      std::string buffer(3 * in.size(), '\0');
+      char* out = buffer.data();
+      const char16_t* stop = encode_utf8_to_mark(in.data(), in.data() + in.size(), out);
+      EXPECT_EQ(stop - in.data(), c.stops_at_mark ? static_cast<std::ptrdiff_t>(at)
+                                                  : static_cast<std::ptrdiff_t>(in.size()));
+      EXPECT_EQ(std::string(buffer.data(), out), c.stops_at_mark ? std::string(at, 'a') : expected);
+    }
+  }
+}
+
 TEST(ToUtf8Test, EncodeWritesIntoACallerBuffer) {
   const std::u16string units = u"abcdefgh\x00E9\xD83D\xDE00\xD800z";
   std::string buffer(3 * units.size(), '#');

@@ -139,10 +139,17 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
       {"abcdefgh\"ijklmnop\\", R"("abcdefgh\"ijklmnop\\")"},
       {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\x7F", "\"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\\u007F\""},
   };
+  // Plain bytes are skipped sixteen and eight at a time: each case also at offsets within and
+  // across those groups.
   for (const auto& [input, expected] : cases) {
-    json_writer w;
-    w.string(input);
-    EXPECT_EQ(w.text(), expected);
+    for (const std::size_t pad : {0, 7, 8, 15, 16, 17, 31}) {
+      SCOPED_TRACE(std::to_string(pad) + ": " + expected);
+      const std::string before(pad, 'p');
+      const std::string after(pad % 5, 'q');
+      json_writer w;
+      w.string(before + input + after);
+      EXPECT_EQ(w.text(), "\"" + before + expected.substr(1, expected.size() - 2) + after + "\"");
+    }
   }
 }
 
