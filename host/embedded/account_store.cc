@@ -231,8 +231,8 @@ text account_store::stat(const text& file, const text& id) {
   });
 }
 
-std::vector<listing_entry> account_store::entries(const text& file, std::int32_t attribute,
-                                                  std::int32_t max_count) {
+void account_store::visit_entries(const text& file, std::int32_t attribute,
+                                  std::int32_t max_count, const entry_visitor& visit) {
   check_file_name(file);
   const std::string file_key = encode_name(file);
   const account_names names{name_, md_name_, md_key_};
@@ -241,19 +241,22 @@ std::vector<listing_entry> account_store::entries(const text& file, std::int32_t
   const auto wanted = [attribute](int attributes) {
     return attribute <= 0 || (attributes & attribute) == attribute;
   };
-  return pool_.run(false, [&](sqlite_connection& c) {
-    std::vector<listing_entry> out;
+  pool_.run(false, [&](sqlite_connection& c) {
+    std::size_t count = 0;
+    const auto emit = [&](std::string_view name_key, int attributes, std::int64_t size) {
+      visit(name_key, attributes, size);
+      ++count;
+    };
     transaction t(c, false);
     const section_row s = require_section(c, names, file, file_key);
     if (is_master_dictionary(s, names)) {
       statement_use q = prepare(c, account_statement::list_master_dictionary);
       q.bind(1, s.id);
-      while (out.size() < limit && q.step()) {
+      while (count < limit && q.step()) {
         const bool directory = q.column_int64(2) != 0;
         const int attributes = directory ? directory_attribute : 0;
         if (!wanted(attributes)) continue;
-        out.push_back({decode_name(q.column_blob(0)), attributes,
-                       directory ? 0 : q.column_int64(1)});
+        emit(q.column_blob(0), attributes, directory ? 0 : q.column_int64(1));
       }
     } else if (s.kind == dictionary_kind) {
       // Dictionary items and the file's data sections, merged in byte order of their names.
@@ -265,50 +268,56 @@ std::vector<listing_entry> account_store::entries(const text& file, std::int32_t
       }
       auto next_section = sections.begin();
       const auto emit_section = [&] {
-        if (wanted(directory_attribute) && out.size() < limit) {
-          out.push_back({decode_name(*next_section), directory_attribute, 0});
-        }
+        if (wanted(directory_attribute) && count < limit) emit(*next_section, directory_attribute, 0);
         ++next_section;
       };
       statement_use q = prepare(c, account_statement::list_items);
       q.bind(1, s.id);
       q.bind(2, -1);
-      while (out.size() < limit && q.step()) {
+      while (count < limit && q.step()) {
         const std::string_view id = q.column_blob(0);
         while (next_section != sections.end() && std::string_view(*next_section) < id) {
           emit_section();
         }
         if (next_section != sections.end() && *next_section == id) continue;  // shown as section
-        if (wanted(0) && out.size() < limit) out.push_back({decode_name(id), 0, q.column_int64(1)});
+        if (wanted(0) && count < limit) emit(id, 0, q.column_int64(1));
       }
-      while (next_section != sections.end() && out.size() < limit) emit_section();
+      while (next_section != sections.end() && count < limit) emit_section();
     } else if (wanted(0)) {
       statement_use q = prepare(c, account_statement::list_items);
       q.bind(1, s.id);
       q.bind(2, max_count > 0 ? max_count : -1);
-      while (q.step()) out.push_back({decode_name(q.column_blob(0)), 0, q.column_int64(1)});
+      while (q.step()) emit(q.column_blob(0), 0, q.column_int64(1));
     }
     t.commit();
-    return out;
   });
 }
 
+std::vector<listing_entry> account_store::entries(const text& file, std::int32_t attribute,
+                                                  std::int32_t max_count) {
+  std::vector<listing_entry> out;
+  visit_entries(file, attribute, max_count,
+                [&](std::string_view name_key, int attributes, std::int64_t size) {
+                  out.push_back({decode_name(name_key), attributes, size});
+                });
+  return out;
+}
+
 text account_store::list(const text& file, std::int32_t attribute, std::int32_t max_count) {
-  const std::vector<listing_entry> found = entries(file, attribute, max_count);
   text out;
-  out.reserve(file.size() + 2 + found.size() * 24);
   out += file;
   out += u"\r\n";
-  bool first = true;
-  for (const listing_entry& entry : found) {
-    if (!first) out.push_back(value_mark);
-    first = false;
-    out += entry.name;
-    out.push_back(subvalue_mark);
-    append_decimal(out, entry.attributes);
-    out.push_back(subvalue_mark);
-    append_decimal(out, entry.size);
-  }
+  const std::size_t first = out.size();
+  // Written straight from the rows: no name is made as a text of its own.
+  visit_entries(file, attribute, max_count,
+                [&](std::string_view name_key, int attributes, std::int64_t size) {
+                  if (out.size() != first) out.push_back(value_mark);
+                  append_decoded_name(out, name_key);
+                  out.push_back(subvalue_mark);
+                  append_decimal(out, attributes);
+                  out.push_back(subvalue_mark);
+                  append_decimal(out, size);
+                });
   return out;
 }
 

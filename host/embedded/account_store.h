@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/embedded/connection_pool.h"
@@ -120,6 +121,12 @@ class account_store {
   void checkpoint() noexcept;
 
  private:
+  // Calls visit(stored name, attributes, size) for each entry entries() would give, inside one
+  // read transaction. Errors as entries.
+  using entry_visitor = std::function<void(std::string_view, int, std::int64_t)>;
+  void visit_entries(const text& file, std::int32_t attribute, std::int32_t max_count,
+                     const entry_visitor& visit);
+
   account_store(std::string path, text name);
   void load_master_dictionary();
 

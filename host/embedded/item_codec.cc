@@ -40,7 +40,12 @@ std::string encode_name(std::u16string_view name) {
 
 text decode_name(std::string_view bytes) {
   text out;
-  out.reserve(bytes.size());
+  append_decoded_name(out, bytes);
+  return out;
+}
+
+void append_decoded_name(text& out, std::string_view bytes) {
+  out.reserve(out.size() + bytes.size());
   std::size_t i = 0;
   const auto byte = [&](std::size_t at) { return static_cast<std::uint8_t>(bytes[at]); };
   const auto continuation = [&](std::size_t at) {
@@ -74,7 +79,6 @@ text decode_name(std::string_view bytes) {
       i += 1;
     }
   }
-  return out;
 }
 
 std::string_view content_bytes(std::u16string_view content, std::string& scratch) {

@@ -19,6 +19,8 @@ std::string encode_name(std::u16string_view name);
 // The inverse of encode_name. Bytes that encode_name cannot have produced (a damaged file)
 // become U+FFFD rather than failing.
 text decode_name(std::string_view bytes);
+// decode_name appending to `out`.
+void append_decoded_name(text& out, std::string_view bytes);
 
 // Item content as stored: every 16-bit unit as two bytes, low byte first. Lossless for any unit
 // sequence (NUL, bare CR or LF, lone surrogates, marks).
