@@ -107,7 +107,7 @@ set ylabel "requests/s"
 set logscale x 2
 set xrange [0.8:80]
 set yrange [0:*]
-set key top left
+set key bottom right
 set grid
 plot "$out/concurrency.dat" using 1:2 with linespoints lw 2 title "ombrix GET 1 KiB item", \
      "$out/concurrency.dat" using 1:3 with linespoints lw 2 title "nginx 200-byte static file"

@@ -54,7 +54,7 @@ time_ms() {
     printf "%.2f %.2f", m, v[p] }'
 }
 
-# ---- Files of many small items.
+# ---- Files of many small items. "fill s" counts writing the item files, the import and deleting them.
 admin create-account MAIN
 for n in "${counts[@]}"; do
   dir="$work/items$n"
