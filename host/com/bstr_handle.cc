@@ -13,9 +13,10 @@ bstr_handle::bstr_handle(const bstr_handle& other) noexcept : block_(other.block
 }
 
 bstr_handle& bstr_handle::operator=(const bstr_handle& other) noexcept {
-  if (other.block_ != nullptr) ++other.block_->count;  // first, so that self-assignment holds
+  block* const shared = other.block_;  // before release(), which empties a self-assignment
+  if (shared != nullptr) ++shared->count;
   release();
-  block_ = other.block_;
+  block_ = shared;
   return *this;
 }
 
