@@ -23,14 +23,15 @@ finish() {
   exit
 }
 
-if ! bash scripts/build-windows.sh -DOMBRIX_WIN_TESTS=ON >/tmp/ombrix-build-windows.$$.log 2>&1; then
-  tail -n 40 /tmp/ombrix-build-windows.$$.log
-  rm -f /tmp/ombrix-build-windows.$$.log
+build_log=/tmp/ombrix-build-windows.$$.log
+if ! bash scripts/build-windows.sh -DOMBRIX_WIN_TESTS=ON >"$build_log" 2>&1; then
+  tail -n 40 "$build_log"
+  rm -f "$build_log"
   echo "FAILED: the Windows build (scripts/build-windows.sh)"
   failed=1
   finish
 fi
-rm -f /tmp/ombrix-build-windows.$$.log
+rm -f "$build_log"
 mkdir -p "$log_dir"
 
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
@@ -101,7 +102,8 @@ if wine regsvr32 /s "$fault_dll" >>"$log_dir/regsvr32.log" 2>&1 &&
     >"$log_dir/win-tests.log" 2>&1 &&
   wine "$root/build-win/ombrix-admin.exe" --data "$win_data_path" create-file WINTEST CUST \
     >>"$log_dir/win-tests.log" 2>&1; then
-  (cd "$win_tests" && OMBRIX_DATA="$win_data_path" wine ./win_tests.exe) >>"$log_dir/win-tests.log" 2>&1
+  (cd "$win_tests" && OMBRIX_DATA="$win_data_path" wine ./win_tests.exe) \
+    >>"$log_dir/win-tests.log" 2>&1
   count_gtest "$log_dir/win-tests.log"
   grep -E '^\[  FAILED  \] [A-Za-z]' "$log_dir/win-tests.log" | sort -u || true
 else

@@ -55,8 +55,9 @@ TEST_P(host_component_test, MissingAccountIsTheConnectFailureWithItsDescription)
             "Failed to connect to server 'NOSUCH**t' [0x800400c9 Account 'NOSUCH' not found.]\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(ombrix_host, host_component_test, ::testing::Values(71, 80),
-                         [](const auto& info) { return "Generation" + std::to_string(info.param); });
+INSTANTIATE_TEST_SUITE_P(
+    ombrix_host, host_component_test, ::testing::Values(71, 80),
+    [](const auto& info) { return "Generation" + std::to_string(info.param); });
 
 TEST(create_host_server, OtherGenerationIsENoInterfaceWithTheCreateLine) {
   const int saved_level = debug_level;

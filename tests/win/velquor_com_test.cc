@@ -43,7 +43,10 @@ const std::vector<operation_case>& operation_cases() {
        [](velquor_base& h) { return h.read_item(units(u"F\0G", 3), u"\u00e9", 1, 2, 3, -1); },
        L"10 \"F\" \"\\u00e9\" 1 2 3 -1", units(item_text, item_text_length)},
       {"WriteItemKeepsNul",
-       [](velquor_base& h) { h.write_item(u"F", u"I", units(u"x\0y", 3), 0, 0, 0, 4); return text(); },
+       [](velquor_base& h) {
+         h.write_item(u"F", u"I", units(u"x\0y", 3), 0, 0, 0, 4);
+         return text();
+       },
        L"11 \"F\" \"I\" \"x\\u0000y\" 0 0 0 4", u""},
       {"CreateItemEmptyContentIsNull",
        [](velquor_base& h) { h.create_item(u"F", u"I", u""); return text(); },
@@ -228,6 +231,9 @@ struct line_case {
   std::string line;  // standard error, byte-exact
 };
 
+const std::string connect_line =
+    "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf\xC3\xA9]\n";
+
 class diagnostic_line_test : public ::testing::TestWithParam<line_case> {};
 
 TEST_P(diagnostic_line_test, WritesTheLineAndRethrowsTheSameError) {
@@ -250,11 +256,12 @@ INSTANTIATE_TEST_SUITE_P(
         line_case{"Unregistered", unregistered_progid, 1, static_cast<hresult>(0x800401F3),
                   "Failed to create instance of Velquorr.Server [0x800401f3 ]\n"},
         line_case{"SettingFails", progid_of(mode::setting_fails), 1, setting_failure,
-                  "Failed to create instance of Velquorr.Server [0x80070005 Setting refused]\n"},
+                  "Failed to create instance of Velquorr.Server [0x80070005 Setting refused]"
+                  "\n"},
         line_case{"ConnectFails", progid_of(mode::connect_fails), 1, connect_failure,
-                  "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf\xC3\xA9]\n"},
+                  connect_line},
         line_case{"ConnectFailsLevel2", progid_of(mode::connect_fails), 2, connect_failure,
-                  "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf\xC3\xA9]\n"},
+                  connect_line},
         line_case{"QuietAtLevel0", progid_of(mode::connect_fails), 0, connect_failure, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
