@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Builds the Windows programs (scripts/build-windows.sh) and runs the project's end-to-end tests
-# against them under Wine, in a throw-away Wine prefix that is removed at the end. The test binary
-# itself is the Linux one of the Linux build folder (OMBRIX_LINUX_BUILD, default build/, configured
-# and built here when needed); it starts "wine build-win/ombrix.exe" and "wine
-# build-win/ombrix-admin.exe" instead of the Linux programs.
+# Builds the Windows programs (scripts/build-windows.sh, with the Windows tests of tests/win) and
+# runs under Wine, in a throw-away Wine prefix that is removed at the end:
+#  - build-win/tests/win/win_tests.exe: the COM bindings against the test component
+#    ombrix-fault-host.dll (registered here, never shipped) and against ombrix-host.dll;
+#  - the project's end-to-end tests. Their binary is the Linux one of the Linux build folder
+#    (OMBRIX_LINUX_BUILD, default build/, configured and built here when needed); it starts
+#    "wine build-win/ombrix.exe" and "wine build-win/ombrix-admin.exe" instead of the Linux
+#    programs.
 # Ends with one line "windows: N passed, N failed"; exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -20,14 +23,15 @@ finish() {
   exit
 }
 
-if ! bash scripts/build-windows.sh >/tmp/ombrix-build-windows.$$.log 2>&1; then
-  tail -n 40 /tmp/ombrix-build-windows.$$.log
-  rm -f /tmp/ombrix-build-windows.$$.log
+build_log=/tmp/ombrix-build-windows.$$.log
+if ! bash scripts/build-windows.sh -DOMBRIX_WIN_TESTS=ON >"$build_log" 2>&1; then
+  tail -n 40 "$build_log"
+  rm -f "$build_log"
   echo "FAILED: the Windows build (scripts/build-windows.sh)"
   failed=1
   finish
 fi
-rm -f /tmp/ombrix-build-windows.$$.log
+rm -f "$build_log"
 mkdir -p "$log_dir"
 
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
@@ -86,6 +90,28 @@ count_gtest() {
   passed=$((passed + good))
   failed=$((failed + bad))
 }
+
+# The Windows tests: the fault component registers itself for the user and, where writable (as
+# under Wine), for the machine too; the embedded host's tests use an account of their own.
+win_tests="$root/build-win/tests/win"
+fault_dll=$(winepath -w "$win_tests/ombrix-fault-host.dll")
+win_data=$(mktemp -d /tmp/ombrix-win-data-XXXXXX)
+win_data_path=$(winepath -w "$win_data")
+if wine regsvr32 /s "$fault_dll" >>"$log_dir/regsvr32.log" 2>&1 &&
+  wine "$root/build-win/ombrix-admin.exe" --data "$win_data_path" create-account WINTEST \
+    >"$log_dir/win-tests.log" 2>&1 &&
+  wine "$root/build-win/ombrix-admin.exe" --data "$win_data_path" create-file WINTEST CUST \
+    >>"$log_dir/win-tests.log" 2>&1; then
+  (cd "$win_tests" && OMBRIX_DATA="$win_data_path" wine ./win_tests.exe) \
+    >>"$log_dir/win-tests.log" 2>&1
+  count_gtest "$log_dir/win-tests.log"
+  grep -E '^\[  FAILED  \] [A-Za-z]' "$log_dir/win-tests.log" | sort -u || true
+else
+  echo "FAILED: the Windows tests' set-up (see $log_dir/regsvr32.log, $log_dir/win-tests.log)"
+  failed=$((failed + 1))
+fi
+wine regsvr32 /s /u "$fault_dll" >>"$log_dir/regsvr32.log" 2>&1
+rm -rf "$win_data"
 
 # The end-to-end tests in $jobs shards running side by side.
 pids=()

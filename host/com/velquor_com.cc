@@ -4,6 +4,8 @@
 #include <oleauto.h>
 #include <ole2.h>
 
+#include "host/com/bstr_handle.h"
+#include "host/com/error_info.h"
 #include "host/com/velquor_interface.h"
 
 namespace ombrix {
@@ -14,34 +16,8 @@ constexpr DWORD class_context =
     CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 static_assert(class_context == 23);
 
-// Owns one BSTR: an argument made from a text, or a result taken over from the component.
-class bstr {
- public:
-  bstr() = default;
-  // A null BSTR for an empty text; otherwise a copy up to the first NUL, or of the whole text
-  // (embedded NULs kept) when `whole` is set.
-  explicit bstr(const text& from, bool whole = false) {
-    if (from.empty()) return;
-    const auto* units = reinterpret_cast<const OLECHAR*>(from.c_str());
-    value_ = whole ? ::SysAllocStringLen(units, static_cast<UINT>(from.size()))
-                   : ::SysAllocString(units);
-    if (value_ == nullptr) issue_com_error(e_outofmemory);
-  }
-  ~bstr() { ::SysFreeString(value_); }
-  bstr(const bstr&) = delete;
-  bstr& operator=(const bstr&) = delete;
-
-  BSTR get() const { return value_; }
-  BSTR* out() { return &value_; }
-  // A null BSTR is empty text.
-  text str() const {
-    if (value_ == nullptr) return {};
-    return text(reinterpret_cast<const char16_t*>(value_), ::SysStringLen(value_));
-  }
-
- private:
-  BSTR value_ = nullptr;
-};
+// A text argument: a copy up to its first NUL, a null BSTR for empty text.
+bstr_handle arg(const text& value) { return bstr_handle::up_to_nul(value); }
 
 // Calls the method at `index` of the interface's table of functions.
 template <class... Args>
@@ -51,25 +27,8 @@ HRESULT call_method(IUnknown* target, int index, Args... args) {
   return reinterpret_cast<function>(table[index])(target, args...);
 }
 
-// Raises a failed component call, with the component's error information when it says it has
-// some for the 7.1 interface (the identifier asked for by both generations).
-[[noreturn]] void issue_com_error(HRESULT code, IUnknown* target, const IID& iid) {
-  text description;
-  ISupportErrorInfo* support = nullptr;
-  if (SUCCEEDED(target->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))) &&
-      support != nullptr) {
-    const HRESULT answer = support->InterfaceSupportsErrorInfo(iid);
-    support->Release();
-    IErrorInfo* info = nullptr;
-    if (answer == S_OK && ::GetErrorInfo(0, &info) == S_OK && info != nullptr) {
-      bstr text_of_error;
-      if (SUCCEEDED(info->GetDescription(text_of_error.out()))) description = text_of_error.str();
-      info->Release();
-    }
-  }
-  throw _com_error(code, std::move(description));
-}
-
+// A failed call raised with the error information the component gives for the 7.1 interface
+// (the identifier asked for by both generations).
 void check(HRESULT code, IUnknown* target) {
   if (FAILED(code)) issue_com_error(code, target, com::iid_velquor71);
 }
@@ -126,13 +85,13 @@ void run(IUnknown* adopted, int index, Args... args) {
 }  // namespace
 
 void velquor_com::connect(const text& server) {
-  const bstr name(server);
+  const bstr_handle name = arg(server);
   VARIANT_BOOL connected = VARIANT_FALSE;  // never looked at: a failure comes as a failed code
   run(generation_interface(), com::method_connect, name.get(), &connected);
 }
 
 text velquor_com::text_property(int index) const {
-  bstr result;
+  bstr_handle result;
   run(generation_interface(), index, result.out());
   return result.str();
 }
@@ -145,8 +104,8 @@ text velquor_com::get_property_5() { return text_property(com::method_property_5
 
 text velquor_com::read_item(const text& file, const text& item, std::int32_t a, std::int32_t b,
                             std::int32_t c, std::int16_t flag) {
-  const bstr file_name(file), item_name(item);
-  bstr result;
+  const bstr_handle file_name = arg(file), item_name = arg(item);
+  bstr_handle result;
   run(generation_interface(), com::method_read_item, file_name.get(), item_name.get(), LONG{a},
       LONG{b}, LONG{c}, VARIANT_BOOL{flag}, result.out());
   return result.str();
@@ -154,39 +113,41 @@ text velquor_com::read_item(const text& file, const text& item, std::int32_t a, 
 
 void velquor_com::write_item(const text& file, const text& item, const text& content,
                              std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-  const bstr file_name(file), item_name(item), data(content, true);
+  const bstr_handle file_name = arg(file), item_name = arg(item);
+  const bstr_handle data = bstr_handle::whole(content);
   run(generation_interface(), com::method_write_item, file_name.get(), item_name.get(),
       data.get(), LONG{a}, LONG{b}, LONG{c}, LONG{d});
 }
 
 void velquor_com::create_item(const text& file, const text& item, const text& content) {
-  const bstr file_name(file), item_name(item), data(content, true);
+  const bstr_handle file_name = arg(file), item_name = arg(item);
+  const bstr_handle data = bstr_handle::whole(content);
   run(generation_interface(), com::method_create_item, file_name.get(), item_name.get(),
       data.get());
 }
 
 void velquor_com::delete_item(const text& file, const text& item) {
-  const bstr file_name(file), item_name(item);
+  const bstr_handle file_name = arg(file), item_name = arg(item);
   run(generation_interface(), com::method_delete_item, file_name.get(), item_name.get());
 }
 
 text velquor_com::stat_item(const text& file, const text& item, const text& selector) {
-  const bstr file_name(file), item_name(item), which(selector);
-  bstr result;
+  const bstr_handle file_name = arg(file), item_name = arg(item), which = arg(selector);
+  bstr_handle result;
   run(generation_interface(), com::method_stat_item, file_name.get(), item_name.get(),
       which.get(), result.out());
   return result.str();
 }
 
 std::int16_t velquor_com::query_flag_1(const text& a) {
-  const bstr first(a);
+  const bstr_handle first = arg(a);
   VARIANT_BOOL result = VARIANT_FALSE;
   run(generation_interface(), com::method_query_flag_1, first.get(), &result);
   return result;
 }
 
 std::int16_t velquor_com::query_flag_2(const text& a, const text& b) {
-  const bstr first(a), second(b);
+  const bstr_handle first = arg(a), second = arg(b);
   VARIANT_BOOL result = VARIANT_FALSE;
   run(generation_interface(), com::method_query_flag_2, first.get(), second.get(), &result);
   return result;
@@ -194,37 +155,37 @@ std::int16_t velquor_com::query_flag_2(const text& a, const text& b) {
 
 text velquor_com::list_items(const text& file, std::int32_t attribute, std::int32_t max_count,
                              const text& b, const text& selector) {
-  const bstr file_name(file), second(b), which(selector);
-  bstr result;
+  const bstr_handle file_name = arg(file), second = arg(b), which = arg(selector);
+  bstr_handle result;
   run(generation_interface(), com::method_list_items, file_name.get(), LONG{attribute},
       LONG{max_count}, second.get(), which.get(), result.out());
   return result.str();
 }
 
 void velquor_com::invoke_pair(const text& a, const text& b) {
-  const bstr first(a), second(b);
+  const bstr_handle first = arg(a), second = arg(b);
   run(generation_interface(), com::method_invoke_pair, first.get(), second.get());
 }
 
 text velquor_com::query_text_1(const text& a, const text& b, std::int16_t flag) {
-  const bstr first(a), second(b);
-  bstr result;
+  const bstr_handle first = arg(a), second = arg(b);
+  bstr_handle result;
   run(generation_interface(), com::method_query_text_1, first.get(), second.get(),
       VARIANT_BOOL{flag}, result.out());
   return result.str();
 }
 
 text velquor_com::call_subroutine(const text& name, const text& first, const text& second) {
-  const bstr routine(name), one(first), two(second);
-  bstr result;
+  const bstr_handle routine = arg(name), one = arg(first), two = arg(second);
+  bstr_handle result;
   run(generation_interface(), com::method_call_subroutine, routine.get(), one.get(), two.get(),
       result.out());
   return result.str();
 }
 
 text velquor_com::query_text_2(std::int32_t value, const text& a) {
-  const bstr first(a);
-  bstr result;
+  const bstr_handle first = arg(a);
+  bstr_handle result;
   run(generation_interface(), com::method_query_text_2, LONG{value}, first.get(), result.out());
   return result.str();
 }

@@ -1,0 +1,18 @@
+// The Windows tests' entry point: the main thread is a single-threaded COM apartment, as every
+// connection thread of the server is.
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    std::fprintf(stderr, "win_tests: CoInitializeEx failed\n");
+    return 1;
+  }
+  const int result = RUN_ALL_TESTS();
+  ::CoUninitialize();
+  return result;
+}
