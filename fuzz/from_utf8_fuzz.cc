@@ -12,7 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-  const ombrix::text lenient = ombrix::from_default_codepage(bytes);
+  const ombrix::text lenient = ombrix::from_utf8_lenient(bytes);
   bool valid = true;
   ombrix::text strict;
   try {

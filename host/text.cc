@@ -4,6 +4,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "host/com_error.h"
+#include "platform/code_page.h"
+
 namespace ombrix {
 namespace {
 
@@ -249,12 +252,37 @@ std::string to_utf8(std::u16string_view units) {
   return to_utf8(units.data(), units.data() + units.size());
 }
 
-text from_default_codepage(std::string_view narrow) {
+text from_utf8_lenient(std::string_view utf8) {
   text out;
-  decode_utf8<false>(narrow, out);
+  decode_utf8<false>(utf8, out);
   return out;
 }
 
-std::string to_default_codepage(std::u16string_view units) { return to_utf8(units); }
+namespace {
+
+// A platform error number as an HRESULT of facility 7.
+[[noreturn]] void throw_platform_error(std::uint32_t error) {
+  throw _com_error(error > 0 ? static_cast<hresult>(0x80070000u | (error & 0xFFFFu)) : e_fail);
+}
+
+}  // namespace
+
+text from_default_codepage(std::string_view narrow) {
+  if (platform::default_code_page_is_utf8()) return from_utf8_lenient(narrow);
+  text out;
+  if (const std::uint32_t error = platform::wide_from_default_code_page(narrow, out)) {
+    throw_platform_error(error);
+  }
+  return out;
+}
+
+std::string to_default_codepage(std::u16string_view units) {
+  if (platform::default_code_page_is_utf8()) return to_utf8(units);
+  std::string out;
+  if (const std::uint32_t error = platform::default_code_page_from_wide(units, out)) {
+    throw_platform_error(error);
+  }
+  return out;
+}
 
 }  // namespace ombrix

@@ -35,9 +35,14 @@ char* encode_utf8(const char16_t* first, const char16_t* last, char* out);
 // `last`) and leaves `out` after the bytes written.
 const char16_t* encode_utf8_to_mark(const char16_t* first, const char16_t* last, char*& out);
 
-// Conversions in the platform's default 8-bit code page (UTF-8 on POSIX systems), used for the
-// server text, the login properties and diagnostic descriptions. Lenient: never throws;
-// malformed bytes become U+FFFD.
+// UTF-8 to 16-bit text that never throws: malformed bytes become U+FFFD. For texts of the system
+// itself that are UTF-8 (database messages, paths).
+text from_utf8_lenient(std::string_view utf8);
+
+// Conversions in the platform's default 8-bit code page (platform/code_page.h), used for the
+// server text, the login properties and diagnostic descriptions. Where that code page is UTF-8
+// they never throw (decoding as from_utf8_lenient); where the platform converts, its failure
+// throws _com_error with the platform's error number in facility 7 (0x8007xxxx).
 text from_default_codepage(std::string_view narrow);
 std::string to_default_codepage(std::u16string_view units);
 

@@ -71,7 +71,7 @@ void create_account(const std::string& root, const text& name, const text& md_na
   const auto fail = [&](const std::string& what) {
     throw_host_error(host_error::storage_failure,
                      describe({u"Cannot create account '", name, u"': ",
-                               from_default_codepage(what), u"."}));
+                               from_utf8_lenient(what), u"."}));
   };
   const auto exists = [&] {
     throw_host_error(host_error::item_exists, describe({u"Account '", name, u"' already exists."}));

@@ -52,7 +52,7 @@ void connection_pool::pause(std::chrono::milliseconds duration) const {
 void connection_pool::storage_failure(const std::string& what) const {
   throw_host_error(host_error::storage_failure,
                    describe({u"Storage failure in account '", account_, u"': ",
-                             from_default_codepage(what), u"."}));
+                             from_utf8_lenient(what), u"."}));
 }
 
 }  // namespace ombrix

@@ -32,7 +32,7 @@ text embedded_host::get_property_2() {
   return client_;
 }
 text embedded_host::get_property_3() { return store().name(); }
-text embedded_host::get_property_4() { return from_default_codepage(store().path()); }
+text embedded_host::get_property_4() { return from_utf8_lenient(store().path()); }
 text embedded_host::get_property_5() { return store().md_name(); }
 
 text embedded_host::read_item(const text& file, const text& item, std::int32_t, std::int32_t,

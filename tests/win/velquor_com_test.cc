@@ -8,6 +8,7 @@
 
 #include "base/settings.h"
 #include "host/factory/connected_host.h"
+#include "host/text.h"
 #include "tests/win/fault_support.h"
 
 namespace ombrix::fault {
@@ -231,8 +232,11 @@ struct line_case {
   std::string line;  // standard error, byte-exact
 };
 
+// The description is written in the default 8-bit code page (its bytes there are pinned by
+// code_page_test.cc).
 const std::string connect_line =
-    "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf\xC3\xA9]\n";
+    "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf" +
+    to_default_codepage(u"\u00e9") + "]\n";
 
 class diagnostic_line_test : public ::testing::TestWithParam<line_case> {};
 
