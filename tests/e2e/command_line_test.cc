@@ -9,18 +9,6 @@
 namespace ombrix::e2e {
 namespace {
 
-const std::string usage_text =
-    "Corvessa Ombrix Server v1.0.5\n"
-    "-a\t\tExit when client logs out\n"
-    "-d <level>\tDebug level 1 or 2\n"
-    "-m\t\tRun minimized\n"
-    "-n <version>\tCorvessa version 71 or 80\n"
-    "-p <port>\tPort number for connections\n"
-    "\n";
-const std::string invalid_port = "Invalid port specified - must be between 1025-65535\n";
-const std::string invalid_version =
-    "Invalid server version - must be 71 (Corvessa 7.1) or 80 (Corvessa 8.0)\n";
-
 TEST(CommandLine, PrintsExactTextAndExitCode) {
   struct {
     std::vector<std::string> args;
@@ -29,9 +17,9 @@ TEST(CommandLine, PrintsExactTextAndExitCode) {
   } const cases[] = {
       {{"-v"}, 0, usage_text, ""},
       {{"-x"}, 0, usage_text, ""},
-      {{"-p", "65536"}, 1, "", invalid_port},
-      {{"-n", "8"}, 1, "", invalid_version},
-      {{"-n", "72", "-v"}, 1, "", invalid_version},
+      {{"-p", "65536"}, 1, "", invalid_port_text},
+      {{"-n", "8"}, 1, "", invalid_version_text},
+      {{"-n", "72", "-v"}, 1, "", invalid_version_text},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));

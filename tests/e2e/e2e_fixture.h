@@ -173,9 +173,6 @@ inline const std::string c2_data = R"(["Bob Jones","42"])";
 // The seeded data section, as a path after an action name (no trailing slash).
 inline const std::string customers = "MAIN/CUSTOMERS/CUSTOMERS";
 
-inline std::string item_json(std::string_view id, std::string_view data) {
-  return "{\"id\":" + json_quote(id) + ",\"type\":\"array\",\"data\":" + std::string(data) + "}";
-}
 inline std::string item_response(std::string_view id, std::string_view data) {
   return json_response(item_json(id, data));
 }

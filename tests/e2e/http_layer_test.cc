@@ -28,7 +28,7 @@ TEST_F(HttpLayer, AnswersExactly) {
       {"GET /quelm/restfs/logout HTTP/1.1\nhost: a\n\n", false, empty_success()},
       {"POST /quelm/restfs/login HTTP/1.1\r\nHost: a\r\nContent-Length: 2000000000\r\n\r\n{}", true,
        http_error(400, "bad content-length")},
-      {"GET /quelm/restfs/logout?a=1&b=%zz HTTP/1.1\r\nHost: a\r\n\r\n", false, unknown_error_reply()},
+      {"GET /quelm/restfs/logout?a=1&b=%zz HTTP/1.1\r\nHost: a\r\n\r\n", false, unknown_error_response()},
       {"POST /quelm/restfs/login HTTP/1.1\r\nHost: a\r\n"
        "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 8\r\n\r\na=%0Ab&c",
        false, http_error(400, "bad query string")},

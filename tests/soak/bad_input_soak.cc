@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   server_process server(options.server(), data.str());
 
   rest_client normal(server.port());
-  const std::string expected = json_response(item_reply_json("X", R"(["x"])"));
+  const std::string expected = json_response(item_json("X", R"(["x"])"));
   if (!normal.login() || normal.put(api + "file/MAIN/DATA/DATA/X", R"({"data":["x"]})").raw != empty_success()) {
     result.fail("set-up failed: " + excerpt(normal.last().raw));
     return result.finish();

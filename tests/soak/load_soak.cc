@@ -93,12 +93,12 @@ class load_run {
     for (auto& state : clients) {
       for (const auto& [id, value] : state.own) {
         std::string got = checker.get(api + "file/" + file_path + id).raw;
-        result_.require(got == json_response(item_reply_json(id, data_of(value))),
+        result_.require(got == json_response(item_json(id, data_of(value))),
                         "final " + id + " is not the last acknowledged write: " + excerpt(got));
         ++checked;
       }
       std::string got = checker.get(api + "file/" + file_path + state.rename_id).raw;
-      result_.require(got == json_response(item_reply_json(state.rename_id, data_of(state.rename_value))),
+      result_.require(got == json_response(item_json(state.rename_id, data_of(state.rename_value))),
                       "renamed item " + state.rename_id + " lost: " + excerpt(got));
       ++checked;
     }
@@ -108,14 +108,14 @@ class load_run {
       std::vector<shared_write> writes = log_.of(i);
       bool valid = false;
       for (const auto& write : writes) {
-        if (got.raw != json_response(item_reply_json(id, data_of(write.value)))) continue;
+        if (got.raw != json_response(item_json(id, data_of(write.value)))) continue;
         // The value is acceptable when no other acknowledged write started after it was acknowledged.
         bool superseded = false;
         for (const auto& other : writes) superseded = superseded || other.sent > write.acked;
         valid = !superseded;
         break;
       }
-      if (writes.empty()) valid = got.raw == json_response(item_reply_json(id, data_of("init")));
+      if (writes.empty()) valid = got.raw == json_response(item_json(id, data_of("init")));
       result_.require(valid, "final shared " + id + " is not a last acknowledged write: " + excerpt(got.raw));
       ++checked;
     }
@@ -172,7 +172,7 @@ class load_run {
       state.own[own_id] = value;
     }
     if (auto it = state.own.find(own_id); it != state.own.end()) {
-      expect(state, client, "GET", own_url, {}, json_response(item_reply_json(own_id, data_of(it->second))),
+      expect(state, client, "GET", own_url, {}, json_response(item_json(own_id, data_of(it->second))),
              "read own");
       expect(state, client, "GET", api + "stat/" + file_path + own_id, {},
              json_response("{\"attr\":0,\"size\":" + std::to_string(it->second.size()) + "}"), "stat own");
@@ -212,7 +212,7 @@ class load_run {
       const std::string old_id = state.rename_id;
       state.rename_id = next_id;
       expect(state, client, "GET", api + "file/" + file_path + next_id, {},
-             json_response(item_reply_json(next_id, data_of(state.rename_value))), "read renamed");
+             json_response(item_json(next_id, data_of(state.rename_value))), "read renamed");
       expect_code(state, client, "GET", api + "file/" + file_path + old_id, {}, 404, "202", "read old name");
     }
     expect(state, client, "GET", api + "logout", {}, empty_success(), "logout");

@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     result.fail("set-up failed: " + excerpt(client.last().raw));
     return result.finish();
   }
-  const std::string expected = json_response(item_reply_json("X", R"(["x",["y","z"]])"));
+  const std::string expected = json_response(item_json("X", R"(["x",["y","z"]])"));
   auto normal_request = [&](latencies& timings) {
     auto start = clock_type::now();
     http_response response = client.get(api + "file/MAIN/DATA/DATA/X");

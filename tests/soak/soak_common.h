@@ -228,8 +228,4 @@ inline std::string excerpt(std::string_view bytes) {
   return out.empty() ? "(nothing)" : out;
 }
 
-inline std::string item_reply_json(std::string_view id, std::string_view data) {
-  return "{\"id\":" + json_quote(id) + ",\"type\":\"array\",\"data\":" + std::string(data) + "}";
-}
-
 }  // namespace ombrix::soak
