@@ -114,6 +114,11 @@ inline const std::string invalid_port_text = "Invalid port specified - must be b
 inline const std::string invalid_version_text =
     "Invalid server version - must be 71 (Corvessa 7.1) or 80 (Corvessa 8.0)\n";
 
+// The line the server writes to standard error once it listens.
+inline std::string listening_notice(int port) {
+  return "Corvessa Ombrix server listening on port " + std::to_string(port) + "\n";
+}
+
 // UTF-16 units as four-digit upper-case hexadecimal, space-separated: readable failure output.
 inline std::string hex_units(std::u16string_view units) {
   static constexpr char digits[] = "0123456789ABCDEF";

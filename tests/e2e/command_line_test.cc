@@ -58,12 +58,10 @@ TEST(CommandLine, OptionsStopAtFirstPlainWordAndDebugIsAnnounced) {
   server_process plain(server_command(), data.str(), {"extra", "-v"});
   EXPECT_TRUE(plain.running());
   EXPECT_EQ(plain.stdout_text(), "");
-  EXPECT_EQ(plain.stderr_text(),
-            "Corvessa Ombrix server listening on port " + std::to_string(plain.port()) + "\n");
+  EXPECT_EQ(plain.stderr_text(), listening_notice(plain.port()));
   server_process debug(server_command(), data.str(), {"-d", "1"});
   EXPECT_TRUE(debug.wait_for_stderr("Debugging enabled\n", 2s));
-  EXPECT_EQ(debug.stderr_text(), "Corvessa Ombrix server listening on port " +
-                                     std::to_string(debug.port()) + "\nDebugging enabled\n");
+  EXPECT_EQ(debug.stderr_text(), listening_notice(debug.port()) + "Debugging enabled\n");
 }
 
 }  // namespace
