@@ -224,7 +224,7 @@ class load_run {
 };
 
 void run_phase(load_run& run, std::vector<client_state>& clients, double seconds) {
-  auto deadline = clock_type::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+  auto deadline = deadline_after(seconds);
   std::vector<std::thread> threads;
   for (auto& state : clients) threads.emplace_back([&run, &state, deadline] { run.run_client(state, deadline); });
   for (auto& thread : threads) thread.join();
@@ -241,8 +241,7 @@ int main(int argc, char** argv) {
   verdict result("load (" + std::to_string(options.clients) + " clients, " + fixed(options.seconds) + " s)");
 
   temp_dir data("ombrix-soak-load");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
-  admin_or_die(options, data.str(), {"create-file", "MAIN", "LOAD"});
+  create_main(options, data.str(), "LOAD");
   server_process server(options.server(), data.str());
   const long rss_fresh = rss_kib(server.pid());
 
@@ -277,7 +276,7 @@ int main(int argc, char** argv) {
   auto start = clock_type::now();
   run_phase(run, clients, options.seconds);
   const long overflows = listen_overflows() - overflows_before;
-  double elapsed = std::chrono::duration<double>(clock_type::now() - start).count();
+  double elapsed = seconds_since(start);
   sampling = false;
   sampler.join();
   std::this_thread::sleep_for(2s);

@@ -79,13 +79,19 @@ inline void admin_or_die(const soak_options& options, const std::string& data_ro
   }
 }
 
-// Resident set size of `pid` in KiB (0 when it cannot be read).
-inline long rss_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return 0;
+// Creates account MAIN in `data_root` and, unless `file` is empty, its file `file`.
+inline void create_main(const soak_options& options, const std::string& data_root,
+                        const std::string& file = {}) {
+  admin_or_die(options, data_root, {"create-account", "MAIN"});
+  if (!file.empty()) admin_or_die(options, data_root, {"create-file", "MAIN", file});
+}
+
+// The time `seconds` from now, and the seconds since `start`.
+inline clock_type::time_point deadline_after(double seconds) {
+  return clock_type::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+}
+inline double seconds_since(clock_type::time_point start, clock_type::time_point now = clock_type::now()) {
+  return std::chrono::duration<double>(now - start).count();
 }
 
 // CPU time (user + system) that `pid` has used so far, in seconds; -1 when it cannot be read.
@@ -118,6 +124,9 @@ inline long status_kib(pid_t pid, const std::string& name) {
   }
   return 0;
 }
+
+// Resident set size of `pid` in KiB (0 when it cannot be read).
+inline long rss_kib(pid_t pid) { return status_kib(pid, "VmRSS"); }
 
 // The number of descriptors `pid` has open; -1 when its descriptor folder cannot be read.
 inline long open_descriptors(pid_t pid) {
