@@ -90,10 +90,14 @@ inline std::string http_error(int status, std::string_view message = {}) {
          std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-// The fixed plain-text reply for an exception in the HTTP layer.
+// The fixed plain-text replies for an exception in the HTTP layer and for memory running out.
 inline std::string unknown_error_response() {
   return "HTTP/1.1 500 Internal Server Error\r\n" + std::string(fixed_headers) +
          "Content-Type: text/plain\r\n\r\nUnknown error";
+}
+inline std::string out_of_memory_response() {
+  return "HTTP/1.1 500 Internal Server Error\r\n" + std::string(fixed_headers) +
+         "Content-Type: text/plain\r\n\r\nOut of memory";
 }
 
 // The JSON of one item as the file action returns it.

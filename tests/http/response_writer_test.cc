@@ -109,8 +109,7 @@ TEST(FixedReply, WritesTheTextAsItStands) {
   EXPECT_EQ(out.str(), "partial" + test::unknown_error_response());
   std::ostringstream memory;
   write_fixed_reply(memory, out_of_memory_reply);
-  EXPECT_EQ(memory.str(), "HTTP/1.1 500 Internal Server Error\r\n" + std::string(test::fixed_headers) +
-                              "Content-Type: text/plain\r\n\r\nOut of memory");
+  EXPECT_EQ(memory.str(), test::out_of_memory_response());
 }
 
 // A buffer whose every write fails, as a socket does after the peer has gone.
