@@ -32,7 +32,9 @@ struct row_case {
 };
 
 // Failures name the case and show its line, not the bytes of the structure.
-void PrintTo(const row_case& c, std::ostream* out) { *out << c.name << ": \"" << c.line << '"'; }
+void PrintTo(const row_case& c, std::ostream* out) {
+  *out << c.name << ": \"" << c.line << '"';
+}
 
 class TcpTableRowTest : public ::testing::TestWithParam<row_case> {};
 

@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,6 +80,9 @@ struct route_case {
   std::string message_json;
   bool reaches_session = false;  // the session check passed and a host object was made
 };
+
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const route_case& c, std::ostream* out) { *out << c.name; }
 
 class dispatcher_route_test : public dispatcher_test,
                               public ::testing::WithParamInterface<route_case> {};
@@ -179,6 +183,8 @@ struct com_error_case {
   std::string message_json;
 };
 
+void PrintTo(const com_error_case& c, std::ostream* out) { *out << c.name; }
+
 std::function<void()> com(std::uint32_t code, text description) {
   return [=] { throw _com_error(static_cast<hresult>(code), description); };
 }
@@ -251,6 +257,8 @@ struct handler_case {
   std::string message;
 };
 
+void PrintTo(const handler_case& c, std::ostream* out) { *out << c.method << " " << c.action; }
+
 const char name_missing[] = "File name missing from URL path.";
 
 class dispatcher_handler_test : public dispatcher_test,
@@ -298,6 +306,8 @@ struct debug_case {
   std::function<void()> failure;
   std::string diagnostic;
 };
+
+void PrintTo(const debug_case& c, std::ostream* out) { *out << c.name; }
 
 class dispatcher_debug_test : public dispatcher_test,
                               public ::testing::WithParamInterface<debug_case> {};

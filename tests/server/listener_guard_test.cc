@@ -8,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +73,9 @@ struct refusal_case {
   std::string answer;
   std::string line;  // the debug line after "Debugging enabled", empty for none
 };
+
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const refusal_case& c, std::ostream* out) { *out << c.name; }
 
 class ForeignUserRefusedTest : public ::testing::TestWithParam<refusal_case> {
  protected:

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,9 @@ struct scan_case {
   std::vector<std::pair<int, const char*>> steps;  // result and optarg (null: none); ends at -1
   int final_optind;
 };
+
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const scan_case& c, std::ostream* out) { *out << c.name; }
 
 class OptionScannerTest : public ::testing::TestWithParam<scan_case> {};
 
@@ -100,6 +104,8 @@ struct command_case {
   std::string err;
   command_line_settings settings;
 };
+
+void PrintTo(const command_case& c, std::ostream* out) { *out << c.name; }
 
 // flags holds the letters of the switches that are on ("a", "c", "m").
 command_case starts(const char* name, std::vector<const char*> words, int port, int debug = 0,
