@@ -17,8 +17,6 @@ namespace ombrix::e2e {
 inline constexpr std::string_view vm = "\xEF\xA3\xBD";  // U+F8FD, between values
 inline constexpr std::string_view sm = "\xEF\xA3\xBC";  // U+F8FC, between subvalues
 
-inline const std::string api = "/quelm/restfs/";
-
 // Items imported into MAIN's file CUSTOMERS (id, text file content with LF line ends).
 inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
   return {

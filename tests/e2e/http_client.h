@@ -24,6 +24,9 @@ namespace ombrix::e2e {
 
 using namespace ombrix::test;  // the expected bytes
 
+// The path prefix of every REST request.
+inline const std::string api = "/quelm/restfs/";
+
 // Owns one client socket.
 class client_socket {
  public:
@@ -232,7 +235,7 @@ class rest_client {
 
   // Logs in with `body`; true and the token kept when the server answered 200 with a token.
   bool login(std::string_view body = {}) {
-    last_ = parse_response(http_exchange(port_, http_request("POST", "/quelm/restfs/login", body)).bytes);
+    last_ = parse_response(http_exchange(port_, http_request("POST", api + "login", body)).bytes);
     if (last_.status != 200) return false;
     auto token = token_from_login(last_.body);
     if (!token) return false;

@@ -124,13 +124,20 @@ class load_run {
   }
 
  private:
-  // Sends one request and checks the whole response (or its status and code for host errors).
-  bool expect(client_state& state, rest_client& client, std::string_view method, const std::string& target,
-              std::string_view body, const std::string& expected, const char* what) {
-    auto start = clock_type::now();
+  // Sends one request, counting it and its time in `state`.
+  static http_response timed_call(client_state& state, rest_client& client, std::string_view method,
+                                  const std::string& target, std::string_view body = {}) {
+    const auto start = clock_type::now();
     http_response response = client.call(method, target, body);
     state.timings.add(clock_type::now() - start);
     ++state.requests;
+    return response;
+  }
+
+  // Sends one request and checks the whole response (or its status and code for host errors).
+  bool expect(client_state& state, rest_client& client, std::string_view method, const std::string& target,
+              std::string_view body, const std::string& expected, const char* what) {
+    http_response response = timed_call(state, client, method, target, body);
     if (response.raw == expected) return true;
     result_.fail(std::string(what) + " " + target + ": expected " + excerpt(expected) + " got " +
                  excerpt(response.raw));
@@ -139,10 +146,7 @@ class load_run {
 
   bool expect_code(client_state& state, rest_client& client, std::string_view method, const std::string& target,
                    std::string_view body, int status, std::string_view code, const char* what) {
-    auto start = clock_type::now();
-    http_response response = client.call(method, target, body);
-    state.timings.add(clock_type::now() - start);
-    ++state.requests;
+    http_response response = timed_call(state, client, method, target, body);
     if (response.status == status && response.body.ends_with("\"code\":\"" + std::string(code) + "\"}")) {
       ++state.provoked;
       return true;
@@ -187,23 +191,12 @@ class load_run {
       write.acked = clock_type::now();
       log_.add(shared, write);
     }
-    {
-      auto begin = clock_type::now();
-      http_response response = client.get(shared_url);
-      state.timings.add(clock_type::now() - begin);
-      ++state.requests;
-      result_.require(response.status == 200 && response.body.find("\"data\":[\"") != std::string::npos,
-                      "read shared: " + excerpt(response.raw));
-    }
-    {
-      auto begin = clock_type::now();
-      http_response response = client.get(api + "dir/" + file_path);
-      state.timings.add(clock_type::now() - begin);
-      ++state.requests;
-      result_.require(response.status == 200 &&
-                          response.body.find("{\"id\":\"" + state.rename_id + "\",") != std::string::npos,
-                      "list: " + excerpt(response.raw));
-    }
+    const http_response read = timed_call(state, client, "GET", shared_url);
+    result_.require(read.status == 200 && read.body.find("\"data\":[\"") != std::string::npos,
+                    "read shared: " + excerpt(read.raw));
+    const http_response list = timed_call(state, client, "GET", api + "dir/" + file_path);
+    result_.require(list.status == 200 && list.body.find("{\"id\":\"" + state.rename_id + "\",") != std::string::npos,
+                    "list: " + excerpt(list.raw));
 
     const std::string next_id = "R" + n + (state.rename_id.back() == 'a' ? "b" : "a");
     if (expect(state, client, "GET",

@@ -27,8 +27,6 @@ namespace ombrix::soak {
 using namespace ombrix::e2e;
 using clock_type = std::chrono::steady_clock;
 
-inline const std::string api = "/quelm/restfs/";
-
 // Command-line options shared by every soak program: --bin DIR --seconds N --clients N
 // --connections N --cycles N --limit N. Unknown options end the program with a usage line.
 struct soak_options {
