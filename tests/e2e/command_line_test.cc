@@ -16,7 +16,6 @@ TEST(CommandLine, PrintsExactTextAndExitCode) {
     std::string out, err;
   } const cases[] = {
       {{"-v"}, 0, usage_text, ""},
-      {{"-x"}, 0, usage_text, ""},
       {{"-p", "65536"}, 1, "", invalid_port_text},
       {{"-n", "8"}, 1, "", invalid_version_text},
       {{"-n", "72", "-v"}, 1, "", invalid_version_text},
@@ -35,9 +34,7 @@ TEST(CommandLine, PrintsExactTextAndExitCode) {
 TEST(CommandLine, BusyPortGivesBindMessageAndExitCodeOne) {
   client_socket holder(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   ASSERT_TRUE(holder.valid());
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = loopback_address(0);
   socklen_t length = sizeof address;
   ASSERT_EQ(::bind(holder.fd(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(holder.fd(), 1), 0);
