@@ -17,6 +17,7 @@
 #include "server/listener.h"
 #include "server/socket_stream.h"
 #include "server/thread_cache.h"
+#include "tests/expected_bytes.h"
 #include "tests/server/loopback_client.h"
 
 namespace ombrix {

@@ -20,6 +20,7 @@
 #include "platform/thread.h"
 #include "base/settings.h"
 #include "server/socket_stream.h"
+#include "tests/expected_bytes.h"
 #include "tests/server/loopback_client.h"
 
 namespace ombrix {

@@ -1,5 +1,5 @@
 // Loopback sockets for the listener tests: free ports, a client connection, and one exchange
-// read up to the server's close; with the expected bytes. Functions are thread-safe (no shared state).
+// read up to the server's close. Functions are thread-safe (no shared state).
 #pragma once
 
 #include <arpa/inet.h>
@@ -13,8 +13,6 @@
 #include <cstdint>
 #include <string>
 #include <utility>
-
-#include "tests/expected_bytes.h"
 
 namespace ombrix::test {
 
