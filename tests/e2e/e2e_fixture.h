@@ -17,8 +17,6 @@ namespace ombrix::e2e {
 inline constexpr std::string_view vm = "\xEF\xA3\xBD";  // U+F8FD, between values
 inline constexpr std::string_view sm = "\xEF\xA3\xBC";  // U+F8FC, between subvalues
 
-inline const std::string api = "/quelm/restfs/";
-
 // Items imported into MAIN's file CUSTOMERS (id, text file content with LF line ends).
 inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
   return {
@@ -173,9 +171,6 @@ inline const std::string c2_data = R"(["Bob Jones","42"])";
 // The seeded data section, as a path after an action name (no trailing slash).
 inline const std::string customers = "MAIN/CUSTOMERS/CUSTOMERS";
 
-inline std::string item_json(std::string_view id, std::string_view data) {
-  return "{\"id\":" + json_quote(id) + ",\"type\":\"array\",\"data\":" + std::string(data) + "}";
-}
 inline std::string item_response(std::string_view id, std::string_view data) {
   return json_response(item_json(id, data));
 }

@@ -52,11 +52,8 @@ TEST_F(File, PercentEncodedIdComesBackDecoded) {
 
 TEST_F(File, RefusedBodiesLeaveTheItemsUnchanged) {
   const std::string malformed = "Malformed JSON payload.";
-  const std::string not_array = "'data' property must be a JSON array.";
   const std::pair<std::string, std::string> cases[] = {
       {"", rest_error(400, malformed)},
-      {R"({"other":["a"]})", rest_error(400, "'data' property missing from JSON payload.")},
-      {R"({"data":{"a":"b"}})", rest_error(400, not_array)},
       {R"({"data":[[[["x"]]]]})", rest_error(400, "Malformed JSON array in 'data' property.")},
       {"{\"data\":[\"\xC3(\"]}", rest_error(500, "Unexpected exception")},
   };
@@ -97,8 +94,6 @@ TEST_F(File, CreateStoresContentAndReadsTheDirOption) {
       {"POST", create + "N1", data_body(R"(["new",["a","b"]])"), empty_success()},
       {"GET", section + "N1", "", item_response("N1", R"(["new",["a","b"]])")},
       {"POST", create + "D1?dir=true", x, rest_error(400, no_dirs)},
-      {"POST", create + "D1?DIR=True", x, rest_error(400, no_dirs)},
-      {"POST", create + "D1?%20dir%20=true", x, rest_error(400, no_dirs)},
       {"POST", create + "D_yes?dir=yes", x, empty_success()},
       {"POST", create + "Q1?dir=no&dir=true", x, empty_success()},
       {"GET", section + "Q1", "", item_response("Q1", R"(["x"])")},
@@ -131,16 +126,16 @@ TEST_F(File, DeleteAndHostRefusals) {
   EXPECT_TRUE(is_host_error(client().get(api + "file/MAIN/CUSTOMERS//"), 404, "203"));
 }
 
+// One refusal of each route and code; root-name case and check order are pinned by item_path_test
+// and item_actions_test.
 TEST_F(File, PathRefusalsComeBeforeTheHost) {
   const std::string x = data_body(R"(["x"])");
   expect_responses(client(), {
       {"GET", "file", "", rest_error(400, name_missing, "200")},
       {"GET", "file/NOPE/X", "", rest_error(400, bad_root, "201")},
-      {"GET", "file/main/CUSTOMERS/CUSTOMERS/C1", "", rest_error(400, bad_root, "201")},
       {"GET", "file/MAIN/", "", rest_error(400, bad_path, "203")},
       {"PUT", "file/MAIN", x, rest_error(400, bad_path, "203")},
       {"POST", "create", x, rest_error(400, name_missing, "200")},
-      {"POST", "create/MAIN?dir=true", x, rest_error(400, bad_path, "203")},
       {"DELETE", "file/MAIN/", "", rest_error(400, bad_path, "203")},
   });
 }

@@ -18,7 +18,14 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/expected_bytes.h"
+
 namespace ombrix::e2e {
+
+using namespace ombrix::test;  // the expected bytes
+
+// The path prefix of every REST request.
+inline const std::string api = "/quelm/restfs/";
 
 // Owns one client socket.
 class client_socket {
@@ -162,89 +169,6 @@ inline std::string http_request(std::string_view method, std::string_view target
   return text;
 }
 
-// ---- Expected bytes ------------------------------------------------------------------------
-
-inline std::string reason_phrase(int status) {
-  switch (status) {
-    case 200: return "OK";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Bad Request";
-  }
-}
-
-inline std::string header_block(int status) {
-  return "HTTP/1.1 " + std::to_string(status) + " " + reason_phrase(status) +
-         "\r\nServer: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
-}
-
-// A JSON string literal with the server's escaping rules (control bytes, quote, backslash).
-inline std::string json_quote(std::string_view text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case 0x08: out += "\\b"; break;
-      case 0x09: out += "\\t"; break;
-      case 0x0A: out += "\\n"; break;
-      case 0x0C: out += "\\f"; break;
-      case 0x0D: out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\u00";
-          out += hex[c >> 4];
-          out += hex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-inline std::string error_json(int status, std::string_view message, std::string_view code) {
-  return "{\"status\":" + std::to_string(status) + ",\"message\":" + json_quote(message) +
-         ",\"code\":" + json_quote(code) + "}";
-}
-
-// A REST success that carries JSON: Content-Length, the dispatcher's Content-Type line, the JSON
-// text and CR LF.
-inline std::string json_response(std::string_view json) {
-  std::string body = std::string(json) + "\r\n";
-  return header_block(200) + "Content-Length: " + std::to_string(body.size()) +
-         "\r\nContent-Type:application/json\r\n\r\n" + body;
-}
-
-// A REST error reply: like a JSON success but with the error object and no CR LF after it.
-inline std::string rest_error(int status, std::string_view message, std::string_view code = "") {
-  std::string body = error_json(status, message, code);
-  return header_block(status) + "Content-Length: " + std::to_string(body.size()) +
-         "\r\nContent-Type:application/json\r\n\r\n" + body;
-}
-
-// A REST success without JSON (update, create, delete, rename, logout).
-inline std::string empty_success() { return header_block(200) + "\r\n"; }
-
-// An error answered by the HTTP layer itself (its own Content-Type line, then Content-Length).
-inline std::string http_error(int status, std::string_view message = {}) {
-  std::string body = error_json(status, message.empty() ? reason_phrase(status) : message, "");
-  return header_block(status) + "Content-Type: application/json\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-// The fixed plain-text reply for an exception in the HTTP layer.
-inline std::string unknown_error_reply() {
-  return "HTTP/1.1 500 Internal Server Error\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-         "Connection: close\r\nContent-Type: text/plain\r\n\r\nUnknown error";
-}
-
 // ---- Tokens --------------------------------------------------------------------------------
 
 // Base64 of the fixed unsecured JWT header {"alg":"none","typ":"JWT"}, with its padding.
@@ -311,7 +235,7 @@ class rest_client {
 
   // Logs in with `body`; true and the token kept when the server answered 200 with a token.
   bool login(std::string_view body = {}) {
-    last_ = parse_response(http_exchange(port_, http_request("POST", "/quelm/restfs/login", body)).bytes);
+    last_ = parse_response(http_exchange(port_, http_request("POST", api + "login", body)).bytes);
     if (last_.status != 200) return false;
     auto token = token_from_login(last_.body);
     if (!token) return false;

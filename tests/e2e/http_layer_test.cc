@@ -17,21 +17,18 @@ TEST_F(HttpLayer, AnswersExactly) {
     bool half_close;
     std::string expected;
   } const cases[] = {
+      // One of each kind of refusal; every message and its order are pinned by request_cases.h,
+      // and the missing HOST header by the stalled client below.
       // The first connection: a login with a length that is not a number reads no body.
       {"POST /quelm/restfs/login HTTP/1.1\r\nHost: a\r\nContent-Length: abc\r\n\r\n", false,
        json_response(login_json("1"))},
       {"get /quelm/restfs/logout HTTP/1.1\r\nHost: a\r\n\r\n", false, http_error(405)},
       {"", true, http_error(405)},
       {"GET ?a=1 HTTP/1.1\r\nHost: a\r\n\r\n", false, http_error(400, "path missing")},
-      {"GET /quelm/restfs/logout HTTP/1.1\r\nHost: a\r\nNoColonHere\r\n\r\n", false, http_error(400, "bad header")},
-      {"GET /quelm/restfs/logout HTTP/1.1\r\nAccept: */*\r\n\r\n", false, http_error(400, "missing HOST header")},
       {"GET /quelm/restfs/logout HTTP/1.1\nhost: a\n\n", false, empty_success()},
       {"POST /quelm/restfs/login HTTP/1.1\r\nHost: a\r\nContent-Length: 2000000000\r\n\r\n{}", true,
        http_error(400, "bad content-length")},
-      {"GET /quelm/restfs/logout?a=1&b=%zz HTTP/1.1\r\nHost: a\r\n\r\n", false, unknown_error_reply()},
-      {"POST /quelm/restfs/login HTTP/1.1\r\nHost: a\r\n"
-       "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 8\r\n\r\na=%0Ab&c",
-       false, http_error(400, "bad query string")},
+      {"GET /quelm/restfs/logout?a=1&b=%zz HTTP/1.1\r\nHost: a\r\n\r\n", false, unknown_error_response()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);

@@ -25,17 +25,15 @@ TEST_F(Login, ExactReplyAndSessionIdFromTheConnectionNumber) {
 
 TEST_F(Login, ServerNameAndClientChooseTheAccount) {
   const std::string sales_listing = R"({"items":[{"id":"LEADS","attr":16},{"id":"SMD","attr":16}]})";
+  // How a body becomes the server text is pinned by login_body_test; these are the forms of
+  // server text that choose an account in the real host.
   const std::pair<std::string, bool> cases[] = {  // body, reaches SALES (else MAIN)
       {"", false},
       {R"({"ServerName":"*","Client":"vscode"})", false},
-      {R"({"Client":"vscode"})", false},
       {R"({"ServerName":"SALES"})", true},
       {R"({"ServerName":"SALES","Client":"c"})", true},
       {R"({"ServerName":"alpha*SALES","Client":"c"})", true},
       {R"({"ServerName":"SALES*","Client":"c"})", true},
-      {R"({"ServerName":42})", false},
-      {R"({"ServerName":"SALES","Client":7})", true},
-      {"not json", false},
       {R"({"ServerName":"SALES")", false},  // an incomplete object keeps the defaults
   };
   for (const auto& [body, sales] : cases) {
@@ -79,11 +77,10 @@ TEST_F(Login, TokensAreAcceptedOrRefusedExactly) {
   const std::string prefix = "Bearer " + header + ".";
   const std::string payload = base64url(R"({"sid":"1"})");
   const std::pair<std::string, std::string> cases[] = {  // header value, refusal (empty: accepted)
+      // Padding, blanks and other token forms are pinned by session_id_from_authorization_test.
       {prefix + payload, ""},
-      {prefix + "eyJzaWQiOiIxIn0", ""},       // padding removed
-      {prefix + "eyJz aWQi OiIx In0=", ""},   // blanks inserted
+      {prefix + "eyJzaWQiOiIxIn0", ""},  // padding removed
       {"bearer " + header + "." + payload, missing_token},
-      {prefix + base64url(R"({"sid":1})"), missing_token},
       {prefix + base64url(R"({"sid":"ff"})"), unknown_session},
   };
   for (const auto& [value, refusal] : cases) {

@@ -85,8 +85,10 @@ TEST_F(DebugLevelTwo, WritesRequestTracesAndFailuresToStandardError) {
   }
   const std::string err = server_->stderr_text();
   const std::string port_text = std::to_string(port());
+  std::string notice = listening_notice(port());
+  notice.pop_back();  // the line without its end
   for (const std::string& line : std::vector<std::string>{
-           "Corvessa Ombrix server listening on port " + port_text, "Debugging enabled", "Begin HTTP Request",
+           notice, "Debugging enabled", "Begin HTTP Request",
            "HTTP request: GET /quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/C2?x=1 HTTP/1.1", "HTTP request headers:",
            "  HTTP_HOST: 127.0.0.1", "  HTTP_AUTHORIZATION: Bearer " + client.token(), "  REQUEST_METHOD=GET",
            "  PATH_INFO=/quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/C2", "  SERVER_PORT=" + port_text, "  QS_X=1",
@@ -115,7 +117,7 @@ TEST_F(DefaultOptions, QuietAndStillServingAfterTheLastLogout) {
   ASSERT_EQ(client.get(api + "logout").raw, empty_success());
   EXPECT_FALSE(server_->wait_for_exit(1500ms).has_value());
   EXPECT_EQ(logged_in().get(api + "dir/MAIN").status, 200);
-  EXPECT_EQ(server_->stderr_text(), "Corvessa Ombrix server listening on port " + std::to_string(port()) + "\n");
+  EXPECT_EQ(server_->stderr_text(), listening_notice(port()));
 }
 
 using ParallelClients = server_test;

@@ -36,10 +36,10 @@ TEST_F(Rename, MovesTheContentWithinEachKindOfDirectory) {
 }
 
 TEST_F(Rename, RefusalsChangeNothing) {
+  // An empty or absent newname is pinned by rename_action_test; these are real directories.
   for (const std::string& query : std::vector<std::string>{"?newname=MAIN/BP/BP/C5", "?newname=MAIN/CUSTOMERS/HIST/C5", "?newname=C5",
                             "?newname=MAIN/CUSTOMERS/C5", "?newname=" + section + "C5/X",
-                            "?newname=MD/CUSTOMERS/CUSTOMERS/C5", "?newname=main/CUSTOMERS/CUSTOMERS/C5",
-                            "?newname=", "", "?other=1"}) {
+                            "?newname=MD/CUSTOMERS/CUSTOMERS/C5", "?newname=main/CUSTOMERS/CUSTOMERS/C5", ""}) {
     EXPECT_EQ(client().get(api + "rename/" + section + "C1" + query).raw, rest_error(400, move_refused)) << query;
   }
   expect_responses(client(), {

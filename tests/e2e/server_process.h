@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/expected_bytes.h"
+
 extern char** environ;
 
 namespace ombrix::e2e {
@@ -319,7 +321,7 @@ class server_process {
   // be refused. Waiting for the socket to show up in LISTEN state in /proc/net/tcp avoids that
   // without opening a connection (which would take a connection number from the tests).
   bool wait_for_listening() {
-    std::string line = "Corvessa Ombrix server listening on port " + std::to_string(port_) + "\n";
+    const std::string line = test::listening_notice(port_);
     auto deadline = std::chrono::steady_clock::now() + 10s;
     bool announced = false;
     for (;;) {

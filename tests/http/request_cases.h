@@ -25,12 +25,8 @@ inline constexpr char peer_text[] = "127.0.0.1";
 
 
 inline const std::string ok_reply = "Content-Type:application/json\r\n\r\n{\"ok\":true}\r\n";
-inline const std::string ok_response =
-    "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n"
-    "Content-Length: 13\r\n" + ok_reply;
-inline const std::string method_not_allowed = error_response(
-    "HTTP/1.1 405 Method Not Allowed",
-    "{\"status\":405,\"message\":\"Method Not Allowed\",\"code\":\"\"}");
+inline const std::string ok_response = header_block(200) + "Content-Length: 13\r\n" + ok_reply;
+inline const std::string method_not_allowed = http_error(405, "Method Not Allowed");
 inline const std::string path_missing = bad_request("path missing");
 inline const std::string bad_header = bad_request("bad header");
 inline const std::string missing_host = bad_request("missing HOST header");
@@ -103,7 +99,7 @@ inline const std::string binary_body = std::string(300, '\xFF') + "\0\x01\xFE\xF
 inline const std::string form_type = "Content-Type: application/x-www-form-urlencoded\r\n";
 
 inline std::vector<request_case> request_cases() {
-  const std::string unknown_error(unknown_error_reply);
+  const std::string unknown_error = unknown_error_response();
   std::vector<request_case> cases = {
       // Checks in their order: method, path, headers, HOST, body length.
       {"lower_case_method", "get / HTTP/1.1\r\nHost: h\r\n\r\n", method_not_allowed, 405},
@@ -200,20 +196,14 @@ inline std::vector<request_case> request_cases() {
       "Content-Type:application/json\r\n\r\n{\"status\":404,\"message\":\"Item not found\",\"code\":\"202\"}";
   const std::pair<script, request_case> outcomes[] = {
       {{404, not_found_reply},
-       {"dispatcher_not_found", "", "HTTP/1.1 404 Not Found\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-                                    "Connection: close\r\nContent-Length: 54\r\n" + not_found_reply, 0}},
-      {{401, ""},
-       {"dispatcher_unauthorized_without_text", "",
-        error_response("HTTP/1.1 401 Unauthorized", "{\"status\":401,\"message\":\"Unauthorized\",\"code\":\"\"}"),
-        401}},
+       {"dispatcher_not_found", "", header_block(404) + "Content-Length: 54\r\n" + not_found_reply, 0}},
+      {{401, ""}, {"dispatcher_unauthorized_without_text", "", http_error(401, "Unauthorized"), 401}},
       {{200, "Location: /\r\n\r\n{}"},
        {"dispatcher_text_without_content_type", "",
-        error_response("HTTP/1.1 500 Internal Error",
-                       "{\"status\":500,\"message\":\"bad response (no CONTENT-TYPE header)\",\"code\":\"\"}"),
-        500}},
+        http_error(500, "bad response (no CONTENT-TYPE header)"), 500}},
       {{200, ok_reply, outcome::throw_runtime_error}, {"dispatcher_exception", "", unknown_error, 500}},
       {{200, ok_reply, outcome::throw_bad_alloc},
-       {"dispatcher_out_of_memory", "", std::string(out_of_memory_reply), 500}},
+       {"dispatcher_out_of_memory", "", out_of_memory_response(), 500}},
   };
   for (const auto& [plan, expected] : outcomes) {
     request_case c = expected;

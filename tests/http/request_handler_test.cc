@@ -100,9 +100,7 @@ TEST(RequestReaderMemory, LargeBodyArrivesWhole) {
 // stored; one beyond the item limit is refused as soon as it passes the limit, and the
 // dispatcher is never called. A short body is still a bad Content-Length, whatever it announced.
 TEST(RequestReaderMemory, BodyBeyondTheLimitIsRefusedAsSoonAsItPassesIt) {
-  const std::string too_large = error_response(
-      "HTTP/1.1 413 Payload Too Large",
-      R"({"status":413,"message":"request body too large","code":""})");
+  const std::string too_large = http_error(413, "request body too large");
   constexpr std::size_t limit = 128 * 1024 * 1024;
   const std::string over(limit + 1, 'x');
   for (const std::string& length : {std::to_string(limit + 1), std::string("2147483647")}) {
@@ -121,9 +119,7 @@ TEST(RequestReaderMemory, BodyBeyondTheLimitIsRefusedAsSoonAsItPassesIt) {
 // Regression: a request line or header section without a line end used to grow without bound
 // for as long as the client kept sending.
 TEST(RequestReaderMemory, HeadBeyondOneMebibyteIsRefusedWithoutGrowingFurther) {
-  const std::string too_large = error_response(
-      "HTTP/1.1 413 Payload Too Large",
-      R"({"status":413,"message":"request header too large","code":""})");
+  const std::string too_large = http_error(413, "request header too large");
   const std::string long_url(1024 * 1024 + 1, 'a');
   const std::string flood_header = "X-Flood: " + std::string(64 * 1024, 'b') + "\r\n";
   std::string flood;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -76,6 +77,9 @@ struct source_case {
   const char* name;
   std::optional<long> (*source)(const connection_ends&);
 };
+
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const source_case& c, std::ostream* out) { *out << c.name; }
 
 class PeerUserTest : public ::testing::TestWithParam<source_case> {
  protected:

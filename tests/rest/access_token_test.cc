@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 namespace ombrix {
@@ -44,6 +45,11 @@ struct encode_case {
   std::string encoded;
 };
 
+// Failures name the input, not the bytes of the structure.
+void PrintTo(const encode_case& c, std::ostream* out) {
+  *out << ::testing::PrintToString(c.bytes) << ", capacity " << c.capacity;
+}
+
 class base64url_encode_test : public ::testing::TestWithParam<encode_case> {};
 
 TEST_P(base64url_encode_test, EncodesOrRefuses) {
@@ -68,6 +74,10 @@ struct decode_case {
   std::size_t capacity;
   std::string decoded;
 };
+
+void PrintTo(const decode_case& c, std::ostream* out) {
+  *out << ::testing::PrintToString(c.text) << ", capacity " << c.capacity;
+}
 
 class base64url_decode_test : public ::testing::TestWithParam<decode_case> {};
 
@@ -119,6 +129,8 @@ struct authorization_case {
   std::string value;
   std::string session_id;
 };
+
+void PrintTo(const authorization_case& c, std::ostream* out) { *out << c.name; }
 
 class session_id_from_authorization_test
     : public ::testing::TestWithParam<authorization_case> {};

@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +81,9 @@ struct route_case {
   bool reaches_session = false;  // the session check passed and a host object was made
 };
 
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const route_case& c, std::ostream* out) { *out << c.name; }
+
 class dispatcher_route_test : public dispatcher_test,
                               public ::testing::WithParamInterface<route_case> {};
 
@@ -110,60 +114,57 @@ const char wrong_prefix[] = "URL path must begin with /quelm/restfs";
 const char no_token[] = "Authorization token must be included in the Authorization header.";
 const char no_session[] = "Session for authorization token not found (new login required).";
 
+// The refusal of a method and action pair the dispatcher does not know (`action` JSON-escaped).
+std::string invalid(std::string_view method, std::string_view action) {
+  std::string message = "Invalid method '";
+  return message.append(method).append("' or action '").append(action).append("' in request.");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Paths, dispatcher_route_test,
-    ::testing::Values(
-        route_case{"PrefixOnly", "GET", "/quelm/restfs", token::valid, 400, too_short},
-        route_case{"PrefixAndSlash", "GET", "/quelm/restfs/", token::valid, 400, too_short},
-        route_case{"Root", "GET", "/", token::valid, 400, too_short},
-        route_case{"EmptyPath", "GET", "", token::valid, 400, too_short},
-        route_case{"NoPathInfo", "GET", std::nullopt, token::valid, 400, too_short},
-        route_case{"TooShortBeforeTokenCheck", "GET", "/quelm/restfs", token::none, 400,
-                   too_short},
-        route_case{"CapitalQuelm", "GET", "/Quelm/restfs/file/x", token::valid, 400,
-                   wrong_prefix},
-        route_case{"TwoLeadingSlashes", "GET", "//quelm/restfs/file/x", token::valid, 400,
-                   wrong_prefix},
-        route_case{"CapitalRestfs", "GET", "/quelm/RESTFS/file", token::valid, 400,
-                   wrong_prefix},
-        route_case{"WrongPrefixBeforeTokenCheck", "POST", "/rest/restfs/login", token::none,
-                   400, wrong_prefix},
-        route_case{"NoLeadingSlash", "GET", "quelm/restfs/x", token::valid, 400,
-                   "Invalid method 'GET' or action 'x' in request.", true},
-        route_case{"EmptyActionName", "GET", "/quelm/restfs//x", token::valid, 400,
-                   "Invalid method 'GET' or action '' in request.", true},
-        route_case{"LowerCaseMethod", "get", "/quelm/restfs/file/MD/X", token::valid, 400,
-                   "Invalid method 'get' or action 'file' in request.", true},
-        route_case{"CapitalAction", "GET", "/quelm/restfs/File/MD/X", token::valid, 400,
-                   "Invalid method 'GET' or action 'File' in request.", true},
-        route_case{"OtherMethod", "PATCH", "/quelm/restfs/file/MD/X", token::valid, 400,
-                   "Invalid method 'PATCH' or action 'file' in request.", true},
-        route_case{"LoginByGet", "GET", "/quelm/restfs/login", token::valid, 400,
-                   "Invalid method 'GET' or action 'login' in request.", true},
-        route_case{"LogoutByPost", "POST", "/quelm/restfs/logout", token::valid, 400,
-                   "Invalid method 'POST' or action 'logout' in request.", true},
-        route_case{"EncodedSlashesSplit", "GET", "/quelm%2Frestfs%2fnothing", token::valid, 400,
-                   "Invalid method 'GET' or action 'nothing' in request.", true},
-        route_case{"PlusIsABlank", "GET", "/quelm/restfs/no+such", token::valid, 400,
-                   "Invalid method 'GET' or action 'no such' in request.", true},
-        route_case{"QuoteInActionIsEscaped", "GET", "/quelm/restfs/a%22b", token::valid, 400,
-                   "Invalid method 'GET' or action 'a\\\"b' in request.", true},
-        route_case{"UnknownActionWithoutToken", "GET", "/quelm/restfs/nothing", token::none, 401,
-                   no_token},
-        route_case{"LowerCaseMethodWithoutToken", "get", "/quelm/restfs/file", token::none, 401,
-                   no_token},
-        route_case{"ReadWithoutToken", "GET", "/quelm/restfs/file/MD/X", token::none, 401,
-                   no_token},
-        route_case{"LoginByGetWithoutToken", "GET", "/quelm/restfs/login", token::none, 401,
-                   no_token},
-        route_case{"LowerCaseBearer", "GET", "/quelm/restfs/file/MD/X",
-                   token::lower_case_bearer, 401, no_token},
-        route_case{"UnknownSessionBeforeTheAction", "get", "/quelm/restfs/nothing",
-                   token::unknown_session, 401, no_session},
-        route_case{"RejectedEscape", "GET", "/quelm/restfs/%zz", token::valid, 500,
-                   "Unexpected exception"},
-        route_case{"RejectedEscapeWithoutToken", "GET", "/quelm/restfs/file/%zz", token::none,
-                   500, "Unexpected exception"}),
+    ::testing::ValuesIn(std::vector<route_case>{
+        {"PrefixOnly", "GET", "/quelm/restfs", token::valid, 400, too_short},
+        {"PrefixAndSlash", "GET", "/quelm/restfs/", token::valid, 400, too_short},
+        {"Root", "GET", "/", token::valid, 400, too_short},
+        {"EmptyPath", "GET", "", token::valid, 400, too_short},
+        {"NoPathInfo", "GET", std::nullopt, token::valid, 400, too_short},
+        {"TooShortBeforeTokenCheck", "GET", "/quelm/restfs", token::none, 400, too_short},
+        {"CapitalQuelm", "GET", "/Quelm/restfs/file/x", token::valid, 400, wrong_prefix},
+        {"TwoLeadingSlashes", "GET", "//quelm/restfs/file/x", token::valid, 400,
+            wrong_prefix},
+        {"CapitalRestfs", "GET", "/quelm/RESTFS/file", token::valid, 400, wrong_prefix},
+        {"WrongPrefixBeforeTokenCheck", "POST", "/rest/restfs/login", token::none,
+            400, wrong_prefix},
+        {"NoLeadingSlash", "GET", "quelm/restfs/x", token::valid, 400, invalid("GET", "x"), true},
+        {"EmptyActionName", "GET", "/quelm/restfs//x", token::valid, 400,
+            invalid("GET", ""), true},
+        {"LowerCaseMethod", "get", "/quelm/restfs/file/MD/X", token::valid, 400,
+            invalid("get", "file"), true},
+        {"CapitalAction", "GET", "/quelm/restfs/File/MD/X", token::valid, 400,
+            invalid("GET", "File"), true},
+        {"OtherMethod", "PATCH", "/quelm/restfs/file/MD/X", token::valid, 400,
+            invalid("PATCH", "file"), true},
+        {"LoginByGet", "GET", "/quelm/restfs/login", token::valid, 400,
+            invalid("GET", "login"), true},
+        {"LogoutByPost", "POST", "/quelm/restfs/logout", token::valid, 400,
+            invalid("POST", "logout"), true},
+        {"EncodedSlashesSplit", "GET", "/quelm%2Frestfs%2fnothing", token::valid, 400,
+            invalid("GET", "nothing"), true},
+        {"PlusIsABlank", "GET", "/quelm/restfs/no+such", token::valid, 400,
+            invalid("GET", "no such"), true},
+        {"QuoteInActionIsEscaped", "GET", "/quelm/restfs/a%22b", token::valid, 400,
+            invalid("GET", "a\\\"b"), true},
+        {"UnknownActionWithoutToken", "GET", "/quelm/restfs/nothing", token::none, 401, no_token},
+        {"LowerCaseMethodWithoutToken", "get", "/quelm/restfs/file", token::none, 401, no_token},
+        {"ReadWithoutToken", "GET", "/quelm/restfs/file/MD/X", token::none, 401, no_token},
+        {"LoginByGetWithoutToken", "GET", "/quelm/restfs/login", token::none, 401, no_token},
+        {"LowerCaseBearer", "GET", "/quelm/restfs/file/MD/X",
+            token::lower_case_bearer, 401, no_token},
+        {"UnknownSessionBeforeTheAction", "get", "/quelm/restfs/nothing",
+            token::unknown_session, 401, no_session},
+        {"RejectedEscape", "GET", "/quelm/restfs/%zz", token::valid, 500, "Unexpected exception"},
+        {"RejectedEscapeWithoutToken", "GET", "/quelm/restfs/file/%zz", token::none,
+            500, "Unexpected exception"}}),
     [](const ::testing::TestParamInfo<route_case>& info) { return info.param.name; });
 
 TEST_F(dispatcher_test, NoHostObjectEndsTheSession) {
@@ -181,6 +182,8 @@ struct com_error_case {
   std::string reply_code;
   std::string message_json;
 };
+
+void PrintTo(const com_error_case& c, std::ostream* out) { *out << c.name; }
 
 std::function<void()> com(std::uint32_t code, text description) {
   return [=] { throw _com_error(static_cast<hresult>(code), description); };
@@ -200,28 +203,24 @@ TEST_P(dispatcher_com_error_test, MapsTheHostErrorToStatusAndCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codes, dispatcher_com_error_test,
-    ::testing::Values(
-        com_error_case{"NotFound201", com(0x800400C9, u"Item not found"), 404, "201",
-                       "Item not found"},
-        com_error_case{"NotFound200", com(0x800400C8, u"File not found"), 404, "200",
-                       "File not found"},
-        com_error_case{"NotFound202", com(0x800400CA, u"x"), 404, "202", "x"},
-        com_error_case{"NotFound203", com(0x800400CB, u""), 404, "203", ""},
-        com_error_case{"Host199", com(0x800400C7, u"below"), 500, "199", "below"},
-        com_error_case{"Host204", com(0x800400CC, u"Item locked"), 500, "204", "Item locked"},
-        com_error_case{"HostZero", com(0x80040000, u""), 500, "0", ""},
-        com_error_case{"HostLargest", com(0x8004FFFF, u""), 500, "65535", ""},
-        com_error_case{"AccessDenied", com(0x80070005, u"Access is denied."), 500, "80070005",
-                       "Access is denied."},
-        com_error_case{"FailWithoutDescription", com(0x80004005, u""), 500, "80004005", ""},
-        com_error_case{"OtherFacility", com(0x80050001, u""), 500, "80050001", ""},
-        com_error_case{"DescriptionIsUtf8AndEscaped",
-                       com(0x800400C9, u"caf\u00e9 \"x\"\n\U0001F600"), 404, "201",
-                       "caf\xC3\xA9 \\\"x\\\"\\n\xF0\x9F\x98\x80"},
-        com_error_case{"RuntimeError", [] { throw std::runtime_error("boom"); }, 500, "",
-                       "Unexpected exception"},
-        com_error_case{"BadAlloc", [] { throw std::bad_alloc(); }, 500, "", "Unexpected exception"},
-        com_error_case{"Int", [] { throw 42; }, 500, "", "Unexpected exception"}),
+    ::testing::ValuesIn(std::vector<com_error_case>{
+        {"NotFound201", com(0x800400C9, u"Item not found"), 404, "201", "Item not found"},
+        {"NotFound200", com(0x800400C8, u"File not found"), 404, "200", "File not found"},
+        {"NotFound202", com(0x800400CA, u"x"), 404, "202", "x"},
+        {"NotFound203", com(0x800400CB, u""), 404, "203", ""},
+        {"Host199", com(0x800400C7, u"below"), 500, "199", "below"},
+        {"Host204", com(0x800400CC, u"Item locked"), 500, "204", "Item locked"},
+        {"HostZero", com(0x80040000, u""), 500, "0", ""},
+        {"HostLargest", com(0x8004FFFF, u""), 500, "65535", ""},
+        {"AccessDenied", com(0x80070005, u"Access is denied."), 500, "80070005",
+            "Access is denied."},
+        {"FailWithoutDescription", com(0x80004005, u""), 500, "80004005", ""},
+        {"OtherFacility", com(0x80050001, u""), 500, "80050001", ""},
+        {"DescriptionIsUtf8AndEscaped", com(0x800400C9, u"caf\u00e9 \"x\"\n\U0001F600"), 404,
+            "201", "caf\xC3\xA9 \\\"x\\\"\\n\xF0\x9F\x98\x80"},
+        {"RuntimeError", [] { throw std::runtime_error("boom"); }, 500, "", "Unexpected exception"},
+        {"BadAlloc", [] { throw std::bad_alloc(); }, 500, "", "Unexpected exception"},
+        {"Int", [] { throw 42; }, 500, "", "Unexpected exception"}}),
     [](const ::testing::TestParamInfo<com_error_case>& info) { return info.param.name; });
 
 TEST_F(dispatcher_test, ActionHostFailureReachesTheCatchSite) {
@@ -258,6 +257,10 @@ struct handler_case {
   std::string message;
 };
 
+void PrintTo(const handler_case& c, std::ostream* out) { *out << c.method << " " << c.action; }
+
+const char name_missing[] = "File name missing from URL path.";
+
 class dispatcher_handler_test : public dispatcher_test,
                                 public ::testing::WithParamInterface<handler_case> {};
 
@@ -278,25 +281,19 @@ TEST_P(dispatcher_handler_test, PicksTheHandlerByMethodAndAction) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, dispatcher_handler_test,
-    ::testing::Values(
-        handler_case{"GET", "file", "file name missing for read: ", "200",
-                     "File name missing from URL path."},
-        handler_case{"PUT", "file", "file name missing for update/create: ", "200",
-                     "File name missing from URL path."},
-        handler_case{"POST", "create", "file name missing for update/create: ", "200",
-                     "File name missing from URL path."},
-        handler_case{"DELETE", "file", "invalid path for delete: ", "200",
-                     "File name missing from URL path."},
-        handler_case{"GET", "dir", "invalid path for dir: ", "200",
-                     "File name missing from URL path."},
-        handler_case{"GET", "stat", "file name missing for stat: ", "200",
-                     "File name missing from URL path."},
-        handler_case{"GET", "rename", "invalid path for rename: ", "200",
-                     "Old file name missing from URL path."},
-        handler_case{"POST", "cmd", "command missing for 'cmd' action", "",
-                     "Command is missing from URL path."},
-        handler_case{"POST", "call", "function missing for 'call' action", "",
-                     "Function is missing from URL path."}),
+    ::testing::ValuesIn(std::vector<handler_case>{
+        {"GET", "file", "file name missing for read: ", "200", name_missing},
+        {"PUT", "file", "file name missing for update/create: ", "200", name_missing},
+        {"POST", "create", "file name missing for update/create: ", "200", name_missing},
+        {"DELETE", "file", "invalid path for delete: ", "200", name_missing},
+        {"GET", "dir", "invalid path for dir: ", "200", name_missing},
+        {"GET", "stat", "file name missing for stat: ", "200", name_missing},
+        {"GET", "rename", "invalid path for rename: ", "200",
+            "Old file name missing from URL path."},
+        {"POST", "cmd", "command missing for 'cmd' action", "",
+            "Command is missing from URL path."},
+        {"POST", "call", "function missing for 'call' action", "",
+            "Function is missing from URL path."}}),
     [](const ::testing::TestParamInfo<handler_case>& info) {
       return info.param.method + "_" + info.param.action;
     });
@@ -309,6 +306,8 @@ struct debug_case {
   std::function<void()> failure;
   std::string diagnostic;
 };
+
+void PrintTo(const debug_case& c, std::ostream* out) { *out << c.name; }
 
 class dispatcher_debug_test : public dispatcher_test,
                               public ::testing::WithParamInterface<debug_case> {};
@@ -326,20 +325,19 @@ TEST_P(dispatcher_debug_test, WritesTheLineAtLevelOneOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, dispatcher_debug_test,
-    ::testing::Values(
-        debug_case{"InvalidMethod", "get", "/quelm/restfs/file/MD/X", bearer("1a"), nullptr,
-                   "invalid method 'get' or action 'file'\n"},
-        debug_case{"SessionNotFound", "GET", "/quelm/restfs/file/MD/X", bearer("ff"), nullptr,
-                   "session 'ff' not found for 'file' action: MD/X\n"},
-        debug_case{"SessionNotFoundNoRest", "POST", "/quelm/restfs/cmd", bearer("77"), nullptr,
-                   "session '77' not found for 'cmd' action: \n"},
-        debug_case{"ComError", "GET", "/quelm/restfs/file/MD/X", bearer("1a"),
-                   [] { throw _com_error(host_error_code(201), u"Item not found"); },
-                   "COM error: Item not found [0x800400c9]\n"},
-        debug_case{"ComErrorWithoutDescription", "GET", "/quelm/restfs/dir/MD", bearer("1a"),
-                   [] { throw _com_error(e_fail); }, "COM error:  [0x80004005]\n"},
-        debug_case{"NoLineForOtherFailures", "GET", "/quelm/restfs/%zz", bearer("1a"), nullptr,
-                   ""}),
+    ::testing::ValuesIn(std::vector<debug_case>{
+        {"InvalidMethod", "get", "/quelm/restfs/file/MD/X", bearer("1a"), nullptr,
+            "invalid method 'get' or action 'file'\n"},
+        {"SessionNotFound", "GET", "/quelm/restfs/file/MD/X", bearer("ff"), nullptr,
+            "session 'ff' not found for 'file' action: MD/X\n"},
+        {"SessionNotFoundNoRest", "POST", "/quelm/restfs/cmd", bearer("77"), nullptr,
+            "session '77' not found for 'cmd' action: \n"},
+        {"ComError", "GET", "/quelm/restfs/file/MD/X", bearer("1a"),
+            [] { throw _com_error(host_error_code(201), u"Item not found"); },
+            "COM error: Item not found [0x800400c9]\n"},
+        {"ComErrorWithoutDescription", "GET", "/quelm/restfs/dir/MD", bearer("1a"),
+            [] { throw _com_error(e_fail); }, "COM error:  [0x80004005]\n"},
+        {"NoLineForOtherFailures", "GET", "/quelm/restfs/%zz", bearer("1a"), nullptr, ""}}),
     [](const ::testing::TestParamInfo<debug_case>& info) { return info.param.name; });
 
 TEST_F(dispatcher_test, LoginNeedsNoTokenAndRepliesWithOne) {
@@ -378,7 +376,7 @@ TEST_F(dispatcher_test, TwoSessionsWorkIndependentlyAndLogoutEndsOne) {
   EXPECT_EQ(sessions_.session_count(), 3u);
 
   // An unknown action after the session check shows that the session was found.
-  const std::string found = error_reply(400, "Invalid method 'GET' or action 'ping' in request.", "");
+  const std::string found = error_reply(400, invalid("GET", "ping"), "");
   EXPECT_EQ(dispatch("GET", "/quelm/restfs/ping", first), 400);
   EXPECT_EQ(reply_, found);
   EXPECT_EQ(dispatch("GET", "/quelm/restfs/ping", second), 400);

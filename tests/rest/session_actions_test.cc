@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,11 @@ struct server_text_case {
   std::string client;
   std::string server_text;
 };
+
+// Failures name the input, not the bytes of the structure.
+void PrintTo(const server_text_case& c, std::ostream* out) {
+  *out << ::testing::PrintToString(c.server_name) << " + " << ::testing::PrintToString(c.client);
+}
 
 class compose_server_text_test : public ::testing::TestWithParam<server_text_case> {};
 
@@ -43,6 +49,8 @@ struct login_body_case {
   std::string body;
   std::string server_text;
 };
+
+void PrintTo(const login_body_case& c, std::ostream* out) { *out << c.name; }
 
 class login_body_test : public ::testing::TestWithParam<login_body_case> {};
 

@@ -1,9 +1,6 @@
 // The accept loop's guards: refusing clients of other users, and pausing after failed accepts.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +8,7 @@
 #include <chrono>
 #include <future>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,47 +17,16 @@
 #include "server/listener.h"
 #include "server/socket_stream.h"
 #include "server/thread_cache.h"
+#include "tests/expected_bytes.h"
+#include "tests/server/loopback_client.h"
 
 namespace ombrix {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace test;
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
-
-int free_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-// Connects, reads everything up to the server's close (or a reset), closes.
-std::string exchange(int port) {
-  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-  const timeval timeout{10, 0};
-  ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  target.sin_port = htons(static_cast<std::uint16_t>(port));
-  std::string all;
-  if (::connect(client, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-    ADD_FAILURE() << "connect failed: " << errno;
-  } else {
-    char buffer[256];
-    for (ssize_t got; (got = ::recv(client, buffer, sizeof buffer, 0)) > 0;) {
-      all.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
-  ::close(client);
-  return all;
-}
 
 // run_server on a thread of its own, with the given services; stopped and joined on
 // destruction. The handler answers "served".
@@ -108,6 +75,9 @@ struct refusal_case {
   std::string line;  // the debug line after "Debugging enabled", empty for none
 };
 
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const refusal_case& c, std::ostream* out) { *out << c.name; }
+
 class ForeignUserRefusedTest : public ::testing::TestWithParam<refusal_case> {
  protected:
   void TearDown() override { debug_level = 0; }
@@ -132,8 +102,7 @@ TEST_P(ForeignUserRefusedTest, ConnectionIsClosedUnreadWithItsOwnLine) {
   std::this_thread::sleep_for(50ms);
   const std::string text = GetCapturedStderr();
   EXPECT_EQ(answer, c.answer);
-  EXPECT_EQ(text, "Corvessa Ombrix server listening on port " + std::to_string(port) +
-                      "\nDebugging enabled\n" + c.line);
+  EXPECT_EQ(text, listening_notice(port) + "Debugging enabled\n" + c.line);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,26 +4,20 @@
 
 #include <optional>
 #include <sstream>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/settings.h"
+#include "tests/expected_bytes.h"
 
 namespace ombrix {
 namespace {
 
-const std::string usage_text =
-    "Corvessa Ombrix Server v1.0.5\n"
-    "-a\t\tExit when client logs out\n"
-    "-d <level>\tDebug level 1 or 2\n"
-    "-m\t\tRun minimized\n"
-    "-n <version>\tCorvessa version 71 or 80\n"
-    "-p <port>\tPort number for connections\n"
-    "\n";
-const std::string bad_port = "Invalid port specified - must be between 1025-65535\n";
-const std::string bad_version =
-    "Invalid server version - must be 71 (Corvessa 7.1) or 80 (Corvessa 8.0)\n";
+using test::invalid_port_text;
+using test::invalid_version_text;
+using test::usage_text;
 
 // argv as main receives it: the program name first, a null last.
 std::vector<const char*> make_argv(const std::vector<const char*>& words) {
@@ -39,6 +33,9 @@ struct scan_case {
   std::vector<std::pair<int, const char*>> steps;  // result and optarg (null: none); ends at -1
   int final_optind;
 };
+
+// Failures name the case, not the bytes of the structure.
+void PrintTo(const scan_case& c, std::ostream* out) { *out << c.name; }
 
 class OptionScannerTest : public ::testing::TestWithParam<scan_case> {};
 
@@ -108,6 +105,8 @@ struct command_case {
   command_line_settings settings;
 };
 
+void PrintTo(const command_case& c, std::ostream* out) { *out << c.name; }
+
 // flags holds the letters of the switches that are on ("a", "c", "m").
 command_case starts(const char* name, std::vector<const char*> words, int port, int debug = 0,
                     int version = 80, std::string_view flags = "") {
@@ -151,19 +150,19 @@ INSTANTIATE_TEST_SUITE_P(
         starts("port_65535", {"-p", "65535"}, 65535), starts("port_attached", {"-p3182"}, 3182),
         starts("port_trailing_text", {"-p", "3182x"}, 3182),
         starts("port_later_wins", {"-p", "2000", "-p", "3000"}, 3000),
-        exits("port_65536", {"-p", "65536"}, 1, bad_port),
-        exits("port_80", {"-p", "80"}, 1, bad_port),
-        exits("port_1024", {"-p", "1024"}, 1, bad_port),
-        exits("port_abc", {"-p", "abc"}, 1, bad_port),
-        exits("port_minus_one", {"-p", "-1"}, 1, bad_port),
+        exits("port_65536", {"-p", "65536"}, 1, invalid_port_text),
+        exits("port_80", {"-p", "80"}, 1, invalid_port_text),
+        exits("port_1024", {"-p", "1024"}, 1, invalid_port_text),
+        exits("port_abc", {"-p", "abc"}, 1, invalid_port_text),
+        exits("port_minus_one", {"-p", "-1"}, 1, invalid_port_text),
         // 2^32 + 3182: a plain 64-bit strtoul truncated to 32 bits would give 3182.
-        exits("port_beyond_32_bits", {"-p", "4294970478"}, 1, bad_port),
-        exits("valid_then_invalid_port", {"-p", "3182", "-p", "99"}, 1, bad_port),
-        exits("invalid_port_before_usage", {"-p", "99", "-x"}, 1, bad_port),
+        exits("port_beyond_32_bits", {"-p", "4294970478"}, 1, invalid_port_text),
+        exits("valid_then_invalid_port", {"-p", "3182", "-p", "99"}, 1, invalid_port_text),
+        exits("invalid_port_before_usage", {"-p", "99", "-x"}, 1, invalid_port_text),
         starts("version_71", {"-n", "71"}, 3181, 0, 71),
-        exits("version_8", {"-n", "8"}, 1, bad_version),
-        exits("version_missing_digits", {"-n", "x"}, 1, bad_version),
-        exits("version_stops_before_port", {"-n", "70", "-p", "1"}, 1, bad_version),
+        exits("version_8", {"-n", "8"}, 1, invalid_version_text),
+        exits("version_missing_digits", {"-n", "x"}, 1, invalid_version_text),
+        exits("version_stops_before_port", {"-n", "70", "-p", "1"}, 1, invalid_version_text),
         starts("version_wraps_like_32_bit_strtoul", {"-n", "-4294967216"}, 3181, 0, 80),
         exits("unknown_letter", {"-x"}, 0, ""), exits("version_option", {"-v"}, 0, ""),
         exits("port_without_argument", {"-p"}, 0, ""),

@@ -183,25 +183,40 @@ TEST(SocketStreamOutputTest, HalfClosedPeerStillReceivesTheWholeResponse) {
 
 // ---- send failures, seen call by call --------------------------------------------------------
 
-// Socket calls that record every send and answer with scripted counts (the full count once the
-// script is used up). One script at a time, on the test's thread.
+// Socket calls on a script: sends are recorded and answered with scripted counts (the full
+// count once the script is used up), receives answer scripted counts (a count gives that many 'x'
+// bytes, 0 once the script is used up), time-outs are recorded and the clock is the test's.
+// One script at a time, on the test's thread.
 struct scripted_io {
+  using clock = std::chrono::steady_clock;
   struct script {
     std::vector<std::ptrdiff_t> send_results;
     std::vector<std::string> sends;
+    std::vector<std::ptrdiff_t> receive_results;
+    std::size_t receives = 0;
+    std::vector<int> timeouts;
+    clock::time_point time{};
   };
   static inline script* current = nullptr;
 
-  using clock = std::chrono::steady_clock;
-  static std::ptrdiff_t receive(socket_handle, char*, std::size_t) { return 0; }
-  static bool set_receive_timeout(socket_handle, int) { return true; }
-  static clock::time_point now() { return clock::time_point{}; }
   static std::ptrdiff_t send(socket_handle, const char* data, std::size_t size) {
     const std::size_t call = current->sends.size();
     current->sends.emplace_back(data, size);
     return call < current->send_results.size() ? current->send_results[call]
                                                : static_cast<std::ptrdiff_t>(size);
   }
+  static std::ptrdiff_t receive(socket_handle, char* buffer, std::size_t size) {
+    const std::size_t call = current->receives++;
+    if (call >= current->receive_results.size()) return 0;
+    const std::ptrdiff_t result = current->receive_results[call];
+    if (result > 0) std::memset(buffer, 'x', std::min(size, static_cast<std::size_t>(result)));
+    return result;
+  }
+  static bool set_receive_timeout(socket_handle, int milliseconds) {
+    current->timeouts.push_back(milliseconds);
+    return true;
+  }
+  static clock::time_point now() { return current->time; }
 };
 
 using scripted_stream = basic_socketstream<char, std::char_traits<char>, scripted_io>;
@@ -219,7 +234,8 @@ TEST_F(SocketStreamScriptedTest, FailedSendLeavesTheWholeBlockForTheDestructor) 
   const std::string response = pattern(block + 300);
   for (const std::ptrdiff_t result : {-1, 0, 1, 100, 127}) {
     SCOPED_TRACE(result);
-    script_ = {{result}, {}};
+    script_ = scripted_io::script{};
+    script_.send_results = {result};
     {  // overflow: the block's last character triggers the failing send
       scripted_stream stream(7);
       for (std::size_t at = 0; at < response.size(); at += 100) stream << response.substr(at, 100);
@@ -229,7 +245,8 @@ TEST_F(SocketStreamScriptedTest, FailedSendLeavesTheWholeBlockForTheDestructor) 
       EXPECT_EQ(script_.sends.size(), 1u);
     }
     EXPECT_EQ(script_.sends, std::vector<std::string>(2, response.substr(0, block)));
-    script_ = {{std::min<std::ptrdiff_t>(result, 9)}, {}};
+    script_ = scripted_io::script{};
+    script_.send_results = {std::min<std::ptrdiff_t>(result, 9)};
     {  // sync: an explicit flush fails
       scripted_stream stream(7);
       stream << "0123456789";
@@ -335,54 +352,14 @@ TEST(SocketStreamInputTest, ReceiveTimeOutIsEndOfInput) {
   EXPECT_TRUE(stream.eof());
 }
 
-// Receives from a script of results (a count answers that many 'x' bytes) on a clock the test
-// moves; records every receive and every time-out the stream sets.
-struct timed_io {
-  using clock = std::chrono::steady_clock;
-  struct script {
-    std::vector<std::ptrdiff_t> receive_results;
-    std::size_t receives = 0;
-    std::vector<int> timeouts;
-    clock::time_point time{};
-    std::size_t sends = 0;
-  };
-  static inline script* current = nullptr;
-
-  static std::ptrdiff_t receive(socket_handle, char* buffer, std::size_t size) {
-    const std::size_t call = current->receives++;
-    if (call >= current->receive_results.size()) return 0;
-    const std::ptrdiff_t result = current->receive_results[call];
-    if (result > 0) std::memset(buffer, 'x', std::min(size, static_cast<std::size_t>(result)));
-    return result;
-  }
-  static std::ptrdiff_t send(socket_handle, const char*, std::size_t size) {
-    ++current->sends;
-    return static_cast<std::ptrdiff_t>(size);
-  }
-  static bool set_receive_timeout(socket_handle, int milliseconds) {
-    current->timeouts.push_back(milliseconds);
-    return true;
-  }
-  static clock::time_point now() { return current->time; }
-};
-
-using timed_stream = basic_socketstream<char, std::char_traits<char>, timed_io>;
-
-class SocketStreamTimedTest : public ::testing::Test {
- protected:
-  void SetUp() override { timed_io::current = &script_; }
-  void TearDown() override { timed_io::current = nullptr; }
-  timed_io::script script_;
-};
-
 // Regression: after a time-out the next read asked the socket again, so a line end that
 // arrived after the time-out was read as part of the request.
-TEST_F(SocketStreamTimedTest, EndOfInputIsFinal) {
+TEST_F(SocketStreamScriptedTest, EndOfInputIsFinal) {
   for (const std::ptrdiff_t ending : {std::ptrdiff_t{-1}, std::ptrdiff_t{0}}) {
     SCOPED_TRACE(ending);
-    script_ = timed_io::script{};
+    script_ = scripted_io::script{};
     script_.receive_results = {3, ending, 5, 5};
-    timed_stream stream(7);
+    scripted_stream stream(7);
     std::string line;
     EXPECT_TRUE(std::getline(stream, line));
     EXPECT_EQ(line, "xxx");
@@ -395,10 +372,10 @@ TEST_F(SocketStreamTimedTest, EndOfInputIsFinal) {
 
 // Regression: a client sending a header byte every few seconds held its connection for ever,
 // since each receive had its own time-out.
-TEST_F(SocketStreamTimedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
+TEST_F(SocketStreamScriptedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
   using std::chrono::milliseconds;
   script_.receive_results = std::vector<std::ptrdiff_t>(100, 1);
-  timed_stream stream(7);
+  scripted_stream stream(7);
   EXPECT_EQ(stream.get(), 'x');  // the first byte starts the request's time
   script_.time += milliseconds(4000);
   EXPECT_EQ(stream.get(), 'x');  // 6 s left: the connection's own time-out still applies
@@ -418,30 +395,30 @@ TEST_F(SocketStreamTimedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
 
 // Regression: a client that read its response a byte now and then held its connection for as
 // long as the response lasted.
-TEST_F(SocketStreamTimedTest, OutputEndsWhenTheResponseTimeIsUsedUp) {
+TEST_F(SocketStreamScriptedTest, OutputEndsWhenTheResponseTimeIsUsedUp) {
   using std::chrono::milliseconds;
   const std::string block_of_data(socketbuf::buffer_size, 'r');
-  timed_stream stream(7);
+  scripted_stream stream(7);
   stream << "HTTP/1.1 200 OK\r\n" << std::flush;  // the first send starts the time
   script_.time += milliseconds(9000);
   stream << block_of_data;  // within the grace: sent
   EXPECT_TRUE(stream.good());
-  EXPECT_EQ(script_.sends, 2u);
+  EXPECT_EQ(script_.sends.size(), 2u);
   script_.time += milliseconds(1500);  // 10.5 s: the block taken earned one more second
   stream << block_of_data;
   EXPECT_TRUE(stream.good());
   script_.time += milliseconds(2000);  // 12.5 s: two blocks taken, 12 s allowed
   stream << block_of_data;
   EXPECT_TRUE(stream.bad());
-  EXPECT_EQ(script_.sends, 3u);
+  EXPECT_EQ(script_.sends.size(), 3u);
 }
 
-TEST_F(SocketStreamTimedTest, ABodyKeepingTheMinimumRateIsReadToItsEnd) {
+TEST_F(SocketStreamScriptedTest, ABodyKeepingTheMinimumRateIsReadToItsEnd) {
   using std::chrono::milliseconds;
   // Each second brings the minimum rate's bytes, for longer than the grace time.
   script_.receive_results =
       std::vector<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(minimum_transfer_rate));
-  timed_stream stream(7);
+  scripted_stream stream(7);
   std::string chunk(minimum_transfer_rate, '\0');
   for (int second = 0; second < 30; ++second) {
     SCOPED_TRACE(second);

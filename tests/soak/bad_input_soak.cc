@@ -139,19 +139,18 @@ int main(int argc, char** argv) {
   verdict result("bad input (" + fixed(options.seconds) + " s)");
 
   temp_dir data("ombrix-soak-bad");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
-  admin_or_die(options, data.str(), {"create-file", "MAIN", "DATA"});
+  create_main(options, data.str(), "DATA");
   server_process server(options.server(), data.str());
 
   rest_client normal(server.port());
-  const std::string expected = json_response(item_reply_json("X", R"(["x"])"));
+  const std::string expected = json_response(item_json("X", R"(["x"])"));
   if (!normal.login() || normal.put(api + "file/MAIN/DATA/DATA/X", R"({"data":["x"]})").raw != empty_success()) {
     result.fail("set-up failed: " + excerpt(normal.last().raw));
     return result.finish();
   }
   std::vector<bad_request> requests = corpus(normal.token());
   std::map<std::string, std::map<std::string, long>> outcomes;  // name -> status line or "closed"
-  auto deadline = clock_type::now() + std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+  auto deadline = deadline_after(options.seconds);
   long sent = 0, rounds = 0;
   while (rounds < 1000 && (rounds == 0 || clock_type::now() < deadline)) {
     for (const auto& request : requests) {

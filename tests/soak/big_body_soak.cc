@@ -15,8 +15,7 @@ int main(int argc, char** argv) {
   verdict result("big body (" + std::to_string(mib) + " MiB item)");
 
   temp_dir data("ombrix-soak-big");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
-  admin_or_die(options, data.str(), {"create-file", "MAIN", "DATA"});
+  create_main(options, data.str(), "DATA");
   server_process server(options.server(), data.str());
 
   rest_client client(server.port());
@@ -47,11 +46,11 @@ int main(int argc, char** argv) {
   auto started = clock_type::now();
   http_response put = parse_response(
       http_exchange(server.port(), http_request("PUT", target, body, headers), slow).bytes);
-  const double put_seconds = std::chrono::duration<double>(clock_type::now() - started).count();
+  const double put_seconds = seconds_since(started);
   started = clock_type::now();
   http_response get = parse_response(
       http_exchange(server.port(), http_request("GET", target, {}, headers), slow).bytes);
-  const double get_seconds = std::chrono::duration<double>(clock_type::now() - started).count();
+  const double get_seconds = seconds_since(started);
   sampling = false;
   sampler.join();
 

@@ -67,8 +67,7 @@ int main(int argc, char** argv) {
                  " s of writes each)");
 
   temp_dir data("ombrix-soak-crash");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
-  admin_or_die(options, data.str(), {"create-file", "MAIN", "CRASH"});
+  create_main(options, data.str(), "CRASH");
 
   std::vector<writer_state> states(writers);
   std::mt19937 random(std::random_device{}());

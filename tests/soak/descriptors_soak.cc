@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   verdict result("descriptor exhaustion (limit " + std::to_string(limit) + ")");
 
   temp_dir data("ombrix-soak-fd");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
+  create_main(options, data.str());
   const std::string nofile = "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit);
   server_process server(std::vector<std::string>{"prlimit", nofile, "--", options.server()},
                         data.str());
@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   const auto window_start = clock_type::now();
   std::this_thread::sleep_for(std::chrono::seconds(2));
   const double cpu_after = cpu_seconds(pid);
-  const double window = std::chrono::duration<double>(clock_type::now() - window_start).count();
+  const double window = seconds_since(window_start);
   const long open_after_window = open_descriptors(pid);
   most_open = std::max(most_open, open_after_window);
   const double share = (cpu_after - cpu_before) / window * 100.0;
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   while (clock_type::now() - released < std::chrono::seconds(10)) {
     again = http_exchange(server.port(), normal_request, quick).bytes;
     if (again.starts_with("HTTP/1.1 ")) {
-      answer_seconds = std::chrono::duration<double>(clock_type::now() - released).count();
+      answer_seconds = seconds_since(released);
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

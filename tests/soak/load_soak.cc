@@ -93,12 +93,12 @@ class load_run {
     for (auto& state : clients) {
       for (const auto& [id, value] : state.own) {
         std::string got = checker.get(api + "file/" + file_path + id).raw;
-        result_.require(got == json_response(item_reply_json(id, data_of(value))),
+        result_.require(got == json_response(item_json(id, data_of(value))),
                         "final " + id + " is not the last acknowledged write: " + excerpt(got));
         ++checked;
       }
       std::string got = checker.get(api + "file/" + file_path + state.rename_id).raw;
-      result_.require(got == json_response(item_reply_json(state.rename_id, data_of(state.rename_value))),
+      result_.require(got == json_response(item_json(state.rename_id, data_of(state.rename_value))),
                       "renamed item " + state.rename_id + " lost: " + excerpt(got));
       ++checked;
     }
@@ -108,14 +108,14 @@ class load_run {
       std::vector<shared_write> writes = log_.of(i);
       bool valid = false;
       for (const auto& write : writes) {
-        if (got.raw != json_response(item_reply_json(id, data_of(write.value)))) continue;
+        if (got.raw != json_response(item_json(id, data_of(write.value)))) continue;
         // The value is acceptable when no other acknowledged write started after it was acknowledged.
         bool superseded = false;
         for (const auto& other : writes) superseded = superseded || other.sent > write.acked;
         valid = !superseded;
         break;
       }
-      if (writes.empty()) valid = got.raw == json_response(item_reply_json(id, data_of("init")));
+      if (writes.empty()) valid = got.raw == json_response(item_json(id, data_of("init")));
       result_.require(valid, "final shared " + id + " is not a last acknowledged write: " + excerpt(got.raw));
       ++checked;
     }
@@ -124,13 +124,20 @@ class load_run {
   }
 
  private:
-  // Sends one request and checks the whole response (or its status and code for host errors).
-  bool expect(client_state& state, rest_client& client, std::string_view method, const std::string& target,
-              std::string_view body, const std::string& expected, const char* what) {
-    auto start = clock_type::now();
+  // Sends one request, counting it and its time in `state`.
+  static http_response timed_call(client_state& state, rest_client& client, std::string_view method,
+                                  const std::string& target, std::string_view body = {}) {
+    const auto start = clock_type::now();
     http_response response = client.call(method, target, body);
     state.timings.add(clock_type::now() - start);
     ++state.requests;
+    return response;
+  }
+
+  // Sends one request and checks the whole response (or its status and code for host errors).
+  bool expect(client_state& state, rest_client& client, std::string_view method, const std::string& target,
+              std::string_view body, const std::string& expected, const char* what) {
+    http_response response = timed_call(state, client, method, target, body);
     if (response.raw == expected) return true;
     result_.fail(std::string(what) + " " + target + ": expected " + excerpt(expected) + " got " +
                  excerpt(response.raw));
@@ -139,10 +146,7 @@ class load_run {
 
   bool expect_code(client_state& state, rest_client& client, std::string_view method, const std::string& target,
                    std::string_view body, int status, std::string_view code, const char* what) {
-    auto start = clock_type::now();
-    http_response response = client.call(method, target, body);
-    state.timings.add(clock_type::now() - start);
-    ++state.requests;
+    http_response response = timed_call(state, client, method, target, body);
     if (response.status == status && response.body.ends_with("\"code\":\"" + std::string(code) + "\"}")) {
       ++state.provoked;
       return true;
@@ -172,7 +176,7 @@ class load_run {
       state.own[own_id] = value;
     }
     if (auto it = state.own.find(own_id); it != state.own.end()) {
-      expect(state, client, "GET", own_url, {}, json_response(item_reply_json(own_id, data_of(it->second))),
+      expect(state, client, "GET", own_url, {}, json_response(item_json(own_id, data_of(it->second))),
              "read own");
       expect(state, client, "GET", api + "stat/" + file_path + own_id, {},
              json_response("{\"attr\":0,\"size\":" + std::to_string(it->second.size()) + "}"), "stat own");
@@ -187,23 +191,12 @@ class load_run {
       write.acked = clock_type::now();
       log_.add(shared, write);
     }
-    {
-      auto begin = clock_type::now();
-      http_response response = client.get(shared_url);
-      state.timings.add(clock_type::now() - begin);
-      ++state.requests;
-      result_.require(response.status == 200 && response.body.find("\"data\":[\"") != std::string::npos,
-                      "read shared: " + excerpt(response.raw));
-    }
-    {
-      auto begin = clock_type::now();
-      http_response response = client.get(api + "dir/" + file_path);
-      state.timings.add(clock_type::now() - begin);
-      ++state.requests;
-      result_.require(response.status == 200 &&
-                          response.body.find("{\"id\":\"" + state.rename_id + "\",") != std::string::npos,
-                      "list: " + excerpt(response.raw));
-    }
+    const http_response read = timed_call(state, client, "GET", shared_url);
+    result_.require(read.status == 200 && read.body.find("\"data\":[\"") != std::string::npos,
+                    "read shared: " + excerpt(read.raw));
+    const http_response list = timed_call(state, client, "GET", api + "dir/" + file_path);
+    result_.require(list.status == 200 && list.body.find("{\"id\":\"" + state.rename_id + "\",") != std::string::npos,
+                    "list: " + excerpt(list.raw));
 
     const std::string next_id = "R" + n + (state.rename_id.back() == 'a' ? "b" : "a");
     if (expect(state, client, "GET",
@@ -212,7 +205,7 @@ class load_run {
       const std::string old_id = state.rename_id;
       state.rename_id = next_id;
       expect(state, client, "GET", api + "file/" + file_path + next_id, {},
-             json_response(item_reply_json(next_id, data_of(state.rename_value))), "read renamed");
+             json_response(item_json(next_id, data_of(state.rename_value))), "read renamed");
       expect_code(state, client, "GET", api + "file/" + file_path + old_id, {}, 404, "202", "read old name");
     }
     expect(state, client, "GET", api + "logout", {}, empty_success(), "logout");
@@ -224,7 +217,7 @@ class load_run {
 };
 
 void run_phase(load_run& run, std::vector<client_state>& clients, double seconds) {
-  auto deadline = clock_type::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+  auto deadline = deadline_after(seconds);
   std::vector<std::thread> threads;
   for (auto& state : clients) threads.emplace_back([&run, &state, deadline] { run.run_client(state, deadline); });
   for (auto& thread : threads) thread.join();
@@ -241,8 +234,7 @@ int main(int argc, char** argv) {
   verdict result("load (" + std::to_string(options.clients) + " clients, " + fixed(options.seconds) + " s)");
 
   temp_dir data("ombrix-soak-load");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
-  admin_or_die(options, data.str(), {"create-file", "MAIN", "LOAD"});
+  create_main(options, data.str(), "LOAD");
   server_process server(options.server(), data.str());
   const long rss_fresh = rss_kib(server.pid());
 
@@ -277,7 +269,7 @@ int main(int argc, char** argv) {
   auto start = clock_type::now();
   run_phase(run, clients, options.seconds);
   const long overflows = listen_overflows() - overflows_before;
-  double elapsed = std::chrono::duration<double>(clock_type::now() - start).count();
+  double elapsed = seconds_since(start);
   sampling = false;
   sampler.join();
   std::this_thread::sleep_for(2s);

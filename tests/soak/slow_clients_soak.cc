@@ -111,8 +111,7 @@ int main(int argc, char** argv) {
                  fixed(options.seconds) + " s)");
 
   temp_dir data("ombrix-soak-slow");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
-  admin_or_die(options, data.str(), {"create-file", "MAIN", "DATA"});
+  create_main(options, data.str(), "DATA");
   server_process server(options.server(), data.str());
 
   rest_client client(server.port());
@@ -120,7 +119,7 @@ int main(int argc, char** argv) {
     result.fail("set-up failed: " + excerpt(client.last().raw));
     return result.finish();
   }
-  const std::string expected = json_response(item_reply_json("X", R"(["x",["y","z"]])"));
+  const std::string expected = json_response(item_json("X", R"(["x",["y","z"]])"));
   auto normal_request = [&](latencies& timings) {
     auto start = clock_type::now();
     http_response response = client.get(api + "file/MAIN/DATA/DATA/X");
@@ -138,7 +137,7 @@ int main(int argc, char** argv) {
   latencies baseline;
   for (int i = 0; i < 300; ++i) paced(baseline);
 
-  auto deadline = clock_type::now() + std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+  auto deadline = deadline_after(options.seconds);
   slow_stats stats;
   std::thread holder([&] { stats = hold_slow_connections(server.port(), options.connections, deadline); });
   latencies loaded;

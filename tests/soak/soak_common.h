@@ -27,8 +27,6 @@ namespace ombrix::soak {
 using namespace ombrix::e2e;
 using clock_type = std::chrono::steady_clock;
 
-inline const std::string api = "/quelm/restfs/";
-
 // Command-line options shared by every soak program: --bin DIR --seconds N --clients N
 // --connections N --cycles N --limit N. Unknown options end the program with a usage line.
 struct soak_options {
@@ -79,13 +77,19 @@ inline void admin_or_die(const soak_options& options, const std::string& data_ro
   }
 }
 
-// Resident set size of `pid` in KiB (0 when it cannot be read).
-inline long rss_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return 0;
+// Creates account MAIN in `data_root` and, unless `file` is empty, its file `file`.
+inline void create_main(const soak_options& options, const std::string& data_root,
+                        const std::string& file = {}) {
+  admin_or_die(options, data_root, {"create-account", "MAIN"});
+  if (!file.empty()) admin_or_die(options, data_root, {"create-file", "MAIN", file});
+}
+
+// The time `seconds` from now, and the seconds since `start`.
+inline clock_type::time_point deadline_after(double seconds) {
+  return clock_type::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+}
+inline double seconds_since(clock_type::time_point start, clock_type::time_point now = clock_type::now()) {
+  return std::chrono::duration<double>(now - start).count();
 }
 
 // CPU time (user + system) that `pid` has used so far, in seconds; -1 when it cannot be read.
@@ -118,6 +122,9 @@ inline long status_kib(pid_t pid, const std::string& name) {
   }
   return 0;
 }
+
+// Resident set size of `pid` in KiB (0 when it cannot be read).
+inline long rss_kib(pid_t pid) { return status_kib(pid, "VmRSS"); }
 
 // The number of descriptors `pid` has open; -1 when its descriptor folder cannot be read.
 inline long open_descriptors(pid_t pid) {
@@ -226,10 +233,6 @@ inline std::string excerpt(std::string_view bytes) {
   }
   if (bytes.size() > 160) out += "...";
   return out.empty() ? "(nothing)" : out;
-}
-
-inline std::string item_reply_json(std::string_view id, std::string_view data) {
-  return "{\"id\":" + json_quote(id) + ",\"type\":\"array\",\"data\":" + std::string(data) + "}";
 }
 
 }  // namespace ombrix::soak

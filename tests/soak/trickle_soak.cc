@@ -29,6 +29,13 @@ struct trickler {
   std::string received;
 };
 
+// The server closed or reset the connection, or refused a byte: the hold ends at `now`.
+void end_client(trickler& client, clock_type::time_point now) {
+  client.ended = true;
+  client.held_seconds = seconds_since(client.opened, now);
+  client.socket.reset();
+}
+
 }  // namespace
 }  // namespace ombrix::soak
 
@@ -42,15 +49,14 @@ int main(int argc, char** argv) {
                  (options.limit > 0 ? ", held at most " + fixed(options.limit) + " s" : "") + ")");
 
   temp_dir data("ombrix-soak-trickle");
-  admin_or_die(options, data.str(), {"create-account", "MAIN"});
+  create_main(options, data.str());
   server_process server(options.server(), data.str());
 
   const std::string head = endless_head();
   std::mt19937 random(12345);
   std::uniform_int_distribution<int> gap_ms(2000, 4000);
   std::vector<trickler> clients(static_cast<std::size_t>(options.clients));
-  const auto start = clock_type::now();
-  const auto deadline = start + std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+  const auto deadline = deadline_after(options.seconds);
   for (auto& client : clients) {
     client.socket = connect_loopback(server.port());
     client.opened = clock_type::now();
@@ -75,18 +81,14 @@ int main(int argc, char** argv) {
         if (got > 0) {
           client.received.append(buffer, static_cast<std::size_t>(got));
         } else {
-          client.ended = true;
-          client.held_seconds = std::chrono::duration<double>(now - client.opened).count();
-          client.socket.reset();
+          end_client(client, now);
           continue;
         }
       }
       any_open = true;
       if (now >= client.next_byte && client.sent < head.size()) {
         if (!send_all(client.socket.fd(), std::string_view(head).substr(client.sent, 1))) {
-          client.ended = true;
-          client.held_seconds = std::chrono::duration<double>(now - client.opened).count();
-          client.socket.reset();
+          end_client(client, now);
           continue;
         }
         ++client.sent;
@@ -103,7 +105,7 @@ int main(int argc, char** argv) {
   for (auto& client : clients) {
     if (!client.ended) {
       ++still_held;
-      client.held_seconds = std::chrono::duration<double>(end - client.opened).count();
+      client.held_seconds = seconds_since(client.opened, end);
     }
     longest = std::max(longest, client.held_seconds);
     held_list += (held_list.empty() ? "" : ", ") + fixed(client.held_seconds) +

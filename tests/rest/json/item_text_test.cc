@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_bytes.h"
+
 namespace ombrix {
 namespace {
 
@@ -14,15 +16,7 @@ const std::u16string vm(1, value_mark);
 const std::u16string sm(1, subvalue_mark);
 const std::u16string crlf = u"\r\n";
 
-std::string hex_units(std::u16string_view units) {
-  static constexpr char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (char16_t u : units) {
-    if (!out.empty()) out += ' ';
-    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(u >> shift) & 0xF];
-  }
-  return out;
-}
+using test::hex_units;
 
 std::string to_json(std::u16string_view item, std::size_t start = 0) {
   json_writer w;

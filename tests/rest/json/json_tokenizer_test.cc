@@ -29,6 +29,13 @@ class exact_text {
   std::size_t size_;
 };
 
+// A tokenizer over an exact copy of the text it was given.
+struct tokenized {
+  explicit tokenized(std::string_view text) : exact(text) { t.init(exact.data(), exact.size()); }
+  exact_text exact;
+  json_tokenizer t;
+};
+
 std::string printable(std::string_view bytes) {
   static constexpr char digits[] = "0123456789ABCDEF";
   std::string out;
@@ -48,9 +55,8 @@ std::string printable(std::string_view bytes) {
 // Every token up to the first end (0) or error (12): kinds separated by blanks, strings and
 // names followed by ":" and their decoded bytes.
 std::string trace(std::string_view text) {
-  const exact_text exact(text);
-  json_tokenizer tokenizer;
-  tokenizer.init(exact.data(), exact.size());
+  tokenized in(text);
+  json_tokenizer& tokenizer = in.t;
   std::string out;
   for (int i = 0; i < 100; ++i) {
     const std::uint32_t kind = tokenizer.next();
@@ -194,9 +200,8 @@ TEST(JsonTokenizerTest, IntegerValues) {
       {"[2.75]", 2},
   };
   for (const auto& [text, expected] : cases) {
-    const exact_text exact(text);
-    json_tokenizer t;
-    t.init(exact.data(), exact.size());
+    tokenized in(text);
+    json_tokenizer& t = in.t;
     ASSERT_EQ(t.next(), json_kind::begin_array) << text;
     const std::uint32_t kind = t.next();
     ASSERT_TRUE(kind == json_kind::integer || kind == json_kind::real) << text;
@@ -220,9 +225,8 @@ TEST(JsonTokenizerTest, RealValues) {
       {"[42]", 42.0},
   };
   for (const auto& [text, expected] : cases) {
-    const exact_text exact(text);
-    json_tokenizer t;
-    t.init(exact.data(), exact.size());
+    tokenized in(text);
+    json_tokenizer& t = in.t;
     ASSERT_EQ(t.next(), json_kind::begin_array) << text;
     t.next();
     EXPECT_EQ(t.real_value(), expected) << text;
@@ -230,9 +234,8 @@ TEST(JsonTokenizerTest, RealValues) {
 }
 
 TEST(JsonTokenizerTest, ValuesOfOtherKinds) {
-  const exact_text exact("[true,null,\"s\"]");
-  json_tokenizer t;
-  t.init(exact.data(), exact.size());
+  tokenized in("[true,null,\"s\"]");
+  json_tokenizer& t = in.t;
   ASSERT_EQ(t.next(), json_kind::begin_array);
   EXPECT_EQ(t.integer_value(), 0);
   EXPECT_EQ(t.real_value(), 0.0);
@@ -249,9 +252,8 @@ TEST(JsonTokenizerTest, ValuesOfOtherKinds) {
 }
 
 TEST(JsonTokenizerTest, PositionIsAfterTheLastToken) {
-  const exact_text exact("{\"k\": [1] }");
-  json_tokenizer t;
-  t.init(exact.data(), exact.size());
+  tokenized in("{\"k\": [1] }");
+  json_tokenizer& t = in.t;
   t.next();
   EXPECT_EQ(t.position(), 1u);
   t.next();
@@ -278,9 +280,8 @@ TEST(JsonTokenizerTest, ReadsBackEveryStringTheWriterWrites) {
     w.string(input);
     w.string(input);
     w.end_array();
-    const exact_text exact(w.view());
-    json_tokenizer t;
-    t.init(exact.data(), exact.size());
+    tokenized in(w.view());
+    json_tokenizer& t = in.t;
     ASSERT_EQ(t.next(), json_kind::begin_array);
     for (int k = 0; k < 2; ++k) {
       ASSERT_EQ(t.next(), json_kind::string) << printable(input);
