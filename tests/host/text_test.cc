@@ -1,5 +1,4 @@
 #include "host/text.h"
-#include "platform/code_page.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "platform/code_page.h"
+#include "tests/expected_bytes.h"
 
 namespace ombrix {
 namespace {
@@ -22,15 +24,7 @@ std::string hex_bytes(std::string_view bytes) {
   return out;
 }
 
-std::string hex_units(std::u16string_view units) {
-  static constexpr char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (char16_t u : units) {
-    if (!out.empty()) out += ' ';
-    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(u >> shift) & 0xF];
-  }
-  return out;
-}
+using test::hex_units;
 
 struct decode_case {
   const char* name;
