@@ -1,4 +1,4 @@
-# Shell helpers shared by bench/scaling.sh and bench/plot_concurrency.sh (sourced, not run).
+# Shell helpers shared by the load scripts under bench/ (sourced, not run).
 # The caller sets: root, build, work (a temporary directory it removes on exit).
 
 free_port() {
@@ -56,4 +56,32 @@ ab_rate() {
   else
     echo 0
   fi
+}
+
+# write_nginx_conf PORT ROOT [LISTEN_OPTIONS]: the reference server's configuration in
+# $work/nginx/nginx.conf: static files from ROOT, no access log, keepalive_timeout 0 (one request
+# per connection, as ombrix serves them).
+write_nginx_conf() {
+  local port=$1 www=$2 listen_options=${3:-}
+  mkdir -p "$work/nginx/logs"
+  cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  keepalive_timeout 0;
+  default_type application/json;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  server {
+    listen 127.0.0.1:$port$listen_options;
+    root $www;
+  }
+}
+CONF
 }

@@ -15,6 +15,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/bench/bench_common.sh"
 build="$root/build"
 quick=0
 while [[ $# -gt 0 ]]; do
@@ -93,26 +94,7 @@ printf '{"Client":"ab"}' >"$work/login.json"
 head -c 1048576 /dev/zero | tr '\0' 'y' >"$work/www/big.bin"
 chmod 755 "$work" "$work/www"; chmod 644 "$work/www/"*
 mkdir -p "$work/nginx/logs"
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  default_type application/json;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port backlog=4096;
-    root $work/www;
-  }
-}
-EOF
+write_nginx_conf "$nginx_port" "$work/www" " backlog=4096"
 
 # ---- Servers.
 "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" -g 'daemon off;' &

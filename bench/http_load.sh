@@ -11,6 +11,7 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
+source "$repo/bench/bench_common.sh"
 build=${BUILD_DIR:-$repo/build-http-bench}
 standin_port=${STANDIN_PORT:-3191}
 nginx_port=${NGINX_PORT:-3192}
@@ -57,26 +58,7 @@ trap stop_servers EXIT
 mkdir -p "$work/nginx/www" "$work/nginx/logs"
 chmod 755 "$work" "$work/nginx" "$work/nginx/www"  # the workers run unprivileged
 head -c 200 /dev/zero | tr '\0' 'x' >"$work/nginx/www/item.json"
-cat >"$work/nginx/nginx.conf" <<EOF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  default_type application/json;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/nginx/www;
-  }
-}
-EOF
+write_nginx_conf "$nginx_port" "$work/nginx/www"
 nice -n "$bench_nice" "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" \
   -g 'daemon off;' &
 nginx_pid=$!

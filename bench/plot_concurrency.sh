@@ -52,26 +52,7 @@ admin import MAIN BENCH "$work/items"
 { printf '{"items":"'; head -c 184 /dev/zero | tr '\0' 'x'; printf '"}\n'; } >"$work/www/static.json"
 chmod 755 "$work" "$work/www"; chmod 644 "$work/www/"*
 nginx_port=$(free_port)
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes auto;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  keepalive_timeout 0;
-  default_type application/json;
-  client_body_temp_path $work/nginx/body;
-  proxy_temp_path $work/nginx/proxy;
-  fastcgi_temp_path $work/nginx/fastcgi;
-  uwsgi_temp_path $work/nginx/uwsgi;
-  scgi_temp_path $work/nginx/scgi;
-  server {
-    listen 127.0.0.1:$nginx_port backlog=4096;
-    root $work/www;
-  }
-}
-CONF
+write_nginx_conf "$nginx_port" "$work/www" " backlog=4096"
 "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" -g 'daemon off;' &
 nginx_pid=$!
 start_ombrix
