@@ -143,6 +143,7 @@ void append_from_utf8(text& out, std::string_view utf8) { decode_utf8<true>(utf8
 namespace {
 
 using unit_vector = std::uint16_t __attribute__((vector_size(16)));
+using mask_vector = std::int16_t __attribute__((vector_size(16)));
 using byte_vector = std::uint8_t __attribute__((vector_size(8)));
 
 // The encoder; with stop_at_marks it ends before the first CR, value mark or subvalue mark.
@@ -155,8 +156,8 @@ const char16_t* encode_units(const char16_t* first, const char16_t* last, unsign
     while (last - p >= 8) {
       unit_vector v;
       std::memcpy(&v, p, sizeof v);
-      auto stop = (v & 0xFF80) != 0;
-      if constexpr (stop_at_marks) stop |= v == u'\r';
+      mask_vector stop = (v & std::uint16_t{0xFF80}) != std::uint16_t{0};
+      if constexpr (stop_at_marks) stop |= v == std::uint16_t{u'\r'};
       std::uint64_t halves[2];
       std::memcpy(halves, &stop, sizeof halves);
       if ((halves[0] | halves[1]) != 0) break;

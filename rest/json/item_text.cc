@@ -11,13 +11,15 @@ enum class mark { line_end, value, subvalue, none };
 
 // Eight 16-bit units, compared lane by lane in one instruction where the machine has vectors.
 using unit_vector = std::uint16_t __attribute__((vector_size(16)));
+using mask_vector = std::int16_t __attribute__((vector_size(16)));
 
 // True when one of eight units from `units` is a CR, a value mark or a subvalue mark.
 bool may_hold_mark(const char16_t* units) {
   unit_vector v;
   std::memcpy(&v, units, sizeof v);
   // (u | 1) == U+F8FD holds for both marks.
-  const auto hits = (v == u'\r') | ((v | 1) == value_mark);
+  const mask_vector hits = (v == std::uint16_t{u'\r'}) |
+                           ((v | std::uint16_t{1}) == std::uint16_t{value_mark});
   std::uint64_t halves[2];
   std::memcpy(halves, &hits, sizeof halves);
   return (halves[0] | halves[1]) != 0;

@@ -58,7 +58,9 @@ inline std::uint32_t skip_plain(const unsigned char* in, std::uint32_t i, std::u
   while (length - i >= 16) {
     byte_vector b;
     std::memcpy(&b, in + i, sizeof b);
-    const auto stop = (b < 0x20) | (b == '"') | (b == '\\') | (b >= 0x7F);
+    using mask_vector = std::int8_t __attribute__((vector_size(16)));
+    const mask_vector stop = (b < std::uint8_t{0x20}) | (b == std::uint8_t{'"'}) |
+                             (b == std::uint8_t{'\\'}) | (b >= std::uint8_t{0x7F});
     std::uint64_t halves[2];
     std::memcpy(halves, &stop, sizeof halves);
     if ((halves[0] | halves[1]) != 0) break;
