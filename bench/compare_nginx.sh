@@ -49,10 +49,6 @@ fi
 build_type=$(awk -F= '/^CMAKE_BUILD_TYPE:/ {print $2}' "$build/CMakeCache.txt" 2>/dev/null || true)
 [[ "$build_type" == Release ]] || echo "warning: $build is a '$build_type' build, not Release" >&2
 
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])' 2>/dev/null ||
-    echo $((20000 + RANDOM % 20000))
-}
 ombrix_port=$(free_port)
 nginx_port=$(free_port)
 while [[ $nginx_port == "$ombrix_port" ]]; do nginx_port=$(free_port); done
@@ -68,7 +64,6 @@ stop_all() {
 trap stop_all EXIT
 
 # ---- Data: a 1 KiB item, a 1 MiB item and a file of 1,000 items.
-admin() { "$build/ombrix-admin" --data "$work/data" "$@" >/dev/null; }
 mkdir -p "$work/data" "$work/items" "$work/list" "$work/www"
 line=$(printf '%063d' 0)
 for i in $(seq 16); do echo "$line"; done >"$work/items/ONEK"              # 16 x 64 = 1,024 bytes
@@ -101,14 +96,6 @@ write_nginx_conf "$nginx_port" "$work/www" " backlog=4096"
 nginx_pid=$!
 OMBRIX_DATA="$work/data" "$build/ombrix" -p "$ombrix_port" 2>"$work/ombrix.err" &
 ombrix_pid=$!
-wait_for() {
-  for _ in $(seq 100); do
-    if curl -s -o /dev/null "$1"; then return 0; fi
-    sleep 0.1
-  done
-  echo "nothing answers at $1" >&2
-  exit 1
-}
 wait_for "http://127.0.0.1:$ombrix_port/quelm/restfs/logout"
 wait_for "http://127.0.0.1:$nginx_port/static.json"
 

@@ -65,16 +65,8 @@ nginx_pid=$!
 nice -n "$bench_nice" "$standin_bin" "$standin_port" 2>"$work/standin.log" &
 standin_pid=$!
 
-wait_for_port() {
-  for _ in $(seq 50); do
-    if curl -s -o /dev/null "http://127.0.0.1:$1/"; then return 0; fi
-    sleep 0.1
-  done
-  echo "nothing answers on port $1" >&2
-  return 1
-}
-wait_for_port "$standin_port"
-wait_for_port "$nginx_port"
+wait_for "http://127.0.0.1:$standin_port/"
+wait_for "http://127.0.0.1:$nginx_port/"
 
 # One ab run; prints "rate p50 p99 failures" (times in ms).
 measure() {
