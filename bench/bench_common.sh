@@ -39,6 +39,11 @@ start_ombrix() {
   auth="Authorization: Bearer $token"
 }
 
+stop_nginx() {
+  if [[ -n ${nginx_pid:-} ]]; then kill -QUIT "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  nginx_pid=
+}
+
 stop_ombrix() {
   if [[ -n ${ombrix_pid:-} ]]; then kill "$ombrix_pid" 2>/dev/null || true; wait "$ombrix_pid" 2>/dev/null || true; fi
   ombrix_pid=

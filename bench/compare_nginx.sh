@@ -57,8 +57,8 @@ work=$(mktemp -d /tmp/ombrix-bench-XXXXXX)
 ombrix_pid=
 nginx_pid=
 stop_all() {
-  if [[ -n $ombrix_pid ]]; then kill "$ombrix_pid" 2>/dev/null || true; wait "$ombrix_pid" 2>/dev/null || true; fi
-  if [[ -n $nginx_pid ]]; then kill -QUIT "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  stop_ombrix
+  stop_nginx
   rm -rf "$work"
 }
 trap stop_all EXIT

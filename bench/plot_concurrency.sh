@@ -37,7 +37,7 @@ ombrix_pid=
 nginx_pid=
 stop_all() {
   stop_ombrix
-  if [[ -n $nginx_pid ]]; then kill -QUIT "$nginx_pid" 2>/dev/null || true; wait "$nginx_pid" 2>/dev/null || true; fi
+  stop_nginx
   rm -rf "$work"
 }
 trap stop_all EXIT
