@@ -1,5 +1,6 @@
 #include "server/thread_cache.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -20,21 +21,33 @@ struct first_task {
 
 thread_cache::thread_cache(thread_starter start_thread, std::size_t max_idle,
                            std::chrono::milliseconds idle_time)
-    : start_thread_(start_thread), max_idle_(max_idle), idle_time_(idle_time) {}
+    : start_thread_(start_thread),
+      max_idle_(max_idle),
+      idle_time_(idle_time),
+      slots_(std::make_unique<idle_slot[]>(max_idle)) {
+  idle_.reserve(max_idle);
+  free_.reserve(max_idle);
+  for (std::size_t i = 0; i < max_idle; ++i) free_.push_back(&slots_[i]);
+}
 
 thread_cache::~thread_cache() {
   std::unique_lock lock(mutex_);
   stopping_ = true;
-  wake_.notify_all();
+  for (idle_slot* slot : idle_) slot->wake.notify_one();
   ended_.wait(lock, [this] { return threads_ == 0; });
 }
 
 int thread_cache::start(void (*entry)(void*), void* argument) {
   {
-    const std::lock_guard lock(mutex_);
-    if (idle_ > tasks_.size()) {
-      tasks_.push_back({entry, argument});
-      wake_.notify_one();
+    std::unique_lock lock(mutex_);
+    if (!idle_.empty()) {
+      idle_slot* const slot = idle_.back();
+      idle_.pop_back();
+      slot->next = {entry, argument};
+      slot->has_task = true;
+      lock.unlock();
+      // Outside the lock, so that the woken thread does not at once wait for it.
+      slot->wake.notify_one();
       return 0;
     }
     ++threads_;
@@ -61,14 +74,17 @@ void thread_cache::work(task next) noexcept {
   while (true) {
     next.entry(next.argument);  // the entry catches its own failures
     lock.lock();
-    if (idle_ >= max_idle_ || stopping_) break;
-    ++idle_;
-    const bool woken = wake_.wait_for(lock, idle_time_,
-                                      [this] { return !tasks_.empty() || stopping_; });
-    --idle_;
-    if (!woken || tasks_.empty()) break;
-    next = tasks_.front();
-    tasks_.pop_front();
+    if (free_.empty() || stopping_) break;
+    idle_slot* const slot = free_.back();
+    free_.pop_back();
+    idle_.push_back(slot);
+    slot->wake.wait_for(lock, idle_time_, [&] { return slot->has_task || stopping_; });
+    const bool given = slot->has_task;
+    slot->has_task = false;
+    if (!given) idle_.erase(std::find(idle_.begin(), idle_.end(), slot));
+    free_.push_back(slot);
+    if (!given) break;
+    next = slot->next;
     lock.unlock();
   }
   // Still under the lock (every break above holds it): the count drops as the thread leaves.
@@ -78,7 +94,7 @@ void thread_cache::work(task next) noexcept {
 
 std::size_t thread_cache::idle_count() const {
   const std::lock_guard lock(mutex_);
-  return idle_;
+  return idle_.size();
 }
 
 std::size_t thread_cache::thread_count() const {

@@ -7,8 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "server/connection_thread.h"
 
@@ -38,6 +39,14 @@ class thread_cache {
     void (*entry)(void*);
     void* argument;
   };
+  // Where one idle thread waits for its next task. Slots belong to the cache, not to the
+  // threads, so that a wake-up given after the lock is released never reaches a slot that is
+  // gone; at worst it reaches a slot another idle thread now waits in, which then waits on.
+  struct idle_slot {
+    std::condition_variable wake;
+    task next{};
+    bool has_task = false;
+  };
   static void worker_main(void* cache) noexcept;
   void work(task first) noexcept;
 
@@ -46,12 +55,13 @@ class thread_cache {
   const std::chrono::milliseconds idle_time_;
 
   mutable std::mutex mutex_;
-  std::condition_variable wake_;   // a task was queued, or the cache is stopping
   std::condition_variable ended_;  // a thread ended
-  // Guarded by mutex_. Every queued task has an idle thread waiting for it:
-  // tasks_.size() <= idle_.
-  std::deque<task> tasks_;
-  std::size_t idle_ = 0;
+  const std::unique_ptr<idle_slot[]> slots_;  // max_idle_ of them
+  // Guarded by mutex_. The idle threads' slots, the latest idle last: a new task goes to the
+  // thread that idled last (its stack and caches are warm), and the longest idle ones are the
+  // ones whose idle time runs out. free_ holds the other slots.
+  std::vector<idle_slot*> idle_;
+  std::vector<idle_slot*> free_;
   std::size_t threads_ = 0;
   bool stopping_ = false;
 };
