@@ -1,7 +1,6 @@
 // Who owns the other end of an accepted loopback connection. Every client of the server runs on
 // this machine, so the kernel can say which user opened the client's socket; the accept loop
-// serves only the server's own user and the administrator. Thread-safe: each call uses
-// descriptors of its own and closes them before it returns; failures show in the result.
+// serves only the server's own user and the administrator. Failures show in the result.
 //
 // On Windows every peer is reported as allowed without a look-up: access to the loopback port
 // there is left to the platform's own mechanisms (accounts, the firewall's per-program rules).
@@ -26,5 +25,21 @@ struct peer_user {
 // connection whose peer address accept returned as `peer`. Uses descriptors of its own, so it
 // reports unknown when the process has none left.
 peer_user find_peer_user(socket_handle connection, const peer_address& peer);
+
+// find_peer_user for one accept loop: keeps its channel to the kernel open from one look-up to
+// the next instead of opening and closing one per connection. A channel that fails is closed
+// and opened again by the next look-up. Not thread-safe: one per thread that accepts.
+class peer_user_lookup {
+ public:
+  peer_user_lookup() = default;
+  peer_user_lookup(const peer_user_lookup&) = delete;
+  peer_user_lookup& operator=(const peer_user_lookup&) = delete;
+
+  peer_user find(socket_handle connection, const peer_address& peer);
+
+ private:
+  unique_socket channel_;       // empty until the first look-up, and after a failure
+  unsigned int sequence_ = 0;   // of the last query sent on channel_
+};
 
 }  // namespace ombrix::platform

@@ -47,8 +47,9 @@ void sleep_for(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pa
 // Whether the client at the far end of `connection` may be served; writes why not when it may
 // not. A refused connection is reset at close, so that closing it never waits on the client.
 bool admit(socket_handle connection, const platform::peer_address& peer,
-           peer_user_finder find_peer) {
-  const platform::peer_user owner = find_peer(connection, peer);
+           peer_user_finder find_peer, platform::peer_user_lookup& lookup) {
+  const platform::peer_user owner =
+      find_peer != nullptr ? find_peer(connection, peer) : lookup.find(connection, peer);
   if (owner.standing == platform::peer_standing::allowed) return true;
   if (owner.standing == platform::peer_standing::foreign) {
     debug_line(1, "Refused connection from user " + std::to_string(owner.user));
@@ -79,8 +80,8 @@ int run_server(int port, connection_handler handler, const listener_services& se
   const connection_acceptor accept =
       services.accept != nullptr ? services.accept : platform::accept_connection;
   const pause_function pause = services.pause != nullptr ? services.pause : sleep_for;
-  const peer_user_finder find_peer =
-      services.find_peer != nullptr ? services.find_peer : platform::find_peer_user;
+  const peer_user_finder find_peer = services.find_peer;
+  platform::peer_user_lookup lookup;  // used when find_peer is null
   const auto shared_handler = std::make_shared<const connection_handler>(std::move(handler));
   const auto port_number = static_cast<std::uint16_t>(port);
 
@@ -132,7 +133,7 @@ int run_server(int port, connection_handler handler, const listener_services& se
       continue;
     }
     backoff.reset();
-    if (!admit(connection.get(), peer, find_peer)) continue;
+    if (!admit(connection.get(), peer, find_peer, lookup)) continue;
     // Accepted sockets do not inherit these options everywhere. A failure here is not worth
     // refusing the client: the connection is served without the bound.
     (void)set_socket_options(connection.get());

@@ -40,7 +40,7 @@ struct listener_services {
   thread_starter start_thread = nullptr;  // null: start_cached_thread
   connection_acceptor accept = nullptr;   // null: platform::accept_connection
   pause_function pause = nullptr;         // null: std::this_thread::sleep_for
-  peer_user_finder find_peer = nullptr;   // null: platform::find_peer_user
+  peer_user_finder find_peer = nullptr;   // null: a platform::peer_user_lookup
 };
 
 // Listens on 127.0.0.1:`port` and serves each connection with `handler` on its own detached

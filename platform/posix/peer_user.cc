@@ -11,9 +11,13 @@
 namespace ombrix::platform {
 
 peer_user find_peer_user(socket_handle connection, const peer_address& peer) {
+  return peer_user_lookup().find(connection, peer);
+}
+
+peer_user peer_user_lookup::find(socket_handle connection, const peer_address& peer) {
   const std::optional<connection_ends> ends = ends_of(connection, peer);
   if (!ends) return {};
-  std::optional<long> owner = owner_from_socket_diagnostics(*ends);
+  std::optional<long> owner = owner_from_socket_diagnostics(*ends, channel_, sequence_);
   if (!owner) owner = owner_from_socket_tables(*ends);
   if (!owner) return {};
   const bool allowed = *owner == 0 || *owner == static_cast<long>(::geteuid());

@@ -29,12 +29,55 @@ std::optional<connection_ends> ends_of(socket_handle connection, const peer_addr
   return ends;
 }
 
+namespace {
+
+// Datagrams read in search of the answer to one query; earlier queries whose answers came too
+// late leave at most one each.
+constexpr int answers_read_at_most = 8;
+
+// The owner in one answer of the kernel to query `sequence`; `stale` tells an answer to an
+// earlier query, to be skipped.
+std::optional<long> owner_in_answer(const char* reply, unsigned int length,
+                                    const connection_ends& ends, unsigned int sequence,
+                                    bool& stale) {
+  stale = false;
+  for (auto* header = reinterpret_cast<const nlmsghdr*>(reply); NLMSG_OK(header, length);
+       header = NLMSG_NEXT(header, length)) {
+    if (header->nlmsg_seq != sequence) {
+      stale = true;
+      return std::nullopt;
+    }
+    if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
+        header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+      return std::nullopt;  // NLMSG_ERROR: no such socket, or no diagnostics for TCP
+    }
+    const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+    if (found->id.idiag_sport != ends.remote.sin_port ||
+        found->id.idiag_dport != ends.local.sin_port || found->idiag_inode == 0) {
+      return std::nullopt;
+    }
+    return static_cast<long>(found->idiag_uid);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends) {
-  const unique_socket diagnostics(
-      ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
-  if (!diagnostics) return std::nullopt;
-  // The kernel answers at once; the bound only guards the accept loop against the unforeseen.
-  (void)set_receive_timeout(diagnostics.get(), 1000);
+  unique_socket channel;
+  unsigned int sequence = 0;
+  return owner_from_socket_diagnostics(ends, channel, sequence);
+}
+
+std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends,
+                                                  unique_socket& channel,
+                                                  unsigned int& sequence) {
+  if (!channel) {
+    channel = unique_socket(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!channel) return std::nullopt;
+    // The kernel answers at once; the bound only guards the accept loop against the unforeseen.
+    (void)set_receive_timeout(channel.get(), 1000);
+  }
 
   struct {
     nlmsghdr header;
@@ -43,7 +86,7 @@ std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends) {
   message.header.nlmsg_len = sizeof message;
   message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
   message.header.nlmsg_flags = NLM_F_REQUEST;
-  message.header.nlmsg_seq = 1;
+  message.header.nlmsg_seq = ++sequence;
   message.request.sdiag_family = AF_INET;
   message.request.sdiag_protocol = IPPROTO_TCP;
   message.request.idiag_states = ~0U;
@@ -56,28 +99,22 @@ std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends) {
 
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
-  if (::sendto(diagnostics.get(), &message, sizeof message, 0,
+  if (::sendto(channel.get(), &message, sizeof message, 0,
                reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) !=
       static_cast<ssize_t>(sizeof message)) {
+    channel = unique_socket();
     return std::nullopt;
   }
   alignas(nlmsghdr) char reply[8192];
-  const ssize_t got = ::recv(diagnostics.get(), reply, sizeof reply, 0);
-  if (got <= 0) return std::nullopt;
-  auto length = static_cast<unsigned int>(got);
-  for (auto* header = reinterpret_cast<const nlmsghdr*>(reply); NLMSG_OK(header, length);
-       header = NLMSG_NEXT(header, length)) {
-    if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY ||
-        header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
-      return std::nullopt;  // NLMSG_ERROR: no such socket, or no diagnostics for TCP
-    }
-    const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-    if (found->id.idiag_sport != ends.remote.sin_port ||
-        found->id.idiag_dport != ends.local.sin_port || found->idiag_inode == 0) {
-      return std::nullopt;
-    }
-    return static_cast<long>(found->idiag_uid);
+  for (int read = 0; read < answers_read_at_most; ++read) {
+    const ssize_t got = ::recv(channel.get(), reply, sizeof reply, 0);
+    if (got <= 0) break;
+    bool stale = false;
+    const std::optional<long> owner =
+        owner_in_answer(reply, static_cast<unsigned int>(got), ends, sequence, stale);
+    if (!stale) return owner;
   }
+  channel = unique_socket();  // no answer in time: whatever comes later must not meet the next query
   return std::nullopt;
 }
 

@@ -1,6 +1,6 @@
 // Looks up which user owns the client socket at the far end of an accepted loopback
-// connection, from either of the kernel's two sources. Linux only. Thread-safe: each look-up
-// opens and closes descriptors of its own.
+// connection, from either of the kernel's two sources. Linux only. Thread-safe, except that
+// a channel passed in belongs to one caller.
 #pragma once
 
 #include <netinet/in.h>
@@ -26,6 +26,11 @@ std::optional<connection_ends> ends_of(socket_handle connection, const peer_addr
 // kernel then keeps no owner: a socket in TIME_WAIT reports user 0).
 // From the socket diagnostics (NETLINK_SOCK_DIAG); nullopt also when netlink is unavailable.
 std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends);
+// The same over `channel`, a netlink socket opened here when it is empty and kept open for the
+// next call; `sequence` numbers the queries, so that an answer to an earlier query that came
+// too late is never taken for this one. A channel that fails is closed (left empty).
+std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends,
+                                                  unique_socket& channel, unsigned int& sequence);
 // From /proc/net/tcp and /proc/net/tcp6; nullopt also when they cannot be read.
 std::optional<long> owner_from_socket_tables(const connection_ends& ends);
 

@@ -1,6 +1,9 @@
 #include "platform/peer_user.h"
 
 #include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +11,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -158,6 +163,85 @@ INSTANTIATE_TEST_SUITE_P(
                       source_case{"SocketTables", owner_from_socket_tables},
                       source_case{"FindPeerUser", nullptr}),
     [](const ::testing::TestParamInfo<source_case>& info) { return std::string(info.param.name); });
+
+// One lookup for many connections in a row, as the accept loop uses it: open and closed
+// clients alternate, and each answer belongs to its own connection.
+TEST(PeerUserLookupTest, OneChannelAnswersEachConnectionInTurn) {
+  const loopback_listener listener;
+  peer_user_lookup lookup;
+  for (int round = 0; round < 20; ++round) {
+    peer_address peer;
+    unique_socket client = connect_to(listener.port);
+    const unique_socket connection = listener.accept(peer);
+    ASSERT_TRUE(connection);
+    const bool closed = round % 3 == 1;
+    if (closed) {
+      client = unique_socket();
+      std::this_thread::sleep_for(10ms);
+    }
+    const peer_user found = lookup.find(connection.get(), peer);
+    SCOPED_TRACE("round " + std::to_string(round));
+    if (closed) {
+      EXPECT_EQ(found.standing, peer_standing::unknown);
+      EXPECT_EQ(found.user, -1);
+    } else {
+      EXPECT_EQ(found.standing, peer_standing::allowed);
+      EXPECT_EQ(found.user, static_cast<long>(::geteuid()));
+    }
+  }
+}
+
+// An answer that arrives after its query was given up waits on the kept channel; the next
+// query must skip it. Here the late answer says "no such socket" for a closed client, and the
+// query after it asks about an open one.
+TEST(PeerUserLookupTest, ALateAnswerOnTheChannelIsNotTakenForTheNextQuery) {
+  const loopback_listener listener;
+  unique_socket channel;
+  unsigned int sequence = 0;
+  peer_address closed_peer;
+  unique_socket closed_connection;
+  {
+    const unique_socket client = connect_to(listener.port);
+    closed_connection = listener.accept(closed_peer);
+  }
+  std::this_thread::sleep_for(10ms);
+  const std::optional<connection_ends> closed_ends = ends_of(closed_connection.get(), closed_peer);
+  ASSERT_TRUE(closed_ends);
+  EXPECT_FALSE(owner_from_socket_diagnostics(*closed_ends, channel, sequence).has_value());
+  ASSERT_TRUE(channel);  // a plain "no such socket" keeps the channel
+
+  // The same query again, sent by hand and left unread: its answer is the late one.
+  struct {
+    nlmsghdr header;
+    inet_diag_req_v2 request;
+  } late{};
+  late.header.nlmsg_len = sizeof late;
+  late.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  late.header.nlmsg_flags = NLM_F_REQUEST;
+  late.header.nlmsg_seq = sequence;
+  late.request.sdiag_family = AF_INET;
+  late.request.sdiag_protocol = IPPROTO_TCP;
+  late.request.idiag_states = ~0U;
+  late.request.id.idiag_sport = closed_ends->remote.sin_port;
+  late.request.id.idiag_dport = closed_ends->local.sin_port;
+  std::memcpy(late.request.id.idiag_src, &closed_ends->remote.sin_addr, 4);
+  std::memcpy(late.request.id.idiag_dst, &closed_ends->local.sin_addr, 4);
+  late.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  late.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  ASSERT_EQ(::sendto(channel.get(), &late, sizeof late, 0,
+                     reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel),
+            static_cast<ssize_t>(sizeof late));
+
+  peer_address open_peer;
+  const unique_socket client = connect_to(listener.port);
+  const unique_socket open_connection = listener.accept(open_peer);
+  const std::optional<connection_ends> open_ends = ends_of(open_connection.get(), open_peer);
+  ASSERT_TRUE(open_ends);
+  EXPECT_EQ(owner_from_socket_diagnostics(*open_ends, channel, sequence),
+            std::optional<long>(::geteuid()));
+}
 
 }  // namespace
 }  // namespace ombrix::platform
