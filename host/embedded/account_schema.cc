@@ -30,6 +30,27 @@ INSERT INTO meta(key, value) VALUES('format', CAST('1' AS BLOB));
 COMMIT;
 )sql";
 
+// The change generation: one number in `meta` that every committed change to the listed tables
+// bumps, whichever process makes it. Added to databases that lack it when they are opened; the
+// tables and the format stay as they are.
+constexpr const char* generation_sql = R"sql(
+BEGIN IMMEDIATE;
+INSERT OR IGNORE INTO meta(key, value) VALUES('generation', 0);
+CREATE TRIGGER IF NOT EXISTS items_inserted AFTER INSERT ON items
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS items_updated AFTER UPDATE ON items
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS items_deleted AFTER DELETE ON items
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS sections_inserted AFTER INSERT ON sections
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS sections_updated AFTER UPDATE ON sections
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS sections_deleted AFTER DELETE ON sections
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+COMMIT;
+)sql";
+
 static_assert(piecewise_units_bytes == 1048576, "the read_item statement names the same bound");
 
 constexpr std::size_t statement_count = static_cast<std::size_t>(account_statement::count);
@@ -84,6 +105,11 @@ constexpr std::array<const char*, statement_count> statement_texts{
     "INSERT INTO meta(key, value) VALUES('md_name', ?1)",
     // integrity_check
     "PRAGMA integrity_check",
+    // read_generation: the row and every trigger that keeps it; no row without all six
+    "SELECT value FROM meta WHERE key = 'generation' AND "
+    "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN ('items_inserted', "
+    "'items_updated', 'items_deleted', 'sections_inserted', 'sections_updated', "
+    "'sections_deleted')) = 6",
 };
 static_assert(statement_texts.back() != nullptr, "every statement of the enum has its SQL");
 
@@ -98,7 +124,19 @@ statement_use prepare(sqlite_connection& connection, account_statement statement
   return statement_use(connection, connection.statement(slot, statement_sql(statement)));
 }
 
-void create_schema(sqlite_connection& connection) { connection.execute(schema_sql); }
+void create_schema(sqlite_connection& connection) {
+  connection.execute(schema_sql);
+  add_change_generation(connection);
+}
+
+void add_change_generation(sqlite_connection& connection) {
+  try {
+    connection.execute(generation_sql);
+  } catch (...) {
+    if (connection.in_transaction()) connection.execute("ROLLBACK");
+    throw;
+  }
+}
 
 void configure_connection(sqlite_connection& connection, int busy_timeout_milliseconds) {
   const std::string busy = "PRAGMA busy_timeout = " + std::to_string(busy_timeout_milliseconds);

@@ -40,6 +40,7 @@ enum class account_statement : std::size_t {
   read_meta,
   insert_md_name,
   integrity_check,
+  read_generation,
   count  // not a statement
 };
 
@@ -49,8 +50,14 @@ const char* statement_sql(account_statement statement);
 // One use of `statement` on `connection`, prepared on first use. Throws sqlite_failure.
 statement_use prepare(sqlite_connection& connection, account_statement statement);
 
-// Creates the tables of format 1 in an empty database, in one transaction. Throws sqlite_failure.
+// Creates the tables of format 1 in an empty database, in one transaction, and then the change
+// generation. Throws sqlite_failure.
 void create_schema(sqlite_connection& connection);
+
+// Adds the change generation (a row of `meta` and the triggers that bump it on every change to
+// `items` and `sections`) where it is missing, in one write transaction. read_generation gives
+// no row until it is complete. Throws sqlite_failure.
+void add_change_generation(sqlite_connection& connection);
 
 // Applies the per-connection settings; SQLite itself waits up to `busy_timeout_milliseconds` for
 // another connection's lock before it reports busy. Throws sqlite_failure.

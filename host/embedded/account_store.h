@@ -19,9 +19,12 @@
 #include <vector>
 
 #include "host/embedded/connection_pool.h"
+#include "host/embedded/listing_cache.h"
 #include "host/text.h"
 
 namespace ombrix {
+
+struct section_row;
 
 // Entry attributes in listings and stat.
 inline constexpr int directory_attribute = 0x10;
@@ -126,9 +129,15 @@ class account_store {
   using entry_visitor = std::function<void(std::string_view, int, std::int64_t)>;
   void visit_entries(const text& file, std::int32_t attribute, std::int32_t max_count,
                      const entry_visitor& visit);
+  // The same for section `s`, inside the caller's read transaction on `c`.
+  void visit_section(sqlite_connection& c, const section_row& s, std::int32_t attribute,
+                     std::int32_t max_count, const entry_visitor& visit);
 
   account_store(std::string path, text name);
   void load_master_dictionary();
+  // Adds the change generation to a database that lacks it; without it (the file cannot be
+  // changed) listings are simply not kept.
+  void ensure_change_generation();
 
   // The one code path of write (create false) and create_item (create true).
   void store_item(const text& file, const text& id, const text& content, bool create);
@@ -138,6 +147,8 @@ class account_store {
   text md_name_;        // set once by open, before the store is shared
   std::string md_key_;  // md_name_ as stored
   connection_pool pool_;
+  // Listings of up to 32 sections, 4 Mi units (8 MiB) in all, one of at most 1 Mi units.
+  listing_cache listings_{32, 4 * 1024 * 1024};
 };
 
 }  // namespace ombrix
