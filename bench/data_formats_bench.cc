@@ -100,7 +100,7 @@ void small_members(json_writer& writer, std::size_t bytes, std::mt19937& rng) {
   int n = 0;
   while (writer.view().size() < bytes) {
     const std::string name = "member" + std::to_string(n++);
-    writer.key(name);
+    writer.dynamic_key(name);
     switch (rng() % 4) {
       case 0:
         writer.string(to_utf8(random_word(rng) + u" \"said\"\n" + random_word(rng)));

@@ -2,6 +2,8 @@
 // the host for a text in the mark convention and reshape it into JSON; malformed texts never
 // fail the request.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -118,6 +120,9 @@ int list_directory_action(const action_request& request, std::string& reply) {
   const text listing = request.host.list_items(*file, attr, max_items, text{}, u"-1");
 
   json_writer writer;
+  // About the JSON's size: entries of short names take two to three bytes per unit of the
+  // listing, so the buffer grows once or not at all.
+  writer.expect(std::min<std::size_t>(3 * listing.size() + 32, std::size_t{1} << 30));
   writer.begin_object();
   writer.key("items");
   writer.begin_array();

@@ -95,8 +95,7 @@ std::string json_writer::text() const { return std::string(buffer_ ? buffer_ : "
 
 // Grows to length + more, at least 64 bytes, and then by half again, so that a long run of
 // small writes reallocates only logarithmically often.
-void json_writer::reserve(std::uint32_t more) {
-  if (capacity_ - length_ >= more) return;
+void json_writer::grow(std::uint32_t more) {
   std::uint64_t wanted = static_cast<std::uint64_t>(length_) + more;
   if (wanted < 64) {
     wanted = 64;
@@ -154,14 +153,22 @@ void json_writer::end_array() {
   state_ = 2;
 }
 
-void json_writer::key(const char* bytes, std::uint32_t length) {
+void json_writer::key(json_name name) {
   separator();
-  write_escaped(bytes, length);
+  const std::string_view plain = name.view();
+  const auto length = static_cast<std::uint32_t>(plain.size());
+  reserve(length + 2);
+  buffer_[length_++] = '"';
+  std::memcpy(buffer_ + length_, plain.data(), length);
+  length_ += length;
+  buffer_[length_++] = '"';
   state_ = 1;
 }
 
-void json_writer::key(const char* name) {
-  key(name, name ? static_cast<std::uint32_t>(std::strlen(name)) : 0);
+void json_writer::dynamic_key(const char* bytes, std::uint32_t length) {
+  separator();
+  write_escaped(bytes, length);
+  state_ = 1;
 }
 
 void json_writer::string(const char* bytes, std::uint32_t length) {

@@ -6,11 +6,30 @@
 //   std::string json = w.text();   // {"id":"A1"}
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace ombrix {
+
+// A member name written by the code itself: a string literal, checked while compiling to need
+// no escape, so that writing it is a plain copy.
+class json_name {
+ public:
+  template <std::size_t N>
+  consteval json_name(const char (&name)[N]) : name_(name, N - 1) {  // NOLINT: implicit
+    for (const char c : name_) {
+      const auto b = static_cast<unsigned char>(c);
+      // Reached only while compiling, where it stops the compile.
+      if (b < 0x20 || b == 0x7F || c == '"' || c == '\\') throw "this name needs an escape";
+    }
+  }
+  std::string_view view() const { return name_; }
+
+ private:
+  std::string_view name_;
+};
 
 class json_writer {
  public:
@@ -24,9 +43,12 @@ class json_writer {
   void begin_array();
   void end_array();
 
-  void key(const char* bytes, std::uint32_t length);
-  void key(std::string_view name) { key(name.data(), static_cast<std::uint32_t>(name.size())); }
-  void key(const char* name);
+  void key(json_name name);
+  // A name made at run time: any bytes, escaped as strings are.
+  void dynamic_key(const char* bytes, std::uint32_t length);
+  void dynamic_key(std::string_view name) {
+    dynamic_key(name.data(), static_cast<std::uint32_t>(name.size()));
+  }
 
   void string(const char* bytes, std::uint32_t length);
   void string(std::string_view value) {
@@ -57,7 +79,11 @@ class json_writer {
 
  private:
   void separator();
-  void reserve(std::uint32_t more);
+  // Makes room for `more` bytes; the common case, room enough, stays inline.
+  void reserve(std::uint32_t more) {
+    if (capacity_ - length_ < more) grow(more);
+  }
+  void grow(std::uint32_t more);
   void write_escaped(const char* bytes, std::uint32_t length);
 
   char* buffer_ = nullptr;

@@ -27,7 +27,7 @@ TEST(JsonWriterTest, InsertsSeparatorsByState) {
       {"member with integer and escaped string; keys escape like strings",
        [](json_writer& w) {
          w.begin_object();
-         w.key("a\"b\tc");
+         w.dynamic_key("a\"b\tc");
          w.integer(std::int64_t{-5});
          w.key("b");
          w.string("say \"hi\"");
@@ -90,13 +90,28 @@ TEST(JsonWriterTest, InsertsSeparatorsByState) {
          w.end_array();
        },
        "[-9223372036854775808,9223372036854775807,-1,-2147483648,0]"},
+      {"names of the code and names made at run time write the same bytes",
+       [](json_writer& w) {
+         w.begin_object();
+         w.key("status");
+         w.integer(1);
+         w.dynamic_key("status");
+         w.integer(2);
+         w.key("caf\xC3\xA9 d'or");
+         w.begin_array();
+         w.end_array();
+         w.dynamic_key("caf\xC3\xA9 d'or");
+         w.string("");
+         w.end_object();
+       },
+       std::string("{\"status\":1,\"status\":2,\"caf\xC3\xA9 d'or\":[],\"caf\xC3\xA9 d'or\":\"\"}")},
       {"NUL-terminated and counted overloads",
        [](json_writer& w) {
          w.begin_object();
          const char* name = "id";
-         w.key(name);
+         w.dynamic_key(name);
          w.string("abc", 2);
-         w.key(std::string_view("k\0y", 3));
+         w.dynamic_key(std::string_view("k\0y", 3));
          w.string(static_cast<const char*>(nullptr));
          w.end_object();
        },
