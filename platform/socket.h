@@ -78,6 +78,11 @@ bool set_linger(socket_handle socket, int seconds);  // linger on, for `seconds`
 // until the peer acknowledges the previous one. Returns false when the platform cannot.
 bool gather_output(socket_handle socket);
 
+// Whether a socket that accept returns carries the listening socket's options (time-outs,
+// linger, gathering), so that setting them once on the listener is enough: true on Linux,
+// false where that is not certain.
+bool accepted_sockets_inherit_options();
+
 // Binds to 127.0.0.1 and `port`. Returns false on failure (see last_socket_error).
 bool bind_loopback(socket_handle socket, std::uint16_t port);
 

@@ -108,6 +108,13 @@ int run_server(int port, connection_handler handler, const listener_services& se
     return 1;
   }
 
+  // Responses leave in blocks; sent as packets of their own, a block's short tail would wait
+  // for the client's delayed acknowledgement. Gathered, they leave as full packets and the
+  // rest at the shutdown every connection ends with.
+  // Where accepted sockets inherit the listener's options, they are set once, here, instead of
+  // four calls per connection; elsewhere on every accepted socket.
+  const bool inherited_options = platform::accepted_sockets_inherit_options() &&
+                                 platform::gather_output(listener.get());
   write_diagnostic("Corvessa Ombrix server listening on port " + std::to_string(port));
   debug_line(1, "Debugging enabled");
   (void)platform::listen_on(listener.get(), listen_backlog);
@@ -134,13 +141,12 @@ int run_server(int port, connection_handler handler, const listener_services& se
     }
     backoff.reset();
     if (!admit(connection.get(), peer, find_peer, lookup)) continue;
-    // Accepted sockets do not inherit these options everywhere. A failure here is not worth
-    // refusing the client: the connection is served without the bound.
-    (void)set_socket_options(connection.get());
-    // Responses leave in blocks of 128 bytes; sent as packets of their own they cost the
-    // loopback path eight packets per KiB, and with the default packet coalescing the second
-    // block would wait for the client's delayed acknowledgement.
-    (void)platform::gather_output(connection.get());
+    if (!inherited_options) {
+      // A failure here is not worth refusing the client: the connection is served without
+      // the bound.
+      (void)set_socket_options(connection.get());
+      (void)platform::gather_output(connection.get());
+    }
     (void)start_connection_thread(std::move(connection), peer, port_number, shared_handler,
                                   counter, start_thread);
   }

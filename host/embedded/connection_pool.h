@@ -29,7 +29,7 @@ class connection_pool {
   struct options {
     // Idle connections kept; one given back to a full pool is closed, so a burst of concurrent
     // calls leaves no surplus of open database descriptors behind.
-    std::size_t max_idle = 4;
+    std::size_t max_idle = 8;
     // How long busy work is retried before it fails with 206.
     std::chrono::milliseconds busy_limit{30000};
     // SQLite's own wait for another connection's lock, per attempt.

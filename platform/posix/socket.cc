@@ -74,6 +74,14 @@ bool gather_output(socket_handle socket) {
   return ::setsockopt(socket, IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0;
 }
 
+bool accepted_sockets_inherit_options() {
+#ifdef __linux__
+  return true;  // the accepted socket is made as a copy of the listening one
+#else
+  return false;
+#endif
+}
+
 bool bind_loopback(socket_handle socket, std::uint16_t port) {
   // Connections this server closed sit in TIME_WAIT on its port for a minute; without address
   // reuse a restarted server could not bind during that time. A port held by another listening

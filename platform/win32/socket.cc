@@ -74,6 +74,8 @@ bool set_linger(socket_handle socket, int seconds) {
 // Windows has no option that holds partial packets until shutdown.
 bool gather_output(socket_handle) { return false; }
 
+bool accepted_sockets_inherit_options() { return false; }
+
 bool bind_loopback(socket_handle socket, std::uint16_t port) {
   // No address reuse here: on Windows it would let a second server take over a port in use.
   sockaddr_in address{};
