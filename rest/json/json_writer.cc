@@ -181,26 +181,57 @@ void json_writer::string(const char* value) {
   string(value, value ? static_cast<std::uint32_t>(std::strlen(value)) : 0);
 }
 
+namespace {
+
+// The number of leading units of [first, last) that are printable ASCII needing no escape,
+// counted eight at a time; the rest is left to the general path.
+std::size_t plain_ascii_prefix(const char16_t* first, const char16_t* last, char* out) {
+  using unit_vector = std::uint16_t __attribute__((vector_size(16)));
+  using mask_vector = std::int16_t __attribute__((vector_size(16)));
+  using narrow_vector = std::uint8_t __attribute__((vector_size(8)));
+  const char16_t* p = first;
+  while (last - p >= 8) {
+    unit_vector v;
+    std::memcpy(&v, p, sizeof v);
+    const mask_vector stop = (v < std::uint16_t{0x20}) | (v > std::uint16_t{0x7E}) |
+                             (v == std::uint16_t{u'"'}) | (v == std::uint16_t{u'\\'});
+    std::uint64_t halves[2];
+    std::memcpy(halves, &stop, sizeof halves);
+    if ((halves[0] | halves[1]) != 0) break;
+    const narrow_vector bytes = __builtin_convertvector(v, narrow_vector);
+    std::memcpy(out, &bytes, sizeof bytes);
+    out += 8;
+    p += 8;
+  }
+  return static_cast<std::size_t>(p - first);
+}
+
+}  // namespace
+
 void json_writer::string_utf16(const char16_t* first, const char16_t* last) {
   separator();
   const std::uint64_t units = first == last ? 0 : static_cast<std::uint64_t>(last - first);
   if (3 * units + 2 > UINT32_MAX) throw std::length_error("json_writer: text too long");
-  // Encode in place after the opening quote; most pieces need no escape and are done then.
   reserve(static_cast<std::uint32_t>(3 * units + 2));
   buffer_[length_++] = '"';
+  // One pass for the common case: printable ASCII is narrowed straight into place.
+  const std::size_t plain = first == last ? 0 : plain_ascii_prefix(first, last, buffer_ + length_);
+  length_ += static_cast<std::uint32_t>(plain);
+  first += plain;
+  // The rest is encoded in place; most pieces need no escape and are done then.
   const std::uint32_t begin = length_;
   const std::uint32_t end =
       static_cast<std::uint32_t>(encode_utf8(first, last, buffer_ + begin) - buffer_);
   const auto* in = reinterpret_cast<const unsigned char*>(buffer_);
   if (skip_plain(in, begin, end) == end) {
     length_ = end;
-    buffer_[length_++] = '"';
   } else {
     // Rare: take the encoded bytes out and write them through the escaping path.
     const std::string encoded(buffer_ + begin, end - begin);
-    length_ = begin - 1;
-    write_escaped(encoded.data(), static_cast<std::uint32_t>(encoded.size()));
+    length_ = begin;
+    append_escaped(encoded.data(), static_cast<std::uint32_t>(encoded.size()));
   }
+  buffer_[length_++] = '"';
   state_ = 2;
 }
 
@@ -214,12 +245,19 @@ void json_writer::integer(std::int64_t value) {
   state_ = 2;
 }
 
-// Writes the quoted string. Runs of bytes that need no escape are copied in one piece; at each
-// escape the buffer is made large enough for the escape, the rest of the input and the quote.
 void json_writer::write_escaped(const char* bytes, std::uint32_t length) {
   if (length > UINT32_MAX - 2) throw std::length_error("json_writer: text too long");
   reserve(length + 2);
   buffer_[length_++] = '"';
+  append_escaped(bytes, length);
+  buffer_[length_++] = '"';
+}
+
+// Runs of bytes that need no escape are copied in one piece; at each escape the buffer is made
+// large enough for the escape, the rest of the input and a closing quote.
+void json_writer::append_escaped(const char* bytes, std::uint32_t length) {
+  if (length > UINT32_MAX - 1) throw std::length_error("json_writer: text too long");
+  reserve(length + 1);
   const auto* in = reinterpret_cast<const unsigned char*>(bytes);
   std::uint32_t i = 0;
   while (i < length) {
@@ -240,7 +278,6 @@ void json_writer::write_escaped(const char* bytes, std::uint32_t length) {
     length_ += escape_length;
     ++i;
   }
-  buffer_[length_++] = '"';
 }
 
 }  // namespace ombrix

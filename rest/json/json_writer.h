@@ -84,7 +84,9 @@ class json_writer {
     if (capacity_ - length_ < more) grow(more);
   }
   void grow(std::uint32_t more);
-  void write_escaped(const char* bytes, std::uint32_t length);
+  void write_escaped(const char* bytes, std::uint32_t length);  // quoted
+  // The bytes, escaped, without quotes; leaves room for a closing quote.
+  void append_escaped(const char* bytes, std::uint32_t length);
 
   char* buffer_ = nullptr;
   std::uint32_t capacity_ = 0;

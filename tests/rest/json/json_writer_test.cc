@@ -189,6 +189,27 @@ TEST(JsonWriterTest, SixteenBitTextMatchesConvertingFirst) {
   EXPECT_EQ(direct.text(), converted.text());
 }
 
+// Printable ASCII is narrowed eight units at a time: every unit that ends such a run (and the
+// edges of the printable range, which do not) at every offset within and across the groups.
+TEST(JsonWriterTest, SixteenBitTextStopsItsAsciiRunsAtEveryUnitThatNeedsMore) {
+  const std::u16string units_to_place[] = {
+      u" ", u"~", u"\x1F", std::u16string(1, u'\0'), u"\x7F", u"\x80", u"\"", u"\\",
+      u"\x00E9", u"\x4E2D", u"\xF8FD", u"\xD83D\xDE00", u"\xDC00"};
+  for (const std::u16string& unit : units_to_place) {
+    for (std::size_t offset = 0; offset <= 17; ++offset) {
+      std::u16string units(offset, u'a');
+      units += unit;
+      units += std::u16string(9, u'b');
+      SCOPED_TRACE(to_utf8(unit) + " at " + std::to_string(offset));
+      json_writer direct;
+      direct.string_utf16(units);
+      json_writer converted;
+      converted.string(to_utf8(units));
+      EXPECT_EQ(direct.text(), converted.text());
+    }
+  }
+}
+
 TEST(JsonWriterTest, LongOutputsGrowWithoutLosingBytes) {
   // Mostly escapes, so that the escape-time reservation does the growing.
   std::string input;
