@@ -97,13 +97,16 @@ void write_entry(json_writer& writer, std::u16string_view entry) {
   if (name_end != std::u16string_view::npos) {
     std::u16string_view rest = entry.substr(name_end + 1);
     const std::size_t attr_end = rest.find(subvalue_mark);
-    const std::int64_t attr = host_number(rest.substr(0, attr_end));
+    const std::u16string_view attr_text = rest.substr(0, attr_end);
+    const std::int64_t attr = host_number(attr_text);
     writer.key("attr");
-    writer.integer(attr);
+    // Fields that are plain digits already are the number's text.
+    if (!writer.integer_text(attr_text)) writer.integer(attr);
     if (attr_end != std::u16string_view::npos && (attr & directory_bit) == 0) {
       rest = rest.substr(attr_end + 1);
+      const std::u16string_view size_text = rest.substr(0, rest.find(subvalue_mark));
       writer.key("size");
-      writer.integer(host_number(rest.substr(0, rest.find(subvalue_mark))));
+      if (!writer.integer_text(size_text)) writer.integer(host_number(size_text));
     }
   }
   writer.end_object();

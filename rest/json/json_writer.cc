@@ -117,54 +117,6 @@ void json_writer::expect(std::size_t more) {
   reserve(static_cast<std::uint32_t>(more));
 }
 
-void json_writer::separator() {
-  if (state_ == 1) {
-    reserve(1);
-    buffer_[length_++] = ':';
-  } else if (state_ == 2) {
-    reserve(1);
-    buffer_[length_++] = ',';
-  }
-}
-
-void json_writer::begin_object() {
-  separator();
-  reserve(1);
-  buffer_[length_++] = '{';
-  state_ = 3;
-}
-
-void json_writer::end_object() {
-  reserve(1);
-  buffer_[length_++] = '}';
-  state_ = 2;
-}
-
-void json_writer::begin_array() {
-  separator();
-  reserve(1);
-  buffer_[length_++] = '[';
-  state_ = 4;
-}
-
-void json_writer::end_array() {
-  reserve(1);
-  buffer_[length_++] = ']';
-  state_ = 2;
-}
-
-void json_writer::key(json_name name) {
-  separator();
-  const std::string_view plain = name.view();
-  const auto length = static_cast<std::uint32_t>(plain.size());
-  reserve(length + 2);
-  buffer_[length_++] = '"';
-  std::memcpy(buffer_ + length_, plain.data(), length);
-  length_ += length;
-  buffer_[length_++] = '"';
-  state_ = 1;
-}
-
 void json_writer::dynamic_key(const char* bytes, std::uint32_t length) {
   separator();
   write_escaped(bytes, length);
@@ -243,6 +195,19 @@ void json_writer::integer(std::int64_t value) {
   (void)ec;  // 21 bytes always hold a 64-bit integer
   length_ = static_cast<std::uint32_t>(end - buffer_);
   state_ = 2;
+}
+
+bool json_writer::integer_text(std::u16string_view digits) {
+  const std::size_t count = digits.size();
+  if (count == 0 || count > 18 || (digits[0] == u'0' && count > 1)) return false;
+  for (const char16_t unit : digits) {
+    if (unit < u'0' || unit > u'9') return false;
+  }
+  separator();
+  reserve(static_cast<std::uint32_t>(count));
+  for (const char16_t unit : digits) buffer_[length_++] = static_cast<char>(unit);
+  state_ = 2;
+  return true;
 }
 
 void json_writer::write_escaped(const char* bytes, std::uint32_t length) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -38,12 +39,24 @@ class json_writer {
   json_writer(const json_writer&) = delete;
   json_writer& operator=(const json_writer&) = delete;
 
-  void begin_object();
-  void end_object();
-  void begin_array();
-  void end_array();
+  // The structure and the names of the code are written inline: a listing writes them for every
+  // entry.
+  void begin_object() { put_after_separator('{', 3); }
+  void end_object() { put('}', 2); }
+  void begin_array() { put_after_separator('[', 4); }
+  void end_array() { put(']', 2); }
 
-  void key(json_name name);
+  void key(json_name name) {
+    separator();
+    const std::string_view plain = name.view();
+    const auto length = static_cast<std::uint32_t>(plain.size());
+    reserve(length + 2);
+    buffer_[length_] = '"';
+    std::memcpy(buffer_ + length_ + 1, plain.data(), length);
+    buffer_[length_ + 1 + length] = '"';
+    length_ += length + 2;
+    state_ = 1;
+  }
   // A name made at run time: any bytes, escaped as strings are.
   void dynamic_key(const char* bytes, std::uint32_t length);
   void dynamic_key(std::string_view name) {
@@ -65,6 +78,10 @@ class json_writer {
 
   void integer(std::int64_t value);
   void integer(std::int32_t value) { integer(static_cast<std::int64_t>(value)); }
+  // Writes `digits` as the number when they are already the text integer() would write for it
+  // (1 to 18 ASCII digits, no leading zero unless the only one) and returns true; otherwise
+  // writes nothing and returns false.
+  bool integer_text(std::u16string_view digits);
 
   // Makes room for `more` further bytes at once, so that a reply whose size is about known grows
   // its buffer once instead of step by step. Throws std::length_error beyond 4 GiB.
@@ -78,7 +95,21 @@ class json_writer {
   void release();
 
  private:
-  void separator();
+  void separator() {
+    if (state_ == 1 || state_ == 2) {
+      reserve(1);
+      buffer_[length_++] = state_ == 1 ? ':' : ',';
+    }
+  }
+  void put(char byte, std::uint32_t state) {
+    reserve(1);
+    buffer_[length_++] = byte;
+    state_ = state;
+  }
+  void put_after_separator(char byte, std::uint32_t state) {
+    separator();
+    put(byte, state);
+  }
   // Makes room for `more` bytes; the common case, room enough, stays inline.
   void reserve(std::uint32_t more) {
     if (capacity_ - length_ < more) grow(more);

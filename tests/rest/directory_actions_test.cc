@@ -118,6 +118,10 @@ TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
       // -32 lacks the directory bit; -3 has it (two's complement).
       {text(u"H\r\nA") + sm + u" -32" + sm + u"+9z" + vm + u"B" + sm + u"-3" + sm + u"9",
        R"({"items":[{"id":"A","attr":-32,"size":9},{"id":"B","attr":-3}]})"},
+      // Leading zeros and 19 digits take the parsing path; the numbers are the same.
+      {text(u"H\r\nA") + sm + u"007" + sm + u"0012" + vm + u"B" + sm + u"00" + sm +
+           u"1000000000000000000",
+       R"({"items":[{"id":"A","attr":7,"size":12},{"id":"B","attr":0,"size":1000000000000000000}]})"},
       {text(u"H\r\nBIG") + sm + u"0" + sm + u"99999999999",
        R"({"items":[{"id":"BIG","attr":0,"size":99999999999}]})"},
       {text(u"H\r\nA") + sm + u"0" + sm + u"99999999999999999999",

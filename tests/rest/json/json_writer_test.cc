@@ -210,6 +210,31 @@ TEST(JsonWriterTest, SixteenBitTextStopsItsAsciiRunsAtEveryUnitThatNeedsMore) {
   }
 }
 
+// Digits that are already a number's text are copied; anything else is left to integer().
+TEST(JsonWriterTest, IntegerTextTakesOnlyTheTextIntegerWouldWrite) {
+  struct integer_text_case {
+    std::u16string digits;
+    bool taken;
+  };
+  const integer_text_case cases[] = {
+      {u"0", true},          {u"7", true},           {u"24", true},
+      {u"123456789012345678", true},                 {u"1234567890123456789", false},
+      {u"", false},          {u"00", false},         {u"01", false},
+      {u"-1", false},        {u"+1", false},         {u" 1", false},
+      {u"1 ", false},        {u"1a", false},         {u"\xFF11", false},
+      {std::u16string(1, u'\0'), false},
+  };
+  for (const integer_text_case& c : cases) {
+    SCOPED_TRACE(to_utf8(c.digits));
+    json_writer w;
+    w.begin_array();
+    w.integer(1);
+    EXPECT_EQ(w.integer_text(c.digits), c.taken);
+    w.end_array();
+    EXPECT_EQ(w.text(), c.taken ? "[1," + to_utf8(c.digits) + "]" : std::string("[1]"));
+  }
+}
+
 TEST(JsonWriterTest, LongOutputsGrowWithoutLosingBytes) {
   // Mostly escapes, so that the escape-time reservation does the growing.
   std::string input;
