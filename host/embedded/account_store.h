@@ -147,8 +147,9 @@ class account_store {
   text md_name_;        // set once by open, before the store is shared
   std::string md_key_;  // md_name_ as stored
   connection_pool pool_;
-  // Listings of up to 32 sections, 4 Mi units (8 MiB) in all, one of at most 1 Mi units.
-  listing_cache listings_{32, 4 * 1024 * 1024};
+  // Up to 32 listings, 2 Mi units (4 MiB) in all, each of at most 512 Ki units (some 40,000
+  // entries of short names).
+  listing_cache listings_{32, 2 * 1024 * 1024};
 };
 
 }  // namespace ombrix
