@@ -22,7 +22,6 @@ struct first_task {
 thread_cache::thread_cache(thread_starter start_thread, std::size_t max_idle,
                            std::chrono::milliseconds idle_time)
     : start_thread_(start_thread),
-      max_idle_(max_idle),
       idle_time_(idle_time),
       slots_(std::make_unique<idle_slot[]>(max_idle)) {
   idle_.reserve(max_idle);

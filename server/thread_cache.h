@@ -51,12 +51,11 @@ class thread_cache {
   void work(task first) noexcept;
 
   const thread_starter start_thread_;
-  const std::size_t max_idle_;
   const std::chrono::milliseconds idle_time_;
 
   mutable std::mutex mutex_;
   std::condition_variable ended_;  // a thread ended
-  const std::unique_ptr<idle_slot[]> slots_;  // max_idle_ of them
+  const std::unique_ptr<idle_slot[]> slots_;  // one per thread that may idle
   // Guarded by mutex_. The idle threads' slots, the latest idle last: a new task goes to the
   // thread that idled last (its stack and caches are warm), and the longest idle ones are the
   // ones whose idle time runs out. free_ holds the other slots.
