@@ -4,32 +4,66 @@ namespace ombrix {
 
 namespace {
 
-// Upper-cases ASCII letters only; every other byte, UTF-8 included, stays as it is.
-std::string upper_ascii(std::string_view name) {
-  std::string upper(name);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+void upper_ascii(char* first, std::size_t length) {
+  for (char* c = first; c != first + length; ++c) {
+    if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
   }
-  return upper;
 }
 
 }  // namespace
 
-environment parse_environment(std::string_view text) {
-  environment table;
-  for (const std::string& line : split(text, "\r\n")) {
-    std::size_t equals = line.find('=');
-    if (equals == std::string::npos) continue;
-    // emplace keeps the existing entry, so the first occurrence of a name wins.
-    table.emplace(upper_ascii(std::string_view(line).substr(0, equals)), line.substr(equals + 1));
+environment::environment(std::string_view text) : text_(text) {
+  lines_.reserve(32);
+  std::size_t start = 0;
+  while (start < text_.size()) {
+    std::size_t end = text_.find("\r\n", start);
+    if (end == std::string::npos) end = text_.size();
+    const std::size_t found = std::string_view(text_).substr(start, end - start).find('=');
+    if (found != std::string_view::npos) {
+      const std::size_t equals = start + found;
+      upper_ascii(text_.data() + start, found);
+      lines_.push_back({start, found, equals + 1, end - equals - 1});
+    }
+    start = end + 2;
   }
-  return table;
 }
 
+environment::environment(
+    std::initializer_list<std::pair<std::string_view, std::string_view>> variables) {
+  std::string text;
+  for (const auto& [name, value] : variables) {
+    text.append(name);
+    text.push_back('=');
+    text.append(value);
+    text.append("\r\n");
+  }
+  *this = environment(text);
+}
+
+std::string_view environment::value(std::string_view name) const {
+  const std::string_view text = text_;
+  for (const line& l : lines_) {
+    if (text.substr(l.name_start, l.name_length) == name) {
+      return text.substr(l.value_start, l.value_length);
+    }
+  }
+  return {};
+}
+
+std::vector<std::pair<std::string_view, std::string_view>> environment::lines() const {
+  std::vector<std::pair<std::string_view, std::string_view>> out;
+  const std::string_view text = text_;
+  for (const line& l : lines_) {
+    out.emplace_back(text.substr(l.name_start, l.name_length),
+                     text.substr(l.value_start, l.value_length));
+  }
+  return out;
+}
+
+environment parse_environment(std::string_view text) { return environment(text); }
+
 std::string_view environment_value(const environment& table, std::string_view name) {
-  auto found = table.find(name);
-  if (found == table.end()) return {};
-  return found->second;
+  return table.value(name);
 }
 
 std::vector<std::string> split(std::string_view text, std::string_view delimiter) {

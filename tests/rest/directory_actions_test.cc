@@ -79,9 +79,10 @@ TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
       {"99999999999999999999999", "00000000000000000000009", 0, 9},
   };
   for (const parameter_case& c : cases) {
-    environment query;
-    if (c.attr) query["QS_ATTR"] = *c.attr;
-    if (c.max_items) query["QS_MAX_ITEMS"] = *c.max_items;
+    std::string query_text;
+    if (c.attr) query_text += "QS_ATTR=" + *c.attr + "\r\n";
+    if (c.max_items) query_text += "QS_MAX_ITEMS=" + *c.max_items + "\r\n";
+    const environment query(query_text);
     check_action({"attr '" + c.attr.value_or("(absent)") + "' max_items '" +
                       c.max_items.value_or("(absent)") + "'",
                   list_directory_action, "dir", {"MD"}, "", query, 200, empty_listing,

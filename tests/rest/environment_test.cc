@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ombrix {
@@ -45,33 +47,47 @@ TEST(join_test, PutsTheDelimiterBetweenPieces) {
   for (const join_case& c : cases) EXPECT_EQ(join(c.pieces, "/"), c.joined) << c.joined;
 }
 
+using lines = std::vector<std::pair<std::string_view, std::string_view>>;
+
 struct environment_case {
   std::string name;
   std::string text;
-  environment expected;
+  lines kept;                                               // every line, in order
+  std::vector<std::pair<std::string, std::string>> lookups;  // name -> value found
 };
 
 TEST(parse_environment_test, BuildsTheTable) {
   const environment_case cases[] = {
-        environment_case{"HttpLayerLines",
-                         "REMOTE_ADDR=127.0.0.1\r\nREQUEST_METHOD=GET\r\nPATH_INFO=/quelm/restfs/"
-                         "dir/MD\r\nHTTP_AUTHORIZATION=Bearer abc=.def\r\nQS_ATTR=1\r\n",
-                         {{"REMOTE_ADDR", "127.0.0.1"},
-                          {"REQUEST_METHOD", "GET"},
-                          {"PATH_INFO", "/quelm/restfs/dir/MD"},
-                          {"HTTP_AUTHORIZATION", "Bearer abc=.def"},
-                          {"QS_ATTR", "1"}}},
-        environment_case{"Empty", "", {}},
-        environment_case{"FirstOccurrenceWins", "QS_A=1\r\nQS_A=2\r\n", {{"QS_A", "1"}}},
-        environment_case{"NamesAreUpperCased", "path_info=/x\r\nPATH_INFO=/y", {{"PATH_INFO", "/x"}}},
-        environment_case{"OnlyAsciiLettersChange", "q\xC3\xa9_a-1=v", {{"Q\xC3\xa9_A-1", "v"}}},
-        environment_case{"CutAtTheFirstEquals", "QS_A=1=2", {{"QS_A", "1=2"}}},
-        environment_case{"ValuesKeepTheirCase", "M=get", {{"M", "get"}}},
-        environment_case{"EmptyValue", "CONTENT_TYPE=\r\n", {{"CONTENT_TYPE", ""}}},
-        environment_case{"EmptyName", "=v\r\nA=1", {{"", "v"}, {"A", "1"}}},
-        environment_case{"LinesWithoutEqualsAreDropped", "junk\r\nA=1\r\n\r\nmore", {{"A", "1"}}}};
+      {"HttpLayerLines",
+       "REMOTE_ADDR=127.0.0.1\r\nREQUEST_METHOD=GET\r\nPATH_INFO=/quelm/restfs/"
+       "dir/MD\r\nHTTP_AUTHORIZATION=Bearer abc=.def\r\nQS_ATTR=1\r\n",
+       {{"REMOTE_ADDR", "127.0.0.1"},
+        {"REQUEST_METHOD", "GET"},
+        {"PATH_INFO", "/quelm/restfs/dir/MD"},
+        {"HTTP_AUTHORIZATION", "Bearer abc=.def"},
+        {"QS_ATTR", "1"}},
+       {{"HTTP_AUTHORIZATION", "Bearer abc=.def"}, {"QS_ATTR", "1"}}},
+      {"Empty", "", {}, {{"PATH_INFO", ""}}},
+      {"FirstOccurrenceWins", "QS_A=1\r\nQS_A=2\r\n", {{"QS_A", "1"}, {"QS_A", "2"}},
+       {{"QS_A", "1"}}},
+      {"NamesAreUpperCased", "path_info=/x\r\nPATH_INFO=/y", {{"PATH_INFO", "/x"}, {"PATH_INFO", "/y"}},
+       {{"PATH_INFO", "/x"}, {"path_info", ""}}},
+      {"OnlyAsciiLettersChange", "q\xC3\xa9_a-1=v", {{"Q\xC3\xa9_A-1", "v"}}, {{"Q\xC3\xa9_A-1", "v"}}},
+      {"CutAtTheFirstEquals", "QS_A=1=2", {{"QS_A", "1=2"}}, {{"QS_A", "1=2"}}},
+      {"ValuesKeepTheirCase", "M=get", {{"M", "get"}}, {{"M", "get"}}},
+      {"EmptyValue", "CONTENT_TYPE=\r\n", {{"CONTENT_TYPE", ""}}, {{"CONTENT_TYPE", ""}}},
+      {"EmptyName", "=v\r\nA=1", {{"", "v"}, {"A", "1"}}, {{"", "v"}, {"A", "1"}}},
+      {"LinesWithoutEqualsAreDropped", "junk\r\nA=1\r\n\r\nmore", {{"A", "1"}},
+       {{"A", "1"}, {"junk", ""}}},
+      {"AnEqualsOnALaterLineIsNotThisLines", "junk\r\nA=1", {{"A", "1"}}, {{"JUNK\r\nA", ""}}},
+      {"ALoneCrOrLfStaysInTheValue", "A=1\nB=2\rC\r\nD=3", {{"A", "1\nB=2\rC"}, {"D", "3"}},
+       {{"A", "1\nB=2\rC"}, {"B", ""}}},
+  };
   for (const environment_case& c : cases) {
-    EXPECT_EQ(parse_environment(c.text), c.expected) << c.name;
+    SCOPED_TRACE(c.name);
+    const environment table = parse_environment(c.text);
+    EXPECT_EQ(table.lines(), c.kept);
+    for (const auto& [name, value] : c.lookups) EXPECT_EQ(environment_value(table, name), value) << name;
   }
 }
 
@@ -82,6 +98,21 @@ TEST(environment_value_test, AbsentNamesReadAsEmpty) {
   EXPECT_EQ(environment_value(table, "HTTP_AUTHORIZATION"), "");
   // Lookups compare exactly: the table holds upper-case names only.
   EXPECT_EQ(environment_value(table, "path_info"), "");
+}
+
+// Built from pairs, as the tests of the actions do, the table is the same as from the text.
+TEST(environment_value_test, APairListGivesTheSameTableAsItsText) {
+  const environment from_pairs{{"qs_attr", "16"}, {"QS_MAX_ITEMS", "2"}, {"QS_ATTR", "1"}};
+  EXPECT_EQ(from_pairs.lines(), parse_environment("QS_ATTR=16\r\nQS_MAX_ITEMS=2\r\nQS_ATTR=1").lines());
+  EXPECT_EQ(from_pairs.value("QS_ATTR"), "16");
+}
+
+// The table holds its own copy: it outlives the text it was read from.
+TEST(environment_value_test, TheTableOutlivesItsText) {
+  std::string text = "PATH_INFO=/x\r\n";
+  const environment table(text);
+  text.assign(text.size(), 'z');
+  EXPECT_EQ(table.value("PATH_INFO"), "/x");
 }
 
 }  // namespace

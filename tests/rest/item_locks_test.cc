@@ -77,8 +77,7 @@ int run_action(action_fn action, std::string name, std::vector<std::string> rest
 }
 
 environment renamed_to(const std::string& target) {
-  environment env;
-  env["QS_NEWNAME"] = target;
+  environment env{{"QS_NEWNAME", target}};
   return env;
 }
 

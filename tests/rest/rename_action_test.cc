@@ -13,8 +13,8 @@ const kelm_info session{"ACCT**test", "ACCT", "MD"};
 const text content = text(u"NAME\r\nA") + vm + u"B";
 
 environment newname(std::optional<std::string> value) {
-  environment env;
-  if (value) env["QS_NEWNAME"] = *value;
+  if (!value) return environment{};
+  environment env{{"QS_NEWNAME", *value}};
   return env;
 }
 
