@@ -1,6 +1,7 @@
 #include "http/request_handler.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <chrono>
 #include <cstdint>
 #include <istream>
@@ -121,11 +122,12 @@ std::string_view header_value(const header_table& headers, std::string_view name
 
 // Appends "NAME=value\r\n" and, at level 2, echoes it.
 void add_variable(std::string& environment, std::string_view name, std::string_view value) {
-  std::string line;
-  line.reserve(name.size() + value.size() + 3);
-  line.append(name).append("=").append(value);
-  if (debug_enabled(2)) write_diagnostic("  " + line);
-  environment.append(line).append("\r\n");
+  const std::size_t start = environment.size();
+  environment.append(name).append("=").append(value);
+  if (debug_enabled(2)) {
+    write_diagnostic("  " + std::string(std::string_view(environment).substr(start)));
+  }
+  environment.append("\r\n");
 }
 
 // An error response the reader decided on: its status and message.
@@ -207,6 +209,7 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
 std::string build_environment(const request_head& head, const request_origin& origin,
                               std::int32_t content_length) {
   std::string environment;
+  environment.reserve(512);  // the variables of a usual request, so it grows once or never
   if (origin.remote_address != nullptr && *origin.remote_address != '\0') {
     add_variable(environment, "REMOTE_ADDR", origin.remote_address);
   }
@@ -227,9 +230,12 @@ std::string build_environment(const request_head& head, const request_origin& or
   add_variable(environment, "PATH_INFO", head.path);
   add_variable(environment, "SERVER_PORT", std::to_string(origin.server_port));
   for (const auto& [name, value] : head.headers) {
-    std::string variable = "HTTP_" + name;
-    std::replace(variable.begin(), variable.end(), '-', '_');
-    environment.append(variable).append("=").append(value).append("\r\n");
+    environment.append("HTTP_");
+    const std::size_t name_start = environment.size();
+    environment.append(name);
+    std::replace(environment.begin() + static_cast<std::ptrdiff_t>(name_start), environment.end(),
+                 '-', '_');
+    environment.append("=").append(value).append("\r\n");
   }
   return environment;
 }
