@@ -79,12 +79,18 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
   const auto length = static_cast<std::size_t>(bytes);
   if constexpr (std::endian::native == std::endian::little) {
-    text units(length / 2, u'\0');
-    c.read_blob("bodies", "units", body, reinterpret_cast<char*>(units.data()), units.size() * 2);
+    // Pieces are whole units (an even number of bytes) from a buffer aligned for them; an odd
+    // last byte, which no stored text has, is dropped as decode_content drops it.
+    text units;
+    units.reserve(length / 2);
+    c.read_blob("bodies", "units", body, length / 2 * 2, [&](std::string_view piece) {
+      units.append(reinterpret_cast<const char16_t*>(piece.data()), piece.size() / 2);
+    });
     return units;
   } else {
-    std::string stored(length, '\0');
-    c.read_blob("bodies", "units", body, stored.data(), stored.size());
+    std::string stored;
+    stored.reserve(length);
+    c.read_blob("bodies", "units", body, length, [&](std::string_view piece) { stored.append(piece); });
     return decode_content(stored);
   }
 }

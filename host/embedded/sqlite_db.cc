@@ -183,16 +183,22 @@ void sqlite_connection::write_blob(const char* table, const char* column, std::i
 }
 
 void sqlite_connection::read_blob(const char* table, const char* column, std::int64_t row,
-                                  char* out, std::size_t size) {
+                                  std::size_t size,
+                                  const std::function<void(std::string_view piece)>& take) {
   sqlite3_blob* raw = nullptr;
   int rc = sqlite3_blob_open(db_, "main", table, column, row, 0, &raw);
   const blob_handle blob(raw, sqlite3_blob_close);
   if (rc != SQLITE_OK) fail(rc);
-  for (std::size_t offset = 0; offset < size; offset += blob_piece) {
-    const std::size_t length = std::min(blob_piece, size - offset);
-    rc = sqlite3_blob_read(blob.get(), out + offset, static_cast<int>(length),
+  // A piece at a time through a buffer that stays in the processor's cache, so that the value
+  // is written into its destination once (a destination of its full size would first have to be
+  // filled with zeros).
+  const auto buffer = std::make_unique_for_overwrite<char[]>(std::min(size, read_blob_piece));
+  for (std::size_t offset = 0; offset < size; offset += read_blob_piece) {
+    const std::size_t length = std::min(read_blob_piece, size - offset);
+    rc = sqlite3_blob_read(blob.get(), buffer.get(), static_cast<int>(length),
                            static_cast<int>(offset));
     if (rc != SQLITE_OK) fail(rc);
+    take(std::string_view(buffer.get(), length));
   }
 }
 

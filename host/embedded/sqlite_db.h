@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -51,10 +52,12 @@ class sqlite_connection {
   // time, so that SQLite never holds a copy of the whole value. REQUIRES: the value is exactly
   // as long as `bytes` (see bind_zeroblob). Throws sqlite_failure.
   void write_blob(const char* table, const char* column, std::int64_t row, std::string_view bytes);
-  // Reads the first `size` bytes of that value into `out`, a piece at a time. Throws
-  // sqlite_failure.
-  void read_blob(const char* table, const char* column, std::int64_t row, char* out,
-                 std::size_t size);
+  // Reads the first `size` bytes of that value a piece at a time and passes each piece to
+  // `take`, in order: every piece but the last has read_blob_piece bytes. Throws sqlite_failure;
+  // exceptions of `take` pass through.
+  static constexpr std::size_t read_blob_piece = 64 * 1024;
+  void read_blob(const char* table, const char* column, std::int64_t row, std::size_t size,
+                 const std::function<void(std::string_view piece)>& take);
   // True while an explicit transaction is open.
   bool in_transaction() const;
   sqlite3* handle() const { return db_; }
