@@ -3,7 +3,7 @@
 # and, in the same run, nginx (keepalive_timeout 0, backlog 4096) serving static files as the
 # ceiling for one connection per request on this machine.
 #
-#   bench/compare_nginx.sh [--build DIR] [--quick]
+#   bench/compare_nginx.sh [--build DIR] [--quick] [--rounds N]
 #
 # Ombrix: login, GET file of a 1 KiB item, PUT file of a 1 KiB item, dir of a 1,000-item file,
 # GET file of a 1 MiB item. nginx: a 200-byte JSON file, a 1 MiB file and the listing's own bytes. Prints requests/s, p50,
@@ -12,6 +12,9 @@
 # the small item >= 75% of nginx's 200-byte file at c=16, its p99 < 5 ms at c=16 and < 20 ms at
 # c=64, the 1 MiB item >= 50% of nginx's 1 MiB file at c=1, the listing >= 50% of nginx serving
 # its bytes at c=16, and no ombrix request slower than 1 s at c=64.
+# --rounds N repeats every run N times and reports, per run, the round of median rate: on a
+# shared machine single runs of the same request differ by a fifth or more. Each ombrix run is
+# followed by the reference run it is compared with, so that the two see the same load.
 # Everything runs on 127.0.0.1; both servers are stopped when the script ends.
 set -euo pipefail
 
@@ -19,11 +22,13 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/bench/bench_common.sh"
 build="$root/build"
 quick=0
+rounds=1
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --build) build="$(realpath -m "$2")"; shift ;;
     --quick) quick=1 ;;
-    *) echo "usage: $0 [--build DIR] [--quick]" >&2; exit 2 ;;
+    --rounds) rounds="$2"; shift ;;
+    *) echo "usage: $0 [--build DIR] [--quick] [--rounds N]" >&2; exit 2 ;;
   esac
   shift
 done
@@ -147,7 +152,7 @@ if ((quick)); then small=2000; single=500; bigc=200; bigs=100; fi
 declare -A result
 run() {  # name concurrency count ab-arguments...
   local name=$1 concurrency=$2 count=$3; shift 3
-  result["$name,$concurrency"]=$(measure "$concurrency" "$count" "$@")
+  result["$name,$concurrency,$round"]=$(measure "$concurrency" "$count" "$@")
   sleep 1
 }
 
@@ -157,18 +162,32 @@ load_start=$(cut -d' ' -f1-3 /proc/loadavg)
 measure 4 300 -H "$auth" "$base/file/MAIN/BENCH/BENCH/ONEK" >/dev/null
 measure 4 300 "http://127.0.0.1:$nginx_port/static.json" >/dev/null
 
+names=("ombrix login" "ombrix GET 1 KiB item" "ombrix PUT 1 KiB item" "ombrix dir 1,000 items"
+  "ombrix GET 1 MiB item" "nginx static 200 B" "nginx static 1 MiB" "nginx same listing bytes")
+for round in $(seq "$rounds"); do
+  for c in 1 16 64; do
+    n=$small; ((c == 1)) && n=$single
+    nb=$bigc; ((c == 1)) && nb=$bigs
+    run "ombrix login" "$c" "$n" -p "$work/login.json" -T application/json "$base/login"
+    fresh_token
+    run "ombrix GET 1 KiB item" "$c" "$n" -H "$auth" "$base/file/MAIN/BENCH/BENCH/ONEK"
+    run "nginx static 200 B" "$c" "$n" "http://127.0.0.1:$nginx_port/static.json"
+    run "ombrix PUT 1 KiB item" "$c" "$n" -u "$work/put.json" -T application/json -H "$auth" "$base/file/MAIN/BENCH/BENCH/PUTONEK"
+    run "ombrix dir 1,000 items" "$c" "$nb" -H "$auth" "$base/dir/MAIN/LIST/LIST"
+    run "nginx same listing bytes" "$c" "$nb" "http://127.0.0.1:$nginx_port/list.json"
+    run "ombrix GET 1 MiB item" "$c" "$nb" -H "$auth" "$base/file/MAIN/BENCH/BENCH/BIG"
+    run "nginx static 1 MiB" "$c" "$nb" "http://127.0.0.1:$nginx_port/big.bin"
+  done
+done
+# Per run, the round of median rate.
 for c in 1 16 64; do
-  n=$small; ((c == 1)) && n=$single
-  nb=$bigc; ((c == 1)) && nb=$bigs
-  run "ombrix login" "$c" "$n" -p "$work/login.json" -T application/json "$base/login"
-  fresh_token
-  run "ombrix GET 1 KiB item" "$c" "$n" -H "$auth" "$base/file/MAIN/BENCH/BENCH/ONEK"
-  run "ombrix PUT 1 KiB item" "$c" "$n" -u "$work/put.json" -T application/json -H "$auth" "$base/file/MAIN/BENCH/BENCH/PUTONEK"
-  run "ombrix dir 1,000 items" "$c" "$nb" -H "$auth" "$base/dir/MAIN/LIST/LIST"
-  run "ombrix GET 1 MiB item" "$c" "$nb" -H "$auth" "$base/file/MAIN/BENCH/BENCH/BIG"
-  run "nginx static 200 B" "$c" "$n" "http://127.0.0.1:$nginx_port/static.json"
-  run "nginx static 1 MiB" "$c" "$nb" "http://127.0.0.1:$nginx_port/big.bin"
-  run "nginx same listing bytes" "$c" "$nb" "http://127.0.0.1:$nginx_port/list.json"
+  for name in "${names[@]}"; do
+    median_round=$(for round in $(seq "$rounds"); do
+      read -r rate _ <<<"${result["$name,$c,$round"]}"
+      echo "$rate $round"
+    done | sort -g | awk '{ line[NR] = $2 } END { print line[int((NR + 1) / 2)] }')
+    result["$name,$c"]=${result["$name,$c,$median_round"]}
+  done
 done
 overflows_end=$(overflows)
 
@@ -190,8 +209,7 @@ peer_of() {
   esac
 }
 for c in 1 16 64; do
-  for name in "ombrix login" "ombrix GET 1 KiB item" "ombrix PUT 1 KiB item" "ombrix dir 1,000 items" \
-    "ombrix GET 1 MiB item" "nginx static 200 B" "nginx static 1 MiB" "nginx same listing bytes"; do
+  for name in "${names[@]}"; do
     read -r rate p50 p99 max fails ovfl <<<"${result["$name,$c"]}"
     peer=$(peer_of "$name")
     ratio="-"
@@ -233,4 +251,5 @@ for name in "ombrix login" "ombrix GET 1 KiB item" "ombrix PUT 1 KiB item" "ombr
   worst64=$(awk -v a="$worst64" -v b="$max" 'BEGIN { print (b > a) ? b : a }')
 done
 echo "target no ombrix request slower than 1 s at c=64: $(verdict "$(awk -v m="$worst64" 'BEGIN { print (m < 1000) ? 1 : 0 }')") (slowest $worst64 ms)"
-echo "requests per run: $single (c=1) / $small (c=16, 64); 1 MiB and dir runs: $bigs (c=1) / $bigc"
+echo "requests per run: $single (c=1) / $small (c=16, 64); 1 MiB and dir runs: $bigs (c=1) / $bigc;" \
+  "rounds: $rounds (the round of median rate shown)"
