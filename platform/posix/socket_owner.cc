@@ -63,6 +63,24 @@ std::optional<long> owner_in_answer(const char* reply, unsigned int length,
 
 }  // namespace
 
+diagnostics_query make_diagnostics_query(const connection_ends& ends, unsigned int sequence) {
+  diagnostics_query message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST;
+  message.header.nlmsg_seq = sequence;
+  message.request.sdiag_family = AF_INET;
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.idiag_states = ~0U;
+  message.request.id.idiag_sport = ends.remote.sin_port;
+  message.request.id.idiag_dport = ends.local.sin_port;
+  std::memcpy(message.request.id.idiag_src, &ends.remote.sin_addr, 4);
+  std::memcpy(message.request.id.idiag_dst, &ends.local.sin_addr, 4);
+  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  return message;
+}
+
 std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends) {
   unique_socket channel;
   unsigned int sequence = 0;
@@ -79,23 +97,7 @@ std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends,
     (void)set_receive_timeout(channel.get(), 1000);
   }
 
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } message{};
-  message.header.nlmsg_len = sizeof message;
-  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  message.header.nlmsg_flags = NLM_F_REQUEST;
-  message.header.nlmsg_seq = ++sequence;
-  message.request.sdiag_family = AF_INET;
-  message.request.sdiag_protocol = IPPROTO_TCP;
-  message.request.idiag_states = ~0U;
-  message.request.id.idiag_sport = ends.remote.sin_port;
-  message.request.id.idiag_dport = ends.local.sin_port;
-  std::memcpy(message.request.id.idiag_src, &ends.remote.sin_addr, 4);
-  std::memcpy(message.request.id.idiag_dst, &ends.local.sin_addr, 4);
-  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  const diagnostics_query message = make_diagnostics_query(ends, ++sequence);
 
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;

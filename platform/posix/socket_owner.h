@@ -3,6 +3,8 @@
 // a channel passed in belongs to one caller.
 #pragma once
 
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
 #include <netinet/in.h>
 
 #include <optional>
@@ -24,6 +26,14 @@ std::optional<connection_ends> ends_of(socket_handle connection, const peer_addr
 // Both return the owner of the one TCP socket whose own end is ends.remote and whose far end
 // is ends.local, or nullopt when there is none or it is no longer open in any process (the
 // kernel then keeps no owner: a socket in TIME_WAIT reports user 0).
+// The socket diagnostics query for the TCP socket whose own end is ends.remote and whose far end
+// is ends.local, numbered `sequence`: what owner_from_socket_diagnostics sends.
+struct diagnostics_query {
+  nlmsghdr header;
+  inet_diag_req_v2 request;
+};
+diagnostics_query make_diagnostics_query(const connection_ends& ends, unsigned int sequence);
+
 // From the socket diagnostics (NETLINK_SOCK_DIAG); nullopt also when netlink is unavailable.
 std::optional<long> owner_from_socket_diagnostics(const connection_ends& ends);
 // The same over `channel`, a netlink socket opened here when it is empty and kept open for the

@@ -1,9 +1,7 @@
 #include "platform/peer_user.h"
 
 #include <arpa/inet.h>
-#include <linux/inet_diag.h>
 #include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -211,23 +208,7 @@ TEST(PeerUserLookupTest, ALateAnswerOnTheChannelIsNotTakenForTheNextQuery) {
   ASSERT_TRUE(channel);  // a plain "no such socket" keeps the channel
 
   // The same query again, sent by hand and left unread: its answer is the late one.
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } late{};
-  late.header.nlmsg_len = sizeof late;
-  late.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  late.header.nlmsg_flags = NLM_F_REQUEST;
-  late.header.nlmsg_seq = sequence;
-  late.request.sdiag_family = AF_INET;
-  late.request.sdiag_protocol = IPPROTO_TCP;
-  late.request.idiag_states = ~0U;
-  late.request.id.idiag_sport = closed_ends->remote.sin_port;
-  late.request.id.idiag_dport = closed_ends->local.sin_port;
-  std::memcpy(late.request.id.idiag_src, &closed_ends->remote.sin_addr, 4);
-  std::memcpy(late.request.id.idiag_dst, &closed_ends->local.sin_addr, 4);
-  late.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  late.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  const diagnostics_query late = make_diagnostics_query(*closed_ends, sequence);
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   ASSERT_EQ(::sendto(channel.get(), &late, sizeof late, 0,
