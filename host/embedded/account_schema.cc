@@ -138,6 +138,12 @@ void add_change_generation(sqlite_connection& connection) {
   }
 }
 
+std::optional<std::int64_t> read_change_generation(sqlite_connection& connection) {
+  statement_use q = prepare(connection, account_statement::read_generation);
+  if (!q.step()) return std::nullopt;
+  return q.column_int64(0);
+}
+
 void configure_connection(sqlite_connection& connection, int busy_timeout_milliseconds) {
   const std::string busy = "PRAGMA busy_timeout = " + std::to_string(busy_timeout_milliseconds);
   connection.execute(busy.c_str());

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "host/embedded/sqlite_db.h"
 
@@ -58,6 +59,10 @@ void create_schema(sqlite_connection& connection);
 // `items` and `sections`) where it is missing, in one write transaction. read_generation gives
 // no row until it is complete. Throws sqlite_failure.
 void add_change_generation(sqlite_connection& connection);
+
+// The change generation as the connection's current transaction sees it; nullopt for a database
+// without a complete one. Throws sqlite_failure.
+std::optional<std::int64_t> read_change_generation(sqlite_connection& connection);
 
 // Applies the per-connection settings; SQLite itself waits up to `busy_timeout_milliseconds` for
 // another connection's lock before it reports busy. Throws sqlite_failure.

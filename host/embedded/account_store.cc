@@ -19,28 +19,6 @@
 namespace ombrix {
 namespace {
 
-void append_decimal(text& out, std::int64_t value) {
-  char digits[24];
-  int length = 0;
-  const bool negative = value < 0;
-  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value)
-                                     : static_cast<std::uint64_t>(value);
-  do {
-    digits[length++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (negative) out.push_back(u'-');
-  while (length > 0) out.push_back(static_cast<char16_t>(digits[--length]));
-}
-
-// The account's change generation as the current transaction sees it; nullopt for a database
-// without a complete one.
-std::optional<std::int64_t> change_generation(sqlite_connection& c) {
-  statement_use q = prepare(c, account_statement::read_generation);
-  if (!q.step()) return std::nullopt;
-  return q.column_int64(0);
-}
-
 text stat_text(int attributes, std::int64_t size) {
   text out;
   append_decimal(out, attributes);
@@ -125,7 +103,7 @@ void account_store::load_master_dictionary() {
 void account_store::ensure_change_generation() {
   try {
     pool_.run(true, [](sqlite_connection& c) {
-      if (!change_generation(c)) add_change_generation(c);
+      if (!read_change_generation(c)) add_change_generation(c);
     });
   } catch (const _com_error&) {
     // A database this process may not change (a read-only file): listings are read each time.
@@ -248,126 +226,6 @@ text account_store::stat(const text& file, const text& id) {
     if (!q.step()) item_not_found(file, id);
     return stat_text(0, q.column_int64(1));
   });
-}
-
-void account_store::visit_entries(const text& file, std::int32_t attribute,
-                                  std::int32_t max_count, const entry_visitor& visit) {
-  check_file_name(file);
-  const std::string file_key = encode_name(file);
-  const account_names names{name_, md_name_, md_key_};
-  pool_.run(false, [&](sqlite_connection& c) {
-    transaction t(c, false);
-    const section_row s = require_section(c, names, file, file_key);
-    visit_section(c, s, attribute, max_count, visit);
-    t.commit();
-  });
-}
-
-void account_store::visit_section(sqlite_connection& c, const section_row& s,
-                                  std::int32_t attribute, std::int32_t max_count,
-                                  const entry_visitor& visit) {
-  const account_names names{name_, md_name_, md_key_};
-  const std::size_t limit =
-      max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
-  const auto wanted = [attribute](int attributes) {
-    return attribute <= 0 || (attributes & attribute) == attribute;
-  };
-  std::size_t count = 0;
-  const auto emit = [&](std::string_view name_key, int attributes, std::int64_t size) {
-    visit(name_key, attributes, size);
-    ++count;
-  };
-  if (is_master_dictionary(s, names)) {
-    statement_use q = prepare(c, account_statement::list_master_dictionary);
-    q.bind(1, s.id);
-    while (count < limit && q.step()) {
-      const bool directory = q.column_int64(2) != 0;
-      const int attributes = directory ? directory_attribute : 0;
-      if (!wanted(attributes)) continue;
-      emit(q.column_blob(0), attributes, directory ? 0 : q.column_int64(1));
-    }
-  } else if (s.kind == dictionary_kind) {
-    // Dictionary items and the file's data sections, merged in byte order of their names.
-    std::vector<std::string> sections;
-    {
-      statement_use q = prepare(c, account_statement::list_sections);
-      q.bind_blob(1, s.file_key);
-      while (q.step()) sections.emplace_back(q.column_blob(0));
-    }
-    auto next_section = sections.begin();
-    const auto emit_section = [&] {
-      if (wanted(directory_attribute) && count < limit) emit(*next_section, directory_attribute, 0);
-      ++next_section;
-    };
-    statement_use q = prepare(c, account_statement::list_items);
-    q.bind(1, s.id);
-    q.bind(2, -1);
-    while (count < limit && q.step()) {
-      const std::string_view id = q.column_blob(0);
-      while (next_section != sections.end() && std::string_view(*next_section) < id) {
-        emit_section();
-      }
-      if (next_section != sections.end() && *next_section == id) continue;  // shown as section
-      if (wanted(0) && count < limit) emit(id, 0, q.column_int64(1));
-    }
-    while (next_section != sections.end() && count < limit) emit_section();
-  } else if (wanted(0)) {
-    statement_use q = prepare(c, account_statement::list_items);
-    q.bind(1, s.id);
-    q.bind(2, max_count > 0 ? max_count : -1);
-    while (q.step()) emit(q.column_blob(0), 0, q.column_int64(1));
-  }
-}
-
-std::vector<listing_entry> account_store::entries(const text& file, std::int32_t attribute,
-                                                  std::int32_t max_count) {
-  std::vector<listing_entry> out;
-  visit_entries(file, attribute, max_count,
-                [&](std::string_view name_key, int attributes, std::int64_t size) {
-                  out.push_back({decode_name(name_key), attributes, size});
-                });
-  return out;
-}
-
-text account_store::list(const text& file, std::int32_t attribute, std::int32_t max_count) {
-  check_file_name(file);
-  const std::string file_key = encode_name(file);
-  const account_names names{name_, md_name_, md_key_};
-  const std::shared_ptr<const text> entries =
-      pool_.run(false, [&](sqlite_connection& c) -> std::shared_ptr<const text> {
-        transaction t(c, false);
-        // Read first, so that the generation is the one of this transaction's snapshot.
-        const std::optional<std::int64_t> generation = change_generation(c);
-        const section_row s = require_section(c, names, file, file_key);
-        const listing_cache::key listed{s.id, attribute, max_count};
-        if (generation) {
-          if (std::shared_ptr<const text> kept = listings_.find(listed, *generation)) {
-            t.commit();
-            return kept;
-          }
-        }
-        // Written straight from the rows: no name is made as a text of its own.
-        auto built = std::make_shared<text>();
-        text& out = *built;
-        visit_section(c, s, attribute, max_count,
-                      [&](std::string_view name_key, int attributes, std::int64_t size) {
-                        if (!out.empty()) out.push_back(value_mark);
-                        append_decoded_name(out, name_key);
-                        out.push_back(subvalue_mark);
-                        append_decimal(out, attributes);
-                        out.push_back(subvalue_mark);
-                        append_decimal(out, size);
-                      });
-        t.commit();
-        if (generation) listings_.store(listed, *generation, built);
-        return built;
-      });
-  text out;
-  out.reserve(file.size() + 2 + entries->size());
-  out += file;
-  out += u"\r\n";
-  out += *entries;
-  return out;
 }
 
 void account_store::copy(const text& file, const text& from, const text& to, bool overwrite) {

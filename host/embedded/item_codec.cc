@@ -152,4 +152,18 @@ bool is_valid_new_file_name(std::u16string_view name) {
   return true;
 }
 
+void append_decimal(text& out, std::int64_t value) {
+  char digits[24];
+  int length = 0;
+  const bool negative = value < 0;
+  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value)
+                                     : static_cast<std::uint64_t>(value);
+  do {
+    digits[length++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) out.push_back(u'-');
+  while (length > 0) out.push_back(static_cast<char16_t>(digits[--length]));
+}
+
 }  // namespace ombrix

@@ -33,6 +33,10 @@ text decode_content(std::string_view bytes);
 // (valid while it lives), elsewhere a view of `scratch`, which receives the encoding.
 std::string_view content_bytes(std::u16string_view content, std::string& scratch);
 
+// Appends the decimal digits of `value` (a minus sign first when negative), as listings and stat
+// write numbers.
+void append_decimal(text& out, std::int64_t value);
+
 // The size listings and stat report: the length of to_utf8(content) in bytes, so CR LF counts
 // as two bytes and a surrogate pair as four.
 std::int64_t utf8_size(std::u16string_view content);

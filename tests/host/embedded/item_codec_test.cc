@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <utility>
+
 #include <string>
 #include <vector>
 
@@ -76,6 +80,20 @@ TEST(ItemCodecNames, NameRules) {
   for (const row& r : rows) {
     EXPECT_EQ(is_valid_host_name(r.name), r.host_name) << to_utf8(r.name);
     EXPECT_EQ(is_valid_new_file_name(r.name), r.new_file_name) << to_utf8(r.name);
+  }
+}
+
+TEST(ItemCodec, DecimalsAppendAsListingsWriteThem) {
+  const std::pair<std::int64_t, std::u16string_view> cases[] = {
+      {0, u"0"}, {7, u"7"}, {-16, u"-16"}, {1234567890, u"1234567890"},
+      {std::numeric_limits<std::int64_t>::max(), u"9223372036854775807"},
+      {std::numeric_limits<std::int64_t>::min(), u"-9223372036854775808"}};
+  for (const auto& [value, digits] : cases) {
+    text out(u"x");
+    append_decimal(out, value);
+    text expected(u"x");
+    expected += digits;  // appended: GCC 12 warns falsely about text + temporary
+    EXPECT_EQ(out, expected) << value;
   }
 }
 
