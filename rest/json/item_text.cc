@@ -13,27 +13,42 @@ enum class mark { line_end, value, subvalue, none };
 using unit_vector = std::uint16_t __attribute__((vector_size(16)));
 using mask_vector = std::int16_t __attribute__((vector_size(16)));
 
-// True when one of eight units from `units` is a CR, a value mark or a subvalue mark.
-bool may_hold_mark(const char16_t* units) {
+// The lanes of eight units from `units` that are a CR, a value mark or a subvalue mark.
+mask_vector mark_lanes(const char16_t* units) {
   unit_vector v;
   std::memcpy(&v, units, sizeof v);
   // (u | 1) == U+F8FD holds for both marks.
-  const mask_vector hits = (v == std::uint16_t{u'\r'}) |
-                           ((v | std::uint16_t{1}) == std::uint16_t{value_mark});
+  return (v == std::uint16_t{u'\r'}) | ((v | std::uint16_t{1}) == std::uint16_t{value_mark});
+}
+
+bool any_lane(mask_vector lanes) {
   std::uint64_t halves[2];
-  std::memcpy(halves, &hits, sizeof halves);
+  std::memcpy(halves, &lanes, sizeof halves);
   return (halves[0] | halves[1]) != 0;
 }
 
+// True when one of eight units from `units` is a CR, a value mark or a subvalue mark.
+bool may_hold_mark(const char16_t* units) { return any_lane(mark_lanes(units)); }
+
+// The same for 32 units, tested at once: long attributes are skipped a cache line at a time.
+bool may_hold_mark_32(const char16_t* units) {
+  return any_lane(mark_lanes(units) | mark_lanes(units + 8) | mark_lanes(units + 16) |
+                  mark_lanes(units + 24));
+}
+
 // The next mark (CR LF, value mark or subvalue mark; a CR without LF is data) from `from`, and
-// its position `at` (the length when there is none). Eight units are skipped at a time while
-// none of them can be a mark.
+// its position `at` (the length when there is none). 32 or eight units are skipped at a time
+// while none of them can be a mark.
 mark find_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
   static_assert(subvalue_mark == (value_mark ^ 1), "the marks differ in their lowest bit");
   const char16_t* const units = item.data();
   const std::size_t length = item.size();
   std::size_t p = from;
   while (p < length) {
+    if (length - p >= 32 && !may_hold_mark_32(units + p)) {
+      p += 32;
+      continue;
+    }
     if (length - p >= 8 && !may_hold_mark(units + p)) {
       p += 8;
       continue;

@@ -24,8 +24,8 @@ std::string to_json(std::u16string_view item, std::size_t start = 0) {
   return w.text();
 }
 
-// The scan skips four units at a time: every mark, and every unit that only resembles one, is
-// found or passed over at each place within and across those groups.
+// The scan skips 32 and eight units at a time: every mark, and every unit that only resembles
+// one, is found or passed over at each place within and across those groups.
 TEST(ItemToJsonTest, MarksAreFoundAtEveryOffsetOfTheFastScan) {
   const struct {
     std::u16string unit;
@@ -36,12 +36,14 @@ TEST(ItemToJsonTest, MarksAreFoundAtEveryOffsetOfTheFastScan) {
       {u"\x0D0D", "\xE0\xB4\x8D"}, {u"\xFD0D", "\xEF\xB4\x8D"},
   };
   for (const auto& m : marks) {
-    for (std::size_t at = 0; at <= 17; ++at) {
+    constexpr std::size_t around = 71;  // units besides the one placed: past two groups of 32
+    for (std::size_t at = 0; at < around; ++at) {
       const std::u16string prefix(at, u'a');
-      const std::u16string suffix(18 - at, u'b');
+      const std::u16string suffix(around - at, u'b');
       const int depth = m.unit == sm ? 3 : m.unit == vm ? 2 : 1;
       std::string expected(static_cast<std::size_t>(depth), '[');
-      expected.append(1, '"').append(at, 'a').append(m.middle).append(18 - at, 'b').append(1, '"');
+      expected.append(1, '"').append(at, 'a').append(m.middle).append(around - at, 'b');
+      expected.append(1, '"');
       expected.append(static_cast<std::size_t>(depth), ']');
       SCOPED_TRACE(hex_units(m.unit) + " at " + std::to_string(at));
       EXPECT_EQ(to_json(prefix + m.unit + suffix), expected);
