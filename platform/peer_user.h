@@ -21,20 +21,18 @@ struct peer_user {
   long user = -1;  // the owner's user number when it was found, else -1
 };
 
-// Finds the owner of the client socket at the far end of `connection`, an accepted IPv4
-// connection whose peer address accept returned as `peer`. Uses descriptors of its own, so it
-// reports unknown when the process has none left.
-peer_user find_peer_user(socket_handle connection, const peer_address& peer);
-
-// find_peer_user for one accept loop: keeps its channel to the kernel open from one look-up to
-// the next instead of opening and closing one per connection. A channel that fails is closed
-// and opened again by the next look-up. Not thread-safe: one per thread that accepts.
+// Finds owners for one accept loop. Its channel to the kernel stays open from one look-up to the
+// next instead of being opened and closed per connection; a channel that fails is closed and
+// opened again by the next look-up, which reports unknown when no descriptor is left for it.
+// Not thread-safe: one per thread that accepts.
 class peer_user_lookup {
  public:
   peer_user_lookup() = default;
   peer_user_lookup(const peer_user_lookup&) = delete;
   peer_user_lookup& operator=(const peer_user_lookup&) = delete;
 
+  // The owner of the client socket at the far end of `connection`, an accepted IPv4
+  // connection whose peer address accept returned as `peer`.
   peer_user find(socket_handle connection, const peer_address& peer);
 
  private:

@@ -118,8 +118,8 @@ int list_directory_action(const action_request& request, std::string& reply) {
   std::optional<text> file = checked_directory_path(request.rest, request.session, reply);
   if (!file) return path_refusal_status;
 
-  const std::int32_t attr = parameter_value(environment_value(request.env, "QS_ATTR"));
-  const std::int32_t max_items = parameter_value(environment_value(request.env, "QS_MAX_ITEMS"));
+  const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
+  const std::int32_t max_items = parameter_value(request.env.value("QS_MAX_ITEMS"));
   const text listing = request.host.list_items(*file, attr, max_items, text{}, u"-1");
 
   json_writer writer;

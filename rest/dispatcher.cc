@@ -69,9 +69,9 @@ int com_error_reply(const _com_error& error, std::string& reply) {
 int route_request(std::int32_t connection, const std::string& environment_text,
                   const std::string& body, std::string& reply, session_table& sessions,
                   const host_factory& make_host) {
-  const environment env = parse_environment(environment_text);
-  const std::string method(environment_value(env, "REQUEST_METHOD"));
-  std::string path = url_decode(environment_value(env, "PATH_INFO"));
+  const environment env(environment_text);
+  const std::string method(env.value("REQUEST_METHOD"));
+  std::string path = url_decode(env.value("PATH_INFO"));
   if (path.size() > 1 && path.front() == '/') path.erase(0, 1);
 
   std::vector<std::string> segments = split(path, "/");
@@ -86,7 +86,7 @@ int route_request(std::int32_t connection, const std::string& environment_text,
   std::vector<std::string> rest(segments.begin() + 3, segments.end());
 
   const std::string session_id =
-      session_id_from_authorization(environment_value(env, "HTTP_AUTHORIZATION"));
+      session_id_from_authorization(env.value("HTTP_AUTHORIZATION"));
   const bool is_login = method == "POST" && action_name == "login";
   const bool is_logout = method == "GET" && action_name == "logout";
   if (is_login) return login_action(connection, body, reply, sessions, make_host);

@@ -60,12 +60,6 @@ std::vector<std::pair<std::string_view, std::string_view>> environment::lines() 
   return out;
 }
 
-environment parse_environment(std::string_view text) { return environment(text); }
-
-std::string_view environment_value(const environment& table, std::string_view name) {
-  return table.value(name);
-}
-
 std::vector<std::string> split(std::string_view text, std::string_view delimiter) {
   std::vector<std::string> pieces;
   if (delimiter.empty()) {

@@ -36,12 +36,6 @@ class environment {
   std::vector<line> lines_;
 };
 
-// environment(text).
-environment parse_environment(std::string_view text);
-
-// table.value(name).
-std::string_view environment_value(const environment& table, std::string_view name);
-
 // Splits at every `delimiter`; empty pieces are kept except after a delimiter at the very end.
 // The empty text gives one empty piece.
 std::vector<std::string> split(std::string_view text, std::string_view delimiter);

@@ -36,7 +36,7 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   if (!path) return path_refusal_status;
   const std::string& action = request.action_name;
 
-  if (create && equals_ignore_case(environment_value(request.env, "QS_DIR"), "true")) {
+  if (create && equals_ignore_case(request.env.value("QS_DIR"), "true")) {
     return refuse_body(reply,
                        "invalid option 'dir=true' for '" + action + "': " + join(request.rest, "/"),
                        "Creating new directories is not supported.");

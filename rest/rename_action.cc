@@ -35,7 +35,7 @@ int rename_action(const action_request& request, std::string& reply) {
   if (!old_path) return path_refusal_status;
 
   const std::vector<std::string> new_segments =
-      split(environment_value(request.env, "QS_NEWNAME"), "/");
+      split(request.env.value("QS_NEWNAME"), "/");
   if (!same_directory(request.rest, new_segments)) {
     debug_line(1, "rename does not allow item to be moved to different file");
     return make_error_reply(

@@ -10,10 +10,6 @@
 
 namespace ombrix::platform {
 
-peer_user find_peer_user(socket_handle connection, const peer_address& peer) {
-  return peer_user_lookup().find(connection, peer);
-}
-
 peer_user peer_user_lookup::find(socket_handle connection, const peer_address& peer) {
   const std::optional<connection_ends> ends = ends_of(connection, peer);
   if (!ends) return {};

@@ -3,12 +3,8 @@
 
 namespace ombrix::platform {
 
-peer_user find_peer_user(socket_handle, const peer_address&) {
+peer_user peer_user_lookup::find(socket_handle, const peer_address&) {
   return {peer_standing::allowed, -1};
-}
-
-peer_user peer_user_lookup::find(socket_handle connection, const peer_address& peer) {
-  return find_peer_user(connection, peer);
 }
 
 }  // namespace ombrix::platform

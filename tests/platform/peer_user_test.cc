@@ -73,8 +73,8 @@ bool can_run_as_another_user(std::string& why_not) {
   return why_not.empty();
 }
 
-// Each source of the owner on its own, and (source null) find_peer_user, which the accept loop
-// calls.
+// Each source of the owner on its own, and (source null) peer_user_lookup, which the accept loop
+// uses.
 struct source_case {
   const char* name;
   std::optional<long> (*source)(const connection_ends&);
@@ -89,7 +89,7 @@ class PeerUserTest : public ::testing::TestWithParam<source_case> {
   long owner_of(const unique_socket& connection, const peer_address& peer,
                 peer_standing* standing = nullptr) {
     if (GetParam().source == nullptr) {
-      const peer_user found = find_peer_user(connection.get(), peer);
+      const peer_user found = peer_user_lookup().find(connection.get(), peer);
       if (standing != nullptr) *standing = found.standing;
       return found.user;
     }
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(
     Sources, PeerUserTest,
     ::testing::Values(source_case{"SocketDiagnostics", owner_from_socket_diagnostics},
                       source_case{"SocketTables", owner_from_socket_tables},
-                      source_case{"FindPeerUser", nullptr}),
+                      source_case{"PeerUserLookup", nullptr}),
     [](const ::testing::TestParamInfo<source_case>& info) { return std::string(info.param.name); });
 
 // One lookup for many connections in a row, as the accept loop uses it: open and closed

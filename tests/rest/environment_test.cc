@@ -85,25 +85,25 @@ TEST(parse_environment_test, BuildsTheTable) {
   };
   for (const environment_case& c : cases) {
     SCOPED_TRACE(c.name);
-    const environment table = parse_environment(c.text);
+    const environment table(c.text);
     EXPECT_EQ(table.lines(), c.kept);
-    for (const auto& [name, value] : c.lookups) EXPECT_EQ(environment_value(table, name), value) << name;
+    for (const auto& [name, value] : c.lookups) EXPECT_EQ(table.value(name), value) << name;
   }
 }
 
 TEST(environment_value_test, AbsentNamesReadAsEmpty) {
-  const environment table = parse_environment("PATH_INFO=/quelm\r\nQS_X=\r\n");
-  EXPECT_EQ(environment_value(table, "PATH_INFO"), "/quelm");
-  EXPECT_EQ(environment_value(table, "QS_X"), "");
-  EXPECT_EQ(environment_value(table, "HTTP_AUTHORIZATION"), "");
+  const environment table("PATH_INFO=/quelm\r\nQS_X=\r\n");
+  EXPECT_EQ(table.value("PATH_INFO"), "/quelm");
+  EXPECT_EQ(table.value("QS_X"), "");
+  EXPECT_EQ(table.value("HTTP_AUTHORIZATION"), "");
   // Lookups compare exactly: the table holds upper-case names only.
-  EXPECT_EQ(environment_value(table, "path_info"), "");
+  EXPECT_EQ(table.value("path_info"), "");
 }
 
 // Built from pairs, as the tests of the actions do, the table is the same as from the text.
 TEST(environment_value_test, APairListGivesTheSameTableAsItsText) {
   const environment from_pairs{{"qs_attr", "16"}, {"QS_MAX_ITEMS", "2"}, {"QS_ATTR", "1"}};
-  EXPECT_EQ(from_pairs.lines(), parse_environment("QS_ATTR=16\r\nQS_MAX_ITEMS=2\r\nQS_ATTR=1").lines());
+  EXPECT_EQ(from_pairs.lines(), environment("QS_ATTR=16\r\nQS_MAX_ITEMS=2\r\nQS_ATTR=1").lines());
   EXPECT_EQ(from_pairs.value("QS_ATTR"), "16");
 }
 
