@@ -9,7 +9,7 @@
 #include "host/embedded/account_location.h"
 #include "host/embedded/account_schema.h"
 #include "host/embedded/file_sections.h"
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 #include "host/embedded/item_codec.h"
 #include "host/embedded/item_rows.h"
 #include "host/embedded/section_catalog.h"
@@ -173,17 +173,7 @@ void account_store::remove(const text& file, const text& id) {
   pool_.run(true, [&](sqlite_connection& c) {
     transaction t(c, true);
     const section_row s = require_section(c, names, file, file_key);
-    if (is_master_dictionary(s, names) && names_file(c, id_key)) {
-      throw_host_error(host_error::file_pointer,
-                       describe({u"Item '", display_name(id), u"' in file '", display_name(file),
-                                 u"' is the pointer of file '", display_name(id),
-                                 u"' and cannot be deleted."}));
-    }
-    if (names_data_section(c, s, id_key)) {
-      throw_host_error(host_error::file_pointer,
-                       describe({u"Item '", display_name(id), u"' in file '", display_name(file),
-                                 u"' names a data section of the file and cannot be deleted."}));
-    }
+    check_removable(c, s, names, file, id, id_key);
     std::int64_t body = 0;
     {
       statement_use q = prepare(c, account_statement::find_item);
@@ -192,17 +182,7 @@ void account_store::remove(const text& file, const text& id) {
       if (!q.step()) item_not_found(file, id);
       body = q.column_int64(0);
     }
-    {
-      statement_use q = prepare(c, account_statement::delete_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, id_key);
-      q.run();
-    }
-    {
-      statement_use q = prepare(c, account_statement::delete_body);
-      q.bind(1, body);
-      q.run();
-    }
+    delete_item_row(c, s, id_key, body);
     t.commit();
   });
 }
@@ -260,6 +240,53 @@ void account_store::copy(const text& file, const text& from, const text& to, boo
     }
     put_item(c, s, file, to, to_key, units, size,
              overwrite ? put_mode::replace : put_mode::create);
+    t.commit();
+  });
+}
+
+void account_store::move(const text& file, const text& from, const text& to, bool replace) {
+  check_file_name(file);
+  check_item_id(file, from);
+  const std::string file_key = encode_name(file);
+  const std::string from_key = encode_name(from);
+  const account_names names{name_, md_name_, md_key_};
+  pool_.run(true, [&](sqlite_connection& c) {
+    transaction t(c, true);
+    const section_row s = require_section(c, names, file, file_key);
+    {
+      statement_use q = prepare(c, account_statement::find_item);
+      q.bind(1, s.id);
+      q.bind_blob(2, from_key);
+      if (!q.step()) {
+        if (names_data_section(c, s, from_key)) section_is_no_item(file, from);
+        item_not_found(file, from);
+      }
+    }
+    // The refusals come in the order of the single calls a move stands for: the read of `from`
+    // above, the creation of `to`, then the deletion of `from`. Nothing is kept of a refused one.
+    check_item_id(file, to);
+    const std::string to_key = encode_name(to);
+    if (to_key == from_key) return;
+    check_writable(c, s, file, to, to_key);
+    std::optional<std::int64_t> replaced;  // the body of an existing `to`
+    {
+      statement_use q = prepare(c, account_statement::find_item);
+      q.bind(1, s.id);
+      q.bind_blob(2, to_key);
+      if (q.step()) replaced = q.column_int64(0);
+    }
+    if (replaced) {
+      if (!replace) item_exists(file, to);
+      delete_item_row(c, s, to_key, *replaced);
+    }
+    check_removable(c, s, names, file, from, from_key);
+    {
+      statement_use q = prepare(c, account_statement::rename_item);
+      q.bind(1, s.id);
+      q.bind_blob(2, from_key);
+      q.bind_blob(3, to_key);
+      q.run();
+    }
     t.commit();
   });
 }

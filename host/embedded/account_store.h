@@ -91,6 +91,13 @@ class account_store {
   // `overwrite`; 200, 202, 203, 207 as read and write.
   void copy(const text& file, const text& from, const text& to, bool overwrite);
 
+  // Gives item `from` of `file` the id `to` in one transaction: after a crash at any moment the
+  // item exists under exactly one of the two ids. An existing `to` is 204 unless `replace`
+  // (then it is replaced). 200, 202, 203 as read; 207 for a `to` that write refuses and a
+  // `from` that remove refuses. A refused move changes nothing. Moving onto the same id only
+  // checks that the item exists.
+  void move(const text& file, const text& from, const text& to, bool replace);
+
   // Creates the file F: its dictionary DICT F, its default data section F, the MD pointer F and
   // a data section F,D for each of `sections`. For an existing file only the sections it lacks
   // are added; asking for what exists already adds nothing and is no error. Returns what was
