@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "host/admin/item_files.h"
+#include "host/item_files.h"
 #include "host/com_error.h"
 #include "host/embedded/account_location.h"
 #include "host/embedded/account_store.h"
