@@ -300,7 +300,7 @@ TEST_F(mount_test, dotfiles_tilde_and_editor_named_files_copied_in_reach_the_acc
 }
 
 // A reader polling a file while it is saved by rename over it sees the old or the new content,
-// never "not found".
+// never "not found": through the mount, and through REST (another client of the account).
 TEST_F(mount_test, saves_by_rename_never_show_the_file_missing) {
   const std::string file = in("CUSTOMERS/HIST/N1");
   write_file(file, "v0\n");
@@ -322,6 +322,17 @@ TEST_F(mount_test, saves_by_rename_never_show_the_file_missing) {
       ++reads;
     }
   });
+  std::atomic<int> rest_reads{0};
+  std::atomic<int> rest_missing{0};
+  std::thread rest_reader([&] {
+    rest_client client(server_->port());
+    if (!client.login()) return;
+    while (!done) {
+      const int status = client.get(api + "file/MD/CUSTOMERS/HIST/N1").status;
+      if (status == 404) ++rest_missing;
+      ++rest_reads;
+    }
+  });
   const struct {
     const char* tool;
     std::string command;
@@ -339,8 +350,11 @@ TEST_F(mount_test, saves_by_rename_never_show_the_file_missing) {
   }
   done = true;
   reader.join();
+  rest_reader.join();
   EXPECT_GT(reads.load(), 20);
+  EXPECT_GT(rest_reads.load(), 20);
   EXPECT_EQ(missing.load(), 0);
+  EXPECT_EQ(rest_missing.load(), 0);
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(read_file(file), "vt\n");
   EXPECT_EQ(shell("ls -a " + in("CUSTOMERS/HIST")).out, ".\n..\nN1\n");
