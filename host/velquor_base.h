@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/com_error.h"
@@ -62,6 +63,12 @@ class velquor_base {
   // Runs host subroutine `name`: cmd passes ("FTFSCMD", command, parameter text), call passes
   // (subroutine, empty text, argument text).
   virtual text call_subroutine(const text& name, const text& first, const text& second) = 0;
+  // A file name or item id in the form this host reads on line 1 or 2 of the parameter text
+  // that cmd passes to FTFSCMD; nullopt when the host cannot receive the name there. Makes no
+  // host call. The embedded host takes the name unchanged (this default); the COM bindings pass
+  // its default-code-page bytes, one byte per 16-bit unit, and refuse a character the code
+  // page lacks. Throws _com_error when the platform's conversion fails.
+  virtual std::optional<text> command_parameter_name(const text& name) const { return name; }
   virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
   // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;
