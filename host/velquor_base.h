@@ -23,9 +23,10 @@ inline constexpr std::int16_t unused_item_flag = 0;
 enum class create_style { with_content, empty_then_write };
 
 // Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
-// from and to UTF-8 (the three login properties: the default code page). Every operation
-// throws _com_error on failure: host errors 200 to 203 name a missing file or item, other
-// codes are the host's or the component's failure. An object is used for one request only.
+// from and to UTF-8 (the three login properties: the default code page; cmd's file name and
+// item id: command_parameter_name). Every operation throws _com_error on failure: host errors
+// 200 to 203 name a missing file or item, other codes are the host's or the component's
+// failure. An object is used for one request only.
 class velquor_base {
  public:
   virtual ~velquor_base() = default;
