@@ -445,7 +445,9 @@ TEST_F(EmbeddedHost, MoveIsOneStepAndARefusedMoveChangesNothing) {
     const auto [number, description] =
         failure_of([&] { host_->move_item(r.file, r.from, r.to, false, {}); });
     EXPECT_EQ(number, r.number);
-    if (!r.description.empty()) EXPECT_EQ(description, r.description);
+    if (!r.description.empty()) {
+      EXPECT_EQ(description, r.description);
+    }
     EXPECT_EQ(snapshot(), before);
   }
   host_->move_item(u"CUST", u"C1", u"C1", false, {});  // onto itself: only checks that it exists
