@@ -190,13 +190,16 @@ TEST(conditional_request_test, ListingWithDataCarriesSmallItemsAndTheirTags) {
   EXPECT_EQ(host.calls[2], read_call(u"DICT F", u"G"));
 }
 
+// With replace=1 the default move reads the target first (to put it back should a later step
+// be refused), then writes over it.
 TEST(conditional_request_test, RenameReplacesOnlyWhenAsked) {
   const std::vector<std::pair<std::string, text>> content = {{"read_item", u"c"}};
   check_actions(
       {
           {"Replace", rename_action, "rename", {"MD", "F", "F", "T"}, "",
            {{"QS_NEWNAME", "MD/F/F/N"}, {"QS_REPLACE", "1"}}, 200, "",
-           {read_call(u"F", u"T"), write_call(u"F", u"N", u"c"), delete_call(u"F", u"T")},
+           {read_call(u"F", u"T"), read_call(u"F", u"N"), write_call(u"F", u"N", u"c"),
+            delete_call(u"F", u"T")},
            std::nullopt, content},
           {"NoReplace", rename_action, "rename", {"MD", "F", "F", "T"}, "",
            {{"QS_NEWNAME", "MD/F/F/N"}}, 200, "",
@@ -204,7 +207,8 @@ TEST(conditional_request_test, RenameReplacesOnlyWhenAsked) {
            std::nullopt, content},
           {"OddIds", rename_action, "rename", {"MD", "F", "F"}, "",
            {{"QS_ID", "a/b"}, {"QS_NEWID", ".."}, {"QS_REPLACE", "1"}}, 200, "",
-           {read_call(u"F", u"a/b"), write_call(u"F", u"..", u"c"), delete_call(u"F", u"a/b")},
+           {read_call(u"F", u"a/b"), read_call(u"F", u".."), write_call(u"F", u"..", u"c"),
+            delete_call(u"F", u"a/b")},
            std::nullopt, content},
       },
       session);
