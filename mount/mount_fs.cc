@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include "host/item_files.h"
 #include "mount/item_content.h"
@@ -108,6 +109,9 @@ void fill_directory(struct stat* st) {
 }
 
 mount_fs* self() { return static_cast<mount_fs*>(fuse_get_context()->private_data); }
+
+// The largest content a file may have: what one request body of the server may carry.
+constexpr std::uint64_t largest_file = 128ull * 1024 * 1024;
 
 }  // namespace
 
@@ -440,6 +444,7 @@ int mount_fs::write(std::uint64_t handle, const char* data, std::size_t size, of
   if (!file) return -EBADF;
   if (file->error != 0) return -file->error;
   if (offset < 0) return -EINVAL;
+  if (static_cast<std::uint64_t>(offset) + size > largest_file) return -EFBIG;
   const std::size_t end = static_cast<std::size_t>(offset) + size;
   if (file->content.size() < end) file->content.resize(end);
   std::memcpy(file->content.data() + offset, data, size);
@@ -451,6 +456,7 @@ int mount_fs::write(std::uint64_t handle, const char* data, std::size_t size, of
 
 int mount_fs::truncate(const std::string& path, std::optional<std::uint64_t> handle, off_t size) {
   if (size < 0) return EINVAL;
+  if (static_cast<std::uint64_t>(size) > largest_file) return EFBIG;
   std::shared_ptr<open_file> file;
   {
     const std::lock_guard lock(mutex_);
@@ -492,17 +498,19 @@ int mount_fs::truncate(const std::string& path, std::optional<std::uint64_t> han
 
 int mount_fs::fail_save(const std::shared_ptr<open_file>& file, int error,
                         const std::string& content) {
+  std::string path;
   {
     const std::lock_guard lock(mutex_);
+    path = file->path;
     file->error = error;
     file->dirty = false;
     // Its handles keep failing; the next open of the path starts afresh from the account.
     const auto open = open_by_path_.find(file->path);
     if (open != open_by_path_.end() && open->second == file) open_by_path_.erase(open);
   }
-  const std::string kept = recovery_.keep(file->path, content);
+  const std::string kept = recovery_.keep(path, content);
   std::fprintf(stderr, "ombrix-mount: saving %s failed (%s); its bytes are kept in %s\n",
-               file->path.c_str(), std::strerror(error),
+               path.c_str(), std::strerror(error),
                kept.empty() ? "no file (the recovery folder cannot be written)" : kept.c_str());
   return error;
 }
@@ -511,6 +519,7 @@ int mount_fs::save(const std::shared_ptr<open_file>& file) {
   const std::lock_guard saving(file->save_mutex);
   std::string content;
   std::string tag;
+  std::vector<std::string> ids;
   unsigned long version = 0;
   bool created = false;
   {
@@ -519,6 +528,7 @@ int mount_fs::save(const std::shared_ptr<open_file>& file) {
     if (!file->dirty || file->unlinked || file->scratch) return 0;
     content = file->content;
     tag = file->tag;
+    ids = file->ids;  // a rename may change them meanwhile
     version = file->version;
     created = file->created;
   }
@@ -531,8 +541,7 @@ int mount_fs::save(const std::shared_ptr<open_file>& file) {
     headers.push_back("If-Match: \"" + tag + "\"");
   }
   const rest_reply reply =
-      client_.request("PUT", with_query("file/" + item_rest_path(options_.root, file->ids),
-                                        "etag=1"),
+      client_.request("PUT", with_query("file/" + item_rest_path(options_.root, ids), "etag=1"),
                       "{\"data\":" + data + "}", headers);
   if (const int error = reply_errno(reply)) return fail_save(file, error, content);
   const std::lock_guard lock(mutex_);
@@ -781,6 +790,31 @@ int mount_fs::readlink(const std::string& path, std::string& target) {
 
 namespace {
 
+// Runs one operation that returns an errno (0 for success); an exception (memory) becomes an
+// errno instead of ending the mount.
+template <typename Operation>
+int guarded(Operation&& operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  } catch (...) {
+    return EIO;
+  }
+}
+
+// The same for read and write, which return a byte count or a negative errno.
+template <typename Operation>
+int guarded_count(Operation&& operation) noexcept {
+  try {
+    return operation();
+  } catch (const std::bad_alloc&) {
+    return -ENOMEM;
+  } catch (...) {
+    return -EIO;
+  }
+}
+
 void* op_init(fuse_conn_info* connection, fuse_config* config) {
   // An unlinked open file is dropped, never renamed to a hidden name the account would see.
   config->hard_remove = 1;
@@ -799,13 +833,13 @@ void* op_init(fuse_conn_info* connection, fuse_config* config) {
 }
 
 int op_getattr(const char* path, struct stat* st, fuse_file_info*) {
-  return -self()->getattr(path, st);
+  return -guarded([&] { return self()->getattr(path, st); });
 }
 
 int op_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
                fuse_readdir_flags flags) {
   std::vector<listed_name> names;
-  if (const int error = self()->readdir(path, names)) return -error;
+  if (const int error = guarded([&] { return self()->readdir(path, names); })) return -error;
   const bool plus = (flags & FUSE_READDIR_PLUS) != 0;
   fill(buffer, ".", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
   fill(buffer, "..", nullptr, 0, static_cast<fuse_fill_dir_flags>(0));
@@ -821,7 +855,8 @@ int op_readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse
 
 int op_open(const char* path, fuse_file_info* fi) {
   std::uint64_t handle = 0;
-  const int error = self()->open(path, (fi->flags & O_TRUNC) != 0, handle);
+  const int error =
+      guarded([&] { return self()->open(path, (fi->flags & O_TRUNC) != 0, handle); });
   fi->fh = handle;
   fi->direct_io = 1;
   return -error;
@@ -829,38 +864,46 @@ int op_open(const char* path, fuse_file_info* fi) {
 
 int op_create(const char* path, mode_t, fuse_file_info* fi) {
   std::uint64_t handle = 0;
-  const int error = self()->create(path, fuse_get_context()->pid, handle);
+  const int error =
+      guarded([&] { return self()->create(path, fuse_get_context()->pid, handle); });
   fi->fh = handle;
   fi->direct_io = 1;
   return -error;
 }
 
 int op_read(const char*, char* out, std::size_t size, off_t offset, fuse_file_info* fi) {
-  return self()->read(fi->fh, out, size, offset);
+  return guarded_count([&] { return self()->read(fi->fh, out, size, offset); });
 }
 
 int op_write(const char*, const char* data, std::size_t size, off_t offset, fuse_file_info* fi) {
-  return self()->write(fi->fh, data, size, offset);
+  return guarded_count([&] { return self()->write(fi->fh, data, size, offset); });
 }
 
 int op_truncate(const char* path, off_t size, fuse_file_info* fi) {
-  return -self()->truncate(path ? path : "", fi ? std::optional<std::uint64_t>(fi->fh) : std::nullopt,
-                           size);
+  const std::optional<std::uint64_t> handle =
+      fi ? std::optional<std::uint64_t>(fi->fh) : std::nullopt;
+  return -guarded([&] { return self()->truncate(path ? path : "", handle, size); });
 }
 
-int op_flush(const char*, fuse_file_info* fi) { return -self()->flush(fi->fh); }
-int op_fsync(const char*, int, fuse_file_info* fi) { return -self()->flush(fi->fh); }
-int op_release(const char*, fuse_file_info* fi) { return -self()->release(fi->fh); }
-int op_unlink(const char* path) { return -self()->unlink(path); }
+int op_flush(const char*, fuse_file_info* fi) {
+  return -guarded([&] { return self()->flush(fi->fh); });
+}
+int op_fsync(const char*, int, fuse_file_info* fi) {
+  return -guarded([&] { return self()->flush(fi->fh); });
+}
+int op_release(const char*, fuse_file_info* fi) {
+  return -guarded([&] { return self()->release(fi->fh); });
+}
+int op_unlink(const char* path) { return -guarded([&] { return self()->unlink(path); }); }
 int op_rename(const char* from, const char* to, unsigned int flags) {
-  return -self()->rename(from, to, flags);
+  return -guarded([&] { return self()->rename(from, to, flags); });
 }
 int op_symlink(const char* target, const char* path) {
-  return -self()->symlink(target, path, fuse_get_context()->pid);
+  return -guarded([&] { return self()->symlink(target, path, fuse_get_context()->pid); });
 }
 int op_readlink(const char* path, char* out, std::size_t size) {
   std::string target;
-  if (const int error = self()->readlink(path, target)) return -error;
+  if (const int error = guarded([&] { return self()->readlink(path, target); })) return -error;
   if (size == 0) return -EINVAL;
   const std::size_t count = std::min(size - 1, target.size());
   std::memcpy(out, target.data(), count);

@@ -476,6 +476,11 @@ TEST_F(mount_test, contents_read_back_as_written_or_the_write_fails) {
     EXPECT_EQ(read_file(file), exact);  // the item is unchanged
   }
   EXPECT_EQ(recovered().size(), 4u);
+  // Beyond what one request may carry: refused at once, not when the memory runs out.
+  const run_result huge = shell("truncate -s 200M " + file);
+  EXPECT_NE(huge.exit_code, 0);
+  EXPECT_NE(huge.err.find("File too large"), std::string::npos) << huge.err;
+  EXPECT_EQ(read_file(file), exact);
 }
 
 TEST_F(mount_test, ls_l_of_a_large_section_is_one_request) {
