@@ -819,9 +819,11 @@ void* op_init(fuse_conn_info* connection, fuse_config* config) {
   // An unlinked open file is dropped, never renamed to a hidden name the account would see.
   config->hard_remove = 1;
   mount_fs* fs = self();
-  // The kernel keeps names and attributes as long as the mount keeps its listings.
+  // The kernel keeps names, attributes and absent names as long as the mount keeps its listings
+  // (a name that is absent there is absent here too until the listing is asked for again).
   config->entry_timeout = fs->cache_seconds();
   config->attr_timeout = fs->cache_seconds();
+  config->negative_timeout = fs->cache_seconds();
   // Every listing carries the attributes (readdirplus), not only its first part: ls -l then
   // makes no lookup per name.
   connection->want &= ~static_cast<unsigned>(FUSE_CAP_READDIRPLUS_AUTO);
