@@ -181,7 +181,6 @@ int mount_fs::ensure_listing(const std::string& directory, const std::vector<std
         client_.request("GET", with_query("dir/" + rest_path(options_.root, ids), "data=1"));
     if (const int error = reply_errno(reply)) return error;
     listing fresh;
-    fresh.fetched = asked;
     for (listed_entry& entry : parse_listing(reply.body)) {
       node& n = fresh.nodes[file_name_of_id(entry.id)];
       n.directory = entry.directory;
@@ -192,6 +191,9 @@ int mount_fs::ensure_listing(const std::string& directory, const std::vector<std
     const std::lock_guard lock(mutex_);
     listing& kept = listings_[directory];
     if (kept.changed < asked || attempt == 2) {
+      // Kept for the cache time from its arrival: a listing that took long to come (a large
+      // section on a busy machine) is not asked for again at once.
+      fresh.fetched = clock::now();
       fresh.changed = kept.changed;
       kept = std::move(fresh);
       return 0;

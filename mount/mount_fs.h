@@ -93,7 +93,7 @@ class mount_fs {
     std::string tag;
   };
   struct listing {
-    clock::time_point fetched;  // when the request that listed it was sent
+    clock::time_point fetched;  // when it arrived
     clock::time_point changed;  // the last change of ours remembered in it
     std::map<std::string, node> nodes;  // by mount name
   };
