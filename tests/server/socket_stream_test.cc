@@ -195,6 +195,7 @@ struct scripted_io {
     std::vector<std::ptrdiff_t> receive_results;
     std::size_t receives = 0;
     std::vector<int> timeouts;
+    bool receive_failures_time_out = true;  // what a negative receive result stands for
     clock::time_point time{};
   };
   static inline script* current = nullptr;
@@ -216,6 +217,7 @@ struct scripted_io {
     current->timeouts.push_back(milliseconds);
     return true;
   }
+  static bool last_receive_timed_out() { return current->receive_failures_time_out; }
   static clock::time_point now() { return current->time; }
 };
 
