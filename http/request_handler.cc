@@ -121,6 +121,7 @@ struct request_head {
   std::string query;
   std::string protocol_version;
   header_table headers;
+  bool complete = false;  // the header lines were read to their end
 };
 
 // Reads the request line and the header lines into `head`, checking them in order: the size of
@@ -161,7 +162,10 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
       debug_line(1, "HTTP request headers too large");
       return refusal{413, "request header too large"};
     }
-    if (result == line_read::none || line.empty()) break;
+    if (result == line_read::none || line.empty()) {
+      head.complete = true;
+      break;
+    }
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) {
       debug_line(1, "HTTP request invalid header line: " + line);
@@ -307,7 +311,12 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   };
 
   request_head head;
-  if (const auto refused = read_head(stream, head)) return fail(*refused);
+  if (const auto refused = read_head(stream, head)) {
+    // A head read to its end without a body leaves nothing unread.
+    input_consumed = head.complete && header_value(head.headers, "TRANSFER-ENCODING").empty() &&
+                     parse_content_length(header_value(head.headers, "CONTENT-LENGTH")) <= 0;
+    return fail(*refused);
+  }
   const std::int32_t content_length =
       parse_content_length(header_value(head.headers, "CONTENT-LENGTH"));
   body_framing framing = body_framing::none;
