@@ -130,19 +130,21 @@ TEST_F(HttpClients, ARefusalOfATwentyMebibyteUploadReachesTheClient) {
   ASSERT_TRUE(curl.exited) << curl.err;
   EXPECT_EQ(curl.out, refusal + "\n401");
   // The standard library's client sends the whole body at once, whatever it asked for, and
-  // gives up at the first failed send.
+  // gives up at the first failed send: refused for its path, and for its token.
   const run_result python = run_python(port(), unknown_token, R"(
 import http.client
-connection = http.client.HTTPConnection('127.0.0.1', port)
-connection.request('PUT', '/quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/C9',
-                   body=b'{"data":["' + b'z' * (20 * 1024 * 1024) + b'"]}',
-                   headers={'Authorization': 'Bearer ' + token, 'Expect': '100-continue'})
-reply = connection.getresponse()
-print(reply.status)
-print(reply.read().decode())
+body = b'{"data":["' + b'z' * (20 * 1024 * 1024) + b'"]}'
+for target in ['no-slash', '/quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/C9']:
+    connection = http.client.HTTPConnection('127.0.0.1', port)
+    connection.request('PUT', target, body=body,
+                       headers={'Authorization': 'Bearer ' + token, 'Expect': '100-continue'})
+    reply = connection.getresponse()
+    print(reply.status, reply.read().decode())
 )");
   ASSERT_TRUE(python.exited) << python.err;
-  EXPECT_EQ(python.out, "401\n" + refusal + "\n") << python.err;
+  EXPECT_EQ(python.out, "400 {\"status\":400,\"message\":\"path missing\",\"code\":\"\"}\n401 " +
+                            refusal + "\n")
+      << python.err;
 }
 
 }  // namespace
