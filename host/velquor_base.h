@@ -17,6 +17,10 @@ namespace ombrix {
 inline constexpr std::int32_t unused_item_option = 0;
 inline constexpr std::int16_t unused_item_flag = 0;
 
+// How the default whole-item operations create the new item: with its content (generation 8.0
+// callers) or empty and then written (7.1).
+enum class create_style { with_content, empty_then_write };
+
 // Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
 // from and to UTF-8 (the three login properties: the default code page). Every operation
 // throws _com_error on failure: host errors 200 to 203 name a missing file or item, other
@@ -65,6 +69,20 @@ class velquor_base {
   virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
   // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;
+
+  // Whole-item operations, beyond the component's table. A host that can run one in a single
+  // transaction overrides it, so that a crash or a refusal at any moment leaves every item
+  // exactly as before or exactly as after. The defaults run the sequence of single calls above
+  // (read, create or write, delete), which stops at the first failure and is not undone.
+  //
+  // Gives item `from` of `file` the id `to`. An existing `to` is refused as create_item refuses
+  // it, unless `replace`. Moving an item onto its own id only checks that it exists.
+  virtual void move_item(const text& file, const text& from, const text& to, bool replace,
+                         create_style style);
+  // Copies item `from` of `file` to `to`; an existing `to` is refused as create_item refuses it,
+  // unless `overwrite`. Copying an item onto itself changes nothing.
+  virtual void copy_item(const text& file, const text& from, const text& to, bool overwrite,
+                         create_style style);
 };
 
 }  // namespace ombrix

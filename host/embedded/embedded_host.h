@@ -43,6 +43,11 @@ class embedded_host final : public velquor_base {
   text call_subroutine(const text& name, const text& first, const text& second) override;
   text query_text_2(std::int32_t value, const text& a) override;
   void quit() override;  // writes committed pages back into the database file; never fails
+  // One transaction each (account_store::move and copy), whatever the generation.
+  void move_item(const text& file, const text& from, const text& to, bool replace,
+                 create_style style) override;
+  void copy_item(const text& file, const text& from, const text& to, bool overwrite,
+                 create_style style) override;
 
  private:
   account_store& store() const;
