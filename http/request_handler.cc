@@ -300,6 +300,38 @@ std::optional<refusal> add_query_variables(const request_head& head, const std::
   return std::nullopt;
 }
 
+// A client that waits for leave to send its body ("Expect: 100-continue") gets it, unless the
+// head alone decides the reply, which is then written: the status it returns, or nothing when
+// the body is to come.
+std::optional<int> answer_expectation(std::iostream& stream, const request_head& head,
+                                      body_framing framing, std::int32_t content_length,
+                                      const std::string& environment,
+                                      const request_services& services) {
+  if (framing == body_framing::none || head.protocol_version != "HTTP/1.1" ||
+      !equals_ignore_case(header_value(head.headers, "EXPECT"), "100-continue")) {
+    return std::nullopt;
+  }
+  if (framing == body_framing::length && static_cast<std::size_t>(content_length) > max_body_bytes) {
+    debug_line(1, "Request body of " + std::to_string(content_length) + " bytes announced");
+    prepare_for_output(stream);
+    return write_error_response(stream, 413, "request body too large");
+  }
+  if (services.early_reply) {
+    std::string reply;
+    if (const int status = services.early_reply(environment, reply); status != 0) {
+      prepare_for_output(stream);
+      return write_dispatcher_response(stream, status, reply);
+    }
+  }
+  if (services.transport != nullptr) {
+    services.transport->send_interim_response(continue_response);
+  } else {
+    stream.write(continue_response.data(), static_cast<std::streamsize>(continue_response.size()));
+    stream.flush();
+  }
+  return std::nullopt;
+}
+
 // Everything from the request line to the framed response; may throw (bad_alloc, malformed
 // percent escapes, the dispatcher's own exceptions). Sets `input_consumed` once the request's
 // input has been read to its end.
@@ -326,26 +358,9 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   // A chunked body's length is known once it has been read; its environment is built then.
   std::string environment = build_environment(head, origin, chunked ? 0 : content_length, !chunked);
 
-  // A client that waits for leave to send its body gets it, unless the head alone decides.
-  if (framing != body_framing::none && head.protocol_version == "HTTP/1.1" &&
-      equals_ignore_case(header_value(head.headers, "EXPECT"), "100-continue")) {
-    if (!chunked && static_cast<std::size_t>(content_length) > max_body_bytes) {
-      debug_line(1, "Request body of " + std::to_string(content_length) + " bytes announced");
-      return fail(refusal{413, "request body too large"});
-    }
-    if (services.early_reply) {
-      std::string reply;
-      if (const int status = services.early_reply(environment, reply); status != 0) {
-        prepare_for_output(stream);
-        return write_dispatcher_response(stream, status, reply);
-      }
-    }
-    if (services.transport != nullptr) {
-      services.transport->send_interim_response(continue_response);
-    } else {
-      stream.write(continue_response.data(), static_cast<std::streamsize>(continue_response.size()));
-      stream.flush();
-    }
+  if (const auto answered = answer_expectation(stream, head, framing, content_length,
+                                                environment, services)) {
+    return *answered;
   }
 
   memory_budget::lease body_charge = budget.empty_lease();
@@ -361,8 +376,7 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   }
   input_consumed = true;
   if (chunked) {
-    environment = build_environment(
-        head, origin, static_cast<std::int32_t>(std::min<std::size_t>(body.size(), INT32_MAX)), true);
+    environment = build_environment(head, origin, static_cast<std::int32_t>(body.size()), true);
   }
   dump_body(body);
   if (const auto refused = add_query_variables(head, body, environment)) return fail(*refused);

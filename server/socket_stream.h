@@ -64,7 +64,8 @@ enum class input_end {
 // within_output_time); each send still waits at most the socket's send time-out.
 // Input: one receive of up to a buffer whenever the get area is empty. The end of input is
 // final: after the peer's close, a failed or timed-out receive, or the end of the input time
-// (see transfer_grace), every further read returns end-of-file without touching the socket.
+// (see transfer_grace), every further read returns end-of-file without touching the socket;
+// end_of_input tells which of these ended it.
 template <class CharT, class Traits = std::char_traits<CharT>, class SocketIo = platform_socket_io>
 class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   static_assert(sizeof(CharT) == 1, "the socket carries bytes");
