@@ -118,4 +118,10 @@ bool velquor_base::change_item_if(const text& file, const text& item, const text
   return true;
 }
 
+std::vector<std::pair<text, std::int64_t>> velquor_base::list_item_times(const text&) {
+  return {};
+}
+
+bool velquor_base::set_item_time(const text&, const text&, std::int64_t) { return false; }
+
 }  // namespace ombrix

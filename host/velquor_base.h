@@ -7,6 +7,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "host/com_error.h"
 #include "host/item_tag.h"
@@ -101,6 +103,16 @@ class velquor_base {
   // service holds its item lock); a host with transactions checks and changes in one.
   virtual bool change_item_if(const text& file, const text& item, const text* content,
                               const item_condition& condition);
+
+  // Modification times, beyond the component's table: nanoseconds since 1970-01-01 UTC. A host
+  // that keeps none has these defaults, which answer no times and set none.
+  //
+  // The items of `file` that have a time, with it, in the order list_items gives them. Host
+  // errors as list_items.
+  virtual std::vector<std::pair<text, std::int64_t>> list_item_times(const text& file);
+  // Sets the item's time; false, changing nothing, when the host keeps no times. Host errors as
+  // stat_item (a missing item is 202).
+  virtual bool set_item_time(const text& file, const text& item, std::int64_t nanoseconds);
 };
 
 }  // namespace ombrix

@@ -18,5 +18,6 @@ int stat_action(const action_request& request, std::string& reply);          // 
 int rename_action(const action_request& request, std::string& reply);        // GET rename
 int command_action(const action_request& request, std::string& reply);       // POST cmd
 int call_action(const action_request& request, std::string& reply);          // POST call
+int touch_item_action(const action_request& request, std::string& reply);    // POST touch
 
 }  // namespace ombrix

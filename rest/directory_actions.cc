@@ -5,7 +5,8 @@
 // The listing's opt-in data=1 (never sent by plain clients) adds to each item entry of at most
 // 64 KiB its content as `data` (the array GET file gives) and its entity tag as `etag`, so that
 // a client sees a whole section in one request. An item removed while it is listed just has no
-// `data`.
+// `data`. Every item entry whose item has a modification time also carries it, last, as
+// `mtime`: nanoseconds since 1970-01-01 UTC (a host without times gives none).
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +14,8 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 
 #include "host/host_errors.h"
 #include "host/item_tag.h"
@@ -100,6 +103,7 @@ constexpr std::int64_t data_size_limit = 64 * 1024;
 struct entry_data_source {
   velquor_base& host;
   const text& file;
+  const std::unordered_map<std::u16string, std::int64_t>& times;
 };
 
 // The members data and etag of the item `name`; nothing when it is gone.
@@ -146,6 +150,13 @@ void write_entry(json_writer& writer, std::u16string_view entry,
       const std::int64_t size = host_number(size_text);
       if (!writer.integer_text(size_text)) writer.integer(size);
       if (source != nullptr && size <= data_size_limit) write_entry_data(writer, *source, name);
+      if (source != nullptr) {
+        const auto time = source->times.find(std::u16string(name));
+        if (time != source->times.end()) {
+          writer.key("mtime");
+          writer.integer(time->second);
+        }
+      }
     }
   }
   writer.end_object();
@@ -160,8 +171,15 @@ int list_directory_action(const action_request& request, std::string& reply) {
   const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
   const std::int32_t max_items = parameter_value(request.env.value("QS_MAX_ITEMS"));
   const text listing = request.host.list_items(*file, attr, max_items, text{}, u"-1");
-  const entry_data_source data_source{request.host, *file};
-  const entry_data_source* source = request.env.value("QS_DATA") == "1" ? &data_source : nullptr;
+  const bool with_data = request.env.value("QS_DATA") == "1";
+  std::unordered_map<std::u16string, std::int64_t> times;
+  if (with_data) {
+    for (auto& [id, nanoseconds] : request.host.list_item_times(*file)) {
+      times.emplace(std::move(id), nanoseconds);
+    }
+  }
+  const entry_data_source data_source{request.host, *file, times};
+  const entry_data_source* source = with_data ? &data_source : nullptr;
 
   json_writer writer;
   // About the JSON's size: entries of short names take two to three bytes per unit of the

@@ -40,7 +40,7 @@ constexpr route routes[] = {
     {"POST", "create", create_item_action}, {"DELETE", "file", delete_item_action},
     {"GET", "dir", list_directory_action},  {"GET", "stat", stat_action},
     {"GET", "rename", rename_action},       {"POST", "cmd", command_action},
-    {"POST", "call", call_action},
+    {"POST", "call", call_action},          {"POST", "touch", touch_item_action},
 };
 
 const route* find_route(std::string_view method, std::string_view action) {

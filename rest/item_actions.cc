@@ -7,10 +7,16 @@
 // answered 412 when the condition does not hold; GET evaluates If-Match. Such requests, and
 // those with the query parameter etag, get the item's ETag line. The query parameter id names
 // the item when given (item_segments).
+//
+// The opt-in POST touch (no plain client sends it) sets an item's modification time to its
+// query parameter mtime, nanoseconds since 1970-01-01 UTC as a decimal integer, and answers like
+// PUT; 400 for a missing or malformed mtime and for a host that keeps no times.
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/text_helpers.h"
 #include "host/item_tag.h"
@@ -104,6 +110,19 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   return 200;
 }
 
+// A decimal integer of nanoseconds, optionally negative; nothing for any other text.
+std::optional<std::int64_t> nanoseconds_value(std::string_view value) {
+  const bool negative = !value.empty() && value.front() == '-';
+  if (negative) value.remove_prefix(1);
+  if (value.empty() || value.size() > 18) return std::nullopt;
+  std::int64_t number = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + (c - '0');
+  }
+  return negative ? -number : number;
+}
+
 }  // namespace
 
 int read_item_action(const action_request& request, std::string& reply) {
@@ -175,6 +194,26 @@ int delete_item_action(const action_request& request, std::string& reply) {
     request.host.delete_item(path->file, path->item);
   } else if (!request.host.change_item_if(path->file, path->item, nullptr, *condition)) {
     return refuse_precondition(reply);
+  }
+  reply.clear();
+  return 200;
+}
+
+int touch_item_action(const action_request& request, std::string& reply) {
+  std::optional<item_path> path =
+      checked_item_path(path_action::stat, item_segments(request.rest, request.env.value("QS_ID")),
+                        request.session, reply);
+  if (!path) return path_refusal_status;
+  const std::optional<std::int64_t> nanoseconds =
+      nanoseconds_value(request.env.value("QS_MTIME"));
+  if (!nanoseconds) {
+    return refuse_body(reply, "invalid or missing 'mtime' for 'touch'",
+                       "Query parameter 'mtime' must be nanoseconds since 1970 as an integer.");
+  }
+  const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
+  if (!request.host.set_item_time(path->file, path->item, *nanoseconds)) {
+    return refuse_body(reply, "no modification times for 'touch'",
+                       "The host keeps no modification times.");
   }
   reply.clear();
   return 200;

@@ -51,6 +51,27 @@ CREATE TRIGGER IF NOT EXISTS sections_deleted AFTER DELETE ON sections
 COMMIT;
 )sql";
 
+// Modification times: items.mtime, nanoseconds since 1970-01-01 UTC (to the millisecond SQLite's
+// clock gives; a time set explicitly is kept exactly). Triggers set it on every insert of an
+// item, every change of its size or body row and every rewrite of its text, whichever process or
+// client makes it; renaming an item (a new id) keeps it, as a file system does. A row whose
+// time was set in the same statement (NEW.mtime differs from OLD.mtime) keeps that time. Rows
+// older than the column have none (NULL). Added, with the index the text trigger needs, to
+// databases that lack it when they are opened; the column alone is added by add_item_times.
+constexpr const char* times_sql = R"sql(
+CREATE INDEX IF NOT EXISTS items_by_body ON items(body);
+CREATE TRIGGER IF NOT EXISTS items_mtime_inserted AFTER INSERT ON items WHEN NEW.mtime IS NULL
+  BEGIN UPDATE items SET mtime = CAST(round((julianday('now') - 2440587.5) * 86400000.0)
+    AS INTEGER) * 1000000 WHERE section = NEW.section AND id = NEW.id; END;
+CREATE TRIGGER IF NOT EXISTS items_mtime_updated AFTER UPDATE OF size, body ON items
+  WHEN NEW.mtime IS OLD.mtime
+  BEGIN UPDATE items SET mtime = CAST(round((julianday('now') - 2440587.5) * 86400000.0)
+    AS INTEGER) * 1000000 WHERE section = NEW.section AND id = NEW.id; END;
+CREATE TRIGGER IF NOT EXISTS bodies_mtime_updated AFTER UPDATE OF units ON bodies
+  BEGIN UPDATE items SET mtime = CAST(round((julianday('now') - 2440587.5) * 86400000.0)
+    AS INTEGER) * 1000000 WHERE body = NEW.body; END;
+)sql";
+
 static_assert(piecewise_units_bytes == 1048576, "the read_item statement names the same bound");
 
 constexpr std::size_t statement_count = static_cast<std::size_t>(account_statement::count);
@@ -112,6 +133,16 @@ constexpr std::array<const char*, statement_count> statement_texts{
     "'sections_deleted')) = 6",
     // rename_item
     "UPDATE items SET id = ?3 WHERE section = ?1 AND id = ?2",
+    // read_times_present: the column and every trigger that keeps it; a row only with all
+    "SELECT (SELECT count(*) FROM pragma_table_info('items') WHERE name = 'mtime') = 1 AND "
+    "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
+    "('items_mtime_inserted', 'items_mtime_updated', 'bodies_mtime_updated')) = 3",
+    // has_time_column
+    "SELECT count(*) FROM pragma_table_info('items') WHERE name = 'mtime'",
+    // list_times: items with a time, in listing order
+    "SELECT id, mtime FROM items WHERE section = ?1 AND mtime IS NOT NULL ORDER BY id",
+    // set_time: a time set explicitly; no trigger changes it
+    "UPDATE items SET mtime = ?3 WHERE section = ?1 AND id = ?2",
 };
 static_assert(statement_texts.back() != nullptr, "every statement of the enum has its SQL");
 
@@ -129,11 +160,34 @@ statement_use prepare(sqlite_connection& connection, account_statement statement
 void create_schema(sqlite_connection& connection) {
   connection.execute(schema_sql);
   add_change_generation(connection);
+  add_item_times(connection);
 }
 
 void add_change_generation(sqlite_connection& connection) {
   try {
     connection.execute(generation_sql);
+  } catch (...) {
+    if (connection.in_transaction()) connection.execute("ROLLBACK");
+    throw;
+  }
+}
+
+bool item_times_present(sqlite_connection& connection) {
+  statement_use q = prepare(connection, account_statement::read_times_present);
+  return q.step() && q.column_int64(0) != 0;
+}
+
+void add_item_times(sqlite_connection& connection) {
+  try {
+    connection.execute("BEGIN IMMEDIATE");
+    bool has_column = false;
+    {
+      statement_use q = prepare(connection, account_statement::has_time_column);
+      has_column = q.step() && q.column_int64(0) != 0;
+    }
+    if (!has_column) connection.execute("ALTER TABLE items ADD COLUMN mtime INTEGER");
+    connection.execute(times_sql);
+    connection.execute("COMMIT");
   } catch (...) {
     if (connection.in_transaction()) connection.execute("ROLLBACK");
     throw;

@@ -43,6 +43,10 @@ enum class account_statement : std::size_t {
   integrity_check,
   read_generation,
   rename_item,
+  read_times_present,
+  has_time_column,
+  list_times,
+  set_time,
   count  // not a statement
 };
 
@@ -60,6 +64,14 @@ void create_schema(sqlite_connection& connection);
 // `items` and `sections`) where it is missing, in one write transaction. read_generation gives
 // no row until it is complete. Throws sqlite_failure.
 void add_change_generation(sqlite_connection& connection);
+
+// Adds the modification times (the column items.mtime and the triggers that set it on every
+// write) where they are missing, in one write transaction. Throws sqlite_failure.
+void add_item_times(sqlite_connection& connection);
+
+// Whether the database keeps modification times (column and triggers complete). Throws
+// sqlite_failure.
+bool item_times_present(sqlite_connection& connection);
 
 // The change generation as the connection's current transaction sees it; nullopt for a database
 // without a complete one. Throws sqlite_failure.

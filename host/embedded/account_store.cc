@@ -69,6 +69,7 @@ std::shared_ptr<account_store> account_store::open(const std::string& root, cons
     std::shared_ptr<account_store> store(new account_store(path, name));
     store->load_master_dictionary();
     store->ensure_change_generation();
+    store->ensure_item_times();
     return store;
   });
 }
@@ -129,6 +130,57 @@ void account_store::ensure_change_generation() {
   } catch (const _com_error&) {
     // A database this process may not change (a read-only file): listings are read each time.
   }
+}
+
+void account_store::ensure_item_times() {
+  try {
+    has_times_ = pool_.run(true, [](sqlite_connection& c) {
+      if (!item_times_present(c)) add_item_times(c);
+      return item_times_present(c);
+    });
+  } catch (const _com_error&) {
+    // A database this process may not change: it keeps times if it has them already.
+    try {
+      has_times_ = pool_.run(false, [](sqlite_connection& c) { return item_times_present(c); });
+    } catch (const _com_error&) {
+      has_times_ = false;
+    }
+  }
+}
+
+std::vector<std::pair<text, std::int64_t>> account_store::item_times(const text& file) {
+  std::vector<std::pair<text, std::int64_t>> out;
+  if (!has_times_) {
+    check_file_name(file);
+    return out;
+  }
+  with_section(false, file, [&](sqlite_connection& c, const section_row& s) {
+    statement_use q = prepare(c, account_statement::list_times);
+    q.bind(1, s.id);
+    while (q.step()) out.emplace_back(decode_name(q.column_blob(0)), q.column_int64(1));
+  });
+  return out;
+}
+
+bool account_store::set_item_time(const text& file, const text& id, std::int64_t nanoseconds) {
+  check_file_name(file);
+  check_item_id(file, id);
+  if (!has_times_) return false;
+  const std::string id_key = encode_name(id);
+  with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
+    {
+      statement_use q = prepare(c, account_statement::find_item);
+      q.bind(1, s.id);
+      q.bind_blob(2, id_key);
+      if (!q.step()) item_not_found(file, id);
+    }
+    statement_use q = prepare(c, account_statement::set_time);
+    q.bind(1, s.id);
+    q.bind_blob(2, id_key);
+    q.bind(3, nanoseconds);
+    q.run();
+  });
+  return true;
 }
 
 text account_store::read(const text& file, const text& id) {

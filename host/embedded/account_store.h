@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/embedded/connection_pool.h"
@@ -132,6 +133,15 @@ class account_store {
   void for_each_item(const text& file,
                      const std::function<void(const text& id, const text& content)>& visit);
 
+  // Modification times, nanoseconds since 1970-01-01 UTC: the store keeps them when its
+  // database has them (added on open where the file can be changed). The times of the items of
+  // `file` that have one, in listing order; empty when the store keeps none. 200, 203.
+  std::vector<std::pair<text, std::int64_t>> item_times(const text& file);
+
+  // Sets the item's modification time; false, changing nothing, when the store keeps no times.
+  // 200, 202, 203 as stat.
+  bool set_item_time(const text& file, const text& id, std::int64_t nanoseconds);
+
   // SQLite's integrity check: "ok" when the database is consistent, else its findings.
   std::string check_integrity();
 
@@ -154,6 +164,8 @@ class account_store {
   // Adds the change generation to a database that lacks it; without it (the file cannot be
   // changed) listings are simply not kept.
   void ensure_change_generation();
+  // Adds the modification times to a database that lacks them and notes whether it has them.
+  void ensure_item_times();
 
   // Runs body(connection, section) in a transaction on a pooled connection (a write transaction
   // when `write`), `section` being the one `file` names, and commits when body returns; 203 for
@@ -170,6 +182,7 @@ class account_store {
   text md_name_;        // set once by open, before the store is shared
   std::string md_key_;  // md_name_ as stored
   connection_pool pool_;
+  bool has_times_ = false;  // set once by open, before the store is shared
   // Up to 32 listings, 2 Mi units (4 MiB) in all, each of at most 512 Ki units (some 40,000
   // entries of short names).
   listing_cache listings_{32, 2 * 1024 * 1024};

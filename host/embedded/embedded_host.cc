@@ -76,6 +76,15 @@ void embedded_host::copy_item(const text& file, const text& from, const text& to
   store().copy(file, from, to, overwrite);
 }
 
+std::vector<std::pair<text, std::int64_t>> embedded_host::list_item_times(const text& file) {
+  return store().item_times(file);
+}
+
+bool embedded_host::set_item_time(const text& file, const text& item,
+                                  std::int64_t nanoseconds) {
+  return store().set_item_time(file, item, nanoseconds);
+}
+
 void embedded_host::quit() {
   if (store_) store_->checkpoint();
 }

@@ -51,6 +51,9 @@ class embedded_host final : public velquor_base {
   // Checked and changed in one transaction (account_store::change_if).
   bool change_item_if(const text& file, const text& item, const text* content,
                       const item_condition& condition) override;
+  // The account's own times (account_store::item_times, set_item_time).
+  std::vector<std::pair<text, std::int64_t>> list_item_times(const text& file) override;
+  bool set_item_time(const text& file, const text& item, std::int64_t nanoseconds) override;
 
  private:
   account_store& store() const;
