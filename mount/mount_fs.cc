@@ -54,7 +54,24 @@ struct listed_entry {
   bool known = false;
   std::string content;
   std::string tag;
+  std::int64_t mtime = 0;
 };
+
+std::int64_t now_nanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Modification, access and change time of a file: the item's modification time.
+void fill_times(struct stat* st, std::int64_t nanoseconds) {
+  const auto floor_seconds = nanoseconds >= 0 ? nanoseconds / 1000000000
+                                              : -((-nanoseconds + 999999999) / 1000000000);
+  st->st_mtim.tv_sec = static_cast<time_t>(floor_seconds);
+  st->st_mtim.tv_nsec = static_cast<long>(nanoseconds - floor_seconds * 1000000000);
+  st->st_atim = st->st_mtim;
+  st->st_ctim = st->st_mtim;
+}
 
 // The entries of a dir reply: {"items":[{"id":..,"attr":..,"size":..,"data":[..],"etag":..}]}.
 std::vector<listed_entry> parse_listing(const std::string& body) {
@@ -87,6 +104,8 @@ std::vector<listed_entry> parse_listing(const std::string& body) {
       entry.tag = tokens.string_value();
     } else if (depth == 2 && kind == json_kind::integer && key == "attr") {
       entry.directory = (tokens.integer_value() & 0x10) != 0;
+    } else if (depth == 2 && kind == json_kind::integer && key == "mtime") {
+      entry.mtime = tokens.integer_value();
     }
   }
   return entries;
@@ -187,6 +206,7 @@ int mount_fs::ensure_listing(const std::string& directory, const std::vector<std
       n.known = entry.known;
       n.content = std::move(entry.content);
       n.tag = std::move(entry.tag);
+      n.mtime = entry.mtime;
     }
     const std::lock_guard lock(mutex_);
     listing& kept = listings_[directory];
@@ -241,6 +261,7 @@ void mount_fs::remember(const std::string& path, const std::string& content,
   n.known = true;
   n.content = content;
   n.tag = tag;
+  n.mtime = now_nanoseconds();  // the account's own is within moments of it; listings bring it
   l.changed = clock::now();
 }
 
@@ -274,6 +295,7 @@ int mount_fs::getattr(const std::string& path, struct stat* st) {
     const auto open = open_by_path_.find(path);
     if (open != open_by_path_.end()) {
       fill_file(st, open->second->content.size());
+      fill_times(st, open->second->mtime);
       return 0;
     }
   }
@@ -285,6 +307,7 @@ int mount_fs::getattr(const std::string& path, struct stat* st) {
     fill_directory(st);
   } else {
     fill_file(st, n.content.size());
+    fill_times(st, n.mtime);
   }
   return 0;
 }
@@ -319,6 +342,7 @@ int mount_fs::readdir(const std::string& path, std::vector<listed_name>& names_o
       fill_directory(&out.attributes);
     } else {
       fill_file(&out.attributes, n.content.size());
+      fill_times(&out.attributes, n.mtime);
     }
   }
   for (const auto& [scratch_path, file] : scratch_files_) {
@@ -354,6 +378,7 @@ int mount_fs::open(const std::string& path, bool truncate, std::uint64_t& handle
       if (truncate) {
         file->content.clear();
         file->dirty = true;
+        file->mtime = now_nanoseconds();
         ++file->version;
         if (file->scratch) scratch_files_[path].content.clear();
       }
@@ -376,9 +401,11 @@ int mount_fs::open(const std::string& path, bool truncate, std::uint64_t& handle
   if (truncate) {
     // Replacing the whole content builds on nothing that was read: saved without a condition.
     file->dirty = true;
+    file->mtime = now_nanoseconds();
   } else {
     file->content = std::move(n.content);
     file->tag = std::move(n.tag);
+    file->mtime = n.mtime;
   }
   const std::lock_guard lock(mutex_);
   const auto open = open_by_path_.find(path);
@@ -412,6 +439,7 @@ int mount_fs::create(const std::string& path, pid_t creator, std::uint64_t& hand
     file = open->second;
     file->content.clear();
     file->dirty = true;
+    file->mtime = now_nanoseconds();
     ++file->version;
   } else {
     file = std::make_shared<open_file>();
@@ -451,6 +479,7 @@ int mount_fs::write(std::uint64_t handle, const char* data, std::size_t size, of
   if (file->content.size() < end) file->content.resize(end);
   std::memcpy(file->content.data() + offset, data, size);
   file->dirty = true;
+  file->mtime = now_nanoseconds();
   ++file->version;
   if (file->scratch) scratch_files_[file->path].content = file->content;
   return static_cast<int>(size);
@@ -475,6 +504,7 @@ int mount_fs::truncate(const std::string& path, std::optional<std::uint64_t> han
       if (file->error != 0) return file->error;
       file->content.resize(static_cast<std::size_t>(size));
       file->dirty = true;
+      file->mtime = now_nanoseconds();
       ++file->version;
       if (file->scratch) scratch_files_[file->path].content = file->content;
       if (handle) return 0;
@@ -781,6 +811,40 @@ int mount_fs::symlink(const std::string& target, const std::string& path, pid_t 
   return 0;
 }
 
+int mount_fs::utimens(const std::string& path, std::optional<std::int64_t> nanoseconds) {
+  if (!nanoseconds) return 0;
+  std::shared_ptr<open_file> file;
+  {
+    const std::lock_guard lock(mutex_);
+    if (scratch_files_.contains(path)) return 0;  // kept in memory only, without a time
+    const auto open = open_by_path_.find(path);
+    if (open != open_by_path_.end()) file = open->second;
+  }
+  // A time set on unsaved changes is not undone when they are saved: they are saved first.
+  if (file) {
+    if (const int error = save(file)) return error;
+  }
+  const auto names = split_mount_path(path);
+  if (!names || names->empty()) return 0;
+  const auto ids = ids_of_names(*names);
+  if (!ids) return ENOENT;
+  node n;
+  if (const int error = find_node(path, *ids, n, false)) return error;
+  if (n.directory && names->size() < 3) return 0;  // directories have no time of their own
+  const rest_reply reply = client_.request(
+      "POST", with_query("touch/" + item_rest_path(options_.root, *ids),
+                         "mtime=" + std::to_string(*nanoseconds)));
+  // 400: a server or host without times; the file keeps what it shows.
+  if (reply.status == 400) return 0;
+  if (const int error = reply_errno(reply)) return error;
+  const std::lock_guard lock(mutex_);
+  if (file) file->mtime = *nanoseconds;
+  auto& nodes = listings_[parent_of(path)].nodes;
+  const auto found = nodes.find(last_name(path));
+  if (found != nodes.end()) found->second.mtime = *nanoseconds;
+  return 0;
+}
+
 int mount_fs::readlink(const std::string& path, std::string& target) {
   const std::lock_guard lock(mutex_);
   const auto found = scratch_files_.find(path);
@@ -918,7 +982,16 @@ int op_mkdir(const char*, mode_t) { return -EPERM; }
 int op_rmdir(const char*) { return -EPERM; }
 int op_chmod(const char*, mode_t, fuse_file_info*) { return 0; }
 int op_chown(const char*, uid_t, gid_t, fuse_file_info*) { return 0; }
-int op_utimens(const char*, const timespec*, fuse_file_info*) { return 0; }
+int op_utimens(const char* path, const timespec* times, fuse_file_info*) {
+  // times[1] is the modification time; the access time is not kept.
+  std::optional<std::int64_t> nanoseconds;
+  if (times == nullptr || times[1].tv_nsec == UTIME_NOW) {
+    nanoseconds = now_nanoseconds();
+  } else if (times[1].tv_nsec != UTIME_OMIT) {
+    nanoseconds = static_cast<std::int64_t>(times[1].tv_sec) * 1000000000 + times[1].tv_nsec;
+  }
+  return -guarded([&] { return self()->utimens(path, nanoseconds); });
+}
 void op_destroy(void* data) { static_cast<mount_fs*>(data)->stop(); }
 
 fuse_operations make_operations() {

@@ -10,6 +10,8 @@
 //   with, so that a change someone else made meanwhile is never overwritten. A save that fails
 //   fails its handle for good (every later flush and write gives the same error, nothing is
 //   sent again), and its bytes are kept in the recovery folder.
+// - Modification times are the account's (listings carry them); a save sets the time of the
+//   item on the server, utimens (touch -d, rsync -t) sets it as given.
 // - A rename within a directory is one request that replaces the target in one step.
 // - Scratch files (scratch_names.h) live in memory while the process that created them runs;
 //   one that outlives it, and every one left at unmount, is saved as an item.
@@ -81,6 +83,9 @@ class mount_fs {
   int rename(const std::string& from, const std::string& to, unsigned int flags);
   int symlink(const std::string& target, const std::string& path, pid_t creator);
   int readlink(const std::string& path, std::string& target);
+  // Sets the modification time of the item (an open file's changes are saved first); nullopt
+  // leaves it. Without times in the account it changes nothing and succeeds.
+  int utimens(const std::string& path, std::optional<std::int64_t> nanoseconds);
 
  private:
   using clock = std::chrono::steady_clock;
@@ -91,6 +96,7 @@ class mount_fs {
     bool known = false;
     std::string content;
     std::string tag;
+    std::int64_t mtime = 0;  // nanoseconds since 1970; 0 when the account keeps none
   };
   struct listing {
     clock::time_point fetched;  // when it arrived
@@ -103,6 +109,7 @@ class mount_fs {
     std::vector<std::string> ids;
     std::string content;
     std::string tag;       // the item's tag when read or last saved; empty when none is known
+    std::int64_t mtime = 0;  // as node::mtime; the time of the last change made here
     bool created = false;  // not in the account yet: the save creates it
     bool scratch = false;  // a scratch file: kept in scratch_files_, never saved from here
     bool dirty = false;
