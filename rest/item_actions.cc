@@ -114,10 +114,11 @@ int store_item(const action_request& request, std::string& reply, bool create) {
 std::optional<std::int64_t> nanoseconds_value(std::string_view value) {
   const bool negative = !value.empty() && value.front() == '-';
   if (negative) value.remove_prefix(1);
-  if (value.empty() || value.size() > 18) return std::nullopt;
+  if (value.empty()) return std::nullopt;
   std::int64_t number = 0;
   for (const char c : value) {
     if (c < '0' || c > '9') return std::nullopt;
+    if (number > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) return std::nullopt;
     number = number * 10 + (c - '0');
   }
   return negative ? -number : number;

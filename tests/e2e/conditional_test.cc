@@ -86,5 +86,35 @@ TEST_F(Conditional, OptInsOfListingsRenamesAndIds) {
   EXPECT_EQ(c.get(api + "file/" + customers + "?id=..").raw, item_response("..", R"(["s"])"));
 }
 
+// The listing entry of `id` in a dir reply: from its opening brace to its closing one.
+std::string entry_of(const std::string& body, const std::string& id) {
+  const std::size_t at = body.find("{\"id\":\"" + id + "\"");
+  if (at == std::string::npos) return {};
+  return body.substr(at, body.find('}', at) - at + 1);
+}
+
+// Times come only with dir?data=1 (last member, nanoseconds); POST touch sets one exactly, a
+// write moves it.
+TEST_F(Conditional, TimesAreListedWithDataAndSetByTouch) {
+  rest_client& c = client();
+  const std::string touch = api + "touch/" + customers + "/C2?mtime=";
+  EXPECT_EQ(c.post(touch + "1234567890123456789", "").raw, empty_success());
+  const std::string listed = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C2");
+  EXPECT_TRUE(listed.ends_with(R"(,"mtime":1234567890123456789})")) << listed;
+  EXPECT_EQ(entry_of(c.get(api + "dir/" + customers).body, "C2"),
+            R"({"id":"C2","attr":0,"size":13})");
+  EXPECT_EQ(c.put(api + item, data_body(c2_data)).raw, empty_success());
+  const std::string rewritten = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C2");
+  EXPECT_NE(rewritten.find(R"(,"mtime":)"), std::string::npos) << rewritten;
+  EXPECT_EQ(rewritten.find("1234567890123456789"), std::string::npos) << rewritten;
+
+  for (const std::string bad : {"", "12x", "1.5", "9999999999999999999"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(c.post(touch + bad, "").status, 400);
+  }
+  EXPECT_EQ(c.post(api + "touch/" + customers + "/C2", "").status, 400);
+  EXPECT_TRUE(is_host_error(c.post(api + "touch/" + customers + "/NONE?mtime=1", ""), 404, "202"));
+}
+
 }  // namespace
 }  // namespace ombrix::e2e
