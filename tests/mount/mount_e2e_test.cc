@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -499,6 +500,41 @@ TEST_F(mount_test, ls_l_of_a_large_section_is_one_request) {
   std::this_thread::sleep_for(200ms);  // the status lines may follow the replies
   // The section's listing with the contents, and those of the two directories above it.
   EXPECT_LE(requests_answered() - before, 4u);
+}
+
+// Times are the account's: a save sets one, touch -d and rsync -t set theirs (kept after the
+// listing is asked for again), so find -newer and a second rsync -a see what really changed.
+TEST_F(mount_test, times_follow_saves_touch_and_rsync) {
+  const std::string hist = in("CUSTOMERS/HIST");
+  const auto mtime_of = [&](const std::string& path) {
+    return shell("TZ=UTC stat -c %y " + path).out;
+  };
+  const std::time_t before = std::time(nullptr);
+  write_file(hist + "/NEW", "n\n");
+  const long saved = std::stol(shell("stat -c %Y " + hist + "/NEW").out);
+  EXPECT_GE(saved, before - 1);
+  EXPECT_LE(saved, std::time(nullptr) + 1);
+
+  ASSERT_EQ(shell("TZ=UTC touch -d '2001-02-03 04:05:06.25' " + hist + "/NEW").exit_code, 0);
+  EXPECT_EQ(mtime_of(hist + "/NEW"), "2001-02-03 04:05:06.250000000 +0000\n");
+  write_file(hist + "/LATER", "l\n");
+  EXPECT_EQ(shell("cd " + hist + " && find . -type f -newer NEW").out, "./LATER\n");
+  std::this_thread::sleep_for(1100ms);  // the listing is asked for again
+  EXPECT_EQ(mtime_of(hist + "/NEW"), "2001-02-03 04:05:06.250000000 +0000\n");
+
+  temp_dir source("ombrix-mount-rsync-t");
+  for (int i = 0; i < 20; ++i) {
+    write_file(source.path() / ("R" + std::to_string(i)), "r" + std::to_string(i) + "\n");
+  }
+  ASSERT_EQ(shell("TZ=UTC touch -d '2010-01-01 00:00:00.5' " + source.str() + "/*").exit_code, 0);
+  const std::string rsync = "rsync -a --stats " + source.str() + "/ " +
+                            in("BP/BP/") + " | grep 'files transferred'";
+  EXPECT_EQ(shell(rsync).out, "Number of regular files transferred: 20\n");
+  EXPECT_EQ(mtime_of(in("BP/BP/R7")), "2010-01-01 00:00:00.500000000 +0000\n");
+  EXPECT_EQ(shell(rsync).out, "Number of regular files transferred: 0\n");
+  std::this_thread::sleep_for(1100ms);
+  EXPECT_EQ(shell(rsync).out, "Number of regular files transferred: 0\n");
+  EXPECT_EQ(shell("ls " + in("BP/BP") + " | wc -l").out, "21\n");  // HELLO and R0 to R19
 }
 
 }  // namespace
