@@ -3,9 +3,11 @@
 // Every failure is thrown as _com_error; no operation returns a status.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/com_error.h"
 #include "host/text.h"
@@ -16,6 +18,32 @@ namespace ombrix {
 // the host interface has them, the REST service always passes zero.
 inline constexpr std::int32_t unused_item_option = 0;
 inline constexpr std::int16_t unused_item_flag = 0;
+
+// Receives an item's text from velquor_base::read_item_pieces: begin, the pieces in order, end.
+// A host may also keep what the sink makes of the text (rendering) and hand it to a later sink
+// for the same item (reuse) while the item is unchanged, instead of the text.
+class item_text_sink {
+ public:
+  virtual ~item_text_sink() = default;
+  // First, with the length of the text in units.
+  virtual void begin(std::size_t units) = 0;
+  // The next piece; pieces split the text anywhere (inside a CR LF or a surrogate pair too).
+  virtual void piece(std::u16string_view units) = 0;
+  // After the last piece.
+  virtual void end() = 0;
+  // After end: what the sink made of the text for a host to keep, or null (keep nothing, also
+  // when it would be longer than `max_bytes`).
+  virtual std::shared_ptr<const std::string> rendering(std::size_t max_bytes) {
+    (void)max_bytes;
+    return nullptr;
+  }
+  // Instead of begin, pieces and end: a rendering this kind of sink made earlier of the same,
+  // unchanged item. Returns false when the sink cannot use it; the text then follows as usual.
+  virtual bool reuse(const std::shared_ptr<const std::string>& kept) {
+    (void)kept;
+    return false;
+  }
+};
 
 // Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
 // from and to UTF-8 (the three login properties: the default code page). Every operation
@@ -65,6 +93,21 @@ class velquor_base {
   virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
   // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;
+
+  // read_item, the text handed to `sink` in pieces (GET file uses it, and only with sinks of one
+  // kind, so that a rendering kept for an item fits every later sink). Errors as read_item:
+  // those of the file and the item come before any sink call, a storage failure may come
+  // between pieces (what the sink made is then to be dropped); exceptions of the sink pass
+  // through. This default reads the
+  // whole text with read_item and keeps nothing; a host that can read the text in pieces holds
+  // less of it at once, and one that knows when an item changes may keep renderings.
+  virtual void read_item_pieces(const text& file, const text& item, item_text_sink& sink) {
+    const text content = read_item(file, item, unused_item_option, unused_item_option,
+                                   unused_item_option, unused_item_flag);
+    sink.begin(content.size());
+    sink.piece(content);
+    sink.end();
+  }
 };
 
 }  // namespace ombrix

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "base/text_helpers.h"
 #include "rest/actions.h"
@@ -84,6 +87,53 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   return 200;
 }
 
+// The reply of GET file, written straight into the reply text as the item's pieces arrive: the
+// text is never held whole, and the reply is the only copy of the JSON. A large item's reply is
+// offered to the host to keep, and a kept one is taken as it is.
+class get_reply_sink final : public item_text_sink {
+ public:
+  get_reply_sink(std::string id, std::string& reply) : id_(std::move(id)), reply_(reply) {}
+
+  void begin(std::size_t units) override {
+    reply_.clear();
+    // Text of ASCII units takes about a byte per unit; the marks' quotes and brackets a little
+    // more. Reserved, the reply is never copied as it grows, and the untouched part costs no
+    // memory.
+    reply_.reserve(json_content_type.size() + id_.size() + units + units / 4 + 64);
+    reply_.append(json_content_type);
+    writer_.begin_object();
+    writer_.key("id");
+    writer_.string(id_);
+    writer_.key("type");
+    writer_.string("array");
+    writer_.key("data");
+    pieces_.emplace(writer_, &reply_);
+  }
+  void piece(std::u16string_view units) override { pieces_->add(units); }
+  void end() override {
+    pieces_->finish();
+    writer_.end_object();
+    writer_.move_to(reply_);
+    reply_.append("\r\n");
+    pieces_.reset();
+    writer_.release();
+  }
+  std::shared_ptr<const std::string> rendering(std::size_t max_bytes) override {
+    if (reply_.size() > max_bytes) return nullptr;
+    return std::make_shared<const std::string>(reply_);
+  }
+  bool reuse(const std::shared_ptr<const std::string>& kept) override {
+    reply_.assign(*kept);
+    return true;
+  }
+
+ private:
+  const std::string id_;
+  std::string& reply_;
+  json_writer writer_;
+  std::optional<item_json_pieces> pieces_;
+};
+
 }  // namespace
 
 int read_item_action(const action_request& request, std::string& reply) {
@@ -91,23 +141,8 @@ int read_item_action(const action_request& request, std::string& reply) {
       checked_item_path(path_action::read, request.rest, request.session, reply);
   if (!path) return path_refusal_status;
 
-  text content = request.host.read_item(path->file, path->item, unused_item_option,
-                                           unused_item_option, unused_item_option,
-                                           unused_item_flag);
-
-  json_writer writer;
-  writer.begin_object();
-  writer.key("id");
-  writer.string(to_utf8(path->item));
-  writer.key("type");
-  writer.string("array");
-  writer.key("data");
-  item_to_json(writer, content, 0);
-  writer.end_object();
-  // The text is not needed any more: freed before the reply is made, a large item is held at
-  // most twice at any moment (text and JSON, then JSON and reply), not three times.
-  text().swap(content);
-  reply = json_reply(writer.view());
+  get_reply_sink sink(to_utf8(path->item), reply);
+  request.host.read_item_pieces(path->file, path->item, sink);
   return 200;
 }
 

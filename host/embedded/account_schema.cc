@@ -48,6 +48,12 @@ CREATE TRIGGER IF NOT EXISTS sections_updated AFTER UPDATE ON sections
   BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
 CREATE TRIGGER IF NOT EXISTS sections_deleted AFTER DELETE ON sections
   BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS bodies_inserted AFTER INSERT ON bodies
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS bodies_updated AFTER UPDATE ON bodies
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
+CREATE TRIGGER IF NOT EXISTS bodies_deleted AFTER DELETE ON bodies
+  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
 COMMIT;
 )sql";
 
@@ -105,11 +111,11 @@ constexpr std::array<const char*, statement_count> statement_texts{
     "INSERT INTO meta(key, value) VALUES('md_name', ?1)",
     // integrity_check
     "PRAGMA integrity_check",
-    // read_generation: the row and every trigger that keeps it; no row without all six
+    // read_generation: the row and every trigger that keeps it; no row without all nine
     "SELECT value FROM meta WHERE key = 'generation' AND "
     "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN ('items_inserted', "
     "'items_updated', 'items_deleted', 'sections_inserted', 'sections_updated', "
-    "'sections_deleted')) = 6",
+    "'sections_deleted', 'bodies_inserted', 'bodies_updated', 'bodies_deleted')) = 9",
 };
 static_assert(statement_texts.back() != nullptr, "every statement of the enum has its SQL");
 

@@ -20,7 +20,9 @@
 
 #include "host/embedded/connection_pool.h"
 #include "host/embedded/listing_cache.h"
+#include "host/embedded/rendering_cache.h"
 #include "host/text.h"
+#include "host/velquor_base.h"
 
 namespace ombrix {
 
@@ -62,6 +64,11 @@ class account_store {
   // The item's content. 200 when the file does not exist, 202 when the item does not (also for
   // an entry of a dictionary that names a data section: that is no item).
   text read(const text& file, const text& id);
+
+  // The same text handed to `sink` (velquor_base::read_item_pieces): a large text in pieces of
+  // 32 Ki units, read from the database as they are handed on. For a large text the sink's
+  // rendering is kept, and reused while the account's change generation stands. Errors as read.
+  void read_pieces(const text& file, const text& id, item_text_sink& sink);
 
   // Replaces or creates the item; returns after the transaction has committed. 200, 203; 207
   // for an id of a dictionary that names a data section of its file.
@@ -150,6 +157,9 @@ class account_store {
   // Up to 32 listings, 2 Mi units (4 MiB) in all, each of at most 512 Ki units (some 40,000
   // entries of short names).
   listing_cache listings_{32, 2 * 1024 * 1024};
+  // Renderings of large items (texts read in pieces, 512 Ki units or more): up to 16, 8 MiB in
+  // all, each of at most 2 MiB.
+  rendering_cache renderings_{16, 8 * 1024 * 1024};
 };
 
 }  // namespace ombrix

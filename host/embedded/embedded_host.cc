@@ -40,6 +40,10 @@ text embedded_host::read_item(const text& file, const text& item, std::int32_t, 
   return store().read(file, item);
 }
 
+void embedded_host::read_item_pieces(const text& file, const text& item, item_text_sink& sink) {
+  store().read_pieces(file, item, sink);
+}
+
 void embedded_host::write_item(const text& file, const text& item, const text& content,
                                std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
   store().write(file, item, content);

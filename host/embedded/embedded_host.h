@@ -43,6 +43,9 @@ class embedded_host final : public velquor_base {
   text call_subroutine(const text& name, const text& first, const text& second) override;
   text query_text_2(std::int32_t value, const text& a) override;
   void quit() override;  // writes committed pages back into the database file; never fails
+  // A large text in pieces from the database; renderings of large items are kept
+  // (account_store::read_pieces).
+  void read_item_pieces(const text& file, const text& item, item_text_sink& sink) override;
 
  private:
   account_store& store() const;

@@ -77,22 +77,24 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
 }
 
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
-  const auto length = static_cast<std::size_t>(bytes);
-  if constexpr (std::endian::native == std::endian::little) {
-    // Pieces are whole units (an even number of bytes) from a buffer aligned for them; an odd
-    // last byte, which no stored text has, is dropped as decode_content drops it.
-    text units;
-    units.reserve(length / 2);
-    c.read_blob("bodies", "units", body, length / 2 * 2, [&](std::string_view piece) {
-      units.append(reinterpret_cast<const char16_t*>(piece.data()), piece.size() / 2);
-    });
-    return units;
-  } else {
-    std::string stored;
-    stored.reserve(length);
-    c.read_blob("bodies", "units", body, length, [&](std::string_view piece) { stored.append(piece); });
-    return decode_content(stored);
-  }
+  text units;
+  units.reserve(static_cast<std::size_t>(bytes) / 2);
+  read_large_pieces(c, body, bytes, [&](std::u16string_view piece) { units.append(piece); });
+  return units;
+}
+
+void read_large_pieces(sqlite_connection& c, std::int64_t body, std::int64_t bytes,
+                       const std::function<void(std::u16string_view piece)>& take) {
+  // Pieces are whole units (an even number of bytes) from a buffer aligned for them; an odd
+  // last byte, which no stored text has, is dropped as decode_content drops it.
+  const auto length = static_cast<std::size_t>(bytes) / 2 * 2;
+  c.read_blob("bodies", "units", body, length, [&](std::string_view piece) {
+    if constexpr (std::endian::native == std::endian::little) {
+      take({reinterpret_cast<const char16_t*>(piece.data()), piece.size() / 2});
+    } else {
+      take(decode_content(piece));
+    }
+  });
 }
 
 }  // namespace ombrix

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,5 +26,10 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
 // The text of bodies row `body`, `bytes` long, read a piece at a time: loaded with the row,
 // SQLite would hold a second copy of it while it is converted.
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes);
+
+// The same text handed to `take` in pieces of at most 32 Ki units, in order; no more of it is
+// held at once. Exceptions of `take` pass through.
+void read_large_pieces(sqlite_connection& c, std::int64_t body, std::int64_t bytes,
+                       const std::function<void(std::u16string_view piece)>& take);
 
 }  // namespace ombrix

@@ -7,7 +7,12 @@
 namespace ombrix {
 namespace {
 
-enum class mark { line_end, value, subvalue, none };
+enum class mark_kind { line_end, value, subvalue, none };
+
+// The depth of the arrays around the string that `found` ends (see item_json_pieces).
+constexpr int level_after(mark_kind found) {
+  return found == mark_kind::subvalue ? 2 : found == mark_kind::value ? 1 : 0;
+}
 
 // Eight 16-bit units, compared lane by lane in one instruction where the machine has vectors.
 using unit_vector = std::uint16_t __attribute__((vector_size(16)));
@@ -39,7 +44,7 @@ bool may_hold_mark_32(const char16_t* units) {
 // The next mark (CR LF, value mark or subvalue mark; a CR without LF is data) from `from`, and
 // its position `at` (the length when there is none). 32 or eight units are skipped at a time
 // while none of them can be a mark.
-mark find_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
+mark_kind find_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
   static_assert(subvalue_mark == (value_mark ^ 1), "the marks differ in their lowest bit");
   const char16_t* const units = item.data();
   const std::size_t length = item.size();
@@ -56,63 +61,138 @@ mark find_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
     const char16_t u = units[p];
     if (u == value_mark) {
       at = p;
-      return mark::value;
+      return mark_kind::value;
     }
     if (u == subvalue_mark) {
       at = p;
-      return mark::subvalue;
+      return mark_kind::subvalue;
     }
     if (u == u'\r' && p + 1 < length && units[p + 1] == u'\n') {
       at = p;
-      return mark::line_end;
+      return mark_kind::line_end;
     }
     ++p;
   }
   at = length;
-  return mark::none;
+  return mark_kind::none;
 }
+
+constexpr bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
+void item_to_json(json_writer& writer, std::u16string_view item, std::size_t start) {
+  const std::size_t pos = std::min(start, item.size());
+  // Text of ASCII units takes about a byte per unit; the marks' quotes and brackets a little more.
+  const std::size_t units = item.size() - pos;
+  writer.expect(units + units / 4 + 64);
+  item_json_pieces pieces(writer);
+  pieces.add(item.substr(pos));
+  pieces.finish();
+}
+
+item_json_pieces::item_json_pieces(json_writer& writer, std::string* out)
+    : writer_(writer), out_(out), out_base_(out ? out->size() : 0) {}
+
 // The next mark of each kind always lies at or after the position, so acting on the first mark
 // found from the position is the same as comparing the next CR LF, value mark and subvalue mark.
-// One forward pass over the text, whatever its shape; each piece is encoded straight into the
-// writer, so a piece of any size costs no buffer of its own.
-void item_to_json(json_writer& writer, std::u16string_view item, std::size_t start) {
-  const std::size_t length = item.size();
-  std::size_t pos = std::min(start, length);
-  int depth = 0;  // 0 outside a value array, 1 inside one, 2 inside a subvalue array
-  // Text of ASCII units takes about a byte per unit; the marks' quotes and brackets a little more.
-  const std::size_t units = length - pos;
-  writer.expect(units + units / 4 + 64);
-
-  writer.begin_array();
-  do {
-    std::size_t at = 0;
-    const mark found = find_mark(item, pos, at);
-    const char16_t* const first = item.data() + pos;
-    const char16_t* const last = item.data() + at;
-    switch (found) {
-      case mark::subvalue:
-        for (; depth < 2; ++depth) writer.begin_array();
-        writer.string_utf16(first, last);
-        pos = at + 1;
-        break;
-      case mark::value:
-        for (; depth < 1; ++depth) writer.begin_array();
-        writer.string_utf16(first, last);
-        for (; depth > 1; --depth) writer.end_array();
-        pos = at + 1;
-        break;
-      case mark::line_end:
-      case mark::none:
-        writer.string_utf16(first, last);
-        for (; depth > 0; --depth) writer.end_array();
-        pos = at + 2;
-        break;
+// One forward pass over the text, whatever its shape; each string is encoded straight into the
+// writer, so a string of any size costs no buffer of its own. A string is written with the
+// brackets that its ending mark calls for before it; one that a piece leaves open gets them
+// inserted before its quote when its end is seen.
+void item_json_pieces::add(std::u16string_view piece) {
+  if (!started_) {
+    writer_.begin_array();
+    started_ = true;
+  }
+  std::size_t pos = 0;
+  if (held_ != 0) {
+    if (piece.empty()) return;
+    const char16_t held = held_;
+    held_ = 0;
+    if (held == u'\r' && piece[0] == u'\n') {
+      end_string(0, nullptr, nullptr);
+      pos = 1;
+    } else if (is_high_surrogate(held) && is_low_surrogate(piece[0])) {
+      const char16_t pair[2] = {held, piece[0]};
+      text_part(pair, pair + 2);
+      pos = 1;
+    } else {
+      text_part(&held, &held + 1);
     }
-  } while (pos < length);
-  for (int i = 0; i <= depth; ++i) writer.end_array();
+  }
+  std::size_t length = piece.size();
+  if (length > pos && (piece[length - 1] == u'\r' || is_high_surrogate(piece[length - 1]))) {
+    held_ = piece[--length];
+  }
+  const std::u16string_view units = piece.substr(0, length);
+  while (pos < length) {
+    std::size_t at = 0;
+    const mark_kind found = find_mark(units, pos, at);
+    if (found == mark_kind::none) {
+      text_part(units.data() + pos, units.data() + length);
+      break;
+    }
+    end_string(level_after(found), units.data() + pos, units.data() + at);
+    pos = at + (found == mark_kind::line_end ? 2 : 1);
+  }
+  flush();
+}
+
+void item_json_pieces::finish() {
+  if (!started_) {
+    writer_.begin_array();
+    started_ = true;
+  }
+  if (held_ != 0) {
+    const char16_t held = held_;
+    held_ = 0;
+    text_part(&held, &held + 1);
+  }
+  if (open_ || !any_string_) end_string(0, nullptr, nullptr);
+  for (int i = 0; i <= depth_; ++i) writer_.end_array();
+  flush();
+}
+
+void item_json_pieces::text_part(const char16_t* first, const char16_t* last) {
+  if (!open_) {
+    quote_at_ = moved_ + writer_.begin_string();
+    open_ = true;
+  }
+  writer_.string_part_utf16(first, last);
+}
+
+// Ends the string made of the open part (if any) and [first, last), and writes the brackets
+// around it for `level`.
+void item_json_pieces::end_string(int level, const char16_t* first, const char16_t* last) {
+  const int wanted = level;
+  if (open_) {
+    writer_.string_part_utf16(first, last);
+    writer_.end_string();
+    open_ = false;
+    if (depth_ < wanted) {
+      const std::string_view brackets = std::string_view("[[").substr(0, wanted - depth_);
+      if (quote_at_ >= moved_) {
+        writer_.insert(static_cast<std::uint32_t>(quote_at_ - moved_), brackets);
+      } else {
+        out_->insert(out_base_ + static_cast<std::size_t>(quote_at_), brackets);
+        moved_ += brackets.size();
+      }
+      depth_ = wanted;
+    }
+  } else {
+    for (; depth_ < wanted; ++depth_) writer_.begin_array();
+    writer_.string_utf16(first, last);
+  }
+  any_string_ = true;
+  for (; depth_ > wanted; --depth_) writer_.end_array();
+}
+
+void item_json_pieces::flush() {
+  if (out_ == nullptr) return;
+  moved_ += writer_.size();
+  writer_.move_to(*out_);
 }
 
 bool json_to_item(json_tokenizer& tokenizer, text& item) {

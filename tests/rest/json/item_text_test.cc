@@ -124,6 +124,80 @@ TEST(ItemToJsonTest, ContinuesAfterEarlierWritesWithASeparator) {
   EXPECT_EQ(w.text(), R"({"data":["x"],"n":1})");
 }
 
+// The JSON of `item` written in the pieces that `cuts` (ascending unit offsets) makes, preceded
+// by a member so that separators count; through `out` when `moved`.
+std::string json_in_pieces(std::u16string_view item, const std::vector<std::size_t>& cuts,
+                           bool moved) {
+  json_writer w;
+  std::string out = "prefix|";
+  w.begin_object();
+  w.key("data");
+  {
+    item_json_pieces pieces(w, moved ? &out : nullptr);
+    std::size_t from = 0;
+    for (const std::size_t cut : cuts) {
+      pieces.add(item.substr(from, cut - from));
+      from = cut;
+    }
+    pieces.add(item.substr(from));
+    pieces.finish();
+  }
+  w.end_object();
+  if (!moved) return w.text();
+  w.move_to(out);
+  EXPECT_EQ(out.substr(0, 7), "prefix|");
+  return out.substr(7);
+}
+
+// Pieces may split a text anywhere: at every cut, into two and into single units, directly and
+// moved on into a text after each piece, the bytes are those of the whole text. Cuts fall
+// inside CR LF and surrogate pairs, before and after marks, and inside strings that a later
+// mark puts one or two arrays deep.
+TEST(ItemJsonPiecesTest, EverySplitGivesTheBytesOfTheWholeText) {
+  const std::vector<std::u16string> items = {
+      u"",
+      u"a",
+      u"a" + crlf,
+      crlf + crlf,
+      u"ab" + crlf + u"cd" + crlf,
+      u"abc" + sm + u"de" + vm + u"fg" + sm + u"h" + crlf + u"ij",
+      u"a" + vm + sm + u"b" + vm,
+      u"a" + sm,
+      sm + sm + vm,
+      u"x\ry\r\r" + crlf + u"\r",
+      u"\xD83D\xDE00" + vm + u"\xD800" + crlf + u"\xDC00\xD83D",
+      u"q\"\\\t" + sm + std::u16string(40, u'w') + vm + u"\x00E9\x4E2D",
+      std::u16string(37, u'p') + sm + std::u16string(45, u'r') + crlf + std::u16string(9, u's'),
+  };
+  for (const std::u16string& item : items) {
+    SCOPED_TRACE(hex_units(item));
+    const std::string whole = "{\"data\":" + to_json(item) + "}";
+    std::vector<std::size_t> every;
+    for (std::size_t cut = 0; cut <= item.size(); ++cut) {
+      SCOPED_TRACE(cut);
+      EXPECT_EQ(json_in_pieces(item, {cut}, false), whole);
+      EXPECT_EQ(json_in_pieces(item, {cut}, true), whole);
+      EXPECT_EQ(json_in_pieces(item, {cut, cut}, true), whole);  // an empty piece between
+      if (cut > 0) every.push_back(cut);
+    }
+    EXPECT_EQ(json_in_pieces(item, every, false), whole);
+    EXPECT_EQ(json_in_pieces(item, every, true), whole);
+  }
+}
+
+// A string that pieces keep open gets the arrays its ending mark calls for inserted before it,
+// also when it is far longer than one piece and its start has long been moved on.
+TEST(ItemJsonPiecesTest, LongStringsEndedByMarksInLaterPieces) {
+  const std::u16string run(100000, u'z');
+  for (const std::u16string& end : {sm + u"t", vm + u"t", crlf + u"t", std::u16string()}) {
+    const std::u16string item = u"h" + crlf + run + end;
+    std::vector<std::size_t> cuts;
+    for (std::size_t cut = 1000; cut < item.size(); cut += 32768) cuts.push_back(cut);
+    SCOPED_TRACE(hex_units(end));
+    EXPECT_EQ(json_in_pieces(item, cuts, true), "{\"data\":" + to_json(item) + "}");
+  }
+}
+
 struct to_item_case {
   std::string json;
   bool ok;
