@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -43,6 +44,17 @@ class item_text_sink {
     (void)kept;
     return false;
   }
+};
+
+// Supplies an item's text to velquor_base::write_item_pieces.
+class item_text_source {
+ public:
+  virtual ~item_text_source() = default;
+  // The length of the whole text in units.
+  virtual std::size_t units() const = 0;
+  // Hands the whole text to `put` in pieces, in order: units() units in all. May be called
+  // more than once; each call hands the same text.
+  virtual void produce(const std::function<void(std::u16string_view piece)>& put) = 0;
 };
 
 // Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
@@ -107,6 +119,18 @@ class velquor_base {
     sink.begin(content.size());
     sink.piece(content);
     sink.end();
+  }
+
+  // write_item, the text taken from `source` in pieces (PUT file uses it for large bodies).
+  // Errors as write_item; exceptions of the source pass through, with nothing written. This
+  // default gathers the text and calls write_item; a host that can write a text in pieces never
+  // holds it whole.
+  virtual void write_item_pieces(const text& file, const text& item, item_text_source& source) {
+    text content;
+    content.reserve(source.units());
+    source.produce([&](std::u16string_view piece) { content.append(piece); });
+    write_item(file, item, content, unused_item_option, unused_item_option, unused_item_option,
+               unused_item_option);
   }
 };
 

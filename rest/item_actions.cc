@@ -32,6 +32,35 @@ int refuse_body(std::string& reply, const std::string& diagnostic, std::string_v
   return make_error_reply(reply, bad_request, "", message);
 }
 
+// From this many bytes of JSON array on, PUT file hands the text to the host in pieces: with the
+// body, a whole 16-bit text would hold the item three times over.
+constexpr std::uint32_t piecewise_body_bytes = 1024 * 1024;
+
+// The item text of a JSON array of item data, handed to the host in pieces of 32 Ki to 64 Ki
+// units. The array's bytes must outlive the object.
+class json_array_source final : public item_text_source {
+ public:
+  json_array_source(const char* array, std::uint32_t bytes) : array_(array), bytes_(bytes) {}
+
+  // json_to_item's checks (false: malformed; throws as it does); they give the length.
+  bool check() {
+    json_tokenizer tokenizer;
+    tokenizer.init(array_, bytes_);
+    return measure_json_item(tokenizer, units_);
+  }
+  std::size_t units() const override { return units_; }
+  void produce(const std::function<void(std::u16string_view piece)>& put) override {
+    json_tokenizer tokenizer;
+    tokenizer.init(array_, bytes_);
+    json_item_pieces(tokenizer, 32 * 1024, put);
+  }
+
+ private:
+  const char* const array_;
+  const std::uint32_t bytes_;
+  std::size_t units_ = 0;
+};
+
 // Update and create share one handler; `create` adds the dir option check and the create calls.
 int store_item(const action_request& request, std::string& reply, bool create) {
   std::optional<item_path> path =
@@ -62,14 +91,26 @@ int store_item(const action_request& request, std::string& reply, bool create) {
     return refuse_body(reply, "'data' property must be a JSON array for '" + action + "'",
                        "'data' property must be a JSON array.");
   }
-  json_tokenizer tokenizer;
-  tokenizer.init(body.data() + data->second.span_begin(),
-                 data->second.span_end() - data->second.span_begin());
-  text content;
-  if (!json_to_item(tokenizer, content)) {
+  const char* const array = body.data() + data->second.span_begin();
+  const std::uint32_t array_bytes = data->second.span_end() - data->second.span_begin();
+  const auto malformed_array = [&] {
     return refuse_body(reply, "invalid JSON array format for '" + action + "'",
                        "Malformed JSON array in 'data' property.");
+  };
+  if (!create && array_bytes >= piecewise_body_bytes) {
+    // A large text goes to the host in pieces: checked and measured first, so that a refused
+    // body still changes nothing, then converted again as the host takes it.
+    json_array_source source(array, array_bytes);
+    if (!source.check()) return malformed_array();
+    const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
+    request.host.write_item_pieces(path->file, path->item, source);
+    reply.clear();
+    return 200;
   }
+  json_tokenizer tokenizer;
+  tokenizer.init(array, array_bytes);
+  text content;
+  if (!json_to_item(tokenizer, content)) return malformed_array();
 
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
   if (!create) {

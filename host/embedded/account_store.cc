@@ -213,6 +213,45 @@ void account_store::store_item(const text& file, const text& id, const text& con
   });
 }
 
+void account_store::write_pieces(const text& file, const text& id, item_text_source& source) {
+  const std::size_t units = source.units();
+  if (units * 2 < piecewise_units_bytes) {
+    text content;
+    content.reserve(units);
+    source.produce([&](std::u16string_view piece) { content.append(piece); });
+    store_item(file, id, content, false);
+    return;
+  }
+  check_file_name(file);
+  check_item_id(file, id);
+  const std::string file_key = encode_name(file);
+  const std::string id_key = encode_name(id);
+  const account_names names{name_, md_name_, md_key_};
+  pool_.run(true, [&](sqlite_connection& c) {
+    transaction t(c, true);
+    const section_row s = require_section(c, names, file, file_key);
+    put_large_item(c, s, file, id, id_key, units * 2, put_mode::replace, [&](std::int64_t body) {
+      std::int64_t size = 0;
+      bool high_at_end = false;  // a surrogate pair across two pieces is one 4-byte character
+      c.write_blob_pieces("bodies", "units", body, units * 2,
+                          [&](const sqlite_connection::blob_bytes& put) {
+                            source.produce([&](std::u16string_view piece) {
+                              if (piece.empty()) return;
+                              size += utf8_size(piece);
+                              if (high_at_end && piece[0] >= 0xDC00 && piece[0] <= 0xDFFF) {
+                                size -= 2;
+                              }
+                              high_at_end = piece.back() >= 0xD800 && piece.back() <= 0xDBFF;
+                              std::string scratch;
+                              put(content_bytes(piece, scratch));
+                            });
+                          });
+      return size;
+    });
+    t.commit();
+  });
+}
+
 void account_store::write(const text& file, const text& id, const text& content) {
   store_item(file, id, content, false);
 }

@@ -74,6 +74,10 @@ class account_store {
   // for an id of a dictionary that names a data section of its file.
   void write(const text& file, const text& id, const text& content);
 
+  // write with the text taken from `source` (velquor_base::write_item_pieces): a large text is
+  // written into the database piece by piece as the source hands it on, never held whole.
+  void write_pieces(const text& file, const text& id, item_text_source& source);
+
   // Creates the item; 204 when it exists. Otherwise as write.
   void create_item(const text& file, const text& id, const text& content);
 

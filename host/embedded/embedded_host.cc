@@ -44,6 +44,11 @@ void embedded_host::read_item_pieces(const text& file, const text& item, item_te
   store().read_pieces(file, item, sink);
 }
 
+void embedded_host::write_item_pieces(const text& file, const text& item,
+                                      item_text_source& source) {
+  store().write_pieces(file, item, source);
+}
+
 void embedded_host::write_item(const text& file, const text& item, const text& content,
                                std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
   store().write(file, item, content);

@@ -76,6 +76,54 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
   q.run();
 }
 
+void put_large_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+                    const std::string& id_key, std::size_t bytes, put_mode mode,
+                    const std::function<std::int64_t(std::int64_t body)>& fill) {
+  if (names_data_section(c, s, id_key)) {
+    throw_host_error(host_error::file_pointer,
+                     describe({u"Item '", display_name(id), u"' cannot be written in file '",
+                               display_name(file), u"': it names a data section of the file."}));
+  }
+  std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
+  {
+    statement_use q = prepare(c, account_statement::find_item);
+    q.bind(1, s.id);
+    q.bind_blob(2, id_key);
+    if (q.step()) existing.emplace(q.column_int64(0), q.column_int64(1));
+  }
+  if (existing) {
+    if (mode == put_mode::create) item_exists(file, id);
+    {
+      statement_use q = prepare(c, account_statement::update_body);
+      q.bind(1, existing->first);
+      q.bind_zeroblob(2, bytes);
+      q.run();
+    }
+    const std::int64_t size = fill(existing->first);
+    if (existing->second != size) {
+      statement_use q = prepare(c, account_statement::update_size);
+      q.bind(1, s.id);
+      q.bind_blob(2, id_key);
+      q.bind(3, size);
+      q.run();
+    }
+    return;
+  }
+  {
+    statement_use q = prepare(c, account_statement::insert_body);
+    q.bind_zeroblob(1, bytes);
+    q.run();
+  }
+  const std::int64_t body = c.last_insert_rowid();
+  const std::int64_t size = fill(body);
+  statement_use q = prepare(c, account_statement::insert_item);
+  q.bind(1, s.id);
+  q.bind_blob(2, id_key);
+  q.bind(3, size);
+  q.bind(4, body);
+  q.run();
+}
+
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
   text units;
   units.reserve(static_cast<std::size_t>(bytes) / 2);

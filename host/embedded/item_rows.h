@@ -23,6 +23,14 @@ enum class put_mode { replace, create };
 void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
               const std::string& id_key, std::string_view units, std::int64_t size, put_mode mode);
 
+// put_item for a large text of `bytes` bytes (REQUIRES: at least piecewise_units_bytes) that
+// `fill` writes into bodies row `body` once the row is there (with write_blob_pieces), returning
+// the text's UTF-8 size: the text is never whole in memory. Errors as put_item; exceptions of
+// `fill` pass through (the caller's transaction then rolls everything back).
+void put_large_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+                    const std::string& id_key, std::size_t bytes, put_mode mode,
+                    const std::function<std::int64_t(std::int64_t body)>& fill);
+
 // The text of bodies row `body`, `bytes` long, read a piece at a time: loaded with the row,
 // SQLite would hold a second copy of it while it is converted.
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes);

@@ -195,31 +195,30 @@ void item_json_pieces::flush() {
   writer_.move_to(*out_);
 }
 
-bool json_to_item(json_tokenizer& tokenizer, text& item) {
+namespace {
+
+// Reads one JSON array of item data from the tokenizer, handing the text to `out` as separators
+// (attribute, value and subvalue) and UTF-8 strings. False when the array is malformed or holds
+// anything but strings and arrays.
+template <class Out>
+bool walk_item_json(json_tokenizer& tokenizer, Out& out) {
   // Separator by level: nothing, then attribute, value and subvalue separators.
   static constexpr std::u16string_view separators[] = {u"", u"\r\n", u"\xF8FD", u"\xF8FC"};
   if (tokenizer.next() != json_kind::begin_array) return false;
   int depth = 1;
   int pending = 0;
-  text built;
-  // No more units than the array has bytes; reserved, the text is never copied as it grows, and
-  // the untouched part costs no memory.
-  built.reserve(tokenizer.remaining_bytes());
   while (true) {
     switch (tokenizer.next()) {
       case json_kind::begin_array:
         if (++depth > 3) return false;
         break;
       case json_kind::end_array:
-        if (--depth == 0) {
-          item = std::move(built);
-          return true;
-        }
+        if (--depth == 0) return true;
         pending = depth;
         break;
       case json_kind::string:
-        built.append(separators[pending]);
-        append_from_utf8(built, tokenizer.string_bytes());
+        out.separator(separators[pending]);
+        out.utf8(tokenizer.string_bytes());
         pending = depth;
         break;
       default:
@@ -228,6 +227,91 @@ bool json_to_item(json_tokenizer& tokenizer, text& item) {
         return false;
     }
   }
+}
+
+// Calls `convert` for consecutive chunks of `bytes` of at most `limit` bytes, each ending where
+// a UTF-8 sequence ends (unless no sequence starts within the last three bytes, which only
+// malformed text has, or `limit` is below 4): converted chunk by chunk, the text is the same as converted whole, and
+// malformed text fails the same way.
+template <class Convert>
+void utf8_chunks(std::string_view bytes, std::size_t limit, Convert&& convert) {
+  const auto continuation = [&](std::size_t at) {
+    return (static_cast<unsigned char>(bytes[at]) & 0xC0) == 0x80;
+  };
+  while (!bytes.empty()) {
+    std::size_t cut = std::min(limit, bytes.size());
+    if (cut < bytes.size()) {
+      std::size_t start = cut;
+      while (start > 0 && cut - start < 3 && continuation(start)) --start;
+      if (start > 0 && !continuation(start)) cut = start;
+    }
+    convert(bytes.substr(0, cut));
+    bytes.remove_prefix(cut);
+  }
+}
+
+constexpr std::size_t measure_chunk_bytes = 64 * 1024;
+
+}  // namespace
+
+bool json_to_item(json_tokenizer& tokenizer, text& item) {
+  struct whole_text {
+    text built;
+    void separator(std::u16string_view units) { built.append(units); }
+    void utf8(std::string_view bytes) { append_from_utf8(built, bytes); }
+  } out;
+  // No more units than the array has bytes; reserved, the text is never copied as it grows, and
+  // the untouched part costs no memory.
+  out.built.reserve(tokenizer.remaining_bytes());
+  if (!walk_item_json(tokenizer, out)) return false;
+  item = std::move(out.built);
+  return true;
+}
+
+bool measure_json_item(json_tokenizer& tokenizer, std::size_t& units) {
+  struct counter {
+    std::size_t units = 0;
+    text scratch;
+    void separator(std::u16string_view separator) { units += separator.size(); }
+    void utf8(std::string_view bytes) {
+      utf8_chunks(bytes, measure_chunk_bytes, [&](std::string_view chunk) {
+        scratch.clear();
+        append_from_utf8(scratch, chunk);
+        units += scratch.size();
+      });
+    }
+  } out;
+  if (!walk_item_json(tokenizer, out)) return false;
+  units = out.units;
+  return true;
+}
+
+void json_item_pieces(json_tokenizer& tokenizer, std::size_t piece_units,
+                      const std::function<void(std::u16string_view piece)>& put) {
+  struct pieces {
+    const std::size_t piece_units;
+    const std::function<void(std::u16string_view)>& put;
+    text buffer;
+    void flush_full() {
+      if (buffer.size() < piece_units) return;
+      put(buffer);
+      buffer.clear();
+    }
+    void separator(std::u16string_view separator) {
+      buffer.append(separator);
+      flush_full();
+    }
+    // A chunk of piece_units bytes gives at most piece_units units.
+    void utf8(std::string_view bytes) {
+      utf8_chunks(bytes, piece_units, [&](std::string_view chunk) {
+        append_from_utf8(buffer, chunk);
+        flush_full();
+      });
+    }
+  } out{piece_units, put, {}};
+  out.buffer.reserve(2 * piece_units);
+  (void)walk_item_json(tokenizer, out);
+  if (!out.buffer.empty()) put(out.buffer);
 }
 
 }  // namespace ombrix

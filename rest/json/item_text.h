@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -55,5 +56,15 @@ class item_json_pieces {
 // strings and arrays (numbers, true, false, null, objects).
 // Throws std::range_error when a string is not valid UTF-8.
 bool json_to_item(json_tokenizer& tokenizer, text& item);
+
+// json_to_item's checks without building the text: returns false when json_to_item would (and
+// throws when it would), else true with the number of units the text has in `units`.
+bool measure_json_item(json_tokenizer& tokenizer, std::size_t& units);
+
+// The text json_to_item would build, handed to `put` in order in pieces of piece_units to
+// 2 * piece_units units (the last may be shorter), so that it is never whole in memory.
+// REQUIRES: measure_json_item accepted the array; piece_units >= 4 (a UTF-8 sequence).
+void json_item_pieces(json_tokenizer& tokenizer, std::size_t piece_units,
+                      const std::function<void(std::u16string_view piece)>& put);
 
 }  // namespace ombrix

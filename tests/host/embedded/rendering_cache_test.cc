@@ -1,10 +1,12 @@
-// The rendering cache on its own, and the store's piecewise reads with the renderings it keeps
-// against changes made through the store or behind its back.
+// The rendering cache on its own, the store's piecewise reads with the renderings it keeps
+// against changes made through the store or behind its back, and its piecewise writes.
 #include "host/embedded/rendering_cache.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,53 @@ TEST_F(StorePieces, SmallTextsAreNotKeptAndMissingItemsFailFirst) {
             200);
   EXPECT_EQ(missing.announced, 0u);
   EXPECT_FALSE(missing.ended);
+}
+
+// A text handed on in pieces of the given sizes.
+class pieces_source final : public item_text_source {
+ public:
+  pieces_source(text whole, std::vector<std::size_t> sizes, bool fail_midway = false)
+      : whole_(std::move(whole)), sizes_(std::move(sizes)), fail_midway_(fail_midway) {}
+  std::size_t units() const override { return whole_.size(); }
+  void produce(const std::function<void(std::u16string_view)>& put) override {
+    std::size_t at = 0;
+    for (std::size_t i = 0; at < whole_.size(); ++i) {
+      if (fail_midway_ && at > whole_.size() / 2) throw std::runtime_error("source failed");
+      const std::size_t size = std::min(sizes_[i % sizes_.size()], whole_.size() - at);
+      put(std::u16string_view(whole_).substr(at, size));
+      at += size;
+    }
+  }
+
+ private:
+  text whole_;
+  std::vector<std::size_t> sizes_;
+  bool fail_midway_;
+};
+
+// A large text written in pieces is stored whole with its UTF-8 size, also when a surrogate
+// pair falls across two pieces; a failing source or a refused id leaves the item as it was.
+TEST_F(StorePieces, WrittenInPiecesTheTextAndItsSizeAreWhole) {
+  text big(large_units + 5, u'a');
+  big[1000] = u'\xD83D';  // a pair across the first two pieces of 1001 units
+  big[1001] = u'\xDE00';
+  big[5000] = u'\x00E9';
+  big[6000] = u'\xD800';  // a lone surrogate: three bytes
+  const std::int64_t utf8_bytes = static_cast<std::int64_t>(big.size()) - 4 + 4 + 2 + 3;
+  pieces_source source(big, {1001, 70000, 3});
+  store_->write_pieces(u"CUST", u"W", source);
+  EXPECT_TRUE(read(u"W").received == big);
+  EXPECT_EQ(store_->stat(u"CUST", u"W"), u"0\r\n" + from_utf8(std::to_string(utf8_bytes)));
+
+  pieces_source failing(text(large_units * 2, u'f'), {65536}, true);
+  EXPECT_THROW(store_->write_pieces(u"CUST", u"W", failing), std::runtime_error);
+  pieces_source small(u"short", {2});
+  store_->create_file(u"CUST", {u"HIST"});
+  EXPECT_EQ(testing::failure_of([&] { store_->write_pieces(u"DICT CUST", u"HIST", source); }).first,
+            207);
+  EXPECT_TRUE(read(u"W").received == big);
+  store_->write_pieces(u"CUST", u"W", small);  // small texts take the usual path
+  EXPECT_TRUE(read(u"W").received == u"short");
 }
 
 }  // namespace

@@ -198,6 +198,58 @@ TEST(ItemJsonPiecesTest, LongStringsEndedByMarksInLaterPieces) {
   }
 }
 
+// Measured and then handed on in pieces of any size, an array gives exactly the text that
+// json_to_item builds; what json_to_item refuses or throws on, measuring does too.
+TEST(JsonItemPiecesTest, PiecesMakeTheTextJsonToItemBuilds) {
+  const std::string arrays[] = {
+      R"([])",
+      R"(["a"])",
+      R"(["NAME",["ADDR1","ADDR2"],[["s1","s2"],"v2"],"","last"])",
+      "[\"Gr\xC3\xBC\xC3\x9F" "e\xF0\x9F\x98\x80x\",[\"\xE6\x97\xA5\xF0\x9F\x91\x8D\"],\"\\ud83d\\ude00\\t\"]",
+      "[\"" + std::string(300, 'w') + "\xF0\x9F\x98\x80" + std::string(301, 'v') + "\"]",
+  };
+  for (const std::string& array : arrays) {
+    json_tokenizer whole;
+    whole.init(array.data(), static_cast<std::uint32_t>(array.size()));
+    text expected;
+    ASSERT_TRUE(json_to_item(whole, expected)) << array;
+    for (const std::size_t piece_units : {4, 5, 7, 64}) {
+      SCOPED_TRACE(array + " in pieces of " + std::to_string(piece_units));
+      json_tokenizer t;
+      t.init(array.data(), static_cast<std::uint32_t>(array.size()));
+      std::size_t units = 0;
+      ASSERT_TRUE(measure_json_item(t, units));
+      EXPECT_EQ(units, expected.size());
+      t.init(array.data(), static_cast<std::uint32_t>(array.size()));
+      text joined;
+      std::vector<std::size_t> sizes;
+      json_item_pieces(t, piece_units, [&](std::u16string_view piece) {
+        joined.append(piece);
+        sizes.push_back(piece.size());
+      });
+      EXPECT_TRUE(joined == expected) << hex_units(joined);
+      for (std::size_t i = 0; i < sizes.size(); ++i) {
+        EXPECT_LE(sizes[i], 2 * piece_units);
+        if (i + 1 < sizes.size()) {
+          EXPECT_GE(sizes[i], piece_units);
+        }
+      }
+    }
+  }
+  for (const std::string refused : {R"([[[["x"]]]])", R"(["a",1])", R"({"a":1})", R"(["a")"}) {
+    json_tokenizer t;
+    t.init(refused.data(), static_cast<std::uint32_t>(refused.size()));
+    std::size_t units = 0;
+    EXPECT_FALSE(measure_json_item(t, units)) << refused;
+  }
+  // Malformed UTF-8 far into a long string, where the conversion works in chunks.
+  const std::string bad = "[\"" + std::string(200000, 'x') + "\xC3(\"]";
+  json_tokenizer t;
+  t.init(bad.data(), static_cast<std::uint32_t>(bad.size()));
+  std::size_t units = 0;
+  EXPECT_THROW(measure_json_item(t, units), std::range_error);
+}
+
 struct to_item_case {
   std::string json;
   bool ok;
