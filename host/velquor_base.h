@@ -121,6 +121,18 @@ class velquor_base {
     sink.end();
   }
 
+  // list_items (with an empty `b` and the selector "-1"), the listing handed to `sink`, which
+  // may split it anywhere; GET dir uses it, with sinks of one kind, so a host that keeps
+  // listings may keep the sink's rendering of one and reuse it while the listing stands. Errors
+  // as list_items. This default calls list_items and keeps nothing.
+  virtual void list_items_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                                 item_text_sink& sink) {
+    const text listing = list_items(file, attribute, max_count, text{}, u"-1");
+    sink.begin(listing.size());
+    sink.piece(listing);
+    sink.end();
+  }
+
   // write_item, the text taken from `source` in pieces (PUT file uses it for large bodies).
   // Errors as write_item; exceptions of the source pass through, with nothing written. This
   // default gathers the text and calls write_item; a host that can write a text in pieces never

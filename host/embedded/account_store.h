@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,6 +99,12 @@ class account_store {
   // separated by VM (SM = U+F8FC, VM = U+F8FD).
   text list(const text& file, std::int32_t attribute, std::int32_t max_count);
 
+  // The same listing handed to `sink` (velquor_base::list_items_pieces) as the file name, CR LF
+  // and the entries; the sink's rendering is kept, and reused instead of the listing while the
+  // account's change generation stands. Errors as list.
+  void list_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                   item_text_sink& sink);
+
   // Copies item `from` to `to` in `file` in one transaction. 204 when `to` exists and not
   // `overwrite`; 200, 202, 203, 207 as read and write.
   void copy(const text& file, const text& from, const text& to, bool overwrite);
@@ -140,6 +147,12 @@ class account_store {
   using entry_visitor = std::function<void(std::string_view, int, std::int64_t)>;
   void visit_entries(const text& file, std::int32_t attribute, std::int32_t max_count,
                      const entry_visitor& visit);
+  // The entries of list's layout (after the file's line), kept or read from the rows, for the
+  // snapshot of the caller's read transaction on `c`, which saw `generation`.
+  std::shared_ptr<const text> listing_entries(sqlite_connection& c, const text& file,
+                                              const std::string& file_key,
+                                              std::int32_t attribute, std::int32_t max_count,
+                                              const std::optional<std::int64_t>& generation);
   // The same for section `s`, inside the caller's read transaction on `c`.
   void visit_section(sqlite_connection& c, const section_row& s, std::int32_t attribute,
                      std::int32_t max_count, const entry_visitor& visit);
@@ -164,6 +177,9 @@ class account_store {
   // Renderings of large items (texts read in pieces, 512 Ki units or more): up to 16, 8 MiB in
   // all, each of at most 2 MiB.
   rendering_cache renderings_{16, 8 * 1024 * 1024};
+  // Renderings of listings, keyed by the file and "attribute,max_count": up to 32, 4 MiB in all,
+  // each of at most 1 MiB.
+  rendering_cache listing_renderings_{32, 4 * 1024 * 1024};
 };
 
 }  // namespace ombrix

@@ -44,6 +44,11 @@ void embedded_host::read_item_pieces(const text& file, const text& item, item_te
   store().read_pieces(file, item, sink);
 }
 
+void embedded_host::list_items_pieces(const text& file, std::int32_t attribute,
+                                      std::int32_t max_count, item_text_sink& sink) {
+  store().list_pieces(file, attribute, max_count, sink);
+}
+
 void embedded_host::write_item_pieces(const text& file, const text& item,
                                       item_text_source& source) {
   store().write_pieces(file, item, source);

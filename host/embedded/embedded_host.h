@@ -46,6 +46,9 @@ class embedded_host final : public velquor_base {
   // A large text in pieces from the database; renderings of large items are kept
   // (account_store::read_pieces).
   void read_item_pieces(const text& file, const text& item, item_text_sink& sink) override;
+  // The listing with its rendering kept while it stands (account_store::list_pieces).
+  void list_items_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                         item_text_sink& sink) override;
   // A large text written into the database piece by piece (account_store::write_pieces).
   void write_item_pieces(const text& file, const text& item, item_text_source& source) override;
 
