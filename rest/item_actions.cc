@@ -2,6 +2,7 @@
 // (DELETE file). Every check runs before the first host call, so a refused request changes
 // nothing on the host.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -142,6 +143,8 @@ class get_reply_sink final : public item_text_sink {
     // memory.
     reply_.reserve(json_content_type.size() + id_.size() + units + units / 4 + 64);
     reply_.append(json_content_type);
+    // The writer holds the whole JSON of a small item, and about a piece of a large one.
+    writer_.expect(std::min<std::size_t>(units + units / 4 + 64, 256 * 1024));
     writer_.begin_object();
     writer_.key("id");
     writer_.string(id_);
