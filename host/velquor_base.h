@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,10 +58,15 @@ class item_text_source {
   virtual void produce(const std::function<void(std::u16string_view piece)>& put) = 0;
 };
 
+// How the default whole-item operations create the new item: with its content (generation 8.0
+// callers) or empty and then written (7.1).
+enum class create_style { with_content, empty_then_write };
+
 // Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
-// from and to UTF-8 (the three login properties: the default code page). Every operation
-// throws _com_error on failure: host errors 200 to 203 name a missing file or item, other
-// codes are the host's or the component's failure. An object is used for one request only.
+// from and to UTF-8 (the three login properties: the default code page; cmd's file name and
+// item id: command_parameter_name). Every operation throws _com_error on failure: host errors
+// 200 to 203 name a missing file or item, other codes are the host's or the component's
+// failure. An object is used for one request only.
 class velquor_base {
  public:
   virtual ~velquor_base() = default;
@@ -102,6 +108,12 @@ class velquor_base {
   // Runs host subroutine `name`: cmd passes ("FTFSCMD", command, parameter text), call passes
   // (subroutine, empty text, argument text).
   virtual text call_subroutine(const text& name, const text& first, const text& second) = 0;
+  // A file name or item id in the form this host reads on line 1 or 2 of the parameter text
+  // that cmd passes to FTFSCMD; nullopt when the host cannot receive the name there. Makes no
+  // host call. The embedded host takes the name unchanged (this default); the COM bindings pass
+  // its default-code-page bytes, one byte per 16-bit unit, and refuse a character the code
+  // page lacks. Throws _com_error when the platform's conversion fails.
+  virtual std::optional<text> command_parameter_name(const text& name) const { return name; }
   virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
   // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;
@@ -110,9 +122,9 @@ class velquor_base {
   // kind, so that a rendering kept for an item fits every later sink). Errors as read_item:
   // those of the file and the item come before any sink call, a storage failure may come
   // between pieces (what the sink made is then to be dropped); exceptions of the sink pass
-  // through. This default reads the
-  // whole text with read_item and keeps nothing; a host that can read the text in pieces holds
-  // less of it at once, and one that knows when an item changes may keep renderings.
+  // through. This default reads the whole text with read_item and keeps nothing; a host that
+  // can read the text in pieces holds less of it at once, and one that knows when an item
+  // changes may keep renderings.
   virtual void read_item_pieces(const text& file, const text& item, item_text_sink& sink) {
     const text content = read_item(file, item, unused_item_option, unused_item_option,
                                    unused_item_option, unused_item_flag);
@@ -144,6 +156,20 @@ class velquor_base {
     write_item(file, item, content, unused_item_option, unused_item_option, unused_item_option,
                unused_item_option);
   }
+
+  // Whole-item operations, beyond the component's table. A host that can run one in a single
+  // transaction overrides it, so that a crash or a refusal at any moment leaves every item
+  // exactly as before or exactly as after. The defaults run the sequence of single calls above
+  // (read, create or write, delete), which stops at the first failure and is not undone.
+  //
+  // Gives item `from` of `file` the id `to`. An existing `to` is refused as create_item refuses
+  // it, unless `replace`. Moving an item onto its own id only checks that it exists.
+  virtual void move_item(const text& file, const text& from, const text& to, bool replace,
+                         create_style style);
+  // Copies item `from` of `file` to `to`; an existing `to` is refused as create_item refuses it,
+  // unless `overwrite`. Copying an item onto itself changes nothing.
+  virtual void copy_item(const text& file, const text& from, const text& to, bool overwrite,
+                         create_style style);
 };
 
 }  // namespace ombrix

@@ -2,15 +2,21 @@
 
 #include <cerrno>
 
+#include "host/host_errors.h"
+
 namespace ombrix::mount {
 
 int errno_for_reply(int status, std::string_view code) {
   if (status == 0) return EIO;
   if (status >= 200 && status < 300) return 0;
   if (status == 401) return EACCES;
-  if (code == "202" || code == "200" || code == "203") return ENOENT;
-  if (code == "204") return EEXIST;
-  if (code == "201") return EINVAL;
+  if (code == host_error_text(host_error::item_not_found) ||
+      code == host_error_text(host_error::file_not_found) ||
+      code == host_error_text(host_error::invalid_name)) {
+    return ENOENT;
+  }
+  if (code == host_error_text(host_error::item_exists)) return EEXIST;
+  if (code == host_error_text(host_error::account_not_found)) return EINVAL;
   if (status == 400) return EINVAL;
   if (status == 404) return ENOENT;
   return EIO;

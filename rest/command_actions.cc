@@ -1,12 +1,15 @@
 // The actions that run code on the host: cmd (POST cmd, a host command on an item through the
 // subroutine FTFSCMD) and call (POST call, a named host subroutine with item-text arguments).
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <locale>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "host/host_errors.h"
 #include "rest/actions.h"
 #include "rest/item_path.h"
 #include "rest/json/item_text.h"
@@ -82,6 +85,22 @@ void append_options(const json_members& members, text& names, text& values) {
   }
 }
 
+// The value of option `name` in lines 3 and 4 of the parameter text; empty when absent.
+text option_value(const text& names, const text& values, std::u16string_view name) {
+  std::size_t name_start = 0;
+  std::size_t value_start = 0;
+  for (;;) {
+    const std::size_t name_end = std::min(names.find(value_mark, name_start), names.size());
+    const std::size_t value_end = std::min(values.find(value_mark, value_start), values.size());
+    if (std::u16string_view(names).substr(name_start, name_end - name_start) == name) {
+      return values.substr(value_start, value_end - value_start);
+    }
+    if (name_end == names.size() || value_end == values.size()) return {};
+    name_start = name_end + 1;
+    value_start = value_end + 1;
+  }
+}
+
 // The body as parsed members; a body beyond the parser's 32-bit offsets parses as nothing.
 std::uint32_t parse_body(const std::string& body, json_members& members) {
   if (body.size() > std::numeric_limits<std::uint32_t>::max()) return json_kind::error;
@@ -99,8 +118,20 @@ int command_action(const action_request& request, std::string& reply) {
   // Unlike the item actions, cmd does not check the root segment.
   const std::optional<item_path> path = resolve_item_path(path_segments, request.session);
   if (!path) {
-    return refuse(reply, "203", "File name or item ID missing from URL path.",
+    return refuse(reply, host_error_text(host_error::invalid_name), "File name or item ID missing from URL path.",
                   "invalid path for cmd: " + join(request.rest, "/"));
+  }
+
+  // Lines 1 and 2 in the form the host reads them (code-page units through COM). A name the
+  // host cannot receive is refused rather than sent with a substitute, which would address
+  // another item.
+  const std::optional<text> file = request.host.command_parameter_name(path->file);
+  const std::optional<text> item = file ? request.host.command_parameter_name(path->item)
+                                        : std::nullopt;
+  if (!file || !item) {
+    return refuse(reply, "", "File name or item ID cannot be represented in the host's code page.",
+                  "cmd path not representable in the host's code page: " +
+                      join(request.rest, "/"));
   }
 
   // The parse result is not looked at: members read before a syntax error still count.
@@ -110,15 +141,21 @@ int command_action(const action_request& request, std::string& reply) {
   text values;
   append_options(members, names, values);
 
-  // The file name and item id go over unchanged as 16-bit text.
-  text parameters = path->file;
+  text parameters = *file;
   parameters += line_end;
-  parameters += path->item;
+  parameters += *item;
   parameters += line_end;
   parameters += names;
   parameters += line_end;
   parameters += values;
 
+  // COPY changes the item its option `to` names: both ids are held, as a rename holds them, so
+  // that no write, copy or rename of either by another request lands in the middle of it.
+  std::optional<item_lock_table::guard> held;
+  if (request.rest.front() == "COPY") {
+    held.emplace(request.locks.lock_pair(request.session.account_name, path->file, path->item,
+                                         option_value(names, values, u"to")));
+  }
   const text result =
       request.host.call_subroutine(u"FTFSCMD", from_utf8(request.rest.front()), parameters);
 

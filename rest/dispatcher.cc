@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/com_error.h"
+#include "host/host_errors.h"
 #include "host/factory/create_host_server.h"
 #include "host/text.h"
 #include "base/text_helpers.h"
@@ -52,16 +53,14 @@ const route* find_route(std::string_view method, std::string_view action) {
 // Host errors of the interface facility carry the host's own number in their low 16 bits;
 // numbers 200 to 203 say that a named file or item does not exist.
 int com_error_reply(const _com_error& error, std::string& reply) {
-  const std::uint32_t code = static_cast<std::uint32_t>(error.Error());
   if (debug_enabled(1)) {
     debug_line(1, "COM error: " + to_default_codepage(error.Description()) + " [0x" +
                       hresult_hex(error.Error()) + "]");
   }
   std::string message = to_utf8(error.Description());
-  if ((code & 0xFFFF0000u) == 0x80040000u) {
-    const std::uint32_t number = code & 0xFFFFu;
-    const int status = number >= 200 && number <= 203 ? 404 : 500;
-    return make_error_reply(reply, status, static_cast<std::int64_t>(number), message);
+  if (const std::optional<std::uint32_t> number = host_error_number(error.Error())) {
+    return make_error_reply(reply, host_error_status(*number), static_cast<std::int64_t>(*number),
+                            message);
   }
   return make_error_reply(reply, 500, hresult_hex(error.Error()), message);
 }

@@ -1,5 +1,7 @@
 #include "rest/item_path.h"
 
+#include "host/host_errors.h"
+
 #include "base/text_helpers.h"
 #include "rest/environment.h"
 #include "rest/json/reply_texts.h"
@@ -11,7 +13,7 @@ namespace ombrix {
 namespace {
 
 // The three refusals of one action: message and diagnostic text per check. The codes are fixed
-// per check ("200", "201", then "203" for the item actions).
+// per check (file not found, account not found, then invalid name for the item actions).
 struct refusal_texts {
   std::string_view missing_message;
   std::string_view missing_diagnostic;
@@ -76,10 +78,10 @@ bool refuse(std::string& reply, std::string_view code, std::string_view message,
 bool check_root(const refusal_texts& texts, const std::vector<std::string>& rest,
                 const kelm_info& session, std::string& reply) {
   if (rest.empty()) {
-    return refuse(reply, "200", texts.missing_message, texts.missing_diagnostic, rest);
+    return refuse(reply, host_error_text(host_error::file_not_found), texts.missing_message, texts.missing_diagnostic, rest);
   }
   if (!is_root_name(rest.front(), session)) {
-    return refuse(reply, "201", texts.root_message, texts.root_diagnostic, rest);
+    return refuse(reply, host_error_text(host_error::account_not_found), texts.root_message, texts.root_diagnostic, rest);
   }
   return true;
 }
@@ -126,7 +128,7 @@ std::optional<item_path> checked_item_path(path_action action,
   const refusal_texts& texts = texts_for(action);
   if (!check_root(texts, rest, session, reply)) return std::nullopt;
   std::optional<item_path> path = resolve_item_path(rest, session);
-  if (!path) refuse(reply, "203", texts.path_message, texts.path_diagnostic, rest);
+  if (!path) refuse(reply, host_error_text(host_error::invalid_name), texts.path_message, texts.path_diagnostic, rest);
   return path;
 }
 
@@ -135,7 +137,7 @@ std::optional<text> checked_directory_path(const std::vector<std::string>& rest,
   if (!check_root(directory_texts, rest, session, reply)) return std::nullopt;
   std::optional<text> file = resolve_directory_path(rest, session);
   if (!file) {
-    refuse(reply, "200", directory_texts.path_message, directory_texts.path_diagnostic, rest);
+    refuse(reply, host_error_text(host_error::file_not_found), directory_texts.path_message, directory_texts.path_diagnostic, rest);
   }
   return file;
 }

@@ -1,7 +1,8 @@
-// Rename (GET rename): gives an item a new id within its file. The host has no rename
-// operation, so the item is read, created under the new id and the old one deleted; the steps
-// are separate host calls and are not undone when a later one fails. Other requests of this
-// server that change either id wait until all three are done.
+// Rename (GET rename): gives an item a new id within its file through the host's whole-item
+// move: one transaction where the host has it (the embedded store), else read, create under the
+// new id and delete of the old one, not undone when a later step fails. Other requests of this
+// server that change either id wait until the move is done. Renaming onto the same id only
+// checks that the item exists.
 
 #include <string>
 #include <vector>
@@ -46,24 +47,13 @@ int rename_action(const action_request& request, std::string& reply) {
   const std::optional<item_path> new_path = resolve_item_path(new_segments, request.session);
   if (!new_path) return make_error_reply(reply, 500, "", "Unexpected exception");
 
-  velquor_base& host = request.host;
-  // Held from the read to the delete: no change of either id can land in between.
+  // Held for the whole move: no change of either id by another request of this server can land
+  // in between, also on hosts that move an item by separate calls.
   const auto held = request.locks.lock_pair(request.session.account_name, old_path->file,
                                             old_path->item, new_path->item);
-  const text content = host.read_item(old_path->file, old_path->item, unused_item_option,
-                                      unused_item_option, unused_item_option, unused_item_flag);
-  // Renaming onto the same id only confirms that the item exists; the copy and delete sequence
-  // would remove it on a host that lets create_item succeed on an existing item.
-  if (new_path->item != old_path->item) {
-    if (host_version == 71) {
-      host.create_item(new_path->file, new_path->item, text{});
-      host.write_item(new_path->file, new_path->item, content, unused_item_option,
-                      unused_item_option, unused_item_option, unused_item_option);
-    } else {
-      host.create_item(new_path->file, new_path->item, content);
-    }
-    host.delete_item(old_path->file, old_path->item);
-  }
+  request.host.move_item(old_path->file, old_path->item, new_path->item, false,
+                         host_version == 71 ? create_style::empty_then_write
+                                            : create_style::with_content);
   reply.clear();
   return 200;
 }

@@ -114,6 +114,8 @@ constexpr std::array<const char*, statement_count> statement_texts{
     "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN ('items_inserted', "
     "'items_updated', 'items_deleted', 'sections_inserted', 'sections_updated', "
     "'sections_deleted', 'large_bodies_updated')) = 7",
+    // rename_item
+    "UPDATE items SET id = ?3 WHERE section = ?1 AND id = ?2",
 };
 static_assert(statement_texts.back() != nullptr, "every statement of the enum has its SQL");
 

@@ -42,6 +42,7 @@ enum class account_statement : std::size_t {
   insert_md_name,
   integrity_check,
   read_generation,
+  rename_item,
   count  // not a statement
 };
 

@@ -28,6 +28,7 @@
 namespace ombrix {
 
 struct section_row;
+struct account_names;
 
 // Entry attributes in listings and stat.
 inline constexpr int directory_attribute = 0x10;
@@ -109,6 +110,13 @@ class account_store {
   // `overwrite`; 200, 202, 203, 207 as read and write.
   void copy(const text& file, const text& from, const text& to, bool overwrite);
 
+  // Gives item `from` of `file` the id `to` in one transaction: after a crash at any moment the
+  // item exists under exactly one of the two ids. An existing `to` is 204 unless `replace`
+  // (then it is replaced). 200, 202, 203 as read; 207 for a `to` that write refuses and a
+  // `from` that remove refuses. A refused move changes nothing. Moving onto the same id only
+  // checks that the item exists.
+  void move(const text& file, const text& from, const text& to, bool replace);
+
   // Creates the file F: its dictionary DICT F, its default data section F, the MD pointer F and
   // a data section F,D for each of `sections`. For an existing file only the sections it lacks
   // are added; asking for what exists already adds nothing and is no error. Returns what was
@@ -162,6 +170,13 @@ class account_store {
   // Adds the change generation to a database that lacks it; without it (the file cannot be
   // changed) listings are simply not kept.
   void ensure_change_generation();
+
+  // Runs body(connection, section) in a transaction on a pooled connection (a write transaction
+  // when `write`), `section` being the one `file` names, and commits when body returns; 203 for
+  // an invalid file name, 200 when there is no such file. Returns what body returns.
+  template <typename Body>
+  auto with_section(bool write, const text& file, Body&& body);
+  account_names names() const;
 
   // The one code path of write (create false) and create_item (create true).
   void store_item(const text& file, const text& id, const text& content, bool create);

@@ -80,6 +80,16 @@ text embedded_host::call_subroutine(const text& name, const text& first, const t
   return run_host_subroutine(store(), name, first, second);
 }
 
+void embedded_host::move_item(const text& file, const text& from, const text& to, bool replace,
+                              create_style) {
+  store().move(file, from, to, replace);
+}
+
+void embedded_host::copy_item(const text& file, const text& from, const text& to,
+                              bool overwrite, create_style) {
+  store().copy(file, from, to, overwrite);
+}
+
 void embedded_host::quit() {
   if (store_) store_->checkpoint();
 }

@@ -51,6 +51,11 @@ class embedded_host final : public velquor_base {
                          item_text_sink& sink) override;
   // A large text written into the database piece by piece (account_store::write_pieces).
   void write_item_pieces(const text& file, const text& item, item_text_source& source) override;
+  // One transaction each (account_store::move and copy), whatever the generation.
+  void move_item(const text& file, const text& from, const text& to, bool replace,
+                 create_style style) override;
+  void copy_item(const text& file, const text& from, const text& to, bool overwrite,
+                 create_style style) override;
 
  private:
   account_store& store() const;

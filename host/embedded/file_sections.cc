@@ -1,7 +1,7 @@
 #include "host/embedded/file_sections.h"
 
 #include "host/embedded/account_schema.h"
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 #include "host/embedded/item_codec.h"
 #include "host/embedded/item_rows.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 
 namespace ombrix {
 namespace {

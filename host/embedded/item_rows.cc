@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "host/embedded/account_schema.h"
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 #include "host/embedded/item_codec.h"
 #include "host/embedded/store_checks.h"
 
@@ -28,14 +28,47 @@ void fill_units(sqlite_connection& c, std::int64_t body, std::string_view units)
 
 }  // namespace
 
-void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
-              const std::string& id_key, std::string_view units, std::int64_t size,
-              put_mode mode) {
+void check_writable(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+                    const std::string& id_key) {
   if (names_data_section(c, s, id_key)) {
     throw_host_error(host_error::file_pointer,
                      describe({u"Item '", display_name(id), u"' cannot be written in file '",
                                display_name(file), u"': it names a data section of the file."}));
   }
+}
+
+void check_removable(sqlite_connection& c, const section_row& s, const account_names& names,
+                     const text& file, const text& id, const std::string& id_key) {
+  if (is_master_dictionary(s, names) && names_file(c, id_key)) {
+    throw_host_error(host_error::file_pointer,
+                     describe({u"Item '", display_name(id), u"' in file '", display_name(file),
+                               u"' is the pointer of file '", display_name(id),
+                               u"' and cannot be deleted."}));
+  }
+  if (names_data_section(c, s, id_key)) {
+    throw_host_error(host_error::file_pointer,
+                     describe({u"Item '", display_name(id), u"' in file '", display_name(file),
+                               u"' names a data section of the file and cannot be deleted."}));
+  }
+}
+
+void delete_item_row(sqlite_connection& c, const section_row& s, const std::string& id_key,
+                     std::int64_t body) {
+  {
+    statement_use q = prepare(c, account_statement::delete_item);
+    q.bind(1, s.id);
+    q.bind_blob(2, id_key);
+    q.run();
+  }
+  statement_use q = prepare(c, account_statement::delete_body);
+  q.bind(1, body);
+  q.run();
+}
+
+void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+              const std::string& id_key, std::string_view units, std::int64_t size,
+              put_mode mode) {
+  check_writable(c, s, file, id, id_key);
   std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
   {
     statement_use q = prepare(c, account_statement::find_item);
@@ -79,11 +112,7 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
 void put_large_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
                     const std::string& id_key, std::size_t bytes, put_mode mode,
                     const std::function<std::int64_t(std::int64_t body)>& fill) {
-  if (names_data_section(c, s, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' cannot be written in file '",
-                               display_name(file), u"': it names a data section of the file."}));
-  }
+  check_writable(c, s, file, id, id_key);
   std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
   {
     statement_use q = prepare(c, account_statement::find_item);

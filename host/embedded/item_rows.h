@@ -31,6 +31,21 @@ void put_large_item(sqlite_connection& c, const section_row& s, const text& file
                     const std::string& id_key, std::size_t bytes, put_mode mode,
                     const std::function<std::int64_t(std::int64_t body)>& fill);
 
+// 207 when `id` (stored as `id_key`) names a data section of the dictionary `s`: no item may be
+// written under that id. REQUIRES: a transaction on `c`.
+void check_writable(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+                    const std::string& id_key);
+
+// 207 when item `id` may not be deleted: the MD pointer of a file, or a dictionary's entry of one
+// of its data sections. REQUIRES: a transaction on `c`.
+void check_removable(sqlite_connection& c, const section_row& s, const account_names& names,
+                     const text& file, const text& id, const std::string& id_key);
+
+// Deletes the item row `id_key` of section `s` and its text, row `body`.
+// REQUIRES: an open write transaction on `c`.
+void delete_item_row(sqlite_connection& c, const section_row& s, const std::string& id_key,
+                     std::int64_t body);
+
 // The text of bodies row `body`, `bytes` long, read a piece at a time: loaded with the row,
 // SQLite would hold a second copy of it while it is converted.
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes);

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "host/embedded/account_schema.h"
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 
 namespace ombrix {
 

@@ -1,6 +1,6 @@
 #include "host/embedded/store_checks.h"
 
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 #include "host/embedded/item_codec.h"
 
 namespace ombrix {

@@ -1,4 +1,4 @@
-#include "host/embedded/host_errors.h"
+#include "host/host_errors.h"
 
 #include <utility>
 
