@@ -48,14 +48,10 @@ CREATE TRIGGER IF NOT EXISTS sections_updated AFTER UPDATE ON sections
   BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
 CREATE TRIGGER IF NOT EXISTS sections_deleted AFTER DELETE ON sections
   BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
-CREATE TRIGGER IF NOT EXISTS large_bodies_updated AFTER UPDATE ON bodies
-  WHEN length(OLD.units) >= 1048576 OR length(NEW.units) >= 1048576
-  BEGIN UPDATE meta SET value = value + 1 WHERE key = 'generation'; END;
 COMMIT;
 )sql";
 
-static_assert(piecewise_units_bytes == 1048576,
-              "the read_item statement and the large_bodies_updated trigger name the same bound");
+static_assert(piecewise_units_bytes == 1048576, "the read_item statement names the same bound");
 
 constexpr std::size_t statement_count = static_cast<std::size_t>(account_statement::count);
 
@@ -109,11 +105,11 @@ constexpr std::array<const char*, statement_count> statement_texts{
     "INSERT INTO meta(key, value) VALUES('md_name', ?1)",
     // integrity_check
     "PRAGMA integrity_check",
-    // read_generation: the row and every trigger that keeps it; no row without all seven
+    // read_generation: the row and every trigger that keeps it; no row without all six
     "SELECT value FROM meta WHERE key = 'generation' AND "
     "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN ('items_inserted', "
     "'items_updated', 'items_deleted', 'sections_inserted', 'sections_updated', "
-    "'sections_deleted', 'large_bodies_updated')) = 7",
+    "'sections_deleted')) = 6",
     // rename_item
     "UPDATE items SET id = ?3 WHERE section = ?1 AND id = ?2",
 };

@@ -57,9 +57,7 @@ statement_use prepare(sqlite_connection& connection, account_statement statement
 void create_schema(sqlite_connection& connection);
 
 // Adds the change generation (a row of `meta` and the triggers that bump it on every change to
-// `items` and `sections`, and on every rewrite of a large text in `bodies`, which changes no
-// `items` row when its size stays: kept renderings of large items depend on it; a text's pieces
-// are written only after an UPDATE or INSERT of its row) where it is missing, in one write transaction. read_generation gives
+// `items` and `sections`) where it is missing, in one write transaction. read_generation gives
 // no row until it is complete. Throws sqlite_failure.
 void add_change_generation(sqlite_connection& connection);
 
