@@ -1,6 +1,12 @@
 // The item actions: read (GET file), update (PUT file), create (POST create), delete
 // (DELETE file). Every check runs before the first host call, so a refused request changes
 // nothing on the host.
+//
+// Conditional requests (conditional_request.h): PUT and DELETE with If-Match or If-None-Match
+// are checked and carried out in one host step (change_item_if) under the item lock, and
+// answered 412 when the condition does not hold; GET evaluates If-Match. Such requests, and
+// those with the query parameter etag, get the item's ETag line. The query parameter id names
+// the item when given (item_segments).
 
 #include <algorithm>
 #include <cstdint>
@@ -11,7 +17,9 @@
 #include <utility>
 
 #include "base/text_helpers.h"
+#include "host/item_tag.h"
 #include "rest/actions.h"
+#include "rest/conditional_request.h"
 #include "rest/item_path.h"
 #include "rest/json/item_text.h"
 #include "rest/json/json_object.h"
@@ -65,7 +73,9 @@ class json_array_source final : public item_text_source {
 // Update and create share one handler; `create` adds the dir option check and the create calls.
 int store_item(const action_request& request, std::string& reply, bool create) {
   std::optional<item_path> path =
-      checked_item_path(path_action::update_create, request.rest, request.session, reply);
+      checked_item_path(path_action::update_create,
+                        item_segments(request.rest, request.env.value("QS_ID")),
+                        request.session, reply);
   if (!path) return path_refusal_status;
   const std::string& action = request.action_name;
 
@@ -98,7 +108,11 @@ int store_item(const action_request& request, std::string& reply, bool create) {
     return refuse_body(reply, "invalid JSON array format for '" + action + "'",
                        "Malformed JSON array in 'data' property.");
   };
-  if (!create && array_bytes >= piecewise_body_bytes) {
+  const bool tagged = wants_item_tag(request.env);
+  const std::optional<item_condition> condition = request_condition(request.env);
+  // Without a tag or condition, which need the whole text.
+  if (!create && !tagged && condition && condition->empty() &&
+      array_bytes >= piecewise_body_bytes) {
     // A large text goes to the host in pieces: checked and measured first, so that a refused
     // body still changes nothing, then converted again as the host takes it.
     json_array_source source(array, array_bytes);
@@ -113,8 +127,15 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   text content;
   if (!json_to_item(tokenizer, content)) return malformed_array();
 
+  if (!condition) return refuse_body(reply, "invalid If-Match or If-None-Match header for '" + action + "'",
+                                     "Malformed If-Match or If-None-Match header.");
+
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
-  if (!create) {
+  if (!create && !condition->empty()) {
+    if (!request.host.change_item_if(path->file, path->item, &content, *condition)) {
+      return refuse_precondition(reply);
+    }
+  } else if (!create) {
     request.host.write_item(path->file, path->item, content, unused_item_option,
                             unused_item_option, unused_item_option, unused_item_option);
   } else if (host_version == 71) {
@@ -126,6 +147,7 @@ int store_item(const action_request& request, std::string& reply, bool create) {
     request.host.create_item(path->file, path->item, content);
   }
   reply.clear();
+  if (tagged) add_tag_line(reply, item_tag(content));
   return 200;
 }
 
@@ -182,11 +204,51 @@ class get_reply_sink final : public item_text_sink {
 
 int read_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
-      checked_item_path(path_action::read, request.rest, request.session, reply);
+      checked_item_path(path_action::read, item_segments(request.rest, request.env.value("QS_ID")),
+                        request.session, reply);
   if (!path) return path_refusal_status;
+  const bool tagged = wants_item_tag(request.env);
+  std::optional<item_condition> condition;
+  if (tagged) {
+    condition = request_condition(request.env);
+    if (!condition) {
+      return refuse_body(reply, "invalid If-Match or If-None-Match header for 'file'",
+                         "Malformed If-Match or If-None-Match header.");
+    }
+    // A read evaluates If-Match only.
+    condition->must_be_absent = false;
+    condition->none_match.clear();
+  }
 
-  get_reply_sink sink(to_utf8(path->item), reply);
-  request.host.read_item_pieces(path->file, path->item, sink);
+  if (!tagged) {
+    get_reply_sink sink(to_utf8(path->item), reply);
+    request.host.read_item_pieces(path->file, path->item, sink);
+    return 200;
+  }
+  // A tagged read needs the whole text for its tag and condition.
+  text content = request.host.read_item(path->file, path->item, unused_item_option,
+                                           unused_item_option, unused_item_option,
+                                           unused_item_flag);
+  std::string tag;
+  if (tagged) {
+    if (!condition->holds(&content)) return refuse_precondition(reply);
+    tag = item_tag(content);
+  }
+
+  json_writer writer;
+  writer.begin_object();
+  writer.key("id");
+  writer.string(to_utf8(path->item));
+  writer.key("type");
+  writer.string("array");
+  writer.key("data");
+  item_to_json(writer, content, 0);
+  writer.end_object();
+  // The text is not needed any more: freed before the reply is made, a large item is held at
+  // most twice at any moment (text and JSON, then JSON and reply), not three times.
+  text().swap(content);
+  reply = json_reply(writer.view());
+  if (tagged) add_tag_line(reply, tag);
   return 200;
 }
 
@@ -200,11 +262,22 @@ int create_item_action(const action_request& request, std::string& reply) {
 
 int delete_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
-      checked_item_path(path_action::remove, request.rest, request.session, reply);
+      checked_item_path(path_action::remove,
+                        item_segments(request.rest, request.env.value("QS_ID")), request.session,
+                        reply);
   if (!path) return path_refusal_status;
+  const std::optional<item_condition> condition = request_condition(request.env);
+  if (!condition) {
+    return refuse_body(reply, "invalid If-Match or If-None-Match header for 'file'",
+                       "Malformed If-Match or If-None-Match header.");
+  }
 
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
-  request.host.delete_item(path->file, path->item);
+  if (condition->empty()) {
+    request.host.delete_item(path->file, path->item);
+  } else if (!request.host.change_item_if(path->file, path->item, nullptr, *condition)) {
+    return refuse_precondition(reply);
+  }
   reply.clear();
   return 200;
 }

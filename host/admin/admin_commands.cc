@@ -5,7 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "host/admin/item_files.h"
+#include "host/item_files.h"
 #include "host/com_error.h"
 #include "host/embedded/account_location.h"
 #include "host/embedded/account_store.h"
@@ -197,6 +197,8 @@ void import_directory(const command_line& line, std::ostream& out) {
     }
     try {
       items.push_back({from_utf8(*id), item_from_text_file(read_file(path))});
+    } catch (const malformed_escape& escape) {
+      failed("'" + path.string() + "' has a malformed escape " + escape.what() + ".");
     } catch (const std::range_error&) {
       failed("'" + path.string() + "' is not UTF-8 text, or its name is not UTF-8.");
     }
