@@ -431,4 +431,27 @@ void pg_account::for_each_item(
   });
 }
 
+void pg_account::fill(pg_connection& c, const account_image& image) {
+  for (const account_image::file& file : image.files) {
+    check_new_file_and_sections(file.name, file.sections);
+    if (!names_file(c, encode_name(file.name))) add_file(c, file.name);
+    const text dictionary_name = u"DICT " + file.name;
+    const pg_section dictionary =
+        require_section(c, dictionary_name, encode_name(dictionary_name));
+    for (const text& section : file.sections) {
+      if (!names_data_section(c, dictionary, encode_name(section))) add_section(c, file.name, section);
+    }
+  }
+  for (const account_image::section& section : image.sections) {
+    check_file_name(section.name);
+    const std::string file_key = encode_name(section.name);
+    require_section(c, section.name, file_key);
+    for (const auto& [id, content] : section.items) {
+      check_item_id(section.name, id);
+      const std::string units = encode_content(content);
+      put(c, section.name, file_key, id, encode_name(id), units, utf8_size(content), false);
+    }
+  }
+}
+
 }  // namespace ombrix

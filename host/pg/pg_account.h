@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/account_image.h"
 #include "host/embedded/account_store.h"
 #include "host/embedded/listing_cache.h"
 #include "host/pg/pg_pool.h"
@@ -53,6 +54,10 @@ class pg_account {
   std::size_t import_items(const text& file, const std::vector<account_store::item>& items);
   void for_each_item(const text& file,
                      const std::function<void(const text& id, const text& content)>& visit);
+
+  // Adds the files, sections and items of `image` to this account inside the caller's
+  // transaction on `c` (pg_store::write_account). Errors as create_file and write.
+  void fill(pg_connection& c, const account_image& image);
 
  private:
   using entry_visitor = std::function<void(std::string_view, int, std::int64_t)>;

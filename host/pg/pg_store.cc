@@ -57,38 +57,46 @@ std::shared_ptr<pg_account> pg_store::account(const text& name) {
   return accounts_.emplace(name, std::move(made)).first->second;
 }
 
-void pg_store::create_account(const text& name, const text& md_name) {
+std::int32_t pg_store::insert_account(pg_connection& c, const text& name, const text& md_name) {
   if (!is_valid_account_name(name)) {
     throw_host_error(host_error::account_not_found,
                      describe({u"'", display_name(name), u"' is not a valid account name."}));
   }
   check_new_file_name(md_name, u"master dictionary");
-  const std::string key = to_utf8(name);
   const std::string md_key = encode_name(md_name);
   const text pointer = file_pointer_text(md_name);
   const std::string units = encode_content(pointer);
+  pg_rows made = c.run(pg_statement::insert_account, pg_params().bytes(to_utf8(name)).bytes(md_key));
+  if (made.count() == 0) {
+    throw_host_error(host_error::item_exists, describe({u"Account '", name, u"' already exists."}));
+  }
+  const std::int32_t id = made.int32(0, 0);
+  c.run(pg_statement::insert_section, pg_params()
+                                          .int32(id)
+                                          .bytes(encode_name(u"DICT " + md_name))
+                                          .bytes(md_key)
+                                          .int16(pg_dictionary_kind)
+                                          .bytes(std::string_view()));
+  c.run(pg_statement::insert_section,
+        pg_params().int32(id).bytes(md_key).bytes(md_key).int16(pg_data_kind).bytes(md_key));
+  c.run(pg_statement::create_item,
+        pg_params().int32(id).bytes(md_key).bytes(md_key).int64(utf8_size(pointer)).bytes(units));
+  return id;
+}
+
+void pg_store::create_account(const text& name, const text& md_name) {
   pool_->run(name, false, [&](pg_connection& c) {
     pg_transaction t(c);
-    pg_rows made = c.run(pg_statement::insert_account, pg_params().bytes(key).bytes(md_key));
-    if (made.count() == 0) {
-      throw_host_error(host_error::item_exists,
-                       describe({u"Account '", name, u"' already exists."}));
-    }
-    const std::int32_t id = made.int32(0, 0);
-    c.run(pg_statement::insert_section, pg_params()
-                                            .int32(id)
-                                            .bytes(encode_name(u"DICT " + md_name))
-                                            .bytes(md_key)
-                                            .int16(pg_dictionary_kind)
-                                            .bytes(std::string_view()));
-    c.run(pg_statement::insert_section,
-          pg_params().int32(id).bytes(md_key).bytes(md_key).int16(pg_data_kind).bytes(md_key));
-    c.run(pg_statement::create_item, pg_params()
-                                         .int32(id)
-                                         .bytes(md_key)
-                                         .bytes(md_key)
-                                         .int64(utf8_size(pointer))
-                                         .bytes(units));
+    insert_account(c, name, md_name);
+    t.commit();
+  });
+}
+
+void pg_store::write_account(const text& name, const account_image& image) {
+  pool_->run(name, false, [&](pg_connection& c) {
+    pg_transaction t(c);
+    const std::int32_t id = insert_account(c, name, image.md_name);
+    pg_account(pool_, id, name, image.md_name).fill(c, image);
     t.commit();
   });
 }

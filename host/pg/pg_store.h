@@ -45,12 +45,18 @@ class pg_store {
   // the account exists.
   void create_account(const text& name, const text& md_name);
 
+  // Creates the account `name` holding exactly `image`, in one transaction: all of it or
+  // nothing. Refusals as create_account, then as pg_account::fill.
+  void write_account(const text& name, const account_image& image);
+
   const std::string& conninfo() const { return conninfo_; }
   const std::string& database() const { return database_; }
   pg_pool& pool() { return *pool_; }
 
  private:
   pg_store(std::string conninfo, pg_pool::options settings);
+  // Inserts the account and its master dictionary inside the caller's transaction; its id.
+  std::int32_t insert_account(pg_connection& c, const text& name, const text& md_name);
 
   const std::string conninfo_;
   std::string database_;

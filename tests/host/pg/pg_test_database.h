@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace ombrix::testing {
 
@@ -29,10 +30,11 @@ inline std::string with_database(const std::string& base, const std::string& dat
     PQfreemem(error);
     return {};
   }
-  std::string out = "dbname='" + database + "'";
+  std::string out;
+  out.append("dbname='").append(database).append("'");
   for (PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
-    if (o->val == nullptr || std::string(o->keyword) == "dbname") continue;
-    out += " " + std::string(o->keyword) + "='" + o->val + "'";
+    if (o->val == nullptr || std::string_view(o->keyword) == "dbname") continue;
+    out.append(" ").append(o->keyword).append("='").append(o->val).append("'");
   }
   PQconninfoFree(options);
   return out;
