@@ -99,7 +99,7 @@ inline std::string seed_data_root(const std::string& data_root) {
     if (!result.exited || result.exit_code != 0) {
       std::string line;
       for (const auto& word : command) line += word + " ";
-      return "ombrix-admin " + line + "failed (" + std::to_string(result.exit_code) + "): " + result.err;
+      return "ombrix-admin " + line + std::string("failed (") + std::to_string(result.exit_code) + "): " + result.err;
     }
   }
   return {};
@@ -117,7 +117,7 @@ inline std::string prepare_data_root(const std::string& data_root) {
   auto stamp = fs::last_write_time(admin, error).time_since_epoch().count();
   if (error) return "cannot find " + admin.string();
   fs::path build(OMBRIX_BINARY_DIR);
-  fs::path ready = build / ("e2e-seed-" + std::to_string(stamp) + "-" +
+  fs::path ready = build / (std::string("e2e-seed-") + std::to_string(stamp) + "-" +
                             std::to_string(fs::file_size(admin, error)));
   if (!fs::is_directory(ready)) {
     std::string pattern = (build / "e2e-seed-tmp-XXXXXX").string();
@@ -154,13 +154,13 @@ class seeded_database {
     std::error_code error;
     fs::path admin = admin_command().back();
     const auto stamp = fs::last_write_time(admin, error).time_since_epoch().count();
-    const std::string seed = "ombrix_e2e_seed_" + std::to_string(static_cast<unsigned long long>(stamp) % 1000000000000ull) + "_" +
+    const std::string seed = std::string("ombrix_e2e_seed_") + std::to_string(static_cast<unsigned long long>(stamp) % 1000000000000ull) + "_" +
                              std::to_string(fs::file_size(admin, error));
     static int counter = 0;
-    name_ = "ombrix_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+    name_ = std::string("ombrix_e2e_") + std::to_string(::getpid()) + std::string("_") + std::to_string(counter++);
     const std::string exists = "SELECT 1/count(*) FROM pg_database WHERE datname = '" + seed + "'";
     if (!cluster_sql(exists).empty()) {
-      const std::string making = "ombrix_e2e_tmp_" + std::to_string(::getpid());
+      const std::string making = std::string("ombrix_e2e_tmp_") + std::to_string(::getpid());
       cluster_sql("DROP DATABASE IF EXISTS " + making);
       failure_ = cluster_sql("CREATE DATABASE " + making);
       if (failure_.empty()) failure_ = seed_data_root(database_uri(making));
@@ -291,9 +291,9 @@ inline std::string login_json(std::string_view sid) {
 // A failure reported by the host: the status, the host's number as code, its own description.
 inline ::testing::AssertionResult is_host_error(const http_response& response, int status,
                                                 std::string_view code) {
-  std::string head = header_block(status) + "Content-Length: " + std::to_string(response.body.size()) +
+  std::string head = header_block(status) + std::string("Content-Length: ") + std::to_string(response.body.size()) +
                      "\r\nContent-Type:application/json\r\n\r\n";
-  std::string start = "{\"status\":" + std::to_string(status) + ",\"message\":\"";
+  std::string start = std::string("{\"status\":") + std::to_string(status) + ",\"message\":\"";
   std::string end = "\",\"code\":\"" + std::string(code) + "\"}";
   if (response.headers == head && response.body.starts_with(start) && response.body.ends_with(end)) {
     return ::testing::AssertionSuccess();
