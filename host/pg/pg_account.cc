@@ -234,6 +234,9 @@ text pg_account::list(const text& file, std::int32_t attribute, std::int32_t max
           pg_rows head = c.run(pg_statement::read_generation,
                                pg_params().int32(id_).bytes(file_key));
           if (head.count() == 0 || head.is_null(0, 1)) file_not_found(name_, file);
+          if (head.int64(0, 4) > pg_changes_to_fold) {
+            c.run(pg_statement::fold_changes, pg_params().int32(id_));
+          }
           const listing_cache::key listed{head.int64(0, 1), attribute, max_count};
           if (auto kept = listings_.find(listed, head.int64(0, 0))) return kept;
         }

@@ -71,9 +71,12 @@ constexpr std::array<statement_text, statement_count> statements{{
      "FROM ombrix.sections s WHERE s.account = $1 AND s.host_name = $2",
      {int4_oid, bytea_oid, bytea_oid, bytea_oid},
      4},
-    // read_generation: the account's generation and the section, in one snapshot
-    {"SELECT a.generation, s.section, s.kind, s.file FROM ombrix.accounts a LEFT JOIN "
-     "ombrix.sections s ON s.account = a.account AND s.host_name = $2 WHERE a.account = $1",
+    // read_generation: the account's generation and the section, in one snapshot; also the
+    // number of change rows not yet folded into the catalog
+    {"SELECT a.generation + c.rows, s.section, s.kind, s.file, c.rows FROM ombrix.accounts a "
+     "CROSS JOIN LATERAL (SELECT count(*) AS rows FROM ombrix.changes WHERE account = a.account) c "
+     "LEFT JOIN ombrix.sections s ON s.account = a.account AND s.host_name = $2 "
+     "WHERE a.account = $1",
      {int4_oid, bytea_oid},
      2},
     // list_items: a null limit lists all
@@ -126,7 +129,14 @@ constexpr std::array<statement_text, statement_count> statements{{
      {int4_oid},
      1},
     // schema_present: null in a database without the store's tables
-    {"SELECT to_regclass('ombrix.items')::text", {}, 0},
+    {"SELECT to_regclass('ombrix.changes')::text", {}, 0},
+    // fold_changes: the committed change rows become part of the catalog's count; every
+    // snapshot sees the same sum before and after
+    {"WITH folded AS (DELETE FROM ombrix.changes WHERE account = $1 RETURNING 1) "
+     "UPDATE ombrix.accounts SET generation = generation + (SELECT count(*) FROM folded) "
+     "WHERE account = $1",
+     {int4_oid},
+     1},
 }};
 static_assert(statements.back().sql != nullptr, "every statement of the enum has its SQL");
 
@@ -142,9 +152,12 @@ const unsigned* pg_statement_types(pg_statement statement, int* count) {
   return s.types.data();
 }
 
-// The generation of an account counts its committed changes: statement-level triggers (one
-// bump per statement, also for a bulk import) update the account's catalog row inside the
-// writing transaction, so a snapshot that sees a change sees its generation, whoever made it.
+// The generation of an account counts its committed changes: the catalog's number plus the
+// account's rows in `changes`, where statement-level triggers add one row per changing
+// statement inside the writing transaction. A snapshot that sees a change sees its row, and
+// later snapshots see more rows, so equal generations mean equal contents, whoever wrote. Rows
+// are only inserted, never updated, so writers of one account do not queue on a shared row and
+// their commits flush together; readers fold the rows into the catalog now and then.
 const char* const pg_schema_sql = R"sql(
 BEGIN;
 SELECT pg_advisory_xact_lock(74726902);
@@ -169,21 +182,24 @@ CREATE TABLE IF NOT EXISTS ombrix.items(
   size bigint NOT NULL,
   units bytea NOT NULL,
   PRIMARY KEY(section, id) INCLUDE (size));
+CREATE TABLE IF NOT EXISTS ombrix.changes(
+  change bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  account integer NOT NULL);
+CREATE INDEX IF NOT EXISTS changes_by_account ON ombrix.changes(account);
 CREATE OR REPLACE FUNCTION ombrix.items_changed() RETURNS trigger LANGUAGE plpgsql AS $f$
 BEGIN
   IF TG_OP = 'DELETE' THEN
-    UPDATE ombrix.accounts SET generation = generation + 1 WHERE account IN
-      (SELECT s.account FROM ombrix.sections s WHERE s.section IN (SELECT section FROM old_rows));
+    INSERT INTO ombrix.changes(account) SELECT DISTINCT s.account FROM ombrix.sections s
+      WHERE s.section IN (SELECT section FROM old_rows);
   ELSE
-    UPDATE ombrix.accounts SET generation = generation + 1 WHERE account IN
-      (SELECT s.account FROM ombrix.sections s WHERE s.section IN (SELECT section FROM new_rows));
+    INSERT INTO ombrix.changes(account) SELECT DISTINCT s.account FROM ombrix.sections s
+      WHERE s.section IN (SELECT section FROM new_rows);
   END IF;
   RETURN NULL;
 END $f$;
 CREATE OR REPLACE FUNCTION ombrix.sections_changed() RETURNS trigger LANGUAGE plpgsql AS $f$
 BEGIN
-  UPDATE ombrix.accounts SET generation = generation + 1 WHERE account IN
-    (SELECT account FROM new_rows);
+  INSERT INTO ombrix.changes(account) SELECT DISTINCT account FROM new_rows;
   RETURN NULL;
 END $f$;
 CREATE OR REPLACE TRIGGER items_inserted AFTER INSERT ON ombrix.items

@@ -17,6 +17,9 @@ namespace ombrix {
 inline constexpr std::int16_t pg_dictionary_kind = 1;
 inline constexpr std::int16_t pg_data_kind = 2;
 
+// A listing that finds more change rows than this folds them into the catalog.
+inline constexpr std::int64_t pg_changes_to_fold = 512;
+
 enum class pg_statement : std::size_t {
   find_account,
   insert_account,
@@ -39,6 +42,7 @@ enum class pg_statement : std::size_t {
   dump_items,
   account_sections,
   schema_present,
+  fold_changes,
   count  // not a statement
 };
 
