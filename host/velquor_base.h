@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/com_error.h"
@@ -22,9 +23,10 @@ inline constexpr std::int16_t unused_item_flag = 0;
 enum class create_style { with_content, empty_then_write };
 
 // Slots 1 to 19, in the order of the component's table. Texts are 16-bit; the callers convert
-// from and to UTF-8 (the three login properties: the default code page). Every operation
-// throws _com_error on failure: host errors 200 to 203 name a missing file or item, other
-// codes are the host's or the component's failure. An object is used for one request only.
+// from and to UTF-8 (the three login properties: the default code page; cmd's file name and
+// item id: command_parameter_name). Every operation throws _com_error on failure: host errors
+// 200 to 203 name a missing file or item, other codes are the host's or the component's
+// failure. An object is used for one request only.
 class velquor_base {
  public:
   virtual ~velquor_base() = default;
@@ -66,6 +68,12 @@ class velquor_base {
   // Runs host subroutine `name`: cmd passes ("FTFSCMD", command, parameter text), call passes
   // (subroutine, empty text, argument text).
   virtual text call_subroutine(const text& name, const text& first, const text& second) = 0;
+  // A file name or item id in the form this host reads on line 1 or 2 of the parameter text
+  // that cmd passes to FTFSCMD; nullopt when the host cannot receive the name there. Makes no
+  // host call. The embedded host takes the name unchanged (this default); the COM bindings pass
+  // its default-code-page bytes, one byte per 16-bit unit, and refuse a character the code
+  // page lacks. Throws _com_error when the platform's conversion fails.
+  virtual std::optional<text> command_parameter_name(const text& name) const { return name; }
   virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
   // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;

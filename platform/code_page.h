@@ -21,4 +21,10 @@ std::uint32_t wide_from_default_code_page(std::string_view narrow, std::u16strin
 // page's default character. Returns 0 or the platform's error number.
 std::uint32_t default_code_page_from_wide(std::u16string_view wide, std::string& narrow);
 
+// The same without substitutes: `exact` becomes false when some character has no form of its
+// own in the code page (it would have become the default character or a look-alike), and
+// `narrow` is then unspecified. Returns 0 or the platform's error number.
+std::uint32_t default_code_page_from_wide_exact(std::u16string_view wide, std::string& narrow,
+                                                bool& exact);
+
 }  // namespace ombrix::platform

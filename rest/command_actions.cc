@@ -122,6 +122,18 @@ int command_action(const action_request& request, std::string& reply) {
                   "invalid path for cmd: " + join(request.rest, "/"));
   }
 
+  // Lines 1 and 2 in the form the host reads them (code-page units through COM). A name the
+  // host cannot receive is refused rather than sent with a substitute, which would address
+  // another item.
+  const std::optional<text> file = request.host.command_parameter_name(path->file);
+  const std::optional<text> item = file ? request.host.command_parameter_name(path->item)
+                                        : std::nullopt;
+  if (!file || !item) {
+    return refuse(reply, "", "File name or item ID cannot be represented in the host's code page.",
+                  "cmd path not representable in the host's code page: " +
+                      join(request.rest, "/"));
+  }
+
   // The parse result is not looked at: members read before a syntax error still count.
   json_members members;
   parse_body(request.body, members);
@@ -129,10 +141,9 @@ int command_action(const action_request& request, std::string& reply) {
   text values;
   append_options(members, names, values);
 
-  // The file name and item id go over unchanged as 16-bit text.
-  text parameters = path->file;
+  text parameters = *file;
   parameters += line_end;
-  parameters += path->item;
+  parameters += *item;
   parameters += line_end;
   parameters += names;
   parameters += line_end;

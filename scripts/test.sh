@@ -18,7 +18,7 @@ fuzz_seconds=${OMBRIX_FUZZ_SECONDS:-20}
 
 bash scripts/ensure_packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev \
   libsqlite3-dev clang libclang-rt-14-dev \
-  libfuse3-dev fuse3 libcurl4-openssl-dev rsync vim postgresql libpq-dev || exit 1
+  libfuse3-dev fuse3 libcurl4-openssl-dev rsync vim ccache postgresql libpq-dev || exit 1
 
 pg_dir=$(mktemp -d /tmp/ombrix-pg-XXXXXX)
 trap 'bash "$root/scripts/pg_cluster.sh" stop "$pg_dir"' EXIT
@@ -28,6 +28,11 @@ if ! OMBRIX_TEST_POSTGRES=$(bash scripts/pg_cluster.sh start "$pg_dir"); then
 fi
 export OMBRIX_TEST_POSTGRES
 echo "PostgreSQL test cluster: $OMBRIX_TEST_POSTGRES"
+
+# The four builds compile mostly the same sources: ccache keeps their objects between runs and
+# between clones (paths are taken relative to the tree, the working folder is not hashed).
+export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1 CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-4G}
+launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
 passed=0
 failed=0
@@ -63,7 +68,7 @@ build() {
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do configure+=("$1"); shift; done
   if [ $# -gt 0 ]; then shift; targets=(--target "$@"); fi
   mkdir -p "$dir"
-  if ! cmake -S "$root" -B "$dir" "${configure[@]}" >"$dir/configure.log" 2>&1; then
+  if ! cmake -S "$root" -B "$dir" "${launcher[@]}" "${configure[@]}" >"$dir/configure.log" 2>&1; then
     tail -n 30 "$dir/configure.log"
   elif ! cmake --build "$dir" -j "$jobs" "${targets[@]}" >"$dir/build.log" 2>&1; then
     grep -E -A5 'error|Error' "$dir/build.log" | head -n 80

@@ -5,6 +5,7 @@
 #include <ole2.h>
 
 #include "host/com/bstr_handle.h"
+#include "host/com/code_page_units.h"
 #include "host/com/error_info.h"
 #include "host/com/velquor_interface.h"
 
@@ -181,6 +182,10 @@ text velquor_com::call_subroutine(const text& name, const text& first, const tex
   run(generation_interface(), com::method_call_subroutine, routine.get(), one.get(), two.get(),
       result.out());
   return result.str();
+}
+
+std::optional<text> velquor_com::command_parameter_name(const text& name) const {
+  return code_page_units(name);
 }
 
 text velquor_com::query_text_2(std::int32_t value, const text& a) {

@@ -68,6 +68,9 @@ class velquor_com : public velquor_base {
   void invoke_pair(const text& a, const text& b) override;
   text query_text_1(const text& a, const text& b, std::int16_t flag) override;
   text call_subroutine(const text& name, const text& first, const text& second) override;
+  // The name's default-code-page bytes, each as one unit (host components narrow the units of
+  // lines 1 and 2 back to bytes); nullopt when the code page cannot represent it.
+  std::optional<text> command_parameter_name(const text& name) const override;
   text query_text_2(std::int32_t value, const text& a) override;
   void quit() override;
 

@@ -3,7 +3,8 @@
 // layout), ISupportErrorInfo for both, and reports failures through IErrorInfo. Instances are
 // apartment-threaded: each is used on the thread that created it. DllRegisterServer writes the
 // two ProgIDs and classes under HKEY_CURRENT_USER\Software\Classes; DllUnregisterServer removes
-// exactly those keys.
+// exactly those keys. FTFSCMD's file name and item id arrive as code-page units and are read
+// back through the same code page.
 #include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
@@ -14,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include "host/com/code_page_units.h"
 #include "host/com/velquor_interface.h"
 #include "host/embedded/embedded_host.h"
 
@@ -175,12 +177,31 @@ HRESULT STDMETHODCALLTYPE query_text_1(component* self, BSTR a, BSTR b, VARIANT_
   return FAILED(code) ? code : give(result, out);
 }
 
+// The parameter text of FTFSCMD with lines 1 and 2 (file name and item id) read back from
+// the code-page units the server sends there into the 16-bit text the embedded host takes.
+text command_parameters(const text& parameters) {
+  text out;
+  std::size_t start = 0;
+  for (int line = 0; line < 2; ++line) {
+    const std::size_t end = parameters.find(u"\r\n", start);
+    out += from_code_page_units(std::u16string_view(parameters).substr(start, end - start));
+    if (end == text::npos) return out;
+    out += u"\r\n";
+    start = end + 2;
+  }
+  out.append(parameters, start);
+  return out;
+}
+
 HRESULT STDMETHODCALLTYPE call_subroutine(component* self, BSTR name, BSTR first, BSTR second,
                                           BSTR* out) {
   if (out != nullptr) *out = nullptr;
   text result;
   const HRESULT code = guarded([&] {
-    result = self->host.call_subroutine(text_of(name), text_of(first), text_of(second));
+    const text routine = text_of(name);
+    const text parameters =
+        routine == u"FTFSCMD" ? command_parameters(text_of(second)) : text_of(second);
+    result = self->host.call_subroutine(routine, text_of(first), parameters);
   });
   return FAILED(code) ? code : give(result, out);
 }

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "host/embedded/account_location.h"
@@ -38,8 +41,21 @@ void remove_database_files(const std::string& path) {
   }
 }
 
+// Makes `path` an empty file readable and writable by its owner only, whatever the umask and
+// the data root's mode. SQLite gives the -wal, -shm and -journal files of a database the mode of
+// the database file, so they stay private too.
+void create_private_file(const std::string& path) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc);
+  std::error_code error;
+  std::filesystem::permissions(
+      path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+      std::filesystem::perm_options::replace, error);
+  if (error) throw std::system_error(error, "cannot make the new database private");
+}
+
 // Writes the schema, the MD's name, the MD's two sections and its own pointer.
 void build_account(const std::string& path, const text& name, const text& md_name) {
+  create_private_file(path);
   sqlite_connection c(path, true);
   create_schema(c);
   const std::string md_key = encode_name(md_name);
@@ -91,7 +107,7 @@ void create_account(const std::string& root, const text& name, const text& md_na
   const std::string temporary = private_name(path);
   try {
     build_account(temporary, name, md_name);
-  } catch (const sqlite_failure& failure) {
+  } catch (const std::runtime_error& failure) {  // sqlite_failure, std::system_error
     remove_database_files(temporary);
     fail(failure.what());
   } catch (...) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "host/embedded/account_creation.h"
@@ -78,6 +79,26 @@ void account_store::create(const std::string& root, const text& name, const text
 
 void account_store::release_unused_stores() { open_stores().release_unused(); }
 
+account_names account_store::names() const { return {name_, md_name_, md_key_}; }
+
+template <typename Body>
+auto account_store::with_section(bool write, const text& file, Body&& body) {
+  check_file_name(file);
+  const std::string file_key = encode_name(file);
+  return pool_.run(write, [&](sqlite_connection& c) {
+    transaction t(c, write);
+    const section_row s = require_section(c, names(), file, file_key);
+    if constexpr (std::is_void_v<decltype(body(c, s))>) {
+      body(c, s);
+      t.commit();
+    } else {
+      auto result = body(c, s);
+      t.commit();
+      return result;
+    }
+  });
+}
+
 void account_store::load_master_dictionary() {
   const std::optional<std::string> found = pool_.run(false, [&](sqlite_connection& c) {
     std::optional<std::string> md;
@@ -142,17 +163,12 @@ void account_store::store_item(const text& file, const text& id, const text& con
                                bool create) {
   check_file_name(file);
   check_item_id(file, id);
-  const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const account_names names{name_, md_name_, md_key_};
   std::string scratch;
   const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
-  pool_.run(true, [&](sqlite_connection& c) {
-    transaction t(c, true);
-    const section_row s = require_section(c, names, file, file_key);
+  with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
     put_item(c, s, file, id, id_key, units, size, create ? put_mode::create : put_mode::replace);
-    t.commit();
   });
 }
 
@@ -167,13 +183,9 @@ void account_store::create_item(const text& file, const text& id, const text& co
 void account_store::remove(const text& file, const text& id) {
   check_file_name(file);
   check_item_id(file, id);
-  const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const account_names names{name_, md_name_, md_key_};
-  pool_.run(true, [&](sqlite_connection& c) {
-    transaction t(c, true);
-    const section_row s = require_section(c, names, file, file_key);
-    check_removable(c, s, names, file, id, id_key);
+  with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
+    check_removable(c, s, names(), file, id, id_key);
     std::int64_t body = 0;
     {
       statement_use q = prepare(c, account_statement::find_item);
@@ -183,20 +195,15 @@ void account_store::remove(const text& file, const text& id) {
       body = q.column_int64(0);
     }
     delete_item_row(c, s, id_key, body);
-    t.commit();
   });
 }
 
 text account_store::stat(const text& file, const text& id) {
   check_file_name(file);
   check_item_id(file, id);
-  const std::string file_key = encode_name(file);
   const std::string id_key = encode_name(id);
-  const account_names names{name_, md_name_, md_key_};
-  return pool_.run(false, [&](sqlite_connection& c) -> text {
-    transaction t(c, false);
-    const section_row s = require_section(c, names, file, file_key);
-    if ((is_master_dictionary(s, names) && names_file(c, id_key)) ||
+  return with_section(false, file, [&](sqlite_connection& c, const section_row& s) -> text {
+    if ((is_master_dictionary(s, names()) && names_file(c, id_key)) ||
         names_data_section(c, s, id_key)) {
       return stat_text(directory_attribute, 0);
     }
@@ -212,13 +219,9 @@ void account_store::copy(const text& file, const text& from, const text& to, boo
   check_file_name(file);
   check_item_id(file, from);
   check_item_id(file, to);
-  const std::string file_key = encode_name(file);
   const std::string from_key = encode_name(from);
   const std::string to_key = encode_name(to);
-  const account_names names{name_, md_name_, md_key_};
-  pool_.run(true, [&](sqlite_connection& c) {
-    transaction t(c, true);
-    const section_row s = require_section(c, names, file, file_key);
+  with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
     std::int64_t size = 0;
     std::string units;
     {
@@ -233,26 +236,19 @@ void account_store::copy(const text& file, const text& from, const text& to, boo
       units = std::string(q.column_blob(1));
     }
     if (from_key == to_key) {
-      if (!overwrite) {
-        item_exists(file, to);
-      }
+      if (!overwrite) item_exists(file, to);
       return;  // copying an item onto itself changes nothing
     }
     put_item(c, s, file, to, to_key, units, size,
              overwrite ? put_mode::replace : put_mode::create);
-    t.commit();
   });
 }
 
 void account_store::move(const text& file, const text& from, const text& to, bool replace) {
   check_file_name(file);
   check_item_id(file, from);
-  const std::string file_key = encode_name(file);
   const std::string from_key = encode_name(from);
-  const account_names names{name_, md_name_, md_key_};
-  pool_.run(true, [&](sqlite_connection& c) {
-    transaction t(c, true);
-    const section_row s = require_section(c, names, file, file_key);
+  with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
     {
       statement_use q = prepare(c, account_statement::find_item);
       q.bind(1, s.id);
@@ -279,15 +275,12 @@ void account_store::move(const text& file, const text& from, const text& to, boo
       if (!replace) item_exists(file, to);
       delete_item_row(c, s, to_key, *replaced);
     }
-    check_removable(c, s, names, file, from, from_key);
-    {
-      statement_use q = prepare(c, account_statement::rename_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, from_key);
-      q.bind_blob(3, to_key);
-      q.run();
-    }
-    t.commit();
+    check_removable(c, s, names(), file, from, from_key);
+    statement_use q = prepare(c, account_statement::rename_item);
+    q.bind(1, s.id);
+    q.bind_blob(2, from_key);
+    q.bind_blob(3, to_key);
+    q.run();
   });
 }
 
@@ -357,18 +350,10 @@ std::size_t account_store::import_items(const text& file, const std::vector<item
 
 void account_store::for_each_item(
     const text& file, const std::function<void(const text& id, const text& content)>& visit) {
-  check_file_name(file);
-  const std::string file_key = encode_name(file);
-  const account_names names{name_, md_name_, md_key_};
-  pool_.run(false, [&](sqlite_connection& c) {
-    transaction t(c, false);
-    const section_row s = require_section(c, names, file, file_key);
-    {
-      statement_use q = prepare(c, account_statement::dump_items);
-      q.bind(1, s.id);
-      while (q.step()) visit(decode_name(q.column_blob(0)), decode_content(q.column_blob(1)));
-    }
-    t.commit();
+  with_section(false, file, [&](sqlite_connection& c, const section_row& s) {
+    statement_use q = prepare(c, account_statement::dump_items);
+    q.bind(1, s.id);
+    while (q.step()) visit(decode_name(q.column_blob(0)), decode_content(q.column_blob(1)));
   });
 }
 

@@ -25,6 +25,7 @@
 namespace ombrix {
 
 struct section_row;
+struct account_names;
 
 // Entry attributes in listings and stat.
 inline constexpr int directory_attribute = 0x10;
@@ -145,6 +146,13 @@ class account_store {
   // Adds the change generation to a database that lacks it; without it (the file cannot be
   // changed) listings are simply not kept.
   void ensure_change_generation();
+
+  // Runs body(connection, section) in a transaction on a pooled connection (a write transaction
+  // when `write`), `section` being the one `file` names, and commits when body returns; 203 for
+  // an invalid file name, 200 when there is no such file. Returns what body returns.
+  template <typename Body>
+  auto with_section(bool write, const text& file, Body&& body);
+  account_names names() const;
 
   // The one code path of write (create false) and create_item (create true).
   void store_item(const text& file, const text& id, const text& content, bool create);

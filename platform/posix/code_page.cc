@@ -11,4 +11,9 @@ std::uint32_t wide_from_default_code_page(std::string_view, std::u16string&) { r
 
 std::uint32_t default_code_page_from_wide(std::u16string_view, std::string&) { return EINVAL; }
 
+std::uint32_t default_code_page_from_wide_exact(std::u16string_view, std::string&, bool& exact) {
+  exact = false;
+  return EINVAL;
+}
+
 }  // namespace ombrix::platform

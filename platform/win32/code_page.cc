@@ -41,4 +41,16 @@ std::uint32_t default_code_page_from_wide(std::u16string_view wide, std::string&
   return 0;
 }
 
+std::uint32_t default_code_page_from_wide_exact(std::u16string_view wide, std::string& narrow,
+                                                bool& exact) {
+  exact = false;
+  if (const std::uint32_t error = default_code_page_from_wide(wide, narrow)) return error;
+  // A character without a form of its own comes back as something else: the default character
+  // or a best-fit look-alike (a lone surrogate, under UTF-8, as U+FFFD).
+  std::u16string back;
+  if (const std::uint32_t error = wide_from_default_code_page(narrow, back)) return error;
+  exact = back == wide;
+  return 0;
+}
+
 }  // namespace ombrix::platform

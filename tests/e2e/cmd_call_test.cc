@@ -55,5 +55,32 @@ TEST_F(CmdCall, CopyCopiesWithinTheFileAndRespectsOverwrite) {
   EXPECT_TRUE(is_host_error(client().post(api + "cmd/COPY/" + customers + "/NOPE", R"({"to":"C5"})"), 404, "202"));
 }
 
+// A non-ASCII id crosses as the host expects it on each platform: as 16-bit text to the embedded
+// host on Linux, as code-page units through ombrix-host.dll on Windows, which reads them back. The
+// replies are the same. A name that no code page holds (a lone surrogate) cannot reach a host
+// component: on Windows it is refused before the host is called.
+TEST_F(CmdCall, CopyOfANonAsciiIdBehavesTheSameOnEveryPlatform) {
+  const std::string section = "MAIN/CUSTOMERS/CUSTOMERS/";
+  const std::string source = "\xC3\xA9\xE2\x82\xAC" "1";  // "é€1"
+  const std::string target = "\xC3\xA9\xE2\x82\xAC" "2";
+  const std::string source_url = section + "%C3%A9%E2%82%AC1";
+  ASSERT_EQ(client().put(api + "file/" + source_url, data_body(R"(["x",["y","z"]])")).raw,
+            empty_success());
+  expect_responses(client(), {
+      {"POST", "cmd/COPY/" + source_url, "{\"to\":\"" + target + "\"}",
+       json_response("{\"message\":\"1 item copied.\",\"output\":[\"" + target + "\"]}")},
+      {"GET", "file/" + section + "%C3%A9%E2%82%AC2", "", item_response(target, R"(["x",["y","z"]])")},
+      {"GET", "file/" + source_url, "", item_response(source, R"(["x",["y","z"]])")},
+      {"POST", "cmd/ECHO/" + source_url, "",
+       json_response("{\"message\":\"ECHO\",\"output\":[\"CUSTOMERS\",\"" + source + "\",\"\"]}")},
+  });
+  const http_response outside = client().post(api + "cmd/COPY/" + section + "X%ED%A0%80", R"({"to":"Y"})");
+  if (windows_programs()) {
+    EXPECT_EQ(outside.raw, rest_error(400, "File name or item ID cannot be represented in the host's code page."));
+  } else {
+    EXPECT_TRUE(is_host_error(outside, 404, "202"));  // sent, and not found
+  }
+}
+
 }  // namespace
 }  // namespace ombrix::e2e

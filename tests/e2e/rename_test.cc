@@ -53,6 +53,11 @@ TEST_F(Rename, RefusalsChangeNothing) {
   for (std::string id : {"C5", "NOPE"}) {
     EXPECT_TRUE(is_host_error(client().get(api + "rename/" + section + "NOPE?newname=" + section + id), 404, "202"));
   }
+  // The MD pointer of a file cannot be deleted, so it cannot be renamed: the refusal used to come
+  // after the copy had been made, leaving a second pointer behind.
+  EXPECT_TRUE(is_host_error(client().get(api + "rename/MAIN/CUSTOMERS?newname=MAIN/CLIENTS"), 500, "207"));
+  EXPECT_TRUE(missing("MAIN/CLIENTS"));
+  EXPECT_EQ(client().get(api + "stat/MAIN/CUSTOMERS").raw, json_response(R"({"attr":16,"size":0})"));
   EXPECT_EQ(client().get(api + "file/" + section + "C1").raw, item_response("C1", c1_data));
   EXPECT_EQ(client().get(api + "file/" + section + "C2").raw, item_response("C2", c2_data));
   for (const std::string& path : std::vector<std::string>{section + "C5", "MAIN/BP/BP/C5", "MAIN/CUSTOMERS/HIST/C5"}) EXPECT_TRUE(missing(path)) << path;

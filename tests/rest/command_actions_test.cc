@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "rest/environment.h"
 #include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
@@ -198,6 +200,51 @@ TEST(command_actions_test, RepliesShapeTheHostsAnswer) {
                           : subroutine_call(u"ECHO", u"")},
                   std::nullopt, {{"call_subroutine", c.answer}}},
                  session);
+  }
+}
+
+// A host that receives lines 1 and 2 in a form of its own, as the COM bindings do (code-page
+// units), and cannot receive names holding U+0416.
+class narrowing_host final : public fake_host {
+ public:
+  std::optional<text> command_parameter_name(const text& name) const override {
+    if (name.find(u'\u0416') != text::npos) return std::nullopt;
+    return u"<" + name + u">";
+  }
+};
+
+TEST(command_actions_test, CmdSendsTheNamesInTheHostsFormOrRefusesThemWithoutACall) {
+  const std::string refused = error_reply(
+      400, "File name or item ID cannot be represented in the host's code page.", "");
+  struct name_case {
+    std::vector<std::string> rest;
+    int status;
+    std::string reply;
+    calls made;
+    std::string diagnostic;
+  };
+  const name_case cases[] = {
+      {{"COPY", "MD", "CUST", "CUST", "\xE2\x82\xAC"}, 200, empty_cmd_reply,
+       {ftfscmd_call(u"COPY", u"<CUST>\r\n<\u20AC>\r\nto\r\n\u0416")}, ""},
+      {{"COPY", "MD", "CUST", "CUST", "X\xD0\x96"}, 400, refused, {},
+       "cmd path not representable in the host's code page: COPY/MD/CUST/CUST/X\xD0\x96\n"},
+      {{"COPY", "MD", "\xD0\x96", "\xD0\x96", "C1"}, 400, refused, {},
+       "cmd path not representable in the host's code page: "
+       "COPY/MD/\xD0\x96/\xD0\x96/C1\n"},
+  };
+  for (const name_case& c : cases) {
+    SCOPED_TRACE(join(c.rest, "/"));
+    settings_guard guard;
+    debug_level = 1;
+    narrowing_host host;
+    std::string reply;
+    int status = 0;
+    // Lines 3 and 4 are the body's, converted from UTF-8 as always.
+    const action_request request{"cmd", c.rest, "{\"to\":\"\xD0\x96\"}", {}, session, host};
+    EXPECT_EQ(stderr_of([&] { status = command_action(request, reply); }), c.diagnostic);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(reply, c.reply);
+    EXPECT_EQ(host.calls, c.made);
   }
 }
 

@@ -109,7 +109,8 @@ TEST(rename_action_test, OldPathRefusalsUseTheOldPathTexts) {
       session);
 }
 
-// A host failure stops the rename where it happens, so the old item is never deleted.
+// A host failure stops the rename where it happens, so the old item is never deleted, and what
+// the steps before it made of the new id is taken back: a refused rename changes nothing.
 TEST(rename_action_test, HostFailuresStopBeforeTheDelete) {
   struct failure_case {
     std::string label;
@@ -125,7 +126,10 @@ TEST(rename_action_test, HostFailuresStopBeforeTheDelete) {
        {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", content)}},
       {"FailedWrite71", 71, "ACCT/CUST/C2", "write_item", 206,
        {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", u""),
-        write_call(u"DICT CUST", u"C2", content)}},
+        write_call(u"DICT CUST", u"C2", content), delete_call(u"DICT CUST", u"C2")}},
+      {"RefusedDelete", 80, "ACCT/CUST/C2", "delete_item", 207,
+       {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", content),
+        delete_call(u"DICT CUST", u"C1"), delete_call(u"DICT CUST", u"C2")}},
   };
   settings_guard guard;
   for (const failure_case& c : cases) {

@@ -59,11 +59,13 @@ run() {
 run load_soak "--seconds 5 --clients 64" "--seconds 180 --clients 64"
 run slow_clients_soak "--seconds 8 --connections 500" "--seconds 120 --connections 500"
 run crash_soak "--cycles 3 --seconds 1.5" "--cycles 20 --seconds 5"
+run rename_crash_soak "--cycles 6 --seconds 0.8" "--cycles 40 --seconds 3"
 run bad_input_soak "--seconds 3" "--seconds 120"
 # A handful of trickling clients when short, bounded: the hold time is reported, not judged.
 run trickle_soak "--seconds 14 --clients 4 --limit 12" "--seconds 40 --clients 32 --limit 30"
 run big_body_soak "--limit 50" "--limit 50"
 run descriptors_soak "--limit 64" "--limit 64"
+run accounts_soak "--limit 1024 --clients 2000" "--limit 1024 --clients 5000"
 
 echo "soak ($variant): $passed passed, $failed failed"
 [[ $failed -eq 0 ]]

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <sys/stat.h>
 #include <vector>
 
 #include "../temporary_data_root.h"
@@ -38,6 +39,29 @@ TEST_F(AccountCreation, MakesOneFileWithTheMasterDictionaryAndItsOwnPointer) {
   EXPECT_EQ(store->list(u"DICT VOC", 0, 0), u"DICT VOC\r\nVOC\uF8FC16\uF8FC0");
   EXPECT_EQ(std::filesystem::status(root_).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_all);
+}
+
+// Under umask 0 in a data root of mode 0755, the database and the -wal and -shm files SQLite makes
+// beside it were world-readable (0644): another local user could read every item.
+TEST_F(AccountCreation, AccountFilesArePrivateWhateverTheUmaskAndTheRootMode) {
+  namespace fs = std::filesystem;
+  fs::create_directories(root_);
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  const mode_t old_mask = umask(0);
+  create_account(root_, u"SALES", u"MD");
+  {
+    auto store = account_store::open(root_, u"SALES");
+    store->write(u"MD", u"X", u"secret");  // the log and the shared-memory file exist from here
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      SCOPED_TRACE(suffix);
+      const fs::path file = fs::path(root_) / (std::string("SALES.db") + suffix);
+      ASSERT_TRUE(fs::exists(file));
+      EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+                fs::perms::owner_read | fs::perms::owner_write);
+    }
+  }
+  umask(old_mask);
 }
 
 TEST_F(AccountCreation, RefusalsLeaveNoFileBehind) {

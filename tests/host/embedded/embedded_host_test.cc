@@ -415,6 +415,54 @@ TEST_F(EmbeddedHost, EchoSubroutinesAnswerTheirArguments) {
   EXPECT_EQ(call(u"FTFSCMD", u"ECHO", parameters), u"ECHO\r\n" + parameters);
 }
 
+// A rename was a create and a delete in separate transactions: refused at the delete (the MD
+// pointer of a file, 207) it left the copy behind, and a crash in between left the item twice.
+TEST_F(EmbeddedHost, MoveIsOneStepAndARefusedMoveChangesNothing) {
+  write(u"CUST", u"C1", u"FIRST");
+  write(u"CUST", u"C2", u"SECOND");
+  write(u"DICT CUST", u"D1", u"dictionary item");
+  const auto snapshot = [&] { return list(u"MD") + list(u"DICT CUST") + list(u"CUST"); };
+  const text before = snapshot();
+  const struct {
+    text file, from, to;
+    int number;
+    std::string description;
+  } refusals[] = {
+      {u"NOPE", u"C1", u"C3", 200, ""},
+      {u"CUST", u"C9", u"C3", 202, "Item 'C9' not found in file 'CUST'."},
+      {u"DICT CUST", u"HIST", u"X", 202, ""},  // a section's entry is no item
+      {u"CUST", u"C9", u"", 202, ""},          // the read comes first, as in the single calls
+      {u"CUST", u"C1", u"", 203, ""},
+      {u"CUST", u"C1", u"C2", 204, "Item 'C2' already exists in file 'CUST'."},
+      {u"DICT CUST", u"D1", u"HIST", 207,
+       "Item 'HIST' cannot be written in file 'DICT CUST': it names a data section of the "
+       "file."},
+      {u"MD", u"CUST", u"G", 207,
+       "Item 'CUST' in file 'MD' is the pointer of file 'CUST' and cannot be deleted."},
+  };
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(to_utf8(r.file + u" " + r.from + u" -> " + r.to));
+    const auto [number, description] =
+        failure_of([&] { host_->move_item(r.file, r.from, r.to, false, {}); });
+    EXPECT_EQ(number, r.number);
+    if (!r.description.empty()) {
+      EXPECT_EQ(description, r.description);
+    }
+    EXPECT_EQ(snapshot(), before);
+  }
+  host_->move_item(u"CUST", u"C1", u"C1", false, {});  // onto itself: only checks that it exists
+  EXPECT_EQ(snapshot(), before);
+  host_->move_item(u"CUST", u"C1", u"C3", false, {});
+  EXPECT_EQ(list(u"CUST"), listing(u"CUST", {u"C2|0|6", u"C3|0|5"}));
+  EXPECT_EQ(read(u"CUST", u"C3"), u"FIRST");
+  host_->move_item(u"CUST", u"C3", u"C2", true, {});  // replaces the target
+  EXPECT_EQ(list(u"CUST"), listing(u"CUST", {u"C2|0|5"}));
+  EXPECT_EQ(read(u"CUST", u"C2"), u"FIRST");
+  host_->copy_item(u"CUST", u"C2", u"C4", false, {});
+  EXPECT_EQ(failure_of([&] { host_->copy_item(u"CUST", u"C2", u"C4", false, {}); }).first, 204);
+  EXPECT_EQ(list(u"CUST"), listing(u"CUST", {u"C2|0|5", u"C4|0|5"}));
+}
+
 TEST_F(EmbeddedHost, FtfscmdCopyCopiesWithinTheFile) {
   write(u"CUST", u"C1", u"NAME\r\nADDR");
   EXPECT_EQ(call(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC2"), u"1 item copied.\r\nC2");

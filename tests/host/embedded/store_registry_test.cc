@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace ombrix {
 namespace {
@@ -33,6 +37,51 @@ TEST(StoreRegistry, ReleasesOnlyWhatNoOneHolds) {
   registry.release_unused();
   EXPECT_EQ(registry.size(), 1u);
   EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(3); }), held);
+}
+
+// Every account once opened stayed open for good (3 descriptors and some 150 KiB each): 2,000
+// accounts touched by logins exhausted the descriptors and took the default account down too.
+TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds) {
+  std::chrono::steady_clock::time_point now{};
+  store_registry<int> registry({3, std::chrono::seconds(60), [&] { return now; }});
+  std::vector<std::weak_ptr<int>> made;
+  const auto open = [&](const std::string& key) {
+    now += std::chrono::milliseconds(1);
+    return registry.find_or_make(key, [&] {
+      auto object = std::make_shared<int>(static_cast<int>(made.size()));
+      made.push_back(object);
+      return object;
+    });
+  };
+  auto held = open("held");  // the oldest, but in use
+  open("a");
+  open("b");
+  open("a");  // a is now more recent than b
+  open("c");  // one too many: b, the least recently used that no one holds, is closed
+  EXPECT_EQ(registry.size(), 3u);
+  EXPECT_TRUE(made[2].expired());  // b
+  EXPECT_FALSE(made[1].expired());  // a
+  EXPECT_EQ(open("held"), held);
+  open("b");  // made again
+  EXPECT_EQ(made.size(), 5u);
+  for (int i = 0; i < 10; ++i) open(std::string("x") + std::to_string(i));
+  EXPECT_EQ(registry.size(), 3u);
+  EXPECT_EQ(open("held"), held);  // never closed while held
+}
+
+TEST(StoreRegistry, ClosesWhatHasBeenIdleForTheLimit) {
+  std::chrono::steady_clock::time_point now{};
+  store_registry<int> registry({32, std::chrono::seconds(60), [&] { return now; }});
+  auto held = registry.find_or_make("held", [] { return std::make_shared<int>(1); });
+  std::weak_ptr<int> idle = registry.find_or_make("idle", [] { return std::make_shared<int>(2); });
+  now += std::chrono::seconds(59);
+  registry.find_or_make("other", [] { return std::make_shared<int>(3); });
+  EXPECT_FALSE(idle.expired());
+  now += std::chrono::seconds(2);
+  registry.find_or_make("other", [] { return std::make_shared<int>(4); });
+  EXPECT_TRUE(idle.expired());
+  EXPECT_EQ(registry.size(), 2u);  // held and other
+  EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(5); }), held);
 }
 
 }  // namespace
