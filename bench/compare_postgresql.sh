@@ -115,13 +115,14 @@ chmod 644 "$work/www/list.json"
 
 # put_spread COUNT: 16 ab processes at c=1, each writing an item of its own; requests/s in all.
 put_spread() {
-  local count=$1 started ended k
+  local count=$1 started ended k pids=()
   started=$(date +%s.%N)
   for k in $(seq 16); do
     timeout 300 ab -q -s 30 -n $((count / 16)) -c 1 -u "$work/put.json" -T application/json \
       -H "$auth" "$base/file/MAIN/BENCH/BENCH/PUT$k" >"$work/put-$k.out" 2>&1 &
+    pids+=($!)
   done
-  wait $(jobs -p | grep -v "^$nginx_pid$" | grep -v "^$ombrix_pid$" | grep -v "^$embedded_pid$") 2>/dev/null || true
+  wait "${pids[@]}" || true
   ended=$(date +%s.%N)
   if grep -q "^Non-2xx" "$work"/put-*.out || ! grep -q "^Requests per second" "$work/put-1.out"; then
     echo 0
