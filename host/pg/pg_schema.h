@@ -18,7 +18,7 @@ inline constexpr std::int16_t pg_dictionary_kind = 1;
 inline constexpr std::int16_t pg_data_kind = 2;
 
 // A listing that finds more change rows than this folds them into the catalog.
-inline constexpr std::int64_t pg_changes_to_fold = 512;
+inline constexpr std::int64_t pg_changes_to_fold = 64;
 
 enum class pg_statement : std::size_t {
   find_account,
