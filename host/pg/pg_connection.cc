@@ -7,9 +7,6 @@
 namespace ombrix {
 namespace {
 
-PGconn* as_conn(pg_conn* conn) { return reinterpret_cast<PGconn*>(conn); }
-PGresult* as_result(pg_result* result) { return reinterpret_cast<PGresult*>(result); }
-
 std::uint64_t load_big_endian(const char* bytes, std::size_t count) {
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < count; ++i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
@@ -33,31 +30,31 @@ std::string first_line(const char* message) {
 
 pg_rows::pg_rows(pg_result* result) : result_(result) {}
 pg_rows::~pg_rows() {
-  if (result_) PQclear(as_result(result_));
+  if (result_) PQclear(result_);
 }
 pg_rows::pg_rows(pg_rows&& other) noexcept : result_(std::exchange(other.result_, nullptr)) {}
 
-int pg_rows::count() const { return PQntuples(as_result(result_)); }
+int pg_rows::count() const { return PQntuples(result_); }
 bool pg_rows::is_null(int row, int column) const {
-  return PQgetisnull(as_result(result_), row, column) != 0;
+  return PQgetisnull(result_, row, column) != 0;
 }
 std::string_view pg_rows::bytes(int row, int column) const {
-  return {PQgetvalue(as_result(result_), row, column),
-          static_cast<std::size_t>(PQgetlength(as_result(result_), row, column))};
+  return {PQgetvalue(result_, row, column),
+          static_cast<std::size_t>(PQgetlength(result_, row, column))};
 }
 std::int64_t pg_rows::int64(int row, int column) const {
-  return static_cast<std::int64_t>(load_big_endian(PQgetvalue(as_result(result_), row, column), 8));
+  return static_cast<std::int64_t>(load_big_endian(PQgetvalue(result_, row, column), 8));
 }
 std::int32_t pg_rows::int32(int row, int column) const {
   return static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(load_big_endian(PQgetvalue(as_result(result_), row, column), 4)));
+      static_cast<std::uint32_t>(load_big_endian(PQgetvalue(result_, row, column), 4)));
 }
 std::int16_t pg_rows::int16(int row, int column) const {
   return static_cast<std::int16_t>(
-      static_cast<std::uint16_t>(load_big_endian(PQgetvalue(as_result(result_), row, column), 2)));
+      static_cast<std::uint16_t>(load_big_endian(PQgetvalue(result_, row, column), 2)));
 }
 bool pg_rows::boolean(int row, int column) const {
-  return !is_null(row, column) && PQgetvalue(as_result(result_), row, column)[0] != 0;
+  return !is_null(row, column) && PQgetvalue(result_, row, column)[0] != 0;
 }
 
 // ---- pg_params -----------------------------------------------------------------------------
@@ -126,33 +123,33 @@ pg_connection::pg_connection(const std::string& conninfo, const char* settings)
                             "keepalives_count", "tcp_user_timeout", "application_name",
                             "dbname", nullptr};
   const char* values[] = {"3", "5", "2", "3", "10000", "ombrix", conninfo.c_str(), nullptr};
-  conn_ = reinterpret_cast<pg_conn*>(PQconnectdbParams(keywords, values, 1));
+  conn_ = PQconnectdbParams(keywords, values, 1);
   if (conn_ == nullptr) throw pg_failure("", "out of memory");
-  if (PQstatus(as_conn(conn_)) != CONNECTION_OK) {
-    std::string message = first_line(PQerrorMessage(as_conn(conn_)));
-    PQfinish(as_conn(conn_));
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    std::string message = first_line(PQerrorMessage(conn_));
+    PQfinish(conn_);
     throw pg_failure("", message);
   }
   try {
     execute(settings);
   } catch (...) {
-    PQfinish(as_conn(conn_));
+    PQfinish(conn_);
     throw;
   }
 }
 
-pg_connection::~pg_connection() { PQfinish(as_conn(conn_)); }
+pg_connection::~pg_connection() { PQfinish(conn_); }
 
 void pg_connection::fail(pg_result* result) {
   std::string sqlstate;
   std::string message;
   if (result) {
-    const char* state = PQresultErrorField(as_result(result), PG_DIAG_SQLSTATE);
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     if (state) sqlstate = state;
-    message = first_line(PQresultErrorMessage(as_result(result)));
-    PQclear(as_result(result));
+    message = first_line(PQresultErrorMessage(result));
+    PQclear(result);
   } else {
-    message = first_line(PQerrorMessage(as_conn(conn_)));
+    message = first_line(PQerrorMessage(conn_));
   }
   throw pg_failure(std::move(sqlstate), message);
 }
@@ -164,36 +161,36 @@ pg_rows pg_connection::run(pg_statement statement, const pg_params& params) {
   if (!prepared_[index]) {
     int count = 0;
     const unsigned* types = pg_statement_types(statement, &count);
-    PGresult* made = PQprepare(as_conn(conn_), name, pg_statement_sql(statement), count,
-                               reinterpret_cast<const Oid*>(types));
+    PGresult* made = PQprepare(conn_, name, pg_statement_sql(statement), count,
+                               types);
     if (made == nullptr || PQresultStatus(made) != PGRES_COMMAND_OK) {
-      fail(reinterpret_cast<pg_result*>(made));
+      fail(made);
     }
     PQclear(made);
     prepared_[index] = true;
   }
-  PGresult* result = PQexecPrepared(as_conn(conn_), name, params.size(), params.values(),
+  PGresult* result = PQexecPrepared(conn_, name, params.size(), params.values(),
                                     params.lengths(), params.formats(), 1);
   const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-    fail(reinterpret_cast<pg_result*>(result));
+    fail(result);
   }
-  return pg_rows(reinterpret_cast<pg_result*>(result));
+  return pg_rows(result);
 }
 
 void pg_connection::execute(const char* sql) {
-  PGresult* result = PQexec(as_conn(conn_), sql);
+  PGresult* result = PQexec(conn_, sql);
   const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-    fail(reinterpret_cast<pg_result*>(result));
+    fail(result);
   }
   PQclear(result);
 }
 
-bool pg_connection::broken() const { return PQstatus(as_conn(conn_)) != CONNECTION_OK; }
+bool pg_connection::broken() const { return PQstatus(conn_) != CONNECTION_OK; }
 
 std::string pg_connection::database() const {
-  const char* name = PQdb(as_conn(conn_));
+  const char* name = PQdb(conn_);
   return name ? name : "";
 }
 

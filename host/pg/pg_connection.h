@@ -16,6 +16,8 @@
 
 #include "host/pg/pg_schema.h"
 
+// libpq's own connection and result types (PGconn, PGresult), declared here so that users of
+// this header need not include libpq-fe.h.
 struct pg_conn;
 struct pg_result;
 
