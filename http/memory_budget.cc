@@ -9,10 +9,27 @@ namespace ombrix {
 
 std::optional<memory_budget::lease> memory_budget::take(std::size_t bytes,
                                                         std::chrono::milliseconds wait) {
-  std::unique_lock lock(mutex_);
-  if (!freed_.wait_for(lock, wait, [&] { return fits(bytes); })) return std::nullopt;
+  if (!grow(0, bytes, wait)) return std::nullopt;
+  return lease(this, bytes);
+}
+
+memory_budget::lease memory_budget::take_now(std::size_t bytes) {
+  const std::lock_guard lock(mutex_);
   held_ += bytes;
   return lease(this, bytes);
+}
+
+bool memory_budget::grow(std::size_t own, std::size_t bytes, std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  if (!freed_.wait_for(lock, wait, [&] { return fits(own, bytes); })) return false;
+  held_ += bytes;
+  return true;
+}
+
+bool memory_budget::lease::grow(std::size_t bytes, std::chrono::milliseconds wait) {
+  if (budget_ == nullptr || !budget_->grow(bytes_, bytes, wait)) return false;
+  bytes_ += bytes;
+  return true;
 }
 
 std::size_t memory_budget::held() const {

@@ -1,10 +1,11 @@
 // The process-wide budget for the bytes that requests hold while they are served. A request
-// takes its share before its body is read and gives it back when it ends; when the budget is
-// spent, a request waits briefly for others to finish and is then refused (503), instead of the
-// process growing until the machine runs out of memory. Thread-safe.
+// charges its body piece by piece as the bytes arrive, and its reply while the reply is held and
+// sent, and gives everything back when it ends; when the budget is spent, a request waits briefly
+// for others to finish and is then refused (503), instead of the process growing until the
+// machine runs out of memory. Thread-safe.
 //
-//   std::optional<memory_budget::lease> held = budget.take(cost, std::chrono::seconds(2));
-//   if (!held) ... answer 503 ...
+//   memory_budget::lease held = budget.empty_lease();
+//   if (!held.grow(cost_of_next_piece, std::chrono::seconds(2))) ... answer 503 ...
 #pragma once
 
 #include <chrono>
@@ -38,6 +39,13 @@ class memory_budget {
       if (budget_ != nullptr) budget_->give_back(bytes_);
     }
 
+    // Adds `bytes` to what the lease holds, waiting at most `wait` for them to become free. A
+    // lease that is the only one holding anything may grow past the limit, as take lets a
+    // request larger than the budget in alone. False when the bytes did not become free in time;
+    // the lease then keeps what it held.
+    bool grow(std::size_t bytes, std::chrono::milliseconds wait);
+    std::size_t bytes() const { return bytes_; }
+
    private:
     friend class memory_budget;
     lease(memory_budget* budget, std::size_t bytes) : budget_(budget), bytes_(bytes) {}
@@ -53,13 +61,23 @@ class memory_budget {
   // whole budget is let in only when nothing else is held, so it can still be served alone.
   // Returns nothing when the bytes did not become free in time.
   std::optional<lease> take(std::size_t bytes, std::chrono::milliseconds wait);
+  // A lease of nothing, to grow as bytes come.
+  lease empty_lease() { return lease(this, 0); }
+  // Takes `bytes` at once, even beyond the limit: for what must be held anyway (a small reply
+  // whose request has already changed the data). Later requests then wait for it.
+  lease take_now(std::size_t bytes);
 
   std::size_t limit() const { return limit_; }
   std::size_t held() const;
 
  private:
   void give_back(std::size_t bytes);
-  bool fits(std::size_t bytes) const { return held_ == 0 || held_ + bytes <= limit_; }
+  // Whether `bytes` more fit for a holder of `own` bytes: they stay within the limit, or nobody
+  // else holds anything.
+  bool fits(std::size_t own, std::size_t bytes) const {
+    return held_ == own || held_ + bytes <= limit_;
+  }
+  bool grow(std::size_t own, std::size_t bytes, std::chrono::milliseconds wait);
 
   const std::size_t limit_;
   mutable std::mutex mutex_;

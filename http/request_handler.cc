@@ -13,6 +13,7 @@
 #include "base/text_helpers.h"
 #include "http/memory_budget.h"
 #include "http/query_string.h"
+#include "http/request_body.h"
 #include "http/response_writer.h"
 #include "http/text_dump.h"
 #include "base/diagnostics.h"
@@ -23,11 +24,6 @@ namespace {
 
 constexpr std::string_view form_content_type = "application/x-www-form-urlencoded";
 
-// The body buffer grows by at most this much ahead of the bytes received, so a client that
-// announces a huge Content-Length and sends little costs little.
-constexpr std::size_t body_read_step = 64 * 1024;
-constexpr std::size_t body_reserve_after = 1024 * 1024;
-
 // The largest body a request may carry: room for the JSON of a 64 MiB item with its escapes.
 // A larger one is refused once its bytes go past the limit; one that ends early is answered as
 // any short body.
@@ -37,6 +33,11 @@ constexpr std::size_t max_body_bytes = 128 * 1024 * 1024;
 constexpr std::size_t budget_bytes_per_body_byte = 4;
 // How long a request waits for the memory budget before it is refused.
 constexpr std::chrono::milliseconds budget_wait{2000};
+// A reply up to this size is charged without waiting and never refused: the acknowledgement of a
+// change that is already made must reach its client. Larger ones are reads and listings.
+constexpr std::size_t small_reply_bytes = 64 * 1024;
+
+constexpr std::string_view continue_response = "HTTP/1.1 100 Continue\r\n\r\n";
 
 bool is_allowed_method(std::string_view method) {
   return method == "GET" || method == "HEAD" || method == "POST" || method == "PUT" ||
@@ -73,30 +74,6 @@ line_read read_line(std::istream& stream, std::string& line, std::size_t& budget
   return line_read::ok;
 }
 
-// Reads up to `length` bytes; fewer when the stream ends first.
-std::string read_body(std::istream& stream, std::size_t length) {
-  std::string body;
-  bool reserved = false;
-  while (body.size() < length) {
-    // Once a client has really sent a good part, the buffer takes the whole (bounded) length at
-    // once: the pages are touched only as bytes arrive, and the growing buffer is never copied.
-    if (!reserved && body.size() >= body_reserve_after) {
-      body.reserve(length);
-      reserved = true;
-    }
-    const std::size_t old_size = body.size();
-    const std::size_t step = std::min(body_read_step, length - old_size);
-    body.resize(old_size + step);
-    stream.read(body.data() + old_size, static_cast<std::streamsize>(step));
-    const auto received = static_cast<std::size_t>(stream.gcount());
-    if (received < step) {
-      body.resize(old_size + received);
-      break;
-    }
-  }
-  return body;
-}
-
 // Reading may have left end-of-file and fail bits that would silence every write; a bad bit
 // from a failed send stays, so nothing is sent after a send has failed.
 void prepare_for_output(std::iostream& stream) {
@@ -120,11 +97,12 @@ std::string_view header_value(const header_table& headers, std::string_view name
   return found == headers.end() ? std::string_view{} : std::string_view(found->second);
 }
 
-// Appends "NAME=value\r\n" and, at level 2, echoes it.
-void add_variable(std::string& environment, std::string_view name, std::string_view value) {
+// Appends "NAME=value\r\n" and, at level 2 when `echo` is set, echoes it.
+void add_variable(std::string& environment, std::string_view name, std::string_view value,
+                  bool echo) {
   const std::size_t start = environment.size();
   environment.append(name).append("=").append(value);
-  if (debug_enabled(2)) {
+  if (echo && debug_enabled(2)) {
     write_diagnostic("  " + std::string(std::string_view(environment).substr(start)));
   }
   environment.append("\r\n");
@@ -143,6 +121,7 @@ struct request_head {
   std::string query;
   std::string protocol_version;
   header_table headers;
+  bool complete = false;  // the header lines were read to their end
 };
 
 // Reads the request line and the header lines into `head`, checking them in order: the size of
@@ -183,7 +162,10 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
       debug_line(1, "HTTP request headers too large");
       return refusal{413, "request header too large"};
     }
-    if (result == line_read::none || line.empty()) break;
+    if (result == line_read::none || line.empty()) {
+      head.complete = true;
+      break;
+    }
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) {
       debug_line(1, "HTTP request invalid header line: " + line);
@@ -205,9 +187,13 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
 }
 
 // The request environment text without its QS_ lines: the connection's and the request's
-// variables in their fixed order, then one HTTP_ line per header.
+// variables in their fixed order, then one HTTP_ line per header. Level 2 echoes the variables
+// when `echo` is set.
 std::string build_environment(const request_head& head, const request_origin& origin,
-                              std::int32_t content_length) {
+                              std::int32_t content_length, bool echo) {
+  auto add_variable = [&](std::string& text, std::string_view name, std::string_view value) {
+    ombrix::add_variable(text, name, value, echo);
+  };
   std::string environment;
   environment.reserve(512);  // the variables of a usual request, so it grows once or never
   if (origin.remote_address != nullptr && *origin.remote_address != '\0') {
@@ -240,44 +226,70 @@ std::string build_environment(const request_head& head, const request_origin& or
   return environment;
 }
 
-// Reads the announced body into `body`; refuses a body that ends early. At level 2 the body is
-// dumped (or said to be binary).
-std::optional<refusal> read_request_body(std::istream& stream, std::int32_t content_length,
-                                         std::string& body) {
-  if (content_length > 0) {
-    // One byte beyond the limit tells a body that is too large from one that ends early.
-    body = read_body(stream, std::min<std::size_t>(static_cast<std::size_t>(content_length),
-                                                   max_body_bytes + std::size_t{1}));
-    if (body.size() > max_body_bytes) {
-      debug_line(1, "Request body exceeds " + std::to_string(max_body_bytes) + " bytes");
-      body = std::string();
-      return refusal{413, "request body too large"};
-    }
-    if (body.size() != static_cast<std::size_t>(content_length)) {
-      debug_line(1, "Actual content size " + std::to_string(body.size()) +
-                        " differs from Content-Length header " + std::to_string(content_length));
-      return refusal{400, "bad content-length"};
-    }
+// At level 2, the body's lines (or a word that it is binary).
+void dump_body(const std::string& body) {
+  if (!debug_enabled(2) || body.empty()) return;
+  if (body.front() == '{' || body.back() == '\n') {
+    write_diagnostic("HTTP request body:");
+    dump_text_lines(body);
+  } else {
+    write_diagnostic("  body appears to contain binary data");
   }
-  if (debug_enabled(2) && !body.empty()) {
-    if (body.front() == '{' || body.back() == '\n') {
-      write_diagnostic("HTTP request body:");
-      dump_text_lines(body);
-    } else {
-      write_diagnostic("  body appears to contain binary data");
-    }
+}
+
+// How the request's body is framed, or the refusal of a transfer coding that is not understood.
+std::optional<refusal> body_framing_of(const request_head& head, std::int32_t content_length,
+                                       body_framing& framing) {
+  framing = content_length > 0 ? body_framing::length : body_framing::none;
+  const std::string_view coding = header_value(head.headers, "TRANSFER-ENCODING");
+  if (coding.empty()) return std::nullopt;
+  if (!equals_ignore_case(coding, "chunked")) {
+    debug_line(1, "HTTP request transfer coding not supported: " + std::string(coding));
+    return refusal{501, "transfer coding not supported"};
   }
+  framing = body_framing::chunked;  // it overrides any Content-Length
   return std::nullopt;
 }
 
+// The refusal of a body that was not read whole.
+refusal body_refusal(body_outcome outcome, body_framing framing, std::size_t received,
+                     std::int32_t content_length, const request_transport* transport) {
+  const std::string got = std::to_string(received);
+  switch (outcome) {
+    case body_outcome::too_large:
+      debug_line(1, "Request body exceeds " + std::to_string(max_body_bytes) + " bytes");
+      return {413, "request body too large"};
+    case body_outcome::over_budget:
+      debug_line(1, "Memory budget spent; refusing a body after " + got + " bytes");
+      return {503, "server busy, try again later"};
+    case body_outcome::malformed:
+      debug_line(1, "HTTP request chunked body malformed after " + got + " bytes");
+      return {400, "bad chunked body"};
+    case body_outcome::ended_early:
+    case body_outcome::complete:
+      break;
+  }
+  if (transport != nullptr && transport->input_timed_out()) {
+    debug_line(1, "HTTP request timed out after " + got + " body bytes");
+    return {408, "request timeout"};
+  }
+  if (framing == body_framing::chunked) {
+    debug_line(1, "HTTP request chunked body ended after " + got + " bytes");
+    return {400, "bad chunked body"};
+  }
+  debug_line(1, "Actual content size " + got + " differs from Content-Length header " +
+                    std::to_string(content_length));
+  return {400, "bad content-length"};
+}
+
 // Appends the QS_ lines of the query string and of a URL-encoded form body.
-std::optional<refusal> add_query_variables(const request_head& head, std::int32_t content_length,
-                                           const std::string& body, std::string& environment) {
+std::optional<refusal> add_query_variables(const request_head& head, const std::string& body,
+                                           std::string& environment) {
   if (!head.query.empty() && !parse_query_string(head.query, environment)) {
     debug_line(1, "HTTP request query string holds CR or LF");
     return refusal{400, "bad query string"};
   }
-  if (content_length > 0 && head.method == "POST" &&
+  if (!body.empty() && head.method == "POST" &&
       equals_ignore_case(header_value(head.headers, "CONTENT-TYPE"), form_content_type)) {
     if (!parse_query_string(body, environment)) {
       debug_line(1, "HTTP request form body holds CR or LF");
@@ -288,37 +300,104 @@ std::optional<refusal> add_query_variables(const request_head& head, std::int32_
   return std::nullopt;
 }
 
+// A client that waits for leave to send its body ("Expect: 100-continue") gets it, unless the
+// head alone decides the reply, which is then written: the status it returns, or nothing when
+// the body is to come.
+std::optional<int> answer_expectation(std::iostream& stream, const request_head& head,
+                                      body_framing framing, std::int32_t content_length,
+                                      const std::string& environment,
+                                      const request_services& services) {
+  if (framing == body_framing::none || head.protocol_version != "HTTP/1.1" ||
+      !equals_ignore_case(header_value(head.headers, "EXPECT"), "100-continue")) {
+    return std::nullopt;
+  }
+  if (framing == body_framing::length && static_cast<std::size_t>(content_length) > max_body_bytes) {
+    debug_line(1, "Request body of " + std::to_string(content_length) + " bytes announced");
+    prepare_for_output(stream);
+    return write_error_response(stream, 413, "request body too large");
+  }
+  if (services.early_reply) {
+    std::string reply;
+    if (const int status = services.early_reply(environment, reply); status != 0) {
+      prepare_for_output(stream);
+      return write_dispatcher_response(stream, status, reply);
+    }
+  }
+  if (services.transport != nullptr) {
+    services.transport->send_interim_response(continue_response);
+  } else {
+    stream.write(continue_response.data(), static_cast<std::streamsize>(continue_response.size()));
+    stream.flush();
+  }
+  return std::nullopt;
+}
+
 // Everything from the request line to the framed response; may throw (bad_alloc, malformed
-// percent escapes, the dispatcher's own exceptions).
-int serve(std::iostream& stream, const request_origin& origin, const rest_dispatcher& dispatch) {
+// percent escapes, the dispatcher's own exceptions). Sets `input_consumed` once the request's
+// input has been read to its end.
+int serve(std::iostream& stream, const request_origin& origin, const rest_dispatcher& dispatch,
+          const request_services& services, memory_budget& budget, bool& input_consumed) {
   auto fail = [&stream](const refusal& answer) {
     prepare_for_output(stream);
     return write_error_response(stream, answer.status, answer.message);
   };
 
   request_head head;
-  if (const auto refused = read_head(stream, head)) return fail(*refused);
+  if (const auto refused = read_head(stream, head)) {
+    // A head read to its end without a body leaves nothing unread.
+    input_consumed = head.complete && header_value(head.headers, "TRANSFER-ENCODING").empty() &&
+                     parse_content_length(header_value(head.headers, "CONTENT-LENGTH")) <= 0;
+    return fail(*refused);
+  }
   const std::int32_t content_length =
       parse_content_length(header_value(head.headers, "CONTENT-LENGTH"));
-  std::string environment = build_environment(head, origin, content_length);
+  body_framing framing = body_framing::none;
+  if (const auto refused = body_framing_of(head, content_length, framing)) return fail(*refused);
+  const bool chunked = framing == body_framing::chunked;
+  input_consumed = framing == body_framing::none;
+  // A chunked body's length is known once it has been read; its environment is built then.
+  std::string environment = build_environment(head, origin, chunked ? 0 : content_length, !chunked);
+
+  if (const auto answered = answer_expectation(stream, head, framing, content_length,
+                                                environment, services)) {
+    return *answered;
+  }
+
+  memory_budget::lease body_charge = budget.empty_lease();
   std::string body;
-  if (const auto refused = read_request_body(stream, content_length, body)) return fail(*refused);
-  std::optional<memory_budget::lease> held;
-  if (!body.empty()) {
-    held = process_memory_budget().take(body.size() * budget_bytes_per_body_byte, budget_wait);
-    if (!held) {
-      debug_line(1, "Memory budget spent; refusing a body of " + std::to_string(body.size()) +
+  const body_limits limits{max_body_bytes, budget_bytes_per_body_byte, budget_wait};
+  const body_outcome outcome =
+      read_request_body(stream, framing, content_length > 0 ? static_cast<std::size_t>(content_length) : 0,
+                        limits, body_charge, body);
+  if (outcome != body_outcome::complete) {
+    const std::size_t received = body.size();
+    body = std::string();
+    return fail(body_refusal(outcome, framing, received, content_length, services.transport));
+  }
+  input_consumed = true;
+  if (chunked) {
+    environment = build_environment(head, origin, static_cast<std::int32_t>(body.size()), true);
+  }
+  dump_body(body);
+  if (const auto refused = add_query_variables(head, body, environment)) return fail(*refused);
+
+  debug_line(2, "Calling Velquor");
+  std::optional<memory_budget::lease> reply_charge;  // outlives the reply it pays for
+  std::string reply;
+  const int status = dispatch(origin.connection_number, environment, body, reply);
+  body = std::string();
+  body_charge = budget.empty_lease();
+  if (reply.size() <= small_reply_bytes) {
+    reply_charge = budget.take_now(reply.size());
+  } else {
+    reply_charge = budget.take(reply.size(), budget_wait);
+    if (!reply_charge) {
+      debug_line(1, "Memory budget spent; refusing a reply of " + std::to_string(reply.size()) +
                         " bytes");
+      reply = std::string();
       return fail(refusal{503, "server busy, try again later"});
     }
   }
-  if (const auto refused = add_query_variables(head, content_length, body, environment)) {
-    return fail(*refused);
-  }
-
-  debug_line(2, "Calling Velquor");
-  std::string reply;
-  const int status = dispatch(origin.connection_number, environment, body, reply);
   prepare_for_output(stream);
   return write_dispatcher_response(stream, status, reply);
 }
@@ -346,16 +425,26 @@ std::int32_t parse_content_length(std::string_view text) {
 }
 
 int serve_http_request(std::iostream& stream, const request_origin& origin,
-                       const rest_dispatcher& dispatch) {
+                       const rest_dispatcher& dispatch, const request_services& services) {
+  memory_budget& budget = services.budget != nullptr ? *services.budget : process_memory_budget();
+  bool input_consumed = false;
+  int result = 500;
   try {
     debug_line(2, "Begin HTTP Request");
-    return serve(stream, origin, dispatch);
+    result = serve(stream, origin, dispatch, services, budget, input_consumed);
   } catch (const std::bad_alloc&) {
     send_fixed_reply(stream, out_of_memory_reply);
   } catch (...) {
     send_fixed_reply(stream, unknown_error_reply);
   }
-  return 500;
+  if (!input_consumed && services.transport != nullptr) {
+    try {
+      services.transport->discard_unread_input(unread_input_drain_time);
+    } catch (...) {
+      // The connection is closed next in any case.
+    }
+  }
+  return result;
 }
 
 }  // namespace ombrix

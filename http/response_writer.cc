@@ -39,6 +39,7 @@ std::string_view status_reason(int status) {
     case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
     case 413: return "Payload Too Large";
     case 500: return "Internal Error";
     case 501: return "Not Implemented";

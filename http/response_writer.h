@@ -27,7 +27,8 @@ inline constexpr std::string_view unknown_error_reply =
     "HTTP/1.1 500 Internal Server Error\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
     "Connection: close\r\nContent-Type: text/plain\r\n\r\nUnknown error";
 
-// The reason phrase of `status`; "Bad Request" for every status outside the table.
+// The reason phrase of `status`; "Bad Request" for every status outside the table (which holds
+// 200, 401, 404, 405, 408, 413, 500, 501 and 503).
 // The text is static.
 std::string_view status_reason(int status);
 

@@ -109,8 +109,16 @@ std::ptrdiff_t receive_bytes(socket_handle socket, char* buffer, std::size_t siz
 // sent (possibly short) or a negative value on failure or time-out.
 std::ptrdiff_t send_bytes(socket_handle socket, const char* data, std::size_t size);
 
+// Whether `error` (a number of last_socket_error) says that a receive or send ran out of its
+// time-out rather than failed.
+bool is_timeout_error(int error);
+
 // Shuts both directions down; the result is not reported.
 void shutdown_both(socket_handle socket);
+
+// Shuts the sending direction down (the peer reads the end of the data), leaving receives
+// working; the result is not reported.
+void shutdown_send(socket_handle socket);
 
 // Closes the socket; the result is not reported.
 void close_socket(socket_handle socket);

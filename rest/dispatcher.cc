@@ -65,11 +65,26 @@ int com_error_reply(const _com_error& error, std::string& reply) {
   return make_error_reply(reply, 500, hresult_hex(error.Error()), message);
 }
 
-int route_request(std::int32_t connection, const std::string& environment_text,
-                  const std::string& body, std::string& reply, session_table& sessions,
-                  const host_factory& make_host) {
-  const environment env(environment_text);
-  const std::string method(env.value("REQUEST_METHOD"));
+// What the head of a request names: its method, action, the path after the action, the
+// session id of its token.
+struct request_head {
+  std::string method;
+  std::string action_name;
+  std::vector<std::string> rest;
+  std::string session_id;
+};
+
+bool is_login(const request_head& head) {
+  return head.method == "POST" && head.action_name == "login";
+}
+bool is_logout(const request_head& head) {
+  return head.method == "GET" && head.action_name == "logout";
+}
+
+// Reads the head of a request and refuses what the head alone refuses: a path outside the
+// service, and (but for login and logout) a missing token. Returns 0 to go on.
+int check_head(const environment& env, request_head& head, std::string& reply) {
+  head.method = std::string(env.value("REQUEST_METHOD"));
   std::string path = url_decode(env.value("PATH_INFO"));
   if (path.size() > 1 && path.front() == '/') path.erase(0, 1);
 
@@ -81,32 +96,46 @@ int route_request(std::int32_t connection, const std::string& environment_text,
   if (segments[0] != "quelm" || segments[1] != "restfs") {
     return make_error_reply(reply, 400, "", "URL path must begin with /quelm/restfs");
   }
-  const std::string action_name = segments[2];
-  std::vector<std::string> rest(segments.begin() + 3, segments.end());
-
-  const std::string session_id =
-      session_id_from_authorization(env.value("HTTP_AUTHORIZATION"));
-  const bool is_login = method == "POST" && action_name == "login";
-  const bool is_logout = method == "GET" && action_name == "logout";
-  if (is_login) return login_action(connection, body, reply, sessions, make_host);
-  if (is_logout) return logout_action(session_id, reply, sessions, make_host);
-
-  if (session_id.empty()) {
+  head.action_name = segments[2];
+  head.rest.assign(segments.begin() + 3, segments.end());
+  head.session_id = session_id_from_authorization(env.value("HTTP_AUTHORIZATION"));
+  if (is_login(head) || is_logout(head)) return 0;
+  if (head.session_id.empty()) {
     return make_error_reply(reply, 401, "",
                             "Authorization token must be included in the Authorization header.");
   }
-  std::shared_ptr<const kelm_info> session = sessions.find_session(session_id);
+  return 0;
+}
+
+// The refusal of a session that is not (or no longer) usable.
+int unknown_session_reply(const request_head& head, std::string& reply) {
+  if (debug_enabled(1)) {
+    debug_line(1, "session '" + head.session_id + "' not found for '" + head.action_name +
+                      "' action: " + join(head.rest, "/"));
+  }
+  return make_error_reply(reply, 401, "",
+                          "Session for authorization token not found (new login required).");
+}
+
+int route_request(std::int32_t connection, const std::string& environment_text,
+                  const std::string& body, std::string& reply, session_table& sessions,
+                  const host_factory& make_host) {
+  const environment env(environment_text);
+  request_head head;
+  if (const int refused = check_head(env, head, reply); refused != 0) return refused;
+  if (is_login(head)) return login_action(connection, body, reply, sessions, make_host);
+  if (is_logout(head)) return logout_action(head.session_id, reply, sessions, make_host);
+
+  std::shared_ptr<const kelm_info> session = sessions.find_session(head.session_id);
   std::shared_ptr<velquor_base> host;
   if (session) host = make_host(session->server_text);
   if (!session || !host) {
-    sessions.remove_session(session_id);
-    if (debug_enabled(1)) {
-      debug_line(1, "session '" + session_id + "' not found for '" + action_name +
-                        "' action: " + join(rest, "/"));
-    }
-    return make_error_reply(reply, 401, "",
-                            "Session for authorization token not found (new login required).");
+    sessions.remove_session(head.session_id);
+    return unknown_session_reply(head, reply);
   }
+  const std::string& method = head.method;
+  const std::string& action_name = head.action_name;
+  std::vector<std::string>& rest = head.rest;
 
   const route* chosen = find_route(method, action_name);
   if (chosen == nullptr) {
@@ -133,6 +162,24 @@ int dispatch_rest_request(std::int32_t connection, const std::string& environmen
   } catch (...) {
     return make_error_reply(reply, 500, "", "Unexpected exception");
   }
+}
+
+int reply_decided_by_head(const std::string& environment_text, std::string& reply,
+                          session_table& sessions) {
+  try {
+    const environment env(environment_text);
+    request_head head;
+    if (const int refused = check_head(env, head, reply); refused != 0) return refused;
+    if (is_login(head) || is_logout(head) || sessions.find_session(head.session_id)) return 0;
+    return unknown_session_reply(head, reply);
+  } catch (...) {
+    reply.clear();
+    return 0;  // the dispatcher answers the failure itself once the body is in
+  }
+}
+
+int reply_decided_by_head(const std::string& environment_text, std::string& reply) {
+  return reply_decided_by_head(environment_text, reply, process_session_table());
 }
 
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,

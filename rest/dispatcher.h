@@ -27,4 +27,15 @@ int dispatch_rest_request(std::int32_t connection, const std::string& environmen
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
                           const std::string& body, std::string& reply);
 
+// The reply that the request of `environment_text` gets whatever its body holds, when its head
+// alone decides it: a path outside the service, a missing token, a session that is not in
+// `sessions`. Returns 0 when the body is needed, else the status with `reply` filled exactly as
+// dispatch_rest_request would fill it. Lets a client that waits before sending its body be
+// answered without sending it. Never throws.
+int reply_decided_by_head(const std::string& environment_text, std::string& reply,
+                          session_table& sessions);
+
+// The same on the process-wide session table.
+int reply_decided_by_head(const std::string& environment_text, std::string& reply);
+
 }  // namespace ombrix

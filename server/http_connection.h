@@ -8,8 +8,10 @@
 namespace ombrix {
 
 // serve_http_request over a socket stream on the context's socket; the stream is flushed and
-// destroyed before returning, the socket stays open. Returns what serve_http_request returns;
-// never throws.
-int handle_http_request(const request_context& context, const rest_dispatcher& dispatch);
+// destroyed before returning, the socket stays open (its sending direction is shut down when
+// the request's input had to be drained, see request_transport). Returns what
+// serve_http_request returns; never throws.
+int handle_http_request(const request_context& context, const rest_dispatcher& dispatch,
+                        const early_reply_check& early_reply = {});
 
 }  // namespace ombrix

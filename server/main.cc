@@ -46,10 +46,15 @@ int main(int argc, char** argv) {
     return ombrix::dispatch_rest_request(connection, environment_text, body, reply,
                                          ombrix::process_session_table(), make_host);
   };
+  // A client that waits before sending its body is answered at once when its head decides.
+  const ombrix::early_reply_check early_reply = [](const std::string& environment_text,
+                                                   std::string& reply) {
+    return ombrix::reply_decided_by_head(environment_text, reply);
+  };
   // The listener's threads may outlive main's locals only until the process ends, which is
-  // right after run_server returns; the handler keeps its own copy of the dispatcher.
+  // right after run_server returns; the handler keeps its own copies of both.
   return ombrix::run_server(decision.settings.port,
-                            [dispatch](const ombrix::request_context& context) {
-                              ombrix::handle_http_request(context, dispatch);
+                            [dispatch, early_reply](const ombrix::request_context& context) {
+                              ombrix::handle_http_request(context, dispatch, early_reply);
                             });
 }

@@ -40,7 +40,19 @@ struct platform_socket_io {
   static bool set_receive_timeout(socket_handle socket, int milliseconds) {
     return platform::set_receive_timeout(socket, milliseconds);
   }
+  // Whether the last failed receive ran out of its time-out.
+  static bool last_receive_timed_out() {
+    return platform::is_timeout_error(platform::last_socket_error());
+  }
   static clock::time_point now() { return clock::now(); }
+};
+
+// Why the input of a socket stream ended.
+enum class input_end {
+  open,       // it has not ended
+  closed,     // the peer closed its side
+  failed,     // a receive failed
+  timed_out,  // a receive waited out its time-out, or the request's time was used up
 };
 
 // A stream buffer over a socket it does not own (it never shuts the socket down or closes it).
@@ -52,7 +64,8 @@ struct platform_socket_io {
 // within_output_time); each send still waits at most the socket's send time-out.
 // Input: one receive of up to a buffer whenever the get area is empty. The end of input is
 // final: after the peer's close, a failed or timed-out receive, or the end of the input time
-// (see transfer_grace), every further read returns end-of-file without touching the socket.
+// (see transfer_grace), every further read returns end-of-file without touching the socket;
+// end_of_input tells which of these ended it.
 template <class CharT, class Traits = std::char_traits<CharT>, class SocketIo = platform_socket_io>
 class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   static_assert(sizeof(CharT) == 1, "the socket carries bytes");
@@ -74,18 +87,48 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
 
   socket_handle socket() const { return socket_; }
 
+  // Why reads now return end-of-file; input_end::open while they do not.
+  input_end end_of_input() const { return end_; }
+
+  // Lets the next send start the response's time afresh: an interim response (100 Continue)
+  // sent before a body that takes long to arrive must not use up the final response's time.
+  void restart_output_time() {
+    sending_ = false;
+    sent_ = 0;
+  }
+
+  // Receives and drops whatever still arrives, bypassing the input's end and time, until the
+  // peer closes, a receive fails or `limit` has passed. For a connection whose request was not
+  // read to its end: closing it with bytes unread would reset it under the client.
+  void discard_input(std::chrono::milliseconds limit) {
+    if (end_ == input_end::closed) return;
+    const auto until = SocketIo::now() + limit;
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - SocketIo::now());
+      if (left.count() <= 0 || !SocketIo::set_receive_timeout(socket_, static_cast<int>(left.count()))) {
+        return;
+      }
+      receive_timeout_ = static_cast<int>(left.count());
+      if (SocketIo::receive(socket_, reinterpret_cast<char*>(receive_), buffer_size) <= 0) return;
+    }
+  }
+
  protected:
   // Returns the next byte (0 to 255) without consuming it, or end-of-file when the input ended.
   int_type underflow() override {
     if (this->gptr() < this->egptr()) return Traits::to_int_type(*this->gptr());
-    if (ended_ || !bound_receive_time()) {
-      ended_ = true;
+    if (end_ != input_end::open) return Traits::eof();
+    if (!bound_receive_time()) {
+      end_ = input_end::timed_out;
       return Traits::eof();
     }
     const std::ptrdiff_t received =
         SocketIo::receive(socket_, reinterpret_cast<char*>(receive_), buffer_size);
     if (received <= 0) {
-      ended_ = true;
+      end_ = received == 0                          ? input_end::closed
+             : SocketIo::last_receive_timed_out() ? input_end::timed_out
+                                                  : input_end::failed;
       return Traits::eof();
     }
     if (received_ == 0) first_byte_ = SocketIo::now();
@@ -179,7 +222,7 @@ class basic_socketbuf : public std::basic_streambuf<CharT, Traits> {
   CharT send_[buffer_size];
   CharT receive_[buffer_size];
   socket_handle socket_;
-  bool ended_ = false;
+  input_end end_ = input_end::open;
   std::size_t received_ = 0;                  // bytes received so far
   typename SocketIo::clock::time_point first_byte_{};
   bool sending_ = false;

@@ -11,13 +11,14 @@ namespace ombrix::test {
 inline constexpr std::string_view fixed_headers =
     "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
 
-// The reason phrase the server writes after `status`: eight phrases, "Bad Request" for the rest.
+// The reason phrase the server writes after `status`: nine phrases, "Bad Request" for the rest.
 inline std::string reason_phrase(int status) {
   switch (status) {
     case 200: return "OK";
     case 401: return "Unauthorized";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
     case 413: return "Payload Too Large";
     case 500: return "Internal Error";
     case 501: return "Not Implemented";

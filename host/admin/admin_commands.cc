@@ -212,6 +212,8 @@ void import_directory(const command_line& line, std::ostream& out) {
     }
     try {
       items.push_back({from_utf8(*id), item_from_text_file(read_file(path))});
+    } catch (const malformed_escape& escape) {
+      failed("'" + path.string() + "' has a malformed escape " + escape.what() + ".");
     } catch (const std::range_error&) {
       failed("'" + path.string() + "' is not UTF-8 text, or its name is not UTF-8.");
     }

@@ -24,8 +24,9 @@ int hex_value(char c) {
   return -1;
 }
 
-// Reverses append_escape over `escaped`; nothing when a "%" is not followed by two hex digits.
-std::optional<std::string> unescape(std::string_view escaped) {
+// Reverses append_escape over `escaped`; nothing when a "%" is not followed by two hex digits,
+// with `bad_at` (when given) set to the position of that "%".
+std::optional<std::string> unescape(std::string_view escaped, std::size_t* bad_at = nullptr) {
   std::string out;
   out.reserve(escaped.size());
   for (std::size_t i = 0; i < escaped.size(); ++i) {
@@ -33,10 +34,12 @@ std::optional<std::string> unescape(std::string_view escaped) {
       out.push_back(escaped[i]);
       continue;
     }
-    if (i + 2 >= escaped.size()) return std::nullopt;
-    const int high = hex_value(escaped[i + 1]);
-    const int low = hex_value(escaped[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
+    const int high = i + 1 < escaped.size() ? hex_value(escaped[i + 1]) : -1;
+    const int low = i + 2 < escaped.size() ? hex_value(escaped[i + 2]) : -1;
+    if (high < 0 || low < 0) {
+      if (bad_at != nullptr) *bad_at = i;
+      return std::nullopt;
+    }
     out.push_back(static_cast<char>(high * 16 + low));
     i += 2;
   }
@@ -60,11 +63,17 @@ text escaped_item_from_text_file(std::string_view lines) {
   text item;
   std::size_t start = 0;
   bool first = true;
-  while (start < lines.size()) {
+  std::size_t line = 2;  // the escape line is the first
+  for (; start < lines.size(); ++line) {
     std::size_t end = lines.find('\n', start);
     if (end == std::string_view::npos) end = lines.size();
-    const std::optional<std::string> attribute = unescape(lines.substr(start, end - start));
-    if (!attribute) throw std::range_error("bad conversion");
+    const std::string_view escaped = lines.substr(start, end - start);
+    std::size_t bad_at = 0;
+    const std::optional<std::string> attribute = unescape(escaped, &bad_at);
+    if (!attribute) {
+      throw malformed_escape("'" + std::string(escaped.substr(bad_at, 3)) + "' in line " +
+                             std::to_string(line));
+    }
     if (!first) item += u"\r\n";
     first = false;
     item += from_utf8(*attribute);

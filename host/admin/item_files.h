@@ -14,6 +14,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -21,8 +22,14 @@
 
 namespace ombrix {
 
+// The failure of an escaped file in which a "%" is not followed by two hexadecimal digits;
+// what() names the escape and its line, as in "'%zz' in line 3".
+struct malformed_escape : std::invalid_argument {
+  using std::invalid_argument::invalid_argument;
+};
+
 // The item text (attributes joined by CR LF) of a file's bytes. Throws std::range_error
-// ("bad conversion") when the bytes are not UTF-8.
+// ("bad conversion") when the bytes are not UTF-8, malformed_escape for a bad escape.
 text item_from_text_file(std::string_view bytes);
 
 // The file bytes of an item text: each attribute in UTF-8 followed by LF; the empty item gives

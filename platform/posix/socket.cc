@@ -132,7 +132,11 @@ std::ptrdiff_t send_bytes(socket_handle socket, const char* data, std::size_t si
   return ::send(socket, data, size, MSG_NOSIGNAL);
 }
 
+bool is_timeout_error(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 void shutdown_both(socket_handle socket) { (void)::shutdown(socket, SHUT_RDWR); }
+
+void shutdown_send(socket_handle socket) { (void)::shutdown(socket, SHUT_WR); }
 
 void close_socket(socket_handle socket) { (void)::close(socket); }
 

@@ -122,7 +122,11 @@ std::ptrdiff_t send_bytes(socket_handle socket, const char* data, std::size_t si
   return ::send(native(socket), data, static_cast<int>(size), 0);
 }
 
+bool is_timeout_error(int error) { return error == WSAETIMEDOUT || error == WSAEWOULDBLOCK; }
+
 void shutdown_both(socket_handle socket) { (void)::shutdown(native(socket), SD_BOTH); }
+
+void shutdown_send(socket_handle socket) { (void)::shutdown(native(socket), SD_SEND); }
 
 void close_socket(socket_handle socket) { (void)::closesocket(native(socket)); }
 

@@ -50,5 +50,27 @@ TEST(memory_budget_test, AWaitingRequestProceedsWhenBytesAreGivenBack) {
   EXPECT_EQ(budget.held(), 0u);
 }
 
+TEST(memory_budget_test, ALeaseGrowsWithinTheLimitOrAloneAndTakeNowNeverWaits) {
+  memory_budget budget(100);
+  memory_budget::lease body = budget.empty_lease();
+  EXPECT_TRUE(body.grow(60, 0ms));
+  EXPECT_TRUE(body.grow(300, 0ms));  // the only holder: may grow past the limit
+  EXPECT_EQ(body.bytes(), 360u);
+  EXPECT_FALSE(budget.take(1, 0ms));
+  {
+    memory_budget::lease reply = budget.take_now(10);  // held even beyond the limit
+    EXPECT_EQ(budget.held(), 370u);
+    EXPECT_FALSE(body.grow(1, 10ms));  // no longer alone
+    EXPECT_EQ(body.bytes(), 360u);     // and keeps what it held
+  }
+  body = budget.empty_lease();
+  EXPECT_EQ(budget.held(), 0u);
+  memory_budget::lease first = budget.empty_lease();
+  memory_budget::lease second = budget.empty_lease();
+  EXPECT_TRUE(first.grow(50, 0ms));
+  EXPECT_TRUE(second.grow(50, 0ms));
+  EXPECT_FALSE(first.grow(1, 0ms));
+}
+
 }  // namespace
 }  // namespace ombrix

@@ -32,6 +32,8 @@ inline const std::string bad_header = bad_request("bad header");
 inline const std::string missing_host = bad_request("missing HOST header");
 inline const std::string bad_content_length = bad_request("bad content-length");
 inline const std::string bad_query_string = bad_request("bad query string");
+inline const std::string bad_chunked_body = bad_request("bad chunked body");
+inline const std::string continue_line = "HTTP/1.1 100 Continue\r\n\r\n";
 
 // What the stand-in dispatcher does and what it saw.
 enum class outcome { reply, throw_runtime_error, throw_bad_alloc };
@@ -97,6 +99,7 @@ inline request_case served(const char* name, std::string request, std::string_vi
 inline const std::string binary_body = std::string(300, '\xFF') + "\0\x01\xFE\xFF\0"s +
                                 std::string(200, '\0') + "\xFF";
 inline const std::string form_type = "Content-Type: application/x-www-form-urlencoded\r\n";
+inline const std::string chunked_put = "PUT /x HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
 
 inline std::vector<request_case> request_cases() {
   const std::string unknown_error = unknown_error_response();
@@ -128,6 +131,21 @@ inline std::vector<request_case> request_cases() {
       {"line_break_in_query", "GET /x?a=1%0D%0AQS_ADMIN=1 HTTP/1.1\r\nHost: h\r\n\r\n", bad_query_string, 400},
       {"line_break_in_form", "POST /x HTTP/1.1\r\nHost: h\r\n" + form_type + "Content-Length: 7\r\n\r\na=1%0Ab",
        bad_query_string, 400},
+      // Chunked bodies: a stream that breaks the coding never reaches the dispatcher.
+      {"chunk_size_not_hexadecimal", chunked_put + "zz\r\nhello\r\n0\r\n\r\n", bad_chunked_body, 400},
+      {"chunk_size_missing", chunked_put + ";ext\r\nhello\r\n0\r\n\r\n", bad_chunked_body, 400},
+      {"chunk_data_longer_than_its_size", chunked_put + "3\r\nhello\r\n0\r\n\r\n", bad_chunked_body, 400},
+      {"chunk_size_line_without_end", chunked_put + std::string(5000, '1'), bad_chunked_body, 400},
+      {"chunked_body_cut_off", chunked_put + "5\r\nhel", bad_chunked_body, 400, true},
+      {"last_chunk_without_empty_line", chunked_put + "0\r\nX-T: 1\r\n", bad_chunked_body, 400, true},
+      {"chunk_beyond_the_body_limit", chunked_put + "8000001\r\nabc", http_error(413, "request body too large"), 413},
+      {"transfer_coding_not_understood",
+       "PUT /x HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n",
+       http_error(501, "transfer coding not supported"), 501},
+      // A client waiting for leave to send a body the head already refuses is not asked for it.
+      {"expect_with_a_body_over_the_limit",
+       "PUT /x HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 134217729\r\n\r\n",
+       http_error(413, "request body too large"), 413},
 
       served("full_environment",
              "POST /quelm/restfs/file/X?b=2&a=1&a=3 HTTP/1.1\r\nHost: localhost:3181\r\nX-Token: first\r\n" +
@@ -187,6 +205,32 @@ inline std::vector<request_case> request_cases() {
              "REQUEST_METHOD=DELETE|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h"),
       served("extra_words_ignored", "HEAD  /x   HTTP/1.0 more words\r\nHost: h\r\n\r\n",
              "PROTOCOL_VERSION=HTTP/1.0|REQUEST_METHOD=HEAD|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h"),
+      served("chunked_body_decoded",
+             chunked_put + "5;name=value\r\nhello\r\n6\r\n world\r\n0\r\nX-Sum: 1\r\nX-Two: 2\r\n\r\n",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=11|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_HOST=h|HTTP_TRANSFER_ENCODING=chunked",
+             "hello world"),
+      served("chunked_overrides_content_length_and_takes_bare_line_feeds",
+             "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: 2\r\nTransfer-Encoding: Chunked\r\n\r\n"
+             "A\nabc\r\ndefgh\n0\n\n",
+             "PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=10|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_CONTENT_LENGTH=2|HTTP_HOST=h|HTTP_TRANSFER_ENCODING=Chunked",
+             "abc\r\ndefgh"),
+      {"expect_continue_before_the_body",
+       "PUT /x HTTP/1.1\r\nHost: h\r\nExpect: 100-Continue\r\nContent-Length: 2\r\n\r\nab",
+       continue_line + ok_response, 0, false,
+       env("PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=2|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+           "HTTP_CONTENT_LENGTH=2|HTTP_EXPECT=100-Continue|HTTP_HOST=h"),
+       "ab"},
+      // No body, or a client of HTTP/1.0: nothing to give leave for.
+      served("expect_without_a_body", "GET /x HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\n\r\n",
+             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_EXPECT=100-continue|HTTP_HOST=h"),
+      served("expect_from_http_1_0",
+             "PUT /x HTTP/1.0\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 1\r\n\r\na",
+             "PROTOCOL_VERSION=HTTP/1.0|CONTENT_LENGTH=1|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
+             "HTTP_CONTENT_LENGTH=1|HTTP_EXPECT=100-continue|HTTP_HOST=h",
+             "a"),
       served("headers_ended_by_end_of_input", "GET /x HTTP/1.1\r\nHost: h\r\n",
              "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/x|SERVER_PORT=3181|HTTP_HOST=h", "", true),
   };

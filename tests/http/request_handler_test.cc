@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "http/memory_budget.h"
 #include "http/memory_stream.h"
 #include "http/response_writer.h"
 #include "base/settings.h"
@@ -51,13 +53,15 @@ namespace ombrix {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 using namespace test;
 
-exchange over_memory(std::string_view request, const script& plan) {
+exchange over_memory(std::string_view request, const script& plan,
+                     const request_services& services = {}) {
   exchange result;
   memory_stream stream(request);
   const request_origin origin{peer_text, peer_text, server_port, connection_number};
-  result.returned = serve_http_request(stream, origin, stand_in(plan, result.call));
+  result.returned = serve_http_request(stream, origin, stand_in(plan, result.call), services);
   result.response = stream.output();
   return result;
 }
@@ -142,6 +146,76 @@ TEST(RequestReaderMemory, HeadBeyondOneMebibyteIsRefusedWithoutGrowingFurther) {
     EXPECT_EQ(result.call.called, c.response == ok_response);
     EXPECT_LT(largest_allocation.load(), std::size_t{4} << 20);
   }
+}
+
+// A client waiting for leave to send its body is answered without it when the head decides.
+TEST(ExpectContinue, TheEarlyReplyReplacesTheInterimResponse) {
+  const std::string unauthorized_reply =
+      "Content-Type:application/json\r\n\r\n{\"status\":401,\"message\":\"no\",\"code\":\"\"}";
+  const std::string request =
+      "PUT /x HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\nab";
+  std::string seen_environment;
+  request_services services;
+  services.early_reply = [&](const std::string& environment, std::string& reply) {
+    seen_environment = environment;
+    reply = unauthorized_reply;
+    return 401;
+  };
+  const exchange refused = over_memory(request, script{}, services);
+  EXPECT_EQ(refused.response, header_block(401) + "Content-Length: 39\r\n" + unauthorized_reply);
+  EXPECT_FALSE(refused.call.called);
+  EXPECT_EQ(seen_environment,
+            env("PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=2|REQUEST_METHOD=PUT|PATH_INFO=/x|"
+                "SERVER_PORT=3181|HTTP_CONTENT_LENGTH=2|HTTP_EXPECT=100-continue|HTTP_HOST=h"));
+
+  services.early_reply = [](const std::string&, std::string&) { return 0; };
+  const exchange served = over_memory(request, script{}, services);
+  EXPECT_EQ(served.response, continue_line + ok_response);
+  EXPECT_EQ(served.call.body, "ab");
+}
+
+// Regression: the memory budget was charged only once a body had fully arrived, so half-sent
+// bodies and unread replies grew the process without bound. A body is charged piece by piece as
+// it arrives, the charge is given back when the request ends, and a body or a large reply that
+// the budget cannot take within 2 s is answered 503.
+TEST(RequestBudget, BodiesAndRepliesAreChargedWhileTheyAreHeld) {
+  memory_budget budget(1024 * 1024);
+  request_services services;
+  services.budget = &budget;
+  std::string body(200'001, 'b');
+  const std::string put = "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: 200001\r\n\r\n" + body;
+  std::size_t held_during_dispatch = 0;
+  const rest_dispatcher watch = [&](std::int32_t, const std::string&, const std::string&,
+                                    std::string& reply) {
+    held_during_dispatch = budget.held();
+    reply = ok_reply;
+    return 200;
+  };
+  memory_stream stream(put);
+  serve_http_request(stream, request_origin{}, watch, services);
+  EXPECT_EQ(stream.output(), ok_response);
+  EXPECT_EQ(held_during_dispatch, body.size() * 4);
+  EXPECT_EQ(budget.held(), 0u);
+
+  const std::string busy = http_error(503, "server busy, try again later");
+  std::optional<memory_budget::lease> other = budget.take(1024 * 1024 - 100'000, 0ms);
+  ASSERT_TRUE(other);
+  const exchange over_budget = over_memory(put, script{}, services);
+  EXPECT_EQ(over_budget.response, busy);
+  EXPECT_FALSE(over_budget.call.called);
+
+  const std::string get = "GET /x HTTP/1.1\r\nHost: h\r\n\r\n";
+  script large;
+  large.reply = "Content-Type:text/plain\r\n\r\n" + std::string(200'000, 'r');
+  const exchange large_reply = over_memory(get, large, services);
+  EXPECT_EQ(large_reply.response, busy);
+  EXPECT_TRUE(large_reply.call.called);
+  // A small reply is held whatever the budget holds: its change is made already.
+  EXPECT_EQ(over_memory(get, script{}, services).response, ok_response);
+  other.reset();
+  EXPECT_EQ(budget.held(), 0u);
+  EXPECT_EQ(over_memory(get, large, services).response.size(),
+            header_block(200).size() + large.reply.size() + 24);
 }
 
 TEST(ContentLength, ReadsLikeAtoiAndSaturates) {

@@ -96,6 +96,13 @@ TEST_P(dispatcher_route_test, AnswersWithTheExactReply) {
     case token::unknown_session: authorization = bearer("ff"); break;
     case token::lower_case_bearer: authorization = "b" + bearer("1a").substr(1); break;
   }
+  // What the head alone decides is exactly the dispatcher's own reply; the rest needs the body.
+  std::string early;
+  const int decided =
+      reply_decided_by_head(request_environment(c.method, c.path, authorization), early, sessions_);
+  const bool head_decides = !c.reaches_session && c.status != 500;
+  EXPECT_EQ(decided, head_decides ? c.status : 0);
+  EXPECT_EQ(early, head_decides ? error_reply(c.status, c.message_json, "") : "");
   EXPECT_EQ(dispatch(c.method, c.path, authorization), c.status);
   EXPECT_EQ(reply_, error_reply(c.status, c.message_json, ""));
   if (c.reaches_session) {

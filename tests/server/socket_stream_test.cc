@@ -195,6 +195,7 @@ struct scripted_io {
     std::vector<std::ptrdiff_t> receive_results;
     std::size_t receives = 0;
     std::vector<int> timeouts;
+    bool receive_failures_time_out = true;  // what a negative receive result stands for
     clock::time_point time{};
   };
   static inline script* current = nullptr;
@@ -216,6 +217,7 @@ struct scripted_io {
     current->timeouts.push_back(milliseconds);
     return true;
   }
+  static bool last_receive_timed_out() { return current->receive_failures_time_out; }
   static clock::time_point now() { return current->time; }
 };
 
@@ -425,6 +427,62 @@ TEST_F(SocketStreamScriptedTest, ABodyKeepingTheMinimumRateIsReadToItsEnd) {
     ASSERT_TRUE(stream.read(chunk.data(), static_cast<std::streamsize>(chunk.size())));
     script_.time += milliseconds(1000);
   }
+}
+
+// The request reader answers a time-out (408) differently from a body the client ended (400).
+TEST_F(SocketStreamScriptedTest, TellsWhyTheInputEnded) {
+  const struct {
+    std::ptrdiff_t receive;
+    bool failures_time_out;
+    std::chrono::milliseconds wait;
+    input_end end;
+  } cases[] = {
+      {0, true, std::chrono::milliseconds(0), input_end::closed},
+      {-1, true, std::chrono::milliseconds(0), input_end::timed_out},
+      {-1, false, std::chrono::milliseconds(0), input_end::failed},
+      {5, true, transfer_grace, input_end::timed_out},  // the request's time is used up
+  };
+  for (const auto& c : cases) {
+    script_ = scripted_io::script{};
+    script_.receive_results = {1, c.receive};
+    script_.receive_failures_time_out = c.failures_time_out;
+    scripted_stream stream(7);
+    EXPECT_EQ(stream.get(), 'x');
+    EXPECT_EQ(stream.rdbuf()->end_of_input(), input_end::open);
+    script_.time += c.wait;
+    EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+    EXPECT_EQ(stream.rdbuf()->end_of_input(), c.end);
+  }
+}
+
+// Regression: the 100 Continue sent before a slow body started the response's time, so the
+// final response of a body that took longer than the grace was cut off.
+TEST_F(SocketStreamScriptedTest, AnInterimResponseLeavesTheFinalResponseItsWholeTime) {
+  scripted_stream stream(7);
+  stream << "HTTP/1.1 100 Continue\r\n\r\n" << std::flush;
+  stream.rdbuf()->restart_output_time();
+  script_.time += transfer_grace * 3;
+  stream << "HTTP/1.1 200 OK\r\n" << std::flush;
+  EXPECT_TRUE(stream.good());
+  EXPECT_EQ(script_.sends.size(), 2u);
+}
+
+// What a client still sends after its refusal is read and dropped until it closes, or for the
+// time allowed when it does not.
+TEST(SocketStreamInputTest, DiscardsInputUntilThePeerClosesOrTheTimeIsUp) {
+  socket_pair pair(SOCK_STREAM);
+  socketstream stream(pair.stream_end());
+  pair.send_from_peer(pattern(100'000));
+  auto start = std::chrono::steady_clock::now();
+  stream.rdbuf()->discard_input(std::chrono::milliseconds(300));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
+  char byte;
+  EXPECT_LT(::recv(pair.stream_end(), &byte, 1, MSG_DONTWAIT), 0);  // nothing left unread
+  pair.send_from_peer("last");
+  pair.close_end(1);
+  start = std::chrono::steady_clock::now();
+  stream.rdbuf()->discard_input(std::chrono::seconds(10));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST(SocketStreamTest, NeverClosesTheSocket) {

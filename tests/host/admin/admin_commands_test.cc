@@ -107,6 +107,9 @@ TEST_F(AdminCommands, FailuresGiveOneLineAndNonZeroExit) {
   fs::create_directories(in);
   write_file(in / "A", "fine\n");
   write_file(in / "B", "not \xFF utf-8\n");
+  const fs::path escaped = base_ / "escaped";
+  fs::create_directories(escaped);
+  write_file(escaped / "E", "%ombrix-escaped\nfine%25\nbad%zz here\n");
   const fs::path note = base_ / "note";
   fs::create_directories(note);
   write_file(note / "NOTE", "a dictionary item\n");
@@ -132,6 +135,9 @@ TEST_F(AdminCommands, FailuresGiveOneLineAndNonZeroExit) {
       {{"import", "NOPE", "CUST", base_.string()}, "Account 'NOPE' not found."},
       {{"import", "SALES", "CUST", in.string()},  // all or nothing: A is not imported either
        "'" + (in / "B").string() + "' is not UTF-8 text, or its name is not UTF-8."},
+      // Regression: a bad escape was reported as text that is not UTF-8.
+      {{"import", "SALES", "CUST", escaped.string()},
+       "'" + (escaped / "E").string() + "' has a malformed escape '%zz' in line 3."},
       {{"export", "SALES", "NOPE", missing.string()}, "File 'NOPE' not found in account 'SALES'."},
       {{"list", "bad\xC3"}, "Argument 'bad\xC3' is not valid UTF-8."},
   };

@@ -68,7 +68,17 @@ TEST(ItemFiles, TextsTheLineFormCannotHoldAreEscapedAndComeBack) {
     EXPECT_EQ(text_file_from_item(item), bytes);
     EXPECT_EQ(item_from_text_file(bytes), item) << "and back";
   }
-  EXPECT_THROW(item_from_text_file("%ombrix-escaped\nbad %4"), std::range_error);
+  for (const auto& [bytes, message] :
+       {std::pair<std::string, std::string>{"%ombrix-escaped\nbad %4", "'%4' in line 2"},
+        {"%ombrix-escaped\na\n%0A%G1", "'%G1' in line 3"},
+        {"%ombrix-escaped\n%", "'%' in line 2"}}) {
+    try {
+      (void)item_from_text_file(bytes);
+      ADD_FAILURE() << "no failure for " << bytes;
+    } catch (const malformed_escape& failure) {
+      EXPECT_EQ(failure.what(), message);
+    }
+  }
 }
 
 TEST(ItemFiles, IdsThatAreNoFileNameAreEscapedAndComeBack) {
