@@ -114,7 +114,7 @@ pg_params& pg_params::null() {
 
 // ---- pg_connection -------------------------------------------------------------------------
 
-pg_connection::pg_connection(const std::string& conninfo, const char* settings)
+pg_connection::pg_connection(const std::string& conninfo, const std::string& settings)
     : conn_(nullptr), prepared_(static_cast<std::size_t>(pg_statement::count), false) {
   // Defaults first: the connection text's own values override them. A connect attempt ends
   // after 3 s per host; TCP keepalives and the user time-out end a connection whose peer has
@@ -131,7 +131,7 @@ pg_connection::pg_connection(const std::string& conninfo, const char* settings)
     throw pg_failure("", message);
   }
   try {
-    execute(settings);
+    execute(settings.c_str());
   } catch (...) {
     PQfinish(conn_);
     throw;

@@ -93,7 +93,7 @@ class pg_connection {
   // Connects with the libpq connection text `conninfo` (a URI or key=value words); `settings`
   // are the session settings run once after connecting. Throws pg_failure when the server
   // cannot be reached or refuses.
-  pg_connection(const std::string& conninfo, const char* settings);
+  pg_connection(const std::string& conninfo, const std::string& settings);
   ~pg_connection();
   pg_connection(const pg_connection&) = delete;
   pg_connection& operator=(const pg_connection&) = delete;

@@ -12,7 +12,8 @@ pg_pool::pg_pool(std::string conninfo, options settings)
     : conninfo_(std::move(conninfo)), options_(settings) {}
 
 std::unique_ptr<pg_connection> pg_pool::connect_now() const {
-  return std::make_unique<pg_connection>(conninfo_, pg_session_settings);
+  return std::make_unique<pg_connection>(conninfo_,
+                                         pg_session_settings(static_cast<long>(options_.lock_wait.count())));
 }
 
 pg_pool::lease pg_pool::borrow(const text& account) {
@@ -89,7 +90,13 @@ bool pg_pool::retry(const pg_failure& failure, bool lost, bool repeatable, bool 
 
 void pg_pool::storage_failure(const text& account, const pg_failure& failure) const {
   std::string what = failure.what();
-  if (failure.sqlstate() == "55P03") what = "a lock wait ran out (" + what + ")";
+  if (failure.sqlstate() == "55P03") {
+    const auto wait = options_.lock_wait.count();
+    std::string bound = wait % 1000 == 0 ? std::to_string(wait / 1000) : std::to_string(wait);
+    bound += wait % 1000 == 0 ? " s" : " ms";
+    what = std::string("another transaction held a lock for longer than ") + bound + " (" + what +
+           ")";
+  }
   throw_host_error(host_error::storage_failure,
                    describe({u"Storage failure in account '", account, u"': ",
                              from_utf8_lenient(what), u"."}));

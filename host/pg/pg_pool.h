@@ -30,6 +30,8 @@ class pg_pool {
     // How long a call waits for a connection when all are busy.
     std::chrono::milliseconds borrow_wait{30000};
     int max_attempts = 8;  // runs of work that keeps meeting serialization failures
+    // How long a statement waits for another transaction's row lock before it fails (206).
+    std::chrono::milliseconds lock_wait{30000};
   };
 
   pg_pool(std::string conninfo, options settings);

@@ -220,9 +220,13 @@ COMMIT;
 // Every statement of the store is a look-up or range by key, so plain index scans serve them;
 // unlike bitmap scans they mark the index entries of folded (deleted) change rows as dead, so
 // counting an account's change rows stays a few dozen entries however many were folded.
-const char* const pg_session_settings =
-    "SET enable_bitmapscan = off; SET lock_timeout = '30s'; SET statement_timeout = '60s'; "
-    "SET idle_in_transaction_session_timeout = '60s'; SET synchronous_commit = on; "
-    "SET default_transaction_isolation = 'read committed'";
+std::string pg_session_settings(long lock_wait_milliseconds) {
+  std::string settings = "SET enable_bitmapscan = off; SET lock_timeout = '";
+  settings += std::to_string(lock_wait_milliseconds);
+  settings +=
+      "ms'; SET statement_timeout = '60s'; SET idle_in_transaction_session_timeout = '60s'; "
+      "SET synchronous_commit = on; SET default_transaction_isolation = 'read committed'";
+  return settings;
+}
 
 }  // namespace ombrix

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace ombrix {
 
@@ -54,9 +55,9 @@ const unsigned* pg_statement_types(pg_statement statement, int* count);
 // generation, where missing; safe to run from many processes at once (one advisory lock).
 extern const char* const pg_schema_sql;
 
-// The session settings of every connection: lock waits end after 30 s (host error 206, as the
-// embedded store's busy time-out), no statement runs longer than a minute, commits are
-// synchronous whatever the server's default.
-extern const char* const pg_session_settings;
+// The session settings of every connection: lock waits end after `lock_wait_milliseconds`
+// (30 s in the server: host error 206, as the embedded store's busy time-out), no statement
+// runs longer than a minute, commits are synchronous whatever the server's default.
+std::string pg_session_settings(long lock_wait_milliseconds);
 
 }  // namespace ombrix
