@@ -96,4 +96,26 @@ void velquor_base::copy_item(const text& file, const text& from, const text& to,
   }
 }
 
+bool velquor_base::change_item_if(const text& file, const text& item, const text* content,
+                                  const item_condition& condition) {
+  std::optional<text> current;
+  try {
+    current = read_item(file, item, unused_item_option, unused_item_option, unused_item_option,
+                        unused_item_flag);
+  } catch (const _com_error& error) {
+    // Only a missing item is a state the condition speaks about; anything else is a failure.
+    if (host_error_number(error.Error()) != static_cast<std::uint32_t>(host_error::item_not_found)) {
+      throw;
+    }
+  }
+  if (!condition.holds(current ? &*current : nullptr)) return false;
+  if (content != nullptr) {
+    write_item(file, item, *content, unused_item_option, unused_item_option, unused_item_option,
+               unused_item_option);
+  } else {
+    delete_item(file, item);
+  }
+  return true;
+}
+
 }  // namespace ombrix

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/com_error.h"
+#include "host/item_tag.h"
 #include "host/text.h"
 
 namespace ombrix {
@@ -91,6 +92,15 @@ class velquor_base {
   // unless `overwrite`. Copying an item onto itself changes nothing.
   virtual void copy_item(const text& file, const text& from, const text& to, bool overwrite,
                          create_style style);
+
+  // A conditional change: writes `content` to the item (creating it when missing, as
+  // write_item) or, for a null `content`, deletes it (as delete_item), when `condition` holds
+  // for the item as it is now; returns false and changes nothing when it does not. Host errors
+  // as read_item, write_item and delete_item. The default reads, compares and writes in
+  // separate calls, so callers must keep other changes of the item out meanwhile (the REST
+  // service holds its item lock); a host with transactions checks and changes in one.
+  virtual bool change_item_if(const text& file, const text& item, const text* content,
+                              const item_condition& condition);
 };
 
 }  // namespace ombrix

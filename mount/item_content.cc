@@ -1,106 +1,49 @@
 #include "mount/item_content.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <stdexcept>
+
+#include "host/item_files.h"
+#include "host/text.h"
+#include "rest/json/item_text.h"
 
 #include "rest/json/json_tokenizer.h"
 #include "rest/json/json_writer.h"
 
 namespace ombrix::mount {
-namespace {
-
-constexpr std::string_view value_mark = "\xEF\xA3\xBD";     // U+F8FD
-constexpr std::string_view subvalue_mark = "\xEF\xA3\xBC";  // U+F8FC
-
-}  // namespace
 
 std::optional<std::string> data_to_content(std::string_view data) {
   json_tokenizer tokens;
   tokens.init(data.data(), static_cast<std::uint32_t>(data.size()));
-  if (tokens.next() != json_kind::begin_array) return std::nullopt;
-  // Separator before the next element at each depth: LF, value mark, subvalue mark.
-  const std::string_view separators[] = {"", "\n", value_mark, subvalue_mark};
-  std::string content;
-  int depth = 1;
-  bool first[4] = {true, true, true, true};
-  bool any_attribute = false;
-  for (;;) {
-    const std::uint32_t kind = tokens.next();
-    if (kind == json_kind::begin_array) {
-      if (depth == 3) return std::nullopt;
-      if (!first[depth]) content += separators[depth];
-      first[depth] = false;
-      if (depth == 1) any_attribute = true;
-      ++depth;
-      first[depth] = true;
-    } else if (kind == json_kind::end_array) {
-      --depth;
-      if (depth == 0) break;
-    } else if (kind == json_kind::string) {
-      if (!first[depth]) content += separators[depth];
-      first[depth] = false;
-      if (depth == 1) any_attribute = true;
-      content += tokens.string_value();
-    } else {
-      return std::nullopt;
-    }
+  text item;
+  try {
+    if (!json_to_item(tokens, item)) return std::nullopt;
+  } catch (const std::range_error&) {
+    return std::nullopt;
   }
-  if (any_attribute) content += '\n';
-  return content;
+  return text_file_from_item(item);
 }
 
-namespace {
-
-// Writes one attribute: a string, or an array of values, each a string or array of subvalues.
-void write_attribute(json_writer& writer, std::string_view attribute) {
-  if (attribute.find(value_mark) == std::string_view::npos &&
-      attribute.find(subvalue_mark) == std::string_view::npos) {
-    writer.string(attribute);
-    return;
+int content_to_data(std::string_view content, std::string& data) {
+  text item;
+  try {
+    item = item_from_text_file(content);
+  } catch (const std::range_error&) {
+    return EILSEQ;
   }
-  writer.begin_array();
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = attribute.find(value_mark, start);
-    const std::string_view value =
-        attribute.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-    if (value.find(subvalue_mark) == std::string_view::npos) {
-      writer.string(value);
-    } else {
-      writer.begin_array();
-      std::size_t sub_start = 0;
-      for (;;) {
-        const std::size_t sub_end = value.find(subvalue_mark, sub_start);
-        writer.string(value.substr(sub_start, sub_end == std::string_view::npos
-                                                  ? std::string_view::npos
-                                                  : sub_end - sub_start));
-        if (sub_end == std::string_view::npos) break;
-        sub_start = sub_end + subvalue_mark.size();
-      }
-      writer.end_array();
-    }
-    if (end == std::string_view::npos) break;
-    start = end + value_mark.size();
-  }
-  writer.end_array();
-}
-
-}  // namespace
-
-std::string content_to_data(std::string_view content) {
-  if (!content.empty() && content.back() == '\n') content.remove_suffix(1);
+  if (text_file_from_item(item) != content) return EINVAL;
   json_writer writer;
-  writer.begin_array();
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = content.find('\n', start);
-    write_attribute(writer, content.substr(start, end == std::string_view::npos
-                                                      ? std::string_view::npos
-                                                      : end - start));
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
-  writer.end_array();
-  return writer.text();
+  item_to_json(writer, item, 0);
+  // The JSON form carries no trailing empty attribute, value or subvalue: an item ending in one
+  // would read back without it.
+  std::string written = writer.text();
+  json_tokenizer tokens;
+  tokens.init(written.data(), static_cast<std::uint32_t>(written.size()));
+  text back;
+  if (!json_to_item(tokens, back) || back != item) return EINVAL;
+  data = std::move(written);
+  return 0;
 }
 
 std::optional<std::string> data_of_reply(std::string_view reply) {

@@ -1,7 +1,10 @@
 // ombrix-mount [-f] [--port PORT] [--server TEXT] [--client NAME] [--root NAME]
-//              [--cache SECONDS] [--timeout SECONDS] [--no-scratch] MOUNTPOINT
+//              [--cache SECONDS] [--timeout SECONDS] [--recovery FOLDER] [--no-scratch]
+//              MOUNTPOINT
 // Mounts an account of a running ombrix server (reached through its REST interface on
-// 127.0.0.1) at MOUNTPOINT. Without -f it returns once the mount is ready.
+// 127.0.0.1) at MOUNTPOINT. Without -f it returns once the mount is ready. The bytes of saves
+// the account refused go to FOLDER: by default $XDG_STATE_HOME/ombrix-mount/recovered, else
+// ~/.local/state/ombrix-mount/recovered.
 #include <curl/curl.h>
 
 #include <cstdio>
@@ -16,8 +19,20 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: ombrix-mount [-f] [--port PORT] [--server TEXT] [--client NAME] "
-               "[--root NAME] [--cache SECONDS] [--timeout SECONDS] [--no-scratch] MOUNTPOINT\n");
+               "[--root NAME] [--cache SECONDS] [--timeout SECONDS] [--recovery FOLDER] "
+               "[--no-scratch] MOUNTPOINT\n");
   return 2;
+}
+
+// The recovery folder the environment gives.
+std::string default_recovery_folder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/ombrix-mount/recovered";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') {
+    return std::string(home) + "/.local/state/ombrix-mount/recovered";
+  }
+  return "/tmp/ombrix-mount-recovered";
 }
 
 }  // namespace
@@ -43,6 +58,8 @@ int main(int argc, char** argv) {
       options.root = argv[++i];
     } else if (arg == "--cache" && has_value) {
       options.cache_seconds = std::atof(argv[++i]);
+    } else if (arg == "--recovery" && has_value) {
+      options.recovery_folder = argv[++i];
     } else if (arg == "--timeout" && has_value) {
       options.timeout_seconds = std::atol(argv[++i]);
     } else if (!arg.starts_with("-") && mountpoint.empty()) {
@@ -52,6 +69,7 @@ int main(int argc, char** argv) {
     }
   }
   if (mountpoint.empty() || options.port <= 0 || options.port > 65535) return usage();
+  if (options.recovery_folder.empty()) options.recovery_folder = default_recovery_folder();
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != 0) return 1;
   ombrix::mount::mount_fs fs(options);
   if (!fs.client().login()) {

@@ -1,5 +1,7 @@
 #include "mount/path_layout.h"
 
+#include "host/item_files.h"
+
 namespace ombrix::mount {
 
 std::optional<std::vector<std::string>> split_mount_path(std::string_view path) {
@@ -45,6 +47,28 @@ std::string rest_path(std::string_view root, const std::vector<std::string>& nam
     out += encode_segment(name);
   }
   return out;
+}
+
+std::string item_rest_path(std::string_view root, const std::vector<std::string>& ids) {
+  if (ids.empty() || file_name_of_id(ids.back()) == ids.back()) return rest_path(root, ids);
+  const std::vector<std::string> directories(ids.begin(), ids.end() - 1);
+  return rest_path(root, directories) + "?id=" + encode_segment(ids.back());
+}
+
+std::string with_query(std::string path, std::string_view parameter) {
+  path += path.find('?') == std::string::npos ? '?' : '&';
+  path += parameter;
+  return path;
+}
+
+std::optional<std::vector<std::string>> ids_of_names(const std::vector<std::string>& names) {
+  std::vector<std::string> ids;
+  for (const std::string& name : names) {
+    std::optional<std::string> id = id_of_file_name(name);
+    if (!id) return std::nullopt;
+    ids.push_back(std::move(*id));
+  }
+  return ids;
 }
 
 }  // namespace ombrix::mount

@@ -18,6 +18,18 @@ std::optional<std::vector<std::string>> split_mount_path(std::string_view path);
 // percent-encoded ("/" itself never occurs in a name).
 std::string rest_path(std::string_view root, const std::vector<std::string>& names);
 
+// The REST path of an item after the action name: the root, the directory ids, then the item
+// id as the last segment, or as the query parameter id when it is no usable segment (an id the
+// admin export escapes: ".", "..", one holding "/" or "\\" or control characters, ...).
+std::string item_rest_path(std::string_view root, const std::vector<std::string>& ids);
+
+// `path` with the query parameter `parameter` ("name=value") added.
+std::string with_query(std::string path, std::string_view parameter);
+
+// The item ids of mount names (the names listings show are the admin export's file names of the
+// ids), or nullopt when a name is a malformed escape.
+std::optional<std::vector<std::string>> ids_of_names(const std::vector<std::string>& names);
+
 // A name percent-encoded for a URL path segment (unreserved characters kept).
 std::string encode_segment(std::string_view name);
 

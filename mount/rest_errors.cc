@@ -10,6 +10,7 @@ int errno_for_reply(int status, std::string_view code) {
   if (status == 0) return EIO;
   if (status >= 200 && status < 300) return 0;
   if (status == 401) return EACCES;
+  if (status == 412) return ESTALE;  // the item changed since it was read (or now exists)
   if (code == host_error_text(host_error::item_not_found) ||
       code == host_error_text(host_error::file_not_found) ||
       code == host_error_text(host_error::invalid_name)) {

@@ -1,6 +1,11 @@
 // The read-only browsing actions: the directory listing (GET dir) and stat (GET stat). Both ask
 // the host for a text in the mark convention and reshape it into JSON; malformed texts never
 // fail the request.
+//
+// The listing's opt-in data=1 (never sent by plain clients) adds to each item entry of at most
+// 64 KiB its content as `data` (the array GET file gives) and its entity tag as `etag`, so that
+// a client sees a whole section in one request. An item removed while it is listed just has no
+// `data`.
 
 #include <algorithm>
 #include <cstddef>
@@ -9,8 +14,11 @@
 #include <string>
 #include <string_view>
 
+#include "host/host_errors.h"
+#include "host/item_tag.h"
 #include "rest/actions.h"
 #include "rest/item_path.h"
+#include "rest/json/item_text.h"
 #include "rest/json/json_writer.h"
 #include "rest/json/reply_texts.h"
 
@@ -85,9 +93,38 @@ std::int64_t host_number(std::u16string_view field) {
   return static_cast<std::int64_t>(number.magnitude);
 }
 
+// Entries of at most this listed size carry their data when the listing asks for it.
+constexpr std::int64_t data_size_limit = 64 * 1024;
+
+// Where the data of listed items comes from; null when the listing does not carry it.
+struct entry_data_source {
+  velquor_base& host;
+  const text& file;
+};
+
+// The members data and etag of the item `name`; nothing when it is gone.
+void write_entry_data(json_writer& writer, const entry_data_source& source,
+                      std::u16string_view name) {
+  text content;
+  try {
+    content = source.host.read_item(source.file, text(name), unused_item_option,
+                                    unused_item_option, unused_item_option, unused_item_flag);
+  } catch (const _com_error& error) {
+    if (host_error_number(error.Error()) != static_cast<std::uint32_t>(host_error::item_not_found)) {
+      throw;
+    }
+    return;
+  }
+  writer.key("data");
+  item_to_json(writer, content, 0);
+  writer.key("etag");
+  writer.string(item_tag(content));
+}
+
 // One listing entry: name, SM, attributes, SM, size (further fields ignored). An entry with an
 // empty name writes nothing.
-void write_entry(json_writer& writer, std::u16string_view entry) {
+void write_entry(json_writer& writer, std::u16string_view entry,
+                 const entry_data_source* source) {
   const std::size_t name_end = entry.find(subvalue_mark);
   std::u16string_view name = entry.substr(0, name_end);
   if (name.empty()) return;
@@ -106,7 +143,9 @@ void write_entry(json_writer& writer, std::u16string_view entry) {
       rest = rest.substr(attr_end + 1);
       const std::u16string_view size_text = rest.substr(0, rest.find(subvalue_mark));
       writer.key("size");
-      if (!writer.integer_text(size_text)) writer.integer(host_number(size_text));
+      const std::int64_t size = host_number(size_text);
+      if (!writer.integer_text(size_text)) writer.integer(size);
+      if (source != nullptr && size <= data_size_limit) write_entry_data(writer, *source, name);
     }
   }
   writer.end_object();
@@ -121,6 +160,8 @@ int list_directory_action(const action_request& request, std::string& reply) {
   const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
   const std::int32_t max_items = parameter_value(request.env.value("QS_MAX_ITEMS"));
   const text listing = request.host.list_items(*file, attr, max_items, text{}, u"-1");
+  const entry_data_source data_source{request.host, *file};
+  const entry_data_source* source = request.env.value("QS_DATA") == "1" ? &data_source : nullptr;
 
   json_writer writer;
   // About the JSON's size: entries of short names take two to three bytes per unit of the
@@ -137,7 +178,7 @@ int list_directory_action(const action_request& request, std::string& reply) {
     while (pos < entries.size()) {
       std::size_t end = entries.find(value_mark, pos);
       if (end == std::u16string_view::npos) end = entries.size();
-      write_entry(writer, entries.substr(pos, end - pos));
+      write_entry(writer, entries.substr(pos, end - pos), source);
       pos = end + 1;
     }
   }

@@ -1,13 +1,21 @@
 // The item actions: read (GET file), update (PUT file), create (POST create), delete
 // (DELETE file). Every check runs before the first host call, so a refused request changes
 // nothing on the host.
+//
+// Conditional requests (conditional_request.h): PUT and DELETE with If-Match or If-None-Match
+// are checked and carried out in one host step (change_item_if) under the item lock, and
+// answered 412 when the condition does not hold; GET evaluates If-Match. Such requests, and
+// those with the query parameter etag, get the item's ETag line. The query parameter id names
+// the item when given (item_segments).
 
 #include <cstdint>
 #include <limits>
 #include <string>
 
 #include "base/text_helpers.h"
+#include "host/item_tag.h"
 #include "rest/actions.h"
+#include "rest/conditional_request.h"
 #include "rest/item_path.h"
 #include "rest/json/item_text.h"
 #include "rest/json/json_object.h"
@@ -32,7 +40,9 @@ int refuse_body(std::string& reply, const std::string& diagnostic, std::string_v
 // Update and create share one handler; `create` adds the dir option check and the create calls.
 int store_item(const action_request& request, std::string& reply, bool create) {
   std::optional<item_path> path =
-      checked_item_path(path_action::update_create, request.rest, request.session, reply);
+      checked_item_path(path_action::update_create,
+                        item_segments(request.rest, request.env.value("QS_ID")),
+                        request.session, reply);
   if (!path) return path_refusal_status;
   const std::string& action = request.action_name;
 
@@ -68,8 +78,17 @@ int store_item(const action_request& request, std::string& reply, bool create) {
                        "Malformed JSON array in 'data' property.");
   }
 
+  const bool tagged = wants_item_tag(request.env);
+  const std::optional<item_condition> condition = request_condition(request.env);
+  if (!condition) return refuse_body(reply, "invalid If-Match or If-None-Match header for '" + action + "'",
+                                     "Malformed If-Match or If-None-Match header.");
+
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
-  if (!create) {
+  if (!create && !condition->empty()) {
+    if (!request.host.change_item_if(path->file, path->item, &content, *condition)) {
+      return refuse_precondition(reply);
+    }
+  } else if (!create) {
     request.host.write_item(path->file, path->item, content, unused_item_option,
                             unused_item_option, unused_item_option, unused_item_option);
   } else if (host_version == 71) {
@@ -81,6 +100,7 @@ int store_item(const action_request& request, std::string& reply, bool create) {
     request.host.create_item(path->file, path->item, content);
   }
   reply.clear();
+  if (tagged) add_tag_line(reply, item_tag(content));
   return 200;
 }
 
@@ -88,12 +108,30 @@ int store_item(const action_request& request, std::string& reply, bool create) {
 
 int read_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
-      checked_item_path(path_action::read, request.rest, request.session, reply);
+      checked_item_path(path_action::read, item_segments(request.rest, request.env.value("QS_ID")),
+                        request.session, reply);
   if (!path) return path_refusal_status;
+  const bool tagged = wants_item_tag(request.env);
+  std::optional<item_condition> condition;
+  if (tagged) {
+    condition = request_condition(request.env);
+    if (!condition) {
+      return refuse_body(reply, "invalid If-Match or If-None-Match header for 'file'",
+                         "Malformed If-Match or If-None-Match header.");
+    }
+    // A read evaluates If-Match only.
+    condition->must_be_absent = false;
+    condition->none_match.clear();
+  }
 
   text content = request.host.read_item(path->file, path->item, unused_item_option,
                                            unused_item_option, unused_item_option,
                                            unused_item_flag);
+  std::string tag;
+  if (tagged) {
+    if (!condition->holds(&content)) return refuse_precondition(reply);
+    tag = item_tag(content);
+  }
 
   json_writer writer;
   writer.begin_object();
@@ -108,6 +146,7 @@ int read_item_action(const action_request& request, std::string& reply) {
   // most twice at any moment (text and JSON, then JSON and reply), not three times.
   text().swap(content);
   reply = json_reply(writer.view());
+  if (tagged) add_tag_line(reply, tag);
   return 200;
 }
 
@@ -121,11 +160,22 @@ int create_item_action(const action_request& request, std::string& reply) {
 
 int delete_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
-      checked_item_path(path_action::remove, request.rest, request.session, reply);
+      checked_item_path(path_action::remove,
+                        item_segments(request.rest, request.env.value("QS_ID")), request.session,
+                        reply);
   if (!path) return path_refusal_status;
+  const std::optional<item_condition> condition = request_condition(request.env);
+  if (!condition) {
+    return refuse_body(reply, "invalid If-Match or If-None-Match header for 'file'",
+                       "Malformed If-Match or If-None-Match header.");
+  }
 
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
-  request.host.delete_item(path->file, path->item);
+  if (condition->empty()) {
+    request.host.delete_item(path->file, path->item);
+  } else if (!request.host.change_item_if(path->file, path->item, nullptr, *condition)) {
+    return refuse_precondition(reply);
+  }
   reply.clear();
   return 200;
 }

@@ -142,4 +142,11 @@ std::optional<text> checked_directory_path(const std::vector<std::string>& rest,
   return file;
 }
 
+std::vector<std::string> item_segments(const std::vector<std::string>& rest,
+                                       std::string_view id_parameter) {
+  std::vector<std::string> segments = rest;
+  if (!id_parameter.empty()) segments.emplace_back(id_parameter);
+  return segments;
+}
+
 }  // namespace ombrix

@@ -42,6 +42,12 @@ std::optional<item_path> resolve_item_path(const std::vector<std::string>& rest,
 std::optional<text> resolve_directory_path(const std::vector<std::string>& rest,
                                            const kelm_info& session);
 
+// The segments an item action resolves: the URL path's, then the value of the query parameter
+// id when it is given and not empty. That is how a client names an id a URL path cannot carry
+// (one holding "/", or "." and ".." that URL tools collapse); requests without it are unchanged.
+std::vector<std::string> item_segments(const std::vector<std::string>& rest,
+                                       std::string_view id_parameter);
+
 // The actions whose paths go through the shared checks; each has its own refusal texts.
 enum class path_action { read, update_create, remove, stat, rename };
 

@@ -3,6 +3,10 @@
 // new id and delete of the old one, not undone when a later step fails. Other requests of this
 // server that change either id wait until the move is done. Renaming onto the same id only
 // checks that the item exists.
+//
+// Opt-ins beyond that, which the plain request never sends: replace=1 replaces an existing
+// target in the same single step (an atomic save over a file); id names the old item and
+// newid the new one where a URL path cannot carry the id (item_segments).
 
 #include <string>
 #include <vector>
@@ -31,13 +35,20 @@ bool same_directory(const std::vector<std::string>& old_segments,
 }  // namespace
 
 int rename_action(const action_request& request, std::string& reply) {
+  const std::vector<std::string> old_segments =
+      item_segments(request.rest, request.env.value("QS_ID"));
   std::optional<item_path> old_path =
-      checked_item_path(path_action::rename, request.rest, request.session, reply);
+      checked_item_path(path_action::rename, old_segments, request.session, reply);
   if (!old_path) return path_refusal_status;
 
-  const std::vector<std::string> new_segments =
-      split(request.env.value("QS_NEWNAME"), "/");
-  if (!same_directory(request.rest, new_segments)) {
+  std::vector<std::string> new_segments;
+  if (const std::string_view new_id = request.env.value("QS_NEWID"); !new_id.empty()) {
+    new_segments = old_segments;
+    new_segments.back() = std::string(new_id);
+  } else {
+    new_segments = split(request.env.value("QS_NEWNAME"), "/");
+  }
+  if (!same_directory(old_segments, new_segments)) {
     debug_line(1, "rename does not allow item to be moved to different file");
     return make_error_reply(
         reply, 400, "",
@@ -51,7 +62,8 @@ int rename_action(const action_request& request, std::string& reply) {
   // in between, also on hosts that move an item by separate calls.
   const auto held = request.locks.lock_pair(request.session.account_name, old_path->file,
                                             old_path->item, new_path->item);
-  request.host.move_item(old_path->file, old_path->item, new_path->item, false,
+  request.host.move_item(old_path->file, old_path->item, new_path->item,
+                         request.env.value("QS_REPLACE") == "1",
                          host_version == 71 ? create_style::empty_then_write
                                             : create_style::with_content);
   reply.clear();

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the server in Release, creates the demo account MAIN when it does not exist yet, and runs
+# Builds the server, the admin tool and the mount client in Release (installing the Debian
+# packages they need when missing), creates the demo account MAIN when it does not exist yet, and runs
 # the server in the foreground on 127.0.0.1:3181. Extra arguments go to the server (for example
 # scripts/run.sh -d 1). Safe to run again: an existing account is used as it is, never overwritten.
 #
@@ -29,26 +30,21 @@ done
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${OMBRIX_BUILD_DIR:-$root/build}"  # the folder can be changed for trials
 
-missing=()
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v g++ >/dev/null 2>&1 || missing+=(g++)
-command -v make >/dev/null 2>&1 || missing+=(make)
-[[ -e /usr/include/sqlite3.h ]] || missing+=(libsqlite3-dev)
-if ((${#missing[@]})); then
-  echo "Installing missing packages: ${missing[*]}"
-  sudo_cmd=()
-  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# The compiler, SQLite for the embedded host, and libfuse3 and libcurl for ombrix-mount (fuse3
+# gives fusermount3, which mounting needs).
+bash "$root/scripts/ensure_packages.sh" cmake g++ make pkg-config libsqlite3-dev \
+  libfuse3-dev fuse3 libcurl4-openssl-dev
 
 # A build folder that already exists keeps its own options (the test command configures it with
-# the tests); a new one is configured for running only.
+# the tests); a new one is configured for running only. Configuring again finds libraries
+# installed since (the mount client needs libfuse3 and libcurl).
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DOMBRIX_TESTS=OFF >/dev/null
+else
+  cmake -S "$root" -B "$build" >/dev/null
 fi
-echo "Building the server (Release) in $build ..."
-cmake --build "$build" -j"$(nproc)" --target ombrix ombrix-admin >/dev/null
+echo "Building the server, the admin tool and the mount client (Release) in $build ..."
+cmake --build "$build" -j"$(nproc)" --target ombrix ombrix-admin ombrix-mount >/dev/null
 
 # The data root the embedded host uses: OMBRIX_DATA, else $XDG_DATA_HOME/ombrix, else
 # ~/.local/share/ombrix.
@@ -82,7 +78,7 @@ else
 fi
 
 if ((build_only)); then
-  echo "Built $build/ombrix and $build/ombrix-admin; start the server with scripts/run.sh"
+  echo "Built $build/ombrix, $build/ombrix-admin and $build/ombrix-mount; start the server with scripts/run.sh"
   exit 0
 fi
 
@@ -102,6 +98,10 @@ Ombrix serves the account MAIN on http://127.0.0.1:$port (loopback only). From a
 
   TOKEN=\$(curl -s -X POST http://127.0.0.1:$port/quelm/restfs/login | sed 's/.*"access_token":"\\([^"]*\\)".*/\\1/')
   curl -s -H "Authorization: Bearer \$TOKEN" http://127.0.0.1:$port/quelm/restfs/dir/MAIN
+
+Mount the account as a directory (see the README's mount section):
+
+  mkdir -p /tmp/main && $build/ombrix-mount --port $port /tmp/main
 
 Stop the server with Ctrl+C.
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "host/admin/admin_store.h"
-#include "host/admin/item_files.h"
+#include "host/item_files.h"
 #include "host/com_error.h"
 #include "host/embedded/account_location.h"
 #include "host/embedded/account_store.h"

@@ -244,6 +244,46 @@ void account_store::copy(const text& file, const text& from, const text& to, boo
   });
 }
 
+bool account_store::change_if(const text& file, const text& id, const text* content,
+                              const item_condition& condition) {
+  check_file_name(file);
+  check_item_id(file, id);
+  const std::string file_key = encode_name(file);
+  const std::string id_key = encode_name(id);
+  const account_names names{name_, md_name_, md_key_};
+  std::string scratch;
+  const std::string_view units = content ? content_bytes(*content, scratch) : std::string_view{};
+  const std::int64_t size = content ? utf8_size(*content) : 0;
+  return pool_.run(true, [&](sqlite_connection& c) {
+    transaction t(c, true);
+    const section_row s = require_section(c, names, file, file_key);
+    std::optional<text> current;
+    std::int64_t body = 0;
+    {
+      statement_use q = prepare(c, account_statement::read_body);
+      q.bind(1, s.id);
+      q.bind_blob(2, id_key);
+      if (q.step()) current = decode_content(q.column_blob(1));
+    }
+    if (current) {
+      statement_use q = prepare(c, account_statement::find_item);
+      q.bind(1, s.id);
+      q.bind_blob(2, id_key);
+      if (q.step()) body = q.column_int64(0);
+    }
+    if (!condition.holds(current ? &*current : nullptr)) return false;
+    if (content != nullptr) {
+      put_item(c, s, file, id, id_key, units, size, put_mode::replace);
+    } else {
+      check_removable(c, s, names, file, id, id_key);
+      if (!current) item_not_found(file, id);
+      delete_item_row(c, s, id_key, body);
+    }
+    t.commit();
+    return true;
+  });
+}
+
 void account_store::move(const text& file, const text& from, const text& to, bool replace) {
   check_file_name(file);
   check_item_id(file, from);

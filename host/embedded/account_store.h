@@ -20,6 +20,7 @@
 
 #include "host/embedded/connection_pool.h"
 #include "host/embedded/listing_cache.h"
+#include "host/item_tag.h"
 #include "host/text.h"
 
 namespace ombrix {
@@ -98,6 +99,13 @@ class account_store {
   // `from` that remove refuses. A refused move changes nothing. Moving onto the same id only
   // checks that the item exists.
   void move(const text& file, const text& from, const text& to, bool replace);
+
+  // Writes `content` to the item (nullptr: deletes it) when `condition` holds for the item as
+  // it is, checked and changed in one transaction; false, changing nothing, when it does not.
+  // Errors as write (or remove); 202 for deleting a missing item whose absence the condition
+  // allows.
+  bool change_if(const text& file, const text& id, const text* content,
+                 const item_condition& condition);
 
   // Creates the file F: its dictionary DICT F, its default data section F, the MD pointer F and
   // a data section F,D for each of `sections`. For an existing file only the sections it lacks

@@ -91,4 +91,9 @@ text embedded_host::query_text_1(const text&, const text&, std::int16_t) {
 }
 text embedded_host::query_text_2(std::int32_t, const text&) { not_implemented(u"query_text_2"); }
 
+bool embedded_host::change_item_if(const text& file, const text& item, const text* content,
+                                   const item_condition& condition) {
+  return store().change_if(file, item, content, condition);
+}
+
 }  // namespace ombrix

@@ -48,6 +48,9 @@ class embedded_host final : public velquor_base {
                  create_style style) override;
   void copy_item(const text& file, const text& from, const text& to, bool overwrite,
                  create_style style) override;
+  // Checked and changed in one transaction (account_store::change_if).
+  bool change_item_if(const text& file, const text& item, const text* content,
+                      const item_condition& condition) override;
 
  private:
   account_store& store() const;

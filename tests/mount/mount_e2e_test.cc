@@ -1,6 +1,13 @@
 // End-to-end: a seeded server, ombrix-mount on a temporary mount point, real tools on it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -48,13 +55,55 @@ class mount_test : public ::testing::Test {
       GTEST_SKIP() << "no /dev/fuse or fusermount3 on this machine";
     }
     ASSERT_EQ(prepare_data_root(data_.str()), "");
-    server_ = std::make_unique<server_process>(server_command(), data_.str());
+    // Debug level 1: the server writes one status line per request, which counts them.
+    server_ = std::make_unique<server_process>(server_command(), data_.str(),
+                                               std::vector<std::string>{"-d", "1"});
     point_ = (place_.path() / "m").string();
     fs::create_directory(point_);
-    const run_result mounted = run_program(
-        {mount_binary(), "--port", std::to_string(server_->port()), "--root", "MD", point_});
+    mount();
+  }
+
+  void mount() {
+    const run_result mounted =
+        run_program({mount_binary(), "--port", std::to_string(server_->port()), "--root", "MD",
+                     "--timeout", "2", "--recovery", recovered_.str(), point_});
     ASSERT_TRUE(mounted.exited && mounted.exit_code == 0) << mounted.err;
     ASSERT_TRUE(is_mounted(point_));
+  }
+
+  void unmount() {
+    shell("fusermount3 -u " + point_);
+    for (int i = 0; i < 100 && process_uses(point_); ++i) std::this_thread::sleep_for(50ms);
+  }
+
+  // The number of requests the server has answered so far.
+  std::size_t requests_answered() const {
+    const std::string log = server_->stderr_text();
+    std::size_t count = 0;
+    for (std::size_t at = log.find("Velquor returned status"); at != std::string::npos;
+         at = log.find("Velquor returned status", at + 1)) {
+      ++count;
+    }
+    return count;
+  }
+
+  // A logged-in REST client of the server.
+  rest_client rest() {
+    rest_client client(server_->port());
+    EXPECT_TRUE(client.login());
+    return client;
+  }
+
+  // The files the recovery folder holds, with their contents.
+  std::vector<std::pair<std::string, std::string>> recovered() const {
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& entry : fs::recursive_directory_iterator(recovered_.path())) {
+      if (entry.is_regular_file()) {
+        files.emplace_back(fs::relative(entry.path(), recovered_.path()).string(),
+                           read_file(entry.path()));
+      }
+    }
+    return files;
   }
 
   void TearDown() override {
@@ -90,6 +139,7 @@ class mount_test : public ::testing::Test {
 
   temp_dir data_{"ombrix-mount-data"};
   temp_dir place_{"ombrix-mount-point"};
+  temp_dir recovered_{"ombrix-mount-recovered"};
   std::unique_ptr<server_process> server_;
   std::string point_;
 };
@@ -136,12 +186,20 @@ TEST_F(mount_test, copies_edits_and_appends_reach_the_account) {
 
 TEST_F(mount_test, vim_save_leaves_only_the_new_item) {
   const std::string file = in("CUSTOMERS/CUSTOMERS/C2");
-  const run_result vim = shell("cd /tmp && vim -es -u NONE -c 'set backup swapfile' "
+  const run_result vim = shell("cd /tmp && vim -es -u NONE -c 'set nobackup writebackup swapfile' "
                                "-c '%s/Bob/Rob/' -c wq " + file);
   ASSERT_EQ(vim.exit_code, 0) << vim.out << vim.err;
   EXPECT_EQ(read_file(file), "Rob Jones\n42\n");
   EXPECT_EQ(shell("ls -a " + in("CUSTOMERS/CUSTOMERS")).out, ".\n..\nC1\nC2\nC3\n");
-  EXPECT_EQ(rest_get("dir/MD/CUSTOMERS/CUSTOMERS").find("~"), std::string::npos);
+  EXPECT_EQ(rest_get("dir/MD/CUSTOMERS/CUSTOMERS").find("sw"), std::string::npos);
+  // A backup a tool keeps (cp -b renames the old file to "C2~") is a file the user asked for:
+  // it is an item.
+  temp_dir source("ombrix-mount-backup");
+  write_file(source.path() / "C2", "new\n");
+  ASSERT_EQ(shell("cp -b " + source.str() + "/C2 " + file).exit_code, 0);
+  EXPECT_EQ(read_file(file), "new\n");
+  EXPECT_EQ(rest_get("file/MD/CUSTOMERS/CUSTOMERS/C2~"),
+            R"({"id":"C2~","type":"array","data":["Rob Jones","42"]})" "\r\n");
 }
 
 TEST_F(mount_test, rename_remove_and_refusals) {
@@ -193,6 +251,254 @@ TEST_F(mount_test, stopped_server_gives_eio_without_hanging) {
   EXPECT_NE(r.exit_code, 0);
   EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+}
+
+TEST_F(mount_test, dotfiles_tilde_and_editor_named_files_copied_in_reach_the_account) {
+  temp_dir source("ombrix-mount-dots");
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {".env", "A=1\n"}, {"notes~", "n\n"}, {"#draft#", "d\n"}, {"4913", "p\n"}, {"plain", "x\n"}};
+  for (const auto& [name, text] : files) write_file(source.path() / name, text);
+  ASSERT_EQ(shell("cp -a " + source.str() + "/. " + in("CUSTOMERS/HIST/")).exit_code, 0);
+  // cp has ended: the editor-like names outlived their creator and are saved within a second.
+  std::string listing;
+  for (int i = 0; i < 40; ++i) {
+    listing = rest_get("dir/MD/CUSTOMERS/HIST");
+    if (listing.find("#draft#") != std::string::npos && listing.find("4913") != std::string::npos) break;
+    std::this_thread::sleep_for(100ms);
+  }
+  for (const auto& [name, text] : files) {
+    SCOPED_TRACE(name);
+    EXPECT_NE(listing.find("\"id\":\"" + name + "\""), std::string::npos) << listing;
+    EXPECT_EQ(read_file(in("CUSTOMERS/HIST/" + name)), text);
+  }
+  // An item with a scratch-like or dot name that exists in the account is a file like any other.
+  rest_client client = rest();
+  ASSERT_EQ(client.put(api + "file/MD/CUSTOMERS/HIST/.profile", R"({"data":["P"]})").status, 200);
+  ASSERT_EQ(client.put(api + "file/MD/CUSTOMERS/HIST/.C9.swp", R"({"data":["S"]})").status, 200);
+  std::this_thread::sleep_for(1100ms);
+  EXPECT_EQ(read_file(in("CUSTOMERS/HIST/.profile")), "P\n");
+  EXPECT_EQ(read_file(in("CUSTOMERS/HIST/.C9.swp")), "S\n");
+  // A swap file vim removes itself never reaches the account, even while it exists.
+  const std::string swap = in("CUSTOMERS/HIST/.plain.swp");
+  const int fd = ::open(swap.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "s\n", 2), 2);
+  ASSERT_EQ(::close(fd), 0);
+  std::this_thread::sleep_for(700ms);
+  EXPECT_TRUE(fs::exists(swap));
+  EXPECT_EQ(rest_get("dir/MD/CUSTOMERS/HIST").find(".plain.swp"), std::string::npos);
+  ASSERT_EQ(::unlink(swap.c_str()), 0);
+  // What is left at unmount is saved: nothing written and closed is lost.
+  const std::string kept = in("CUSTOMERS/HIST/#kept#");
+  const int kept_fd = ::open(kept.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+  ASSERT_GE(kept_fd, 0);
+  ASSERT_EQ(::write(kept_fd, "k\n", 2), 2);
+  ::close(kept_fd);
+  unmount();  // this process, its creator, still runs
+  EXPECT_EQ(rest_get("file/MD/CUSTOMERS/HIST/%23kept%23"),
+            R"({"id":"#kept#","type":"array","data":["k"]})" "\r\n");
+}
+
+// A reader polling a file while it is saved by rename over it sees the old or the new content,
+// never "not found": through the mount, and through REST (another client of the account).
+TEST_F(mount_test, saves_by_rename_never_show_the_file_missing) {
+  const std::string file = in("CUSTOMERS/HIST/N1");
+  write_file(file, "v0\n");
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0};
+  std::atomic<int> missing{0};
+  std::atomic<int> wrong{0};
+  std::thread reader([&] {
+    while (!done) {
+      const int fd = ::open(file.c_str(), O_RDONLY);
+      if (fd < 0) {
+        if (errno == ENOENT) ++missing;
+        continue;
+      }
+      char buffer[64];
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      ::close(fd);
+      if (got < 3 || buffer[0] != 'v') ++wrong;
+      ++reads;
+    }
+  });
+  std::atomic<int> rest_reads{0};
+  std::atomic<int> rest_missing{0};
+  std::thread rest_reader([&] {
+    rest_client client(server_->port());
+    if (!client.login()) return;
+    while (!done) {
+      const int status = client.get(api + "file/MD/CUSTOMERS/HIST/N1").status;
+      if (status == 404) ++rest_missing;
+      ++rest_reads;
+    }
+  });
+  const struct {
+    const char* tool;
+    std::string command;
+  } saves[] = {
+      {"sed -i", "sed -i 's/v.*/vs/' " + file},
+      {"perl -pi", "perl -pi -e 's/v.*/vp/' " + file},
+      {"temp file then rename",
+       "t=$(mktemp -p " + in("CUSTOMERS/HIST") + ") && echo vt > $t && mv $t " + file},
+  };
+  for (const auto& save : saves) {
+    for (int round = 0; round < 8; ++round) {
+      const run_result r = shell(save.command);
+      EXPECT_EQ(r.exit_code, 0) << save.tool << ": " << r.err;
+    }
+  }
+  done = true;
+  reader.join();
+  rest_reader.join();
+  EXPECT_GT(reads.load(), 20);
+  EXPECT_GT(rest_reads.load(), 20);
+  EXPECT_EQ(missing.load(), 0);
+  EXPECT_EQ(rest_missing.load(), 0);
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(read_file(file), "vt\n");
+  EXPECT_EQ(shell("ls -a " + in("CUSTOMERS/HIST")).out, ".\n..\nN1\n");
+}
+
+// A handle opened before someone else's change does not send its old snapshot back: the write
+// fails where the application sees it, the account keeps the other change, and the bytes go to
+// the recovery folder.
+TEST_F(mount_test, stale_handle_write_fails_and_its_bytes_are_kept) {
+  const std::string file = in("CUSTOMERS/CUSTOMERS/C2");
+  const int fd = ::open(file.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  char buffer[64];
+  ASSERT_EQ(::read(fd, buffer, sizeof buffer), 13);
+  rest_client client = rest();
+  ASSERT_EQ(client.put(api + "file/MD/CUSTOMERS/CUSTOMERS/C2", R"({"data":["v4","REST change"]})")
+                .status,
+            200);
+  ASSERT_EQ(::pwrite(fd, "R", 1, 0), 1);
+  EXPECT_EQ(::fsync(fd), -1);
+  EXPECT_EQ(errno, ESTALE);
+  EXPECT_EQ(::pwrite(fd, "S", 1, 0), -1);  // the failed handle takes no more
+  EXPECT_EQ(::close(fd), -1);
+  EXPECT_EQ(rest_get("file/MD/CUSTOMERS/CUSTOMERS/C2"),
+            R"({"id":"C2","type":"array","data":["v4","REST change"]})" "\r\n");
+  const auto kept = recovered();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_TRUE(kept[0].first.ends_with("/CUSTOMERS/CUSTOMERS/C2")) << kept[0].first;
+  EXPECT_EQ(kept[0].second, "Rob Jones\n42\n");
+  // A new handle reads the other change and can build on it.
+  write_file(file, "v5\n");
+  EXPECT_EQ(rest_get("file/MD/CUSTOMERS/CUSTOMERS/C2"),
+            R"({"id":"C2","type":"array","data":["v5"]})" "\r\n");
+}
+
+// A save that failed because the server was gone is never sent again, also once the server is
+// back; its bytes are in the recovery folder.
+TEST_F(mount_test, failed_save_does_not_land_after_the_server_returns) {
+  const std::string file = in("CUSTOMERS/CUSTOMERS/C3");
+  const std::string before = read_file(file);
+  // Close-on-exec: the server started below must not hold the file open.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, "lost\n", 5), 5);
+  const int port = server_->port();
+  server_.reset();
+  EXPECT_EQ(::fsync(fd), -1);
+  EXPECT_EQ(errno, EIO);
+  // The server comes back on the port the mount uses.
+  const run_result started = shell("OMBRIX_DATA=" + data_.str() + " " + server_command()[0] +
+                                   " -p " + std::to_string(port) + " >/dev/null 2>&1 & echo $!");
+  const pid_t restarted = static_cast<pid_t>(std::stol(started.out));
+  rest_client client(port);
+  for (int i = 0; i < 100 && !client.login(); ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(::close(fd), -1);
+  std::this_thread::sleep_for(1500ms);
+  const http_response item = client.get(api + "file/MD/CUSTOMERS/CUSTOMERS/C3");
+  EXPECT_EQ(item.status, 200);
+  EXPECT_EQ(item.body.find("lost"), std::string::npos) << item.body;
+  EXPECT_EQ(read_file(file), before);
+  const auto kept = recovered();
+  unmount();
+  ::kill(restarted, SIGTERM);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].second, "lost\n");
+}
+
+TEST_F(mount_test, odd_ids_are_listed_under_escaped_names_and_round_trip) {
+  rest_client client = rest();
+  for (const char* id : {"..", ".", "a%2Fb", "a%5Cb", "%25p", "t%01"}) {
+    SCOPED_TRACE(id);
+    ASSERT_EQ(client.put(api + "file/MD/CUSTOMERS/HIST?id=" + id, R"({"data":["odd"]})").status,
+              200);
+  }
+  std::this_thread::sleep_for(1100ms);
+  const run_result listing = shell("LC_ALL=C ls -a " + in("CUSTOMERS/HIST"));
+  ASSERT_EQ(listing.exit_code, 0) << listing.err;
+  EXPECT_EQ(listing.out, "%%25p\n%%2E\n%%2E%2E\n%a%2Fb\n%a%5Cb\n%t%01\n.\n..\n");
+  EXPECT_EQ(read_file(in("CUSTOMERS/HIST/%a%2Fb")), "odd\n");
+  write_file(in("CUSTOMERS/HIST/%%2E%2E"), "changed\n");
+  EXPECT_EQ(client.get(api + "file/MD/CUSTOMERS/HIST?id=..").body,
+            R"({"id":"..","type":"array","data":["changed"]})" "\r\n");
+  ASSERT_EQ(shell("mv " + in("CUSTOMERS/HIST/%a%2Fb") + " " + in("CUSTOMERS/HIST/%c%2Fd")).exit_code, 0);
+  EXPECT_EQ(client.get(api + "file/MD/CUSTOMERS/HIST?id=c%2Fd").status, 200);
+  EXPECT_EQ(client.get(api + "file/MD/CUSTOMERS/HIST?id=a%2Fb").status, 404);
+  write_file(in("CUSTOMERS/HIST/%new%2Fitem"), "n\n");
+  EXPECT_EQ(client.get(api + "file/MD/CUSTOMERS/HIST?id=new%2Fitem").body,
+            R"({"id":"new/item","type":"array","data":["n"]})" "\r\n");
+}
+
+TEST_F(mount_test, sizes_blocks_and_du_follow_the_contents) {
+  EXPECT_EQ(shell("stat -c '%s %b' " + in("CUSTOMERS/CUSTOMERS/C2")).out, "13 1\n");
+  write_file(in("CUSTOMERS/HIST/BIG"), std::string(5000, 'x') + "\n");
+  EXPECT_EQ(shell("stat -c '%s %b' " + in("CUSTOMERS/HIST/BIG")).out, "5001 10\n");
+  // du counts the blocks: 10 for BIG, in 1 KiB units 5.
+  EXPECT_EQ(shell("du -k " + in("CUSTOMERS/HIST/BIG") + " | cut -f1").out, "5\n");
+  EXPECT_NE(shell("du -s " + in("CUSTOMERS") + " | cut -f1").out, "0\n");
+}
+
+// What the item form cannot hold fails the write; everything else reads back byte for byte.
+TEST_F(mount_test, contents_read_back_as_written_or_the_write_fails) {
+  const std::string file = in("CUSTOMERS/HIST/T");
+  const std::string exact = std::string("a\nb") + std::string(vm) + "c\n\nd\n";
+  write_file(file, exact);
+  EXPECT_EQ(read_file(file), exact);
+  const struct {
+    std::string content;
+    int error;
+  } refused[] = {{"no line end", EINVAL}, {"x\n\n", EINVAL}, {"a\r\n", EINVAL},
+                 {"\xFF\n", EILSEQ}};
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.content);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, c.content.data(), c.content.size()),
+              static_cast<ssize_t>(c.content.size()));
+    EXPECT_EQ(::close(fd), -1);
+    EXPECT_EQ(errno, c.error);
+    EXPECT_EQ(read_file(file), exact);  // the item is unchanged
+  }
+  EXPECT_EQ(recovered().size(), 4u);
+  // Beyond what one request may carry: refused at once, not when the memory runs out.
+  const run_result huge = shell("truncate -s 200M " + file);
+  EXPECT_NE(huge.exit_code, 0);
+  EXPECT_NE(huge.err.find("File too large"), std::string::npos) << huge.err;
+  EXPECT_EQ(read_file(file), exact);
+}
+
+TEST_F(mount_test, ls_l_of_a_large_section_is_one_request) {
+  temp_dir items("ombrix-mount-many");
+  for (int i = 0; i < 2000; ++i) {
+    std::string name = "M";
+    name += std::to_string(i);
+    write_file(items.path() / name, "m\n");
+  }
+  ASSERT_EQ(run_admin(data_.str(), {"create-file", "MAIN", "MANY"}).exit_code, 0);
+  ASSERT_EQ(run_admin(data_.str(), {"import", "MAIN", "MANY", items.str()}).exit_code, 0);
+  std::this_thread::sleep_for(1100ms);
+  const std::size_t before = requests_answered();
+  const run_result listing = shell("ls -l " + in("MANY/MANY") + " | grep -c ' 2 '");
+  EXPECT_EQ(listing.out, "2000\n");
+  std::this_thread::sleep_for(200ms);  // the status lines may follow the replies
+  // The section's listing with the contents, and those of the two directories above it.
+  EXPECT_LE(requests_answered() - before, 4u);
 }
 
 }  // namespace

@@ -16,10 +16,12 @@ TEST(scratch_names, editor_files_are_scratch_and_items_are_not) {
     const char* name;
     bool scratch;
   } cases[] = {
-      {".C1.swp", true}, {".C1.swx", true}, {"C1~", true},      {"#C1#", true},
-      {"4913", true},    {"5036", true},    {"5159", true},     {"C1", false},
-      {"4914", false},   {"1001", false},   {"04913", false},   {"#", false},
-      {"##", false},     {"a#b#", false},   {"C1.swp", false},  {"", false},
+      {".C1.swp", true},  {".C1.swx", true},  {".#C1", true},     {"#C1#", true},
+      {"4913", true},     {"5036", true},     {"5159", true},     {"C1", false},
+      {"C1~", false},     {"notes~", false},  {".env", false},    {".profile", false},
+      {".swp", false},    {".a.sw1", false},  {".#", false},      {"4914", false},
+      {"1001", false},    {"04913", false},   {"#", false},       {"##", false},
+      {"a#b#", false},    {"C1.swp", false},  {"", false},        {".C1.swp~", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -35,7 +37,7 @@ TEST(rest_errors, replies_map_to_errno) {
   } cases[] = {
       {200, "", 0},          {0, "", EIO},          {404, "202", ENOENT}, {404, "204", EEXIST},
       {404, "200", ENOENT},  {404, "203", ENOENT},  {400, "201", EINVAL}, {400, "", EINVAL},
-      {401, "", EACCES},     {500, "999", EIO},     {404, "", ENOENT},
+      {401, "", EACCES},     {500, "999", EIO},     {404, "", ENOENT},   {412, "", ESTALE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.status) + " " + c.code);
@@ -65,6 +67,32 @@ TEST(path_layout, rest_path_encodes_each_segment) {
   EXPECT_EQ(rest_path("MAIN", {}), "MAIN");
   EXPECT_EQ(rest_path("MAIN", {"CUST", "HIST", "C 1"}), "MAIN/CUST/HIST/C%201");
   EXPECT_EQ(encode_segment("a%b?c#\xC3\xA9"), "a%25b%3Fc%23%C3%A9");
+}
+
+// Ids a URL path cannot carry go as the query parameter id; the names a listing shows for them
+// (the admin export's escaped file names) map back to the same ids.
+TEST(path_layout, odd_ids_travel_as_a_parameter_and_their_names_map_back) {
+  const struct {
+    const char* id;
+    const char* name;
+    const char* rest;
+  } cases[] = {
+      {"C1", "C1", "M/F/F/C1"},
+      {".", "%%2E", "M/F/F?id=."},
+      {"..", "%%2E%2E", "M/F/F?id=.."},
+      {"a/b", "%a%2Fb", "M/F/F?id=a%2Fb"},
+      {"a\\b", "%a%5Cb", "M/F/F?id=a%5Cb"},
+      {"%x", "%%25x", "M/F/F?id=%25x"},
+      {"t\x01", "%t%01", "M/F/F?id=t%01"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(item_rest_path("M", {"F", "F", c.id}), c.rest);
+    EXPECT_EQ(ids_of_names({"F", "F", c.name}), (std::vector<std::string>{"F", "F", c.id}));
+  }
+  EXPECT_FALSE(ids_of_names({"F", "%%zz"}).has_value());
+  EXPECT_EQ(with_query("dir/M", "data=1"), "dir/M?data=1");
+  EXPECT_EQ(with_query("file/M?id=.", "etag=1"), "file/M?id=.&etag=1");
 }
 
 }  // namespace

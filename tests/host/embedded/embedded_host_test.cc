@@ -252,6 +252,31 @@ TEST_F(EmbeddedHost, CreateAndDelete) {
   EXPECT_EQ(stat(u"MD", u"CUST"), u"16\r\n0");
 }
 
+// Conditional changes are checked and made in one transaction: a condition that does not hold
+// changes nothing; the refusals of plain writes and deletes still apply.
+TEST_F(EmbeddedHost, ConditionalChangesCheckTheTagOfTheStoredText) {
+  write(u"CUST", u"C1", u"OLD");
+  const text fresh = u"NEW";
+  const item_condition on_old{false, false, {item_tag(u"OLD")}, {}};
+  const item_condition create_only{false, true, {}, {}};
+  EXPECT_FALSE(host_->change_item_if(u"CUST", u"C1", &fresh, create_only));
+  EXPECT_TRUE(host_->change_item_if(u"CUST", u"C1", &fresh, on_old));
+  EXPECT_EQ(read(u"CUST", u"C1"), u"NEW");
+  EXPECT_FALSE(host_->change_item_if(u"CUST", u"C1", &fresh, on_old));  // the tag is stale now
+  EXPECT_FALSE(host_->change_item_if(u"CUST", u"C1", nullptr, on_old));
+  EXPECT_EQ(read(u"CUST", u"C1"), u"NEW");
+  EXPECT_TRUE(host_->change_item_if(u"CUST", u"C2", &fresh, create_only));
+  EXPECT_EQ(read(u"CUST", u"C2"), u"NEW");
+  const item_condition on_new{false, false, {item_tag(u"NEW")}, {}};
+  EXPECT_TRUE(host_->change_item_if(u"CUST", u"C2", nullptr, on_new));
+  EXPECT_EQ(failure_of([&] { read(u"CUST", u"C2"); }).first, 202);
+  const item_condition not_new{false, false, {}, {item_tag(u"NEW")}};
+  EXPECT_EQ(failure_of([&] { host_->change_item_if(u"CUST", u"C2", nullptr, not_new); }).first,
+            202);
+  EXPECT_EQ(failure_of([&] { host_->change_item_if(u"MD", u"CUST", nullptr, {}); }).first, 207);
+  EXPECT_EQ(failure_of([&] { host_->change_item_if(u"NOPE", u"X", &fresh, {}); }).first, 200);
+}
+
 // Every host error number with its description (an empty description: the number alone).
 TEST_F(EmbeddedHost, FailuresGiveTheirErrorNumberAndDescription) {
   write(u"CUST", u"C1", u"FIRST");

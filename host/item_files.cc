@@ -1,4 +1,4 @@
-#include "host/admin/item_files.h"
+#include "host/item_files.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -1,4 +1,5 @@
-// The text-file form of an item that the admin tool imports and exports. Pure functions;
+// The text-file form of an item: what the admin tool imports and exports and what the mount
+// client shows as a file's content, and the file names of ids. Pure functions;
 // thread-safe.
 //
 // A file's lines (ended by LF or CR LF) are the item's attributes; U+F8FD and U+F8FC written in
