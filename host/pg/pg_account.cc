@@ -325,6 +325,47 @@ void pg_account::move(const text& file, const text& from, const text& to, bool r
   });
 }
 
+bool pg_account::change_if(const text& file, const text& id, const text* content,
+                           const item_condition& condition) {
+  check_file_name(file);
+  check_item_id(file, id);
+  const std::string file_key = encode_name(file);
+  const std::string id_key = encode_name(id);
+  std::string scratch;
+  const std::string_view units = content ? content_bytes(*content, scratch) : std::string_view{};
+  const std::int64_t size = content ? utf8_size(*content) : 0;
+  return pool_->run(name_, false, [&](pg_connection& c) {
+    pg_transaction t(c);
+    const pg_section s = require_section(c, file, file_key);
+    std::optional<text> current;
+    {
+      pg_rows row = c.run(pg_statement::lock_item, pg_params().int64(s.id).bytes(id_key));
+      if (row.count() > 0) current = decode_content(row.bytes(0, 1));
+    }
+    if (!condition.holds(current ? &*current : nullptr)) return false;
+    if (content != nullptr && current) {
+      put(c, file, file_key, id, id_key, units, size, false);
+    } else if (content != nullptr) {
+      // No row to hold: created only if still absent, else the check runs again on the row.
+      pg_rows created = c.run(pg_statement::create_item, pg_params()
+                                                         .int32(id_)
+                                                         .bytes(file_key)
+                                                         .bytes(id_key)
+                                                         .int64(size)
+                                                         .bytes(units));
+      if (created.boolean(0, 1)) section_not_writable(file, id);
+      if (created.int64(0, 2) == 0) throw pg_failure("40001", "the item was created meanwhile");
+    } else {
+      if (is_master_dictionary(s) && names_file(c, id_key)) not_removable(file, id, true);
+      if (names_data_section(c, s, id_key)) not_removable(file, id, false);
+      if (!current) item_not_found(file, id);
+      c.run(pg_statement::delete_item, pg_params().int64(s.id).bytes(id_key));
+    }
+    t.commit();
+    return true;
+  });
+}
+
 void pg_account::add_file(pg_connection& c, const text& file) {
   const std::string file_key = encode_name(file);
   const pg_section md = require_section(c, md_name_, md_key_);

@@ -18,6 +18,7 @@
 #include "host/account_image.h"
 #include "host/embedded/account_store.h"
 #include "host/embedded/listing_cache.h"
+#include "host/item_tag.h"
 #include "host/pg/pg_pool.h"
 #include "host/text.h"
 
@@ -50,6 +51,11 @@ class pg_account {
   // concurrent PUT, rename or COPY of the same ids waits and then sees the result.
   void copy(const text& file, const text& from, const text& to, bool overwrite);
   void move(const text& file, const text& from, const text& to, bool replace);
+  // Writes (null `content`: deletes) the item when `condition` holds for it as it is now, in
+  // one transaction holding its row; false, with nothing changed, when it does not. An item
+  // created by another transaction meanwhile runs the check again.
+  bool change_if(const text& file, const text& id, const text* content,
+                 const item_condition& condition);
   account_store::file_additions create_file(const text& file, const std::vector<text>& sections);
   std::size_t import_items(const text& file, const std::vector<account_store::item>& items);
   void for_each_item(const text& file,

@@ -78,6 +78,11 @@ void pg_host::copy_item(const text& file, const text& from, const text& to, bool
   account().copy(file, from, to, overwrite);
 }
 
+bool pg_host::change_item_if(const text& file, const text& item, const text* content,
+                             const item_condition& condition) {
+  return account().change_if(file, item, content, condition);
+}
+
 void pg_host::quit() {}
 
 std::int16_t pg_host::query_flag_1(const text&) { not_implemented(u"query_flag_1"); }

@@ -48,6 +48,10 @@ class pg_host final : public velquor_base {
                  create_style style) override;
   void copy_item(const text& file, const text& from, const text& to, bool overwrite,
                  create_style style) override;
+  // Checked and changed in one transaction holding the item's row (pg_account::change_if), so
+  // a condition holds across servers too.
+  bool change_item_if(const text& file, const text& item, const text* content,
+                      const item_condition& condition) override;
 
  private:
   pg_account& account() const;

@@ -77,6 +77,25 @@ std::vector<std::pair<const char*, step>> contract_steps() {
       return done();
     };
   };
+  const auto change_if = [](text file, text id, text content, item_condition condition) {
+    return [=](velquor_base& h) {
+      return text(h.change_item_if(file, id, &content, condition) ? u"changed" : u"refused");
+    };
+  };
+  const auto delete_if = [](text file, text id, item_condition condition) {
+    return [=](velquor_base& h) {
+      return text(h.change_item_if(file, id, nullptr, condition) ? u"deleted" : u"refused");
+    };
+  };
+  item_condition absent;
+  absent.must_be_absent = true;
+  item_condition present;
+  present.must_exist = true;
+  const auto tagged = [](std::u16string_view content) {
+    item_condition condition;
+    condition.match.push_back(item_tag(content));
+    return condition;
+  };
   return {
       {"names", [](velquor_base& h) { return h.get_server_name() + u"|" + h.get_property_3() +
                                              u"|" + h.get_property_5() + u"|" + h.get_property_2(); }},
@@ -148,6 +167,16 @@ std::vector<std::pair<const char*, step>> contract_steps() {
       {"copy onto itself overwriting", copy(u"CUST", u"C1", u"C1", true)},
       {"copy missing", copy(u"CUST", u"NONE", u"C2", false)},
       {"copy into section entry", copy(u"DICT CUST", u"NAME", u"HIST", true)},
+      {"change if absent, existing", change_if(u"CUST", u"C1", u"new", absent)},
+      {"change if the tag matches", change_if(u"CUST", u"C1", u"new", tagged(u"A\r\nB"))},
+      {"changed", read(u"CUST", u"C1")},
+      {"change if the tag is stale", change_if(u"CUST", u"C1", u"newer", tagged(u"A\r\nB"))},
+      {"create if absent", change_if(u"CUST", u"NEWC", u"c", absent)},
+      {"delete if present", delete_if(u"CUST", u"NEWC", present)},
+      {"delete if present, absent", delete_if(u"CUST", u"NEWC", present)},
+      {"delete absent unconditionally", delete_if(u"CUST", u"NEWC", item_condition{})},
+      {"change a section entry", change_if(u"DICT CUST", u"HIST", u"x", item_condition{})},
+      {"delete a file pointer if present", delete_if(u"MD", u"CUST", present)},
       {"list CUST after", list(u"CUST", 0, 0)},
       {"delete", [](velquor_base& h) { h.delete_item(u"CUST", u"C1"); return done(); }},
       {"deleted", read(u"CUST", u"C1")},
