@@ -40,6 +40,7 @@ std::string_view status_reason(int status) {
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
+    case 412: return "Precondition Failed";
     case 413: return "Payload Too Large";
     case 500: return "Internal Error";
     case 501: return "Not Implemented";

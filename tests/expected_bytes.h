@@ -11,7 +11,7 @@ namespace ombrix::test {
 inline constexpr std::string_view fixed_headers =
     "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
 
-// The reason phrase the server writes after `status`: nine phrases, "Bad Request" for the rest.
+// The reason phrase the server writes after `status`: ten phrases, "Bad Request" for the rest.
 inline std::string reason_phrase(int status) {
   switch (status) {
     case 200: return "OK";
@@ -19,6 +19,7 @@ inline std::string reason_phrase(int status) {
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 408: return "Request Timeout";
+    case 412: return "Precondition Failed";
     case 413: return "Payload Too Large";
     case 500: return "Internal Error";
     case 501: return "Not Implemented";

@@ -14,8 +14,9 @@ namespace {
 using test::debug_level_guard;
 using test::http_error;
 
-TEST(StatusReason, HasNinePhrasesAndBadRequestForEverythingElse) {
-  for (int status : {200, 401, 404, 405, 408, 413, 500, 501, 503, 400, 201, 403, 409, 0, -1}) {
+TEST(StatusReason, HasTenPhrasesAndBadRequestForEverythingElse) {
+  EXPECT_EQ(status_reason(412), "Precondition Failed");
+  for (int status : {200, 401, 404, 405, 408, 412, 413, 500, 501, 503, 400, 201, 403, 409, 0, -1}) {
     EXPECT_EQ(status_reason(status), test::reason_phrase(status)) << status;
   }
 }
