@@ -422,21 +422,7 @@ void account_store::move(const text& file, const text& from, const text& to, boo
 
 account_store::file_additions account_store::create_file(const text& file,
                                                          const std::vector<text>& sections) {
-  check_new_file_name(file, u"file");
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    check_new_file_name(sections[i], u"section");
-    if (sections[i] == file) {
-      throw_host_error(host_error::invalid_name,
-                       describe({u"Section '", display_name(file), u"' is the default section of "
-                                                                    u"file '",
-                                 display_name(file), u"'; name only further sections."}));
-    }
-    if (std::find(sections.begin(), sections.begin() + static_cast<std::ptrdiff_t>(i),
-                  sections[i]) != sections.begin() + static_cast<std::ptrdiff_t>(i)) {
-      throw_host_error(host_error::invalid_name,
-                       describe({u"Section '", display_name(sections[i]), u"' is named twice."}));
-    }
-  }
+  check_new_file_and_sections(file, sections);
   const account_names names{name_, md_name_, md_key_};
   return pool_.run(true, [&](sqlite_connection& c) {
     file_additions added;

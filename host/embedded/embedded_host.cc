@@ -1,7 +1,7 @@
 #include "host/embedded/embedded_host.h"
 
 #include "host/embedded/account_location.h"
-#include "host/embedded/host_commands.h"
+#include "host/host_commands.h"
 
 namespace ombrix {
 namespace {
@@ -77,7 +77,8 @@ text embedded_host::list_items(const text& file, std::int32_t attribute, std::in
 }
 
 text embedded_host::call_subroutine(const text& name, const text& first, const text& second) {
-  return run_host_subroutine(store(), name, first, second);
+  store();
+  return run_host_subroutine(*this, name, first, second);
 }
 
 void embedded_host::move_item(const text& file, const text& from, const text& to, bool replace,

@@ -40,26 +40,13 @@ bool may_be_large(std::int64_t size) {
 
 void check_writable(sqlite_connection& c, const section_row& s, const text& file, const text& id,
                     const std::string& id_key) {
-  if (names_data_section(c, s, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' cannot be written in file '",
-                               display_name(file), u"': it names a data section of the file."}));
-  }
+  if (names_data_section(c, s, id_key)) section_not_writable(file, id);
 }
 
 void check_removable(sqlite_connection& c, const section_row& s, const account_names& names,
                      const text& file, const text& id, const std::string& id_key) {
-  if (is_master_dictionary(s, names) && names_file(c, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' in file '", display_name(file),
-                               u"' is the pointer of file '", display_name(id),
-                               u"' and cannot be deleted."}));
-  }
-  if (names_data_section(c, s, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' in file '", display_name(file),
-                               u"' names a data section of the file and cannot be deleted."}));
-  }
+  if (is_master_dictionary(s, names) && names_file(c, id_key)) not_removable(file, id, true);
+  if (names_data_section(c, s, id_key)) not_removable(file, id, false);
 }
 
 void delete_item_row(sqlite_connection& c, const section_row& s, const std::string& id_key,
