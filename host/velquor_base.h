@@ -3,10 +3,13 @@
 // Every failure is thrown as _com_error; no operation returns a status.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -20,6 +23,43 @@ namespace ombrix {
 // the host interface has them, the REST service always passes zero.
 inline constexpr std::int32_t unused_item_option = 0;
 inline constexpr std::int16_t unused_item_flag = 0;
+
+// Receives an item's text from velquor_base::read_item_pieces: begin, the pieces in order, end.
+// A host may also keep what the sink makes of the text (rendering) and hand it to a later sink
+// for the same item (reuse) while the item is unchanged, instead of the text.
+class item_text_sink {
+ public:
+  virtual ~item_text_sink() = default;
+  // First, with the length of the text in units.
+  virtual void begin(std::size_t units) = 0;
+  // The next piece; pieces split the text anywhere (inside a CR LF or a surrogate pair too).
+  virtual void piece(std::u16string_view units) = 0;
+  // After the last piece.
+  virtual void end() = 0;
+  // After end: what the sink made of the text for a host to keep, or null (keep nothing, also
+  // when it would be longer than `max_bytes`).
+  virtual std::shared_ptr<const std::string> rendering(std::size_t max_bytes) {
+    (void)max_bytes;
+    return nullptr;
+  }
+  // Instead of begin, pieces and end: a rendering this kind of sink made earlier of the same,
+  // unchanged item. Returns false when the sink cannot use it; the text then follows as usual.
+  virtual bool reuse(const std::shared_ptr<const std::string>& kept) {
+    (void)kept;
+    return false;
+  }
+};
+
+// Supplies an item's text to velquor_base::write_item_pieces.
+class item_text_source {
+ public:
+  virtual ~item_text_source() = default;
+  // The length of the whole text in units.
+  virtual std::size_t units() const = 0;
+  // Hands the whole text to `put` in pieces, in order: units() units in all. May be called
+  // more than once; each call hands the same text.
+  virtual void produce(const std::function<void(std::u16string_view piece)>& put) = 0;
+};
 
 // How the default whole-item operations create the new item: with its content (generation 8.0
 // callers) or empty and then written (7.1).
@@ -80,6 +120,45 @@ class velquor_base {
   virtual text query_text_2(std::int32_t value, const text& a) = 0;  // no caller
   // Asks the host to stop; only logout with the exit option calls it, and ignores its errors.
   virtual void quit() = 0;
+
+  // read_item, the text handed to `sink` in pieces (GET file uses it, and only with sinks of one
+  // kind, so that a rendering kept for an item fits every later sink). Errors as read_item:
+  // those of the file and the item come before any sink call, a storage failure may come
+  // between pieces (what the sink made is then to be dropped); exceptions of the sink pass
+  // through. This default reads the whole text with read_item and keeps nothing; a host that
+  // can read the text in pieces holds less of it at once, and one that knows when an item
+  // changes may keep renderings.
+  virtual void read_item_pieces(const text& file, const text& item, item_text_sink& sink) {
+    const text content = read_item(file, item, unused_item_option, unused_item_option,
+                                   unused_item_option, unused_item_flag);
+    sink.begin(content.size());
+    sink.piece(content);
+    sink.end();
+  }
+
+  // list_items (with an empty `b` and the selector "-1"), the listing handed to `sink`, which
+  // may split it anywhere; GET dir uses it, with sinks of one kind, so a host that keeps
+  // listings may keep the sink's rendering of one and reuse it while the listing stands. Errors
+  // as list_items. This default calls list_items and keeps nothing.
+  virtual void list_items_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                                 item_text_sink& sink) {
+    const text listing = list_items(file, attribute, max_count, text{}, u"-1");
+    sink.begin(listing.size());
+    sink.piece(listing);
+    sink.end();
+  }
+
+  // write_item, the text taken from `source` in pieces (PUT file uses it for large bodies).
+  // Errors as write_item; exceptions of the source pass through, with nothing written. This
+  // default gathers the text and calls write_item; a host that can write a text in pieces never
+  // holds it whole.
+  virtual void write_item_pieces(const text& file, const text& item, item_text_source& source) {
+    text content;
+    content.reserve(source.units());
+    source.produce([&](std::u16string_view piece) { content.append(piece); });
+    write_item(file, item, content, unused_item_option, unused_item_option, unused_item_option,
+               unused_item_option);
+  }
 
   // Whole-item operations, beyond the component's table. A host that can run one in a single
   // transaction overrides it, so that a crash or a refusal at any moment leaves every item

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -162,26 +163,9 @@ void write_entry(json_writer& writer, std::u16string_view entry,
   writer.end_object();
 }
 
-}  // namespace
-
-int list_directory_action(const action_request& request, std::string& reply) {
-  std::optional<text> file = checked_directory_path(request.rest, request.session, reply);
-  if (!file) return path_refusal_status;
-
-  const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
-  const std::int32_t max_items = parameter_value(request.env.value("QS_MAX_ITEMS"));
-  const text listing = request.host.list_items(*file, attr, max_items, text{}, u"-1");
-  const bool with_data = request.env.value("QS_DATA") == "1";
-  std::unordered_map<std::u16string, std::int64_t> times;
-  if (with_data) {
-    for (auto& [id, nanoseconds] : request.host.list_item_times(*file)) {
-      times.emplace(std::move(id), nanoseconds);
-    }
-  }
-  const entry_data_source data_source{request.host, *file, times};
-  const entry_data_source* source = with_data ? &data_source : nullptr;
-
-  json_writer writer;
+// The JSON of a listing; with `source`, each item's data and tag too.
+void write_listing(json_writer& writer, std::u16string_view listing,
+                   const entry_data_source* source) {
   // About the JSON's size: entries of short names take two to three bytes per unit of the
   // listing, so the buffer grows once or not at all.
   writer.expect(std::min<std::size_t>(3 * listing.size() + 32, std::size_t{1} << 30));
@@ -191,7 +175,7 @@ int list_directory_action(const action_request& request, std::string& reply) {
   // The first line names the listed file and is not used.
   const std::size_t header_end = listing.find(line_end);
   if (header_end != text::npos) {
-    const std::u16string_view entries = std::u16string_view(listing).substr(header_end + 2);
+    const std::u16string_view entries = listing.substr(header_end + 2);
     std::size_t pos = 0;
     while (pos < entries.size()) {
       std::size_t end = entries.find(value_mark, pos);
@@ -202,6 +186,58 @@ int list_directory_action(const action_request& request, std::string& reply) {
   }
   writer.end_array();
   writer.end_object();
+}
+
+// The reply of GET dir (without the items' data) from the listing's pieces; offered to the host
+// to keep, and a kept one is taken as it is.
+class listing_reply_sink final : public item_text_sink {
+ public:
+  explicit listing_reply_sink(std::string& reply) : reply_(reply) {}
+
+  void begin(std::size_t units) override { listing_.reserve(units); }
+  void piece(std::u16string_view units) override { listing_.append(units); }
+  void end() override {
+    json_writer writer;
+    write_listing(writer, listing_, nullptr);
+    text().swap(listing_);
+    reply_ = json_reply(writer.view());
+  }
+  std::shared_ptr<const std::string> rendering(std::size_t max_bytes) override {
+    if (reply_.size() > max_bytes) return nullptr;
+    return std::make_shared<const std::string>(reply_);
+  }
+  bool reuse(const std::shared_ptr<const std::string>& kept) override {
+    reply_.assign(*kept);
+    return true;
+  }
+
+ private:
+  std::string& reply_;
+  text listing_;
+};
+
+}  // namespace
+
+int list_directory_action(const action_request& request, std::string& reply) {
+  std::optional<text> file = checked_directory_path(request.rest, request.session, reply);
+  if (!file) return path_refusal_status;
+
+  const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
+  const std::int32_t max_items = parameter_value(request.env.value("QS_MAX_ITEMS"));
+  if (request.env.value("QS_DATA") != "1") {
+    listing_reply_sink sink(reply);
+    request.host.list_items_pieces(*file, attr, max_items, sink);
+    return 200;
+  }
+  // With the items' data the reply depends on more than the listing: made afresh each time.
+  const text listing = request.host.list_items(*file, attr, max_items, text{}, u"-1");
+  std::unordered_map<std::u16string, std::int64_t> times;
+  for (auto& [id, nanoseconds] : request.host.list_item_times(*file)) {
+    times.emplace(std::move(id), nanoseconds);
+  }
+  const entry_data_source data_source{request.host, *file, times};
+  json_writer writer;
+  write_listing(writer, listing, &data_source);
   reply = json_reply(writer.view());
   return 200;
 }

@@ -12,11 +12,14 @@
 // query parameter mtime, nanoseconds since 1970-01-01 UTC as a decimal integer, and answers like
 // PUT; 400 for a missing or malformed mtime and for a host that keeps no times.
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/text_helpers.h"
 #include "host/item_tag.h"
@@ -42,6 +45,35 @@ int refuse_body(std::string& reply, const std::string& diagnostic, std::string_v
   debug_line(1, diagnostic);
   return make_error_reply(reply, bad_request, "", message);
 }
+
+// From this many bytes of JSON array on, PUT file hands the text to the host in pieces: with the
+// body, a whole 16-bit text would hold the item three times over.
+constexpr std::uint32_t piecewise_body_bytes = 1024 * 1024;
+
+// The item text of a JSON array of item data, handed to the host in pieces of 32 Ki to 64 Ki
+// units. The array's bytes must outlive the object.
+class json_array_source final : public item_text_source {
+ public:
+  json_array_source(const char* array, std::uint32_t bytes) : array_(array), bytes_(bytes) {}
+
+  // json_to_item's checks (false: malformed; throws as it does); they give the length.
+  bool check() {
+    json_tokenizer tokenizer;
+    tokenizer.init(array_, bytes_);
+    return measure_json_item(tokenizer, units_);
+  }
+  std::size_t units() const override { return units_; }
+  void produce(const std::function<void(std::u16string_view piece)>& put) override {
+    json_tokenizer tokenizer;
+    tokenizer.init(array_, bytes_);
+    json_item_pieces(tokenizer, 32 * 1024, put);
+  }
+
+ private:
+  const char* const array_;
+  const std::uint32_t bytes_;
+  std::size_t units_ = 0;
+};
 
 // Update and create share one handler; `create` adds the dir option check and the create calls.
 int store_item(const action_request& request, std::string& reply, bool create) {
@@ -75,17 +107,31 @@ int store_item(const action_request& request, std::string& reply, bool create) {
     return refuse_body(reply, "'data' property must be a JSON array for '" + action + "'",
                        "'data' property must be a JSON array.");
   }
-  json_tokenizer tokenizer;
-  tokenizer.init(body.data() + data->second.span_begin(),
-                 data->second.span_end() - data->second.span_begin());
-  text content;
-  if (!json_to_item(tokenizer, content)) {
+  const char* const array = body.data() + data->second.span_begin();
+  const std::uint32_t array_bytes = data->second.span_end() - data->second.span_begin();
+  const auto malformed_array = [&] {
     return refuse_body(reply, "invalid JSON array format for '" + action + "'",
                        "Malformed JSON array in 'data' property.");
-  }
-
+  };
   const bool tagged = wants_item_tag(request.env);
   const std::optional<item_condition> condition = request_condition(request.env);
+  // Without a tag or condition, which need the whole text.
+  if (!create && !tagged && condition && condition->empty() &&
+      array_bytes >= piecewise_body_bytes) {
+    // A large text goes to the host in pieces: checked and measured first, so that a refused
+    // body still changes nothing, then converted again as the host takes it.
+    json_array_source source(array, array_bytes);
+    if (!source.check()) return malformed_array();
+    const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
+    request.host.write_item_pieces(path->file, path->item, source);
+    reply.clear();
+    return 200;
+  }
+  json_tokenizer tokenizer;
+  tokenizer.init(array, array_bytes);
+  text content;
+  if (!json_to_item(tokenizer, content)) return malformed_array();
+
   if (!condition) return refuse_body(reply, "invalid If-Match or If-None-Match header for '" + action + "'",
                                      "Malformed If-Match or If-None-Match header.");
 
@@ -124,6 +170,55 @@ std::optional<std::int64_t> nanoseconds_value(std::string_view value) {
   return negative ? -number : number;
 }
 
+// The reply of GET file, written straight into the reply text as the item's pieces arrive: the
+// text is never held whole, and the reply is the only copy of the JSON. A large item's reply is
+// offered to the host to keep, and a kept one is taken as it is.
+class get_reply_sink final : public item_text_sink {
+ public:
+  get_reply_sink(std::string id, std::string& reply) : id_(std::move(id)), reply_(reply) {}
+
+  void begin(std::size_t units) override {
+    reply_.clear();
+    // Text of ASCII units takes about a byte per unit; the marks' quotes and brackets a little
+    // more. Reserved, the reply is never copied as it grows, and the untouched part costs no
+    // memory.
+    reply_.reserve(json_content_type.size() + id_.size() + units + units / 4 + 64);
+    reply_.append(json_content_type);
+    // The writer holds the whole JSON of a small item, and about a piece of a large one.
+    writer_.expect(std::min<std::size_t>(units + units / 4 + 64, 256 * 1024));
+    writer_.begin_object();
+    writer_.key("id");
+    writer_.string(id_);
+    writer_.key("type");
+    writer_.string("array");
+    writer_.key("data");
+    pieces_.emplace(writer_, &reply_);
+  }
+  void piece(std::u16string_view units) override { pieces_->add(units); }
+  void end() override {
+    pieces_->finish();
+    writer_.end_object();
+    writer_.move_to(reply_);
+    reply_.append("\r\n");
+    pieces_.reset();
+    writer_.release();
+  }
+  std::shared_ptr<const std::string> rendering(std::size_t max_bytes) override {
+    if (reply_.size() > max_bytes) return nullptr;
+    return std::make_shared<const std::string>(reply_);
+  }
+  bool reuse(const std::shared_ptr<const std::string>& kept) override {
+    reply_.assign(*kept);
+    return true;
+  }
+
+ private:
+  const std::string id_;
+  std::string& reply_;
+  json_writer writer_;
+  std::optional<item_json_pieces> pieces_;
+};
+
 }  // namespace
 
 int read_item_action(const action_request& request, std::string& reply) {
@@ -144,6 +239,12 @@ int read_item_action(const action_request& request, std::string& reply) {
     condition->none_match.clear();
   }
 
+  if (!tagged) {
+    get_reply_sink sink(to_utf8(path->item), reply);
+    request.host.read_item_pieces(path->file, path->item, sink);
+    return 200;
+  }
+  // A tagged read needs the whole text for its tag and condition.
   text content = request.host.read_item(path->file, path->item, unused_item_option,
                                            unused_item_option, unused_item_option,
                                            unused_item_flag);

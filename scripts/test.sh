@@ -6,6 +6,9 @@
 #   4. libFuzzer targets, each run briefly on its seed corpus (build-fuzz/, clang)
 #   5. short load, slow-client, crash and bad-input runs against the Release server
 #   6. the Windows cross-build and the end-to-end tests against it under Wine (scripts/test-windows.sh)
+# A throw-away PostgreSQL cluster (scripts/pg_cluster.sh) runs for the whole script: its URI is
+# exported as OMBRIX_TEST_POSTGRES, so the PostgreSQL host's tests and the end-to-end tests
+# against PostgreSQL stores run in every build; it is stopped at the end, also on failure.
 # Ends with one summary line "tests: N passed, N failed"; exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +18,16 @@ fuzz_seconds=${OMBRIX_FUZZ_SECONDS:-20}
 
 bash scripts/ensure_packages.sh cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev \
   libsqlite3-dev clang libclang-rt-14-dev \
-  libfuse3-dev fuse3 libcurl4-openssl-dev rsync vim ccache || exit 1
+  libfuse3-dev fuse3 libcurl4-openssl-dev rsync vim ccache postgresql libpq-dev || exit 1
+
+pg_dir=$(mktemp -d /tmp/ombrix-pg-XXXXXX)
+trap 'bash "$root/scripts/pg_cluster.sh" stop "$pg_dir"' EXIT
+if ! OMBRIX_TEST_POSTGRES=$(bash scripts/pg_cluster.sh start "$pg_dir"); then
+  echo "FAILED: the PostgreSQL test cluster did not start"
+  exit 1
+fi
+export OMBRIX_TEST_POSTGRES
+echo "PostgreSQL test cluster: $OMBRIX_TEST_POSTGRES"
 
 # The four builds compile mostly the same sources: ccache keeps their objects between runs and
 # between clones (paths are taken relative to the tree, the working folder is not hashed).
@@ -97,8 +109,8 @@ fi
 
 echo "== ThreadSanitizer build: server, REST and host tests"
 if build tsan build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_TSAN=ON \
-    -- server_tests rest_tests embedded_tests; then
-  for binary in server_tests rest_tests embedded_tests; do
+    -- server_tests rest_tests embedded_tests pg_tests; then
+  for binary in server_tests rest_tests embedded_tests pg_tests; do
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_gtest "tsan $binary" "build-tsan/tests/$binary"
   done
 fi

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "host/admin/admin_store.h"
 #include "host/item_files.h"
 #include "host/com_error.h"
 #include "host/embedded/account_location.h"
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 
 // The usage block; the default data root is filled in where it says DATA_ROOT.
 constexpr const char* usage_lines[] = {
-    "usage: ombrix-admin [--data DIR] COMMAND ...",
+    "usage: ombrix-admin [--data DIR | --store STORE] COMMAND ...",
     "  create-account NAME [--md MDNAME]        a new account with its master dictionary (MD)",
     "  create-file ACCOUNT FILE [SECTION ...]   a file, or the sections an existing file lacks",
     "  import ACCOUNT FILE DIR                  FILE: F, F,D or DICT F; all items or none",
@@ -26,7 +27,11 @@ constexpr const char* usage_lines[] = {
     "--force",
     "  list ACCOUNT [FILE]                      id TAB attributes TAB size per entry (default: the "
     "MD)",
-    "DIR defaults to $OMBRIX_DATA, else to the user's data folder; here that is",
+    "  copy-account NAME --to STORE [--from STORE]  the whole account into another store, all or "
+    "nothing",
+    "A STORE is a data root directory or a PostgreSQL connection URI (postgresql://...) or",
+    "service=NAME; the store is --store, else --data DIR, else $OMBRIX_STORE when set, else the",
+    "data root: $OMBRIX_DATA, else the user's data folder; here that is",
     "  DATA_ROOT",
 };
 
@@ -66,33 +71,48 @@ text name_argument(const std::string& argument) {
 }
 
 struct command_line {
-  std::string root;
+  std::string store;               // a data root directory or a PostgreSQL connection text
   std::vector<std::string> words;  // the command and its arguments
 };
 
-command_line parse(const std::vector<std::string>& args) {
+command_line parse(const std::vector<std::string>& args, const std::string& environment_store) {
   command_line line;
-  bool root_given = false;
+  bool given = false;
   std::size_t i = 0;
-  while (i < args.size() && args[i].starts_with("--data")) {
-    if (args[i] == "--data") {
-      if (i + 1 >= args.size()) usage("Option --data needs a directory.");
-      line.root = args[i + 1];
+  while (i < args.size() && (args[i].starts_with("--data") || args[i].starts_with("--store"))) {
+    const bool data = args[i].starts_with("--data");
+    const std::string option = data ? "--data" : "--store";
+    const std::string what = data ? "a directory" : "a store";
+    std::string value;
+    if (args[i] == option) {
+      if (i + 1 >= args.size()) usage("Option " + option + " needs " + what + ".");
+      value = args[i + 1];
       i += 2;
-    } else if (args[i].starts_with("--data=")) {
-      line.root = args[i].substr(7);
+    } else if (args[i].starts_with(option + "=")) {
+      value = args[i].substr(option.size() + 1);
       i += 1;
     } else {
       usage("Unknown option '" + args[i] + "'.");
     }
-    if (line.root.empty()) usage("Option --data needs a directory.");
-    root_given = true;
+    if (value.empty()) usage("Option " + option + " needs " + what + ".");
+    if (given) usage("Give one of --data and --store, once.");
+    line.store = value;
+    given = true;
   }
   line.words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (line.words.empty()) usage("No command given.");
-  if (!root_given) line.root = data_root_from_environment();
-  if (line.root.empty()) failed("There is no data root: set OMBRIX_DATA or HOME, or give --data DIR.");
+  if (!given) line.store = environment_store;
+  if (line.store.empty()) line.store = data_root_from_environment();
+  if (line.store.empty()) failed("There is no data root: set OMBRIX_DATA or HOME, or give --data DIR.");
   return line;
+}
+
+std::unique_ptr<admin_store> open_store(const std::string& location) {
+  try {
+    return admin_store::open(location);
+  } catch (const admin_store_error& error) {
+    failed(error.what());
+  }
 }
 
 void expect_arguments(const std::vector<std::string>& words, std::size_t least, std::size_t most) {
@@ -102,13 +122,8 @@ void expect_arguments(const std::vector<std::string>& words, std::size_t least, 
 
 // Opens an existing account. A missing data root is a missing account: nothing is created on
 // disk for a command that only reads or adds to an account.
-std::shared_ptr<account_store> open_account(const command_line& line, const std::string& name) {
-  const text account = name_argument(name);
-  std::error_code error;
-  if (is_valid_account_name(account) && !fs::is_directory(line.root, error)) {
-    failed("Account '" + name + "' not found.");
-  }
-  return account_store::open(line.root, account);
+std::unique_ptr<admin_account> open_account(const command_line& line, const std::string& name) {
+  return open_store(line.store)->account(name_argument(name));
 }
 
 void create_account(const command_line& line, std::ostream& out) {
@@ -119,7 +134,7 @@ void create_account(const command_line& line, std::ostream& out) {
   } else if (words.size() != 2) {
     usage("Command create-account takes NAME [--md MDNAME].");
   }
-  account_store::create(line.root, name_argument(words[1]), name_argument(md));
+  open_store(line.store)->create_account(name_argument(words[1]), name_argument(md));
   out << "Account '" << words[1] << "' created with master dictionary '" << md << "'.\n";
 }
 
@@ -176,7 +191,7 @@ void import_directory(const command_line& line, std::ostream& out) {
   std::error_code error;
   if (!fs::is_directory(directory, error)) failed("Directory '" + words[3] + "' not found.");
   const text file = name_argument(words[2]);
-  std::shared_ptr<account_store> store = open_account(line, words[1]);
+  std::unique_ptr<admin_account> store = open_account(line, words[1]);
 
   std::vector<fs::path> paths;
   for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
@@ -220,7 +235,7 @@ void export_directory(const command_line& line, std::ostream& out) {
     failed("Directory '" + words[3] + "' is not empty; add --force to export into it anyway.");
   }
   const text file = name_argument(words[2]);
-  std::shared_ptr<account_store> store = open_account(line, words[1]);
+  std::unique_ptr<admin_account> store = open_account(line, words[1]);
 
   std::vector<std::pair<std::string, std::string>> files;  // file name, bytes
   // Ids that are no usable file name are written escaped (see item_files.h).
@@ -240,10 +255,38 @@ void export_directory(const command_line& line, std::ostream& out) {
       << "'.\n";
 }
 
+// copy-account NAME --to STORE [--from STORE]: read whole, then written in one go.
+void copy_account(const command_line& line, std::ostream& out) {
+  const auto& words = line.words;
+  std::string from = line.store;
+  std::string to;
+  for (std::size_t i = 2; i < words.size(); i += 2) {
+    if (i + 1 >= words.size() || (words[i] != "--to" && words[i] != "--from") ||
+        words[i + 1].empty()) {
+      usage("Command copy-account takes NAME --to STORE [--from STORE].");
+    }
+    (words[i] == "--to" ? to : from) = words[i + 1];
+  }
+  if (words.size() < 2 || to.empty()) {
+    usage("Command copy-account takes NAME --to STORE [--from STORE].");
+  }
+  const text name = name_argument(words[1]);
+  std::unique_ptr<admin_store> source = open_store(from);
+  std::unique_ptr<admin_store> target = open_store(to);
+  const account_image image = read_account_image(*source->account(name));
+  target->write_account(name, image);
+  std::size_t items = 0;
+  for (const auto& section : image.sections) items += section.items.size();
+  out << "Account '" << words[1] << "' copied from " << source->description() << " to "
+      << target->description() << ": " << image.files.size()
+      << (image.files.size() == 1 ? " file, " : " files, ") << items
+      << (items == 1 ? " item" : " items") << ".\n";
+}
+
 void list_file(const command_line& line, std::ostream& out) {
   const auto& words = line.words;
   expect_arguments(words, 1, 2);
-  std::shared_ptr<account_store> store = open_account(line, words[1]);
+  std::unique_ptr<admin_account> store = open_account(line, words[1]);
   const text file = words.size() > 2 ? name_argument(words[2]) : store->md_name();
   for (const listing_entry& entry : store->entries(file, 0, 0)) {
     out << to_utf8(entry.name) << '\t' << entry.attributes << '\t' << entry.size << '\n';
@@ -253,12 +296,17 @@ void list_file(const command_line& line, std::ostream& out) {
 }  // namespace
 
 int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return run_admin(args, std::string(), out, err);
+}
+
+int run_admin(const std::vector<std::string>& args, const std::string& environment_store,
+              std::ostream& out, std::ostream& err) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     out << usage_text();
     return admin_ok;
   }
   try {
-    const command_line line = parse(args);
+    const command_line line = parse(args, environment_store);
     const std::string& command = line.words[0];
     if (command == "create-account") {
       create_account(line, out);
@@ -270,6 +318,8 @@ int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostr
       export_directory(line, out);
     } else if (command == "list") {
       list_file(line, out);
+    } else if (command == "copy-account") {
+      copy_account(line, out);
     } else {
       usage("Unknown command '" + command + "'.");
     }

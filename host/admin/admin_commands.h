@@ -1,12 +1,14 @@
-// The commands of ombrix-admin, the embedded host's administration tool. They work through the
-// same account stores as the host itself. Safe to run while a server uses the same accounts.
+// The commands of ombrix-admin, the hosts' administration tool. They work through the same
+// account stores as the hosts themselves, on a data root or a PostgreSQL store alike. Safe to
+// run while servers use the same accounts.
 //
-//   ombrix-admin [--data DIR] COMMAND ...
+//   ombrix-admin [--data DIR | --store STORE] COMMAND ...
 //     create-account NAME [--md MDNAME]
 //     create-file ACCOUNT FILE [SECTION ...]
 //     import ACCOUNT FILE DIR
 //     export ACCOUNT FILE DIR
 //     list ACCOUNT [FILE]
+//     copy-account NAME --to STORE [--from STORE]
 #pragma once
 
 #include <ostream>
@@ -20,9 +22,13 @@ inline constexpr int admin_ok = 0;
 inline constexpr int admin_failed = 1;  // the command could not be done
 inline constexpr int admin_usage = 2;   // the command line is wrong
 
-// Runs the command line `args` (without the program name) with the data root `--data DIR`, else
-// data_root_from_environment(). Writes results to `out` and one line "ombrix-admin: message" to
-// `err` on failure; returns an exit code above.
+// Runs the command line `args` (without the program name) on the store `--store STORE`, else the
+// data root `--data DIR`, else `environment_store` (OMBRIX_STORE, read by main) when not empty,
+// else data_root_from_environment(). Writes results to `out` and one line "ombrix-admin:
+// message" to `err` on failure; returns an exit code above.
+int run_admin(const std::vector<std::string>& args, const std::string& environment_store,
+              std::ostream& out, std::ostream& err);
+// The same without OMBRIX_STORE.
 int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace ombrix

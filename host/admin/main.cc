@@ -1,5 +1,6 @@
-// ombrix-admin: creates accounts and files of the embedded host, imports and exports items as
-// text files and lists files. See host/admin/admin_commands.h.
+// ombrix-admin: creates accounts and files on either store, imports and exports items as text
+// files, lists files and copies whole accounts between stores. See host/admin/admin_commands.h.
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,5 +9,6 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  return ombrix::run_admin(args, std::cout, std::cerr);
+  const char* store = std::getenv("OMBRIX_STORE");  // read once, here
+  return ombrix::run_admin(args, store ? store : "", std::cout, std::cerr);
 }

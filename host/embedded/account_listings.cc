@@ -94,38 +94,43 @@ std::vector<listing_entry> account_store::entries(const text& file, std::int32_t
   return out;
 }
 
+std::shared_ptr<const text> account_store::listing_entries(
+    sqlite_connection& c, const text& file, const std::string& file_key, std::int32_t attribute,
+    std::int32_t max_count, const std::optional<std::int64_t>& generation) {
+  const account_names names{name_, md_name_, md_key_};
+  const section_row s = require_section(c, names, file, file_key);
+  const listing_cache::key listed{s.id, attribute, max_count};
+  if (generation) {
+    if (std::shared_ptr<const text> kept = listings_.find(listed, *generation)) return kept;
+  }
+  // Written straight from the rows: no name is made as a text of its own.
+  auto built = std::make_shared<text>();
+  text& out = *built;
+  visit_section(c, s, attribute, max_count,
+                [&](std::string_view name_key, int attributes, std::int64_t size) {
+                  if (!out.empty()) out.push_back(value_mark);
+                  append_decoded_name(out, name_key);
+                  out.push_back(subvalue_mark);
+                  append_decimal(out, attributes);
+                  out.push_back(subvalue_mark);
+                  append_decimal(out, size);
+                });
+  if (generation) listings_.store(listed, *generation, built);
+  return built;
+}
+
 text account_store::list(const text& file, std::int32_t attribute, std::int32_t max_count) {
   check_file_name(file);
   const std::string file_key = encode_name(file);
-  const account_names names{name_, md_name_, md_key_};
   const std::shared_ptr<const text> entries =
       pool_.run(false, [&](sqlite_connection& c) -> std::shared_ptr<const text> {
         transaction t(c, false);
         // Read first, so that the generation is the one of this transaction's snapshot.
         const std::optional<std::int64_t> generation = read_change_generation(c);
-        const section_row s = require_section(c, names, file, file_key);
-        const listing_cache::key listed{s.id, attribute, max_count};
-        if (generation) {
-          if (std::shared_ptr<const text> kept = listings_.find(listed, *generation)) {
-            t.commit();
-            return kept;
-          }
-        }
-        // Written straight from the rows: no name is made as a text of its own.
-        auto built = std::make_shared<text>();
-        text& out = *built;
-        visit_section(c, s, attribute, max_count,
-                      [&](std::string_view name_key, int attributes, std::int64_t size) {
-                        if (!out.empty()) out.push_back(value_mark);
-                        append_decoded_name(out, name_key);
-                        out.push_back(subvalue_mark);
-                        append_decimal(out, attributes);
-                        out.push_back(subvalue_mark);
-                        append_decimal(out, size);
-                      });
+        std::shared_ptr<const text> kept =
+            listing_entries(c, file, file_key, attribute, max_count, generation);
         t.commit();
-        if (generation) listings_.store(listed, *generation, built);
-        return built;
+        return kept;
       });
   text out;
   out.reserve(file.size() + 2 + entries->size());
@@ -133,6 +138,42 @@ text account_store::list(const text& file, std::int32_t attribute, std::int32_t 
   out += u"\r\n";
   out += *entries;
   return out;
+}
+
+void account_store::list_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                                item_text_sink& sink) {
+  check_file_name(file);
+  const std::string file_key = encode_name(file);
+  const std::string variant = std::to_string(attribute) + ',' + std::to_string(max_count);
+  std::optional<std::int64_t> generation;
+  const std::shared_ptr<const text> entries =
+      pool_.run(false, [&](sqlite_connection& c) -> std::shared_ptr<const text> {
+        transaction t(c, false);
+        // Read first, so that the generation is the one of this transaction's snapshot.
+        generation = read_change_generation(c);
+        if (generation) {
+          const std::shared_ptr<const std::string> kept =
+              listing_renderings_.find(file_key, variant, *generation);
+          if (kept && sink.reuse(kept)) {
+            t.commit();
+            return nullptr;
+          }
+        }
+        std::shared_ptr<const text> listed =
+            listing_entries(c, file, file_key, attribute, max_count, generation);
+        t.commit();
+        return listed;
+      });
+  if (!entries) return;  // the kept rendering was taken
+  sink.begin(file.size() + 2 + entries->size());
+  sink.piece(file);
+  sink.piece(u"\r\n");
+  sink.piece(*entries);
+  sink.end();
+  if (generation) {
+    listing_renderings_.store(file_key, variant, *generation,
+                              sink.rendering(listing_renderings_.max_rendering_bytes()));
+  }
 }
 
 }  // namespace ombrix

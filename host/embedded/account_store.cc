@@ -210,6 +210,63 @@ text account_store::read(const text& file, const text& id) {
   });
 }
 
+void account_store::read_pieces(const text& file, const text& id, item_text_sink& sink) {
+  check_file_name(file);
+  check_item_id(file, id);
+  const std::string file_key = encode_name(file);
+  const std::string id_key = encode_name(id);
+  const account_names names{name_, md_name_, md_key_};
+  pool_.run(false, [&](sqlite_connection& c) {
+    const auto missing = [&]() {
+      const section_row s = require_section(c, names, file, file_key);
+      if (names_data_section(c, s, id_key)) section_is_no_item(file, id);
+      item_not_found(file, id);
+    };
+    // Looks the item up; a small text is handed on from the row at once (true).
+    std::int64_t body = 0;
+    std::int64_t bytes = 0;
+    const auto small_text = [&]() {
+      statement_use q = prepare(c, account_statement::read_item);
+      q.bind_blob(1, file_key);
+      q.bind_blob(2, id_key);
+      if (!q.step()) missing();
+      body = q.column_int64(0);
+      bytes = q.column_int64(1);
+      if (bytes >= static_cast<std::int64_t>(piecewise_units_bytes)) return false;
+      const text content = decode_content(q.column_blob(2));
+      sink.begin(content.size());
+      sink.piece(content);
+      sink.end();
+      return true;
+    };
+    // Most texts are small: read with their row outside an explicit transaction, as read does.
+    if (small_text()) return;
+    // A large one is looked up again in one snapshot with the change generation, so that a
+    // rendering kept for that generation is made from exactly what these rows give.
+    transaction t(c, false);
+    const std::optional<std::int64_t> generation = read_change_generation(c);
+    if (generation) {
+      const std::shared_ptr<const std::string> kept = renderings_.find(file_key, id_key, *generation);
+      if (kept && sink.reuse(kept)) {
+        t.commit();
+        return;
+      }
+    }
+    if (small_text()) {
+      t.commit();
+      return;
+    }
+    sink.begin(static_cast<std::size_t>(bytes) / 2);
+    read_large_pieces(c, body, bytes, [&](std::u16string_view piece) { sink.piece(piece); });
+    sink.end();
+    t.commit();
+    if (generation) {
+      renderings_.store(file_key, id_key, *generation,
+                        sink.rendering(renderings_.max_rendering_bytes()));
+    }
+  });
+}
+
 // On little-endian machines the item's own 16-bit units are bound as the BLOB, without a copy.
 void account_store::store_item(const text& file, const text& id, const text& content,
                                bool create) {
@@ -221,6 +278,45 @@ void account_store::store_item(const text& file, const text& id, const text& con
   const std::int64_t size = utf8_size(content);
   with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
     put_item(c, s, file, id, id_key, units, size, create ? put_mode::create : put_mode::replace);
+  });
+}
+
+void account_store::write_pieces(const text& file, const text& id, item_text_source& source) {
+  const std::size_t units = source.units();
+  if (units * 2 < piecewise_units_bytes) {
+    text content;
+    content.reserve(units);
+    source.produce([&](std::u16string_view piece) { content.append(piece); });
+    store_item(file, id, content, false);
+    return;
+  }
+  check_file_name(file);
+  check_item_id(file, id);
+  const std::string file_key = encode_name(file);
+  const std::string id_key = encode_name(id);
+  const account_names names{name_, md_name_, md_key_};
+  pool_.run(true, [&](sqlite_connection& c) {
+    transaction t(c, true);
+    const section_row s = require_section(c, names, file, file_key);
+    put_large_item(c, s, file, id, id_key, units * 2, put_mode::replace, [&](std::int64_t body) {
+      std::int64_t size = 0;
+      bool high_at_end = false;  // a surrogate pair across two pieces is one 4-byte character
+      c.write_blob_pieces("bodies", "units", body, units * 2,
+                          [&](const sqlite_connection::blob_bytes& put) {
+                            source.produce([&](std::u16string_view piece) {
+                              if (piece.empty()) return;
+                              size += utf8_size(piece);
+                              if (high_at_end && piece[0] >= 0xDC00 && piece[0] <= 0xDFFF) {
+                                size -= 2;
+                              }
+                              high_at_end = piece.back() >= 0xD800 && piece.back() <= 0xDBFF;
+                              std::string scratch;
+                              put(content_bytes(piece, scratch));
+                            });
+                          });
+      return size;
+    });
+    t.commit();
   });
 }
 
@@ -378,21 +474,7 @@ void account_store::move(const text& file, const text& from, const text& to, boo
 
 account_store::file_additions account_store::create_file(const text& file,
                                                          const std::vector<text>& sections) {
-  check_new_file_name(file, u"file");
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    check_new_file_name(sections[i], u"section");
-    if (sections[i] == file) {
-      throw_host_error(host_error::invalid_name,
-                       describe({u"Section '", display_name(file), u"' is the default section of "
-                                                                    u"file '",
-                                 display_name(file), u"'; name only further sections."}));
-    }
-    if (std::find(sections.begin(), sections.begin() + static_cast<std::ptrdiff_t>(i),
-                  sections[i]) != sections.begin() + static_cast<std::ptrdiff_t>(i)) {
-      throw_host_error(host_error::invalid_name,
-                       describe({u"Section '", display_name(sections[i]), u"' is named twice."}));
-    }
-  }
+  check_new_file_and_sections(file, sections);
   const account_names names{name_, md_name_, md_key_};
   return pool_.run(true, [&](sqlite_connection& c) {
     file_additions added;

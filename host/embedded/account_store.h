@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,8 +22,10 @@
 
 #include "host/embedded/connection_pool.h"
 #include "host/embedded/listing_cache.h"
+#include "host/embedded/rendering_cache.h"
 #include "host/item_tag.h"
 #include "host/text.h"
+#include "host/velquor_base.h"
 
 namespace ombrix {
 
@@ -66,9 +69,18 @@ class account_store {
   // an entry of a dictionary that names a data section: that is no item).
   text read(const text& file, const text& id);
 
+  // The same text handed to `sink` (velquor_base::read_item_pieces): a large text in pieces of
+  // 32 Ki units, read from the database as they are handed on. For a large text the sink's
+  // rendering is kept, and reused while the account's change generation stands. Errors as read.
+  void read_pieces(const text& file, const text& id, item_text_sink& sink);
+
   // Replaces or creates the item; returns after the transaction has committed. 200, 203; 207
   // for an id of a dictionary that names a data section of its file.
   void write(const text& file, const text& id, const text& content);
+
+  // write with the text taken from `source` (velquor_base::write_item_pieces): a large text is
+  // written into the database piece by piece as the source hands it on, never held whole.
+  void write_pieces(const text& file, const text& id, item_text_source& source);
 
   // Creates the item; 204 when it exists. Otherwise as write.
   void create_item(const text& file, const text& id, const text& content);
@@ -89,6 +101,12 @@ class account_store {
   // The listing layout: the file name, CR LF, then entries "name SM attributes SM size"
   // separated by VM (SM = U+F8FC, VM = U+F8FD).
   text list(const text& file, std::int32_t attribute, std::int32_t max_count);
+
+  // The same listing handed to `sink` (velquor_base::list_items_pieces) as the file name, CR LF
+  // and the entries; the sink's rendering is kept, and reused instead of the listing while the
+  // account's change generation stands. Errors as list.
+  void list_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                   item_text_sink& sink);
 
   // Copies item `from` to `to` in `file` in one transaction. 204 when `to` exists and not
   // `overwrite`; 200, 202, 203, 207 as read and write.
@@ -155,6 +173,12 @@ class account_store {
   using entry_visitor = std::function<void(std::string_view, int, std::int64_t)>;
   void visit_entries(const text& file, std::int32_t attribute, std::int32_t max_count,
                      const entry_visitor& visit);
+  // The entries of list's layout (after the file's line), kept or read from the rows, for the
+  // snapshot of the caller's read transaction on `c`, which saw `generation`.
+  std::shared_ptr<const text> listing_entries(sqlite_connection& c, const text& file,
+                                              const std::string& file_key,
+                                              std::int32_t attribute, std::int32_t max_count,
+                                              const std::optional<std::int64_t>& generation);
   // The same for section `s`, inside the caller's read transaction on `c`.
   void visit_section(sqlite_connection& c, const section_row& s, std::int32_t attribute,
                      std::int32_t max_count, const entry_visitor& visit);
@@ -186,6 +210,12 @@ class account_store {
   // Up to 32 listings, 2 Mi units (4 MiB) in all, each of at most 512 Ki units (some 40,000
   // entries of short names).
   listing_cache listings_{32, 2 * 1024 * 1024};
+  // Renderings of large items (texts read in pieces, 512 Ki units or more): up to 16, 8 MiB in
+  // all, each of at most 2 MiB.
+  rendering_cache renderings_{16, 8 * 1024 * 1024};
+  // Renderings of listings, keyed by the file and "attribute,max_count": up to 32, 4 MiB in all,
+  // each of at most 1 MiB.
+  rendering_cache listing_renderings_{32, 4 * 1024 * 1024};
 };
 
 }  // namespace ombrix

@@ -1,7 +1,7 @@
 #include "host/embedded/embedded_host.h"
 
 #include "host/embedded/account_location.h"
-#include "host/embedded/host_commands.h"
+#include "host/host_commands.h"
 
 namespace ombrix {
 namespace {
@@ -40,6 +40,20 @@ text embedded_host::read_item(const text& file, const text& item, std::int32_t, 
   return store().read(file, item);
 }
 
+void embedded_host::read_item_pieces(const text& file, const text& item, item_text_sink& sink) {
+  store().read_pieces(file, item, sink);
+}
+
+void embedded_host::list_items_pieces(const text& file, std::int32_t attribute,
+                                      std::int32_t max_count, item_text_sink& sink) {
+  store().list_pieces(file, attribute, max_count, sink);
+}
+
+void embedded_host::write_item_pieces(const text& file, const text& item,
+                                      item_text_source& source) {
+  store().write_pieces(file, item, source);
+}
+
 void embedded_host::write_item(const text& file, const text& item, const text& content,
                                std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
   store().write(file, item, content);
@@ -63,7 +77,8 @@ text embedded_host::list_items(const text& file, std::int32_t attribute, std::in
 }
 
 text embedded_host::call_subroutine(const text& name, const text& first, const text& second) {
-  return run_host_subroutine(store(), name, first, second);
+  store();
+  return run_host_subroutine(*this, name, first, second);
 }
 
 void embedded_host::move_item(const text& file, const text& from, const text& to, bool replace,

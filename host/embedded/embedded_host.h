@@ -43,6 +43,14 @@ class embedded_host final : public velquor_base {
   text call_subroutine(const text& name, const text& first, const text& second) override;
   text query_text_2(std::int32_t value, const text& a) override;
   void quit() override;  // writes committed pages back into the database file; never fails
+  // A large text in pieces from the database; renderings of large items are kept
+  // (account_store::read_pieces).
+  void read_item_pieces(const text& file, const text& item, item_text_sink& sink) override;
+  // The listing with its rendering kept while it stands (account_store::list_pieces).
+  void list_items_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,
+                         item_text_sink& sink) override;
+  // A large text written into the database piece by piece (account_store::write_pieces).
+  void write_item_pieces(const text& file, const text& item, item_text_source& source) override;
   // One transaction each (account_store::move and copy), whatever the generation.
   void move_item(const text& file, const text& from, const text& to, bool replace,
                  create_style style) override;

@@ -26,30 +26,27 @@ void fill_units(sqlite_connection& c, std::int64_t body, std::string_view units)
   if (units.size() >= piecewise_units_bytes) c.write_blob("bodies", "units", body, units);
 }
 
+// Whether a text of UTF-8 size `size` can be a large one (piecewise_units_bytes stored, 512 Ki
+// units, each of at least one UTF-8 byte). The item row of such a text is updated on every
+// rewrite, also at the same size: its trigger bumps the change generation, which the kept
+// replies of large items depend on (the bodies table has no trigger, since one would load the
+// old and the new value of every rewrite). Small texts have no kept reply, and a rewrite at
+// their size changes no row but the text's.
+bool may_be_large(std::int64_t size) {
+  return size >= static_cast<std::int64_t>(piecewise_units_bytes / 2);
+}
+
 }  // namespace
 
 void check_writable(sqlite_connection& c, const section_row& s, const text& file, const text& id,
                     const std::string& id_key) {
-  if (names_data_section(c, s, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' cannot be written in file '",
-                               display_name(file), u"': it names a data section of the file."}));
-  }
+  if (names_data_section(c, s, id_key)) section_not_writable(file, id);
 }
 
 void check_removable(sqlite_connection& c, const section_row& s, const account_names& names,
                      const text& file, const text& id, const std::string& id_key) {
-  if (is_master_dictionary(s, names) && names_file(c, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' in file '", display_name(file),
-                               u"' is the pointer of file '", display_name(id),
-                               u"' and cannot be deleted."}));
-  }
-  if (names_data_section(c, s, id_key)) {
-    throw_host_error(host_error::file_pointer,
-                     describe({u"Item '", display_name(id), u"' in file '", display_name(file),
-                               u"' names a data section of the file and cannot be deleted."}));
-  }
+  if (is_master_dictionary(s, names) && names_file(c, id_key)) not_removable(file, id, true);
+  if (names_data_section(c, s, id_key)) not_removable(file, id, false);
 }
 
 void delete_item_row(sqlite_connection& c, const section_row& s, const std::string& id_key,
@@ -78,7 +75,7 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
   }
   if (existing) {
     if (mode == put_mode::create) item_exists(file, id);
-    if (existing->second != size) {
+    if (existing->second != size || may_be_large(size)) {
       statement_use q = prepare(c, account_statement::update_size);
       q.bind(1, s.id);
       q.bind_blob(2, id_key);
@@ -109,23 +106,69 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
   q.run();
 }
 
-text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
-  const auto length = static_cast<std::size_t>(bytes);
-  if constexpr (std::endian::native == std::endian::little) {
-    // Pieces are whole units (an even number of bytes) from a buffer aligned for them; an odd
-    // last byte, which no stored text has, is dropped as decode_content drops it.
-    text units;
-    units.reserve(length / 2);
-    c.read_blob("bodies", "units", body, length / 2 * 2, [&](std::string_view piece) {
-      units.append(reinterpret_cast<const char16_t*>(piece.data()), piece.size() / 2);
-    });
-    return units;
-  } else {
-    std::string stored;
-    stored.reserve(length);
-    c.read_blob("bodies", "units", body, length, [&](std::string_view piece) { stored.append(piece); });
-    return decode_content(stored);
+void put_large_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+                    const std::string& id_key, std::size_t bytes, put_mode mode,
+                    const std::function<std::int64_t(std::int64_t body)>& fill) {
+  check_writable(c, s, file, id, id_key);
+  std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
+  {
+    statement_use q = prepare(c, account_statement::find_item);
+    q.bind(1, s.id);
+    q.bind_blob(2, id_key);
+    if (q.step()) existing.emplace(q.column_int64(0), q.column_int64(1));
   }
+  if (existing) {
+    if (mode == put_mode::create) item_exists(file, id);
+    {
+      statement_use q = prepare(c, account_statement::update_body);
+      q.bind(1, existing->first);
+      q.bind_zeroblob(2, bytes);
+      q.run();
+    }
+    const std::int64_t size = fill(existing->first);
+    {  // always: the row's update is what bumps the change generation (see may_be_large)
+      statement_use q = prepare(c, account_statement::update_size);
+      q.bind(1, s.id);
+      q.bind_blob(2, id_key);
+      q.bind(3, size);
+      q.run();
+    }
+    return;
+  }
+  {
+    statement_use q = prepare(c, account_statement::insert_body);
+    q.bind_zeroblob(1, bytes);
+    q.run();
+  }
+  const std::int64_t body = c.last_insert_rowid();
+  const std::int64_t size = fill(body);
+  statement_use q = prepare(c, account_statement::insert_item);
+  q.bind(1, s.id);
+  q.bind_blob(2, id_key);
+  q.bind(3, size);
+  q.bind(4, body);
+  q.run();
+}
+
+text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {
+  text units;
+  units.reserve(static_cast<std::size_t>(bytes) / 2);
+  read_large_pieces(c, body, bytes, [&](std::u16string_view piece) { units.append(piece); });
+  return units;
+}
+
+void read_large_pieces(sqlite_connection& c, std::int64_t body, std::int64_t bytes,
+                       const std::function<void(std::u16string_view piece)>& take) {
+  // Pieces are whole units (an even number of bytes) from a buffer aligned for them; an odd
+  // last byte, which no stored text has, is dropped as decode_content drops it.
+  const auto length = static_cast<std::size_t>(bytes) / 2 * 2;
+  c.read_blob("bodies", "units", body, length, [&](std::string_view piece) {
+    if constexpr (std::endian::native == std::endian::little) {
+      take({reinterpret_cast<const char16_t*>(piece.data()), piece.size() / 2});
+    } else {
+      take(decode_content(piece));
+    }
+  });
 }
 
 }  // namespace ombrix

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,14 @@ enum class put_mode { replace, create };
 // REQUIRES: an open write transaction on `c`.
 void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
               const std::string& id_key, std::string_view units, std::int64_t size, put_mode mode);
+
+// put_item for a large text of `bytes` bytes (REQUIRES: at least piecewise_units_bytes) that
+// `fill` writes into bodies row `body` once the row is there (with write_blob_pieces), returning
+// the text's UTF-8 size: the text is never whole in memory. Errors as put_item; exceptions of
+// `fill` pass through (the caller's transaction then rolls everything back).
+void put_large_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
+                    const std::string& id_key, std::size_t bytes, put_mode mode,
+                    const std::function<std::int64_t(std::int64_t body)>& fill);
 
 // 207 when `id` (stored as `id_key`) names a data section of the dictionary `s`: no item may be
 // written under that id. REQUIRES: a transaction on `c`.
@@ -40,5 +49,10 @@ void delete_item_row(sqlite_connection& c, const section_row& s, const std::stri
 // The text of bodies row `body`, `bytes` long, read a piece at a time: loaded with the row,
 // SQLite would hold a second copy of it while it is converted.
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes);
+
+// The same text handed to `take` in pieces of at most 32 Ki units, in order; no more of it is
+// held at once. Exceptions of `take` pass through.
+void read_large_pieces(sqlite_connection& c, std::int64_t body, std::int64_t bytes,
+                       const std::function<void(std::u16string_view piece)>& take);
 
 }  // namespace ombrix

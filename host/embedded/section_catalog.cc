@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "host/embedded/account_schema.h"
+#include "host/embedded/store_checks.h"
 #include "host/host_errors.h"
 
 namespace ombrix {
@@ -22,11 +23,7 @@ std::optional<section_row> find_section(sqlite_connection& c, const std::string&
 section_row require_section(sqlite_connection& c, const account_names& names, const text& file,
                             const std::string& host_key) {
   std::optional<section_row> row = find_section(c, host_key);
-  if (!row) {
-    throw_host_error(host_error::file_not_found,
-                     describe({u"File '", display_name(file), u"' not found in account '",
-                               names.account, u"'."}));
-  }
+  if (!row) file_not_found(names.account, file);
   return std::move(*row);
 }
 

@@ -170,16 +170,29 @@ using blob_handle = std::unique_ptr<sqlite3_blob, int (*)(sqlite3_blob*)>;
 
 void sqlite_connection::write_blob(const char* table, const char* column, std::int64_t row,
                                    std::string_view bytes) {
+  write_blob_pieces(table, column, row, bytes.size(),
+                    [&](const blob_bytes& put) { put(bytes); });
+}
+
+void sqlite_connection::write_blob_pieces(const char* table, const char* column,
+                                          std::int64_t row, std::size_t size,
+                                          const std::function<void(const blob_bytes&)>& produce) {
   sqlite3_blob* raw = nullptr;
   int rc = sqlite3_blob_open(db_, "main", table, column, row, 1, &raw);
   const blob_handle blob(raw, sqlite3_blob_close);
   if (rc != SQLITE_OK) fail(rc);
-  for (std::size_t offset = 0; offset < bytes.size(); offset += blob_piece) {
-    const std::size_t length = std::min(blob_piece, bytes.size() - offset);
-    rc = sqlite3_blob_write(blob.get(), bytes.data() + offset, static_cast<int>(length),
-                            static_cast<int>(offset));
-    if (rc != SQLITE_OK) fail(rc);
-  }
+  std::size_t written = 0;
+  produce([&](std::string_view bytes) {
+    if (bytes.size() > size - written) fail(SQLITE_TOOBIG);
+    for (std::size_t offset = 0; offset < bytes.size(); offset += blob_piece) {
+      const std::size_t length = std::min(blob_piece, bytes.size() - offset);
+      rc = sqlite3_blob_write(blob.get(), bytes.data() + offset, static_cast<int>(length),
+                              static_cast<int>(written + offset));
+      if (rc != SQLITE_OK) fail(rc);
+    }
+    written += bytes.size();
+  });
+  if (written != size) fail(SQLITE_MISUSE);
 }
 
 void sqlite_connection::read_blob(const char* table, const char* column, std::int64_t row,

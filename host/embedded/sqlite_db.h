@@ -52,6 +52,12 @@ class sqlite_connection {
   // time, so that SQLite never holds a copy of the whole value. REQUIRES: the value is exactly
   // as long as `bytes` (see bind_zeroblob). Throws sqlite_failure.
   void write_blob(const char* table, const char* column, std::int64_t row, std::string_view bytes);
+  // The same for a value of `size` bytes that `produce` hands, in order, to the function it is
+  // given. Throws sqlite_failure, also when the bytes handed on are more or fewer than `size`;
+  // exceptions of `produce` pass through.
+  using blob_bytes = std::function<void(std::string_view bytes)>;
+  void write_blob_pieces(const char* table, const char* column, std::int64_t row,
+                         std::size_t size, const std::function<void(const blob_bytes&)>& produce);
   // Reads the first `size` bytes of that value a piece at a time and passes each piece to
   // `take`, in order: every piece but the last has read_blob_piece bytes. Throws sqlite_failure;
   // exceptions of `take` pass through.

@@ -161,15 +161,32 @@ std::size_t plain_ascii_prefix(const char16_t* first, const char16_t* last, char
 }  // namespace
 
 void json_writer::string_utf16(const char16_t* first, const char16_t* last) {
+  begin_string();
+  string_part_utf16(first, last);
+  end_string();
+}
+
+std::uint32_t json_writer::begin_string() {
   separator();
-  const std::uint64_t units = first == last ? 0 : static_cast<std::uint64_t>(last - first);
-  if (3 * units + 2 > UINT32_MAX) throw std::length_error("json_writer: text too long");
-  reserve(static_cast<std::uint32_t>(3 * units + 2));
+  reserve(1);
+  const std::uint32_t at = length_;
   buffer_[length_++] = '"';
+  return at;
+}
+
+void json_writer::string_part_utf16(const char16_t* first, const char16_t* last) {
+  if (first == last) return;
+  const auto units = static_cast<std::uint64_t>(last - first);
+  // Three bytes a unit at most, and the closing quote.
+  if (3 * units + 1 > UINT32_MAX - static_cast<std::uint64_t>(length_)) {
+    throw std::length_error("json_writer: text too long");
+  }
+  reserve(static_cast<std::uint32_t>(3 * units + 1));
   // One pass for the common case: printable ASCII is narrowed straight into place.
-  const std::size_t plain = first == last ? 0 : plain_ascii_prefix(first, last, buffer_ + length_);
+  const std::size_t plain = plain_ascii_prefix(first, last, buffer_ + length_);
   length_ += static_cast<std::uint32_t>(plain);
   first += plain;
+  if (first == last) return;
   // The rest is encoded in place; most pieces need no escape and are done then.
   const std::uint32_t begin = length_;
   const std::uint32_t end =
@@ -183,8 +200,22 @@ void json_writer::string_utf16(const char16_t* first, const char16_t* last) {
     length_ = begin;
     append_escaped(encoded.data(), static_cast<std::uint32_t>(encoded.size()));
   }
-  buffer_[length_++] = '"';
-  state_ = 2;
+}
+
+void json_writer::end_string() { put('"', 2); }
+
+void json_writer::insert(std::uint32_t at, std::string_view bytes) {
+  if (bytes.size() > UINT32_MAX - length_) throw std::length_error("json_writer: text too long");
+  const auto count = static_cast<std::uint32_t>(bytes.size());
+  reserve(count);
+  std::memmove(buffer_ + at + count, buffer_ + at, length_ - at);
+  std::memcpy(buffer_ + at, bytes.data(), count);
+  length_ += count;
+}
+
+void json_writer::move_to(std::string& out) {
+  out.append(buffer_ ? buffer_ : "", length_);
+  length_ = 0;
 }
 
 void json_writer::integer(std::int64_t value) {

@@ -76,6 +76,14 @@ class json_writer {
     string_utf16(units.data(), units.data() + units.size());
   }
 
+  // A 16-bit string written in parts, for text that arrives in pieces: begin_string writes the
+  // separator and the opening quote and returns the quote's offset, each string_part_utf16
+  // appends escaped text (REQUIRES: no part ends inside a surrogate pair), end_string closes the
+  // string. Nothing else may be written while a string is open.
+  std::uint32_t begin_string();
+  void string_part_utf16(const char16_t* first, const char16_t* last);
+  void end_string();
+
   void integer(std::int64_t value);
   void integer(std::int32_t value) { integer(static_cast<std::int64_t>(value)); }
   // Writes `digits` as the number when they are already the text integer() would write for it
@@ -86,6 +94,18 @@ class json_writer {
   // Makes room for `more` further bytes at once, so that a reply whose size is about known grows
   // its buffer once instead of step by step. Throws std::length_error beyond 4 GiB.
   void expect(std::size_t more);
+
+  // Inserts `bytes` at offset `at` of what is written (REQUIRES: at <= size()), moving the bytes
+  // after it; the structure is not checked.
+  void insert(std::uint32_t at, std::string_view bytes);
+
+  // Appends the bytes written so far to `out` and empties the buffer, keeping its memory and
+  // the writer's place in the structure: writing goes on as if nothing had been taken, so a
+  // long text can be written into `out` through a buffer of about one piece.
+  void move_to(std::string& out);
+
+  // The number of bytes in the buffer.
+  std::uint32_t size() const { return length_; }
 
   // A copy of the bytes written so far.
   std::string text() const;

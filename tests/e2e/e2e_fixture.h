@@ -1,5 +1,10 @@
-// The end-to-end fixture: a data root seeded with ombrix-admin and a real server on it.
-// Each test gets its own data root and server, killed and reaped in TearDown.
+// The end-to-end fixture: a store seeded with ombrix-admin and a real server on it. Each test
+// gets its own store and server, killed and reaped in TearDown.
+//
+// The store is the one parameter of every end-to-end test: a data root of the embedded host,
+// or, with OMBRIX_E2E_STORE=postgresql (CTest runs every test a second time so, named
+// "postgresql.*"), a database of its own in the cluster OMBRIX_TEST_POSTGRES names, copied
+// from a seeded template.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,12 +32,45 @@ inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
   };
 }
 
-// Runs ombrix-admin on `data_root`; the result of the run.
-inline run_result run_admin(const std::string& data_root, std::vector<std::string> args) {
+// True when the tests run against PostgreSQL stores.
+inline bool postgresql_stores() {
+  const char* store = std::getenv("OMBRIX_E2E_STORE");
+  return store != nullptr && std::string_view(store) == "postgresql";
+}
+
+// The cluster's maintenance connection text (scripts/pg_cluster.sh), or empty.
+inline std::string postgresql_cluster() {
+  const char* cluster = std::getenv("OMBRIX_TEST_POSTGRES");
+  return cluster ? cluster : "";
+}
+
+// Runs ombrix-admin on `store` (a data root or a connection text); the result of the run.
+inline run_result run_admin(const std::string& store, std::vector<std::string> args) {
   std::vector<std::string> argv = admin_command();
-  argv.insert(argv.end(), {"--data", data_root});
+  const bool database = store.starts_with("postgresql://") || store.find('=') != std::string::npos;
+  argv.insert(argv.end(), {database ? "--store" : "--data", store});
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv);
+}
+
+// Runs `sql` with psql on the cluster's maintenance database; empty on success, else what failed.
+inline std::string cluster_sql(const std::string& sql) {
+  run_result result = run_program({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d",
+                                   postgresql_cluster(), "-c", sql});
+  if (result.exited && result.exit_code == 0) return {};
+  return "psql failed on '" + sql + "': " + result.err;
+}
+
+// `database` in the cluster, as the server and the admin tool are given it: the form
+// postgresql:///DB?host=SOCKET_DIR&port=PORT when the cluster's text has that form.
+inline std::string database_uri(const std::string& database) {
+  std::string cluster = postgresql_cluster();
+  const std::string prefix = "postgresql:///";
+  if (cluster.starts_with(prefix)) {
+    const std::size_t query = cluster.find('?');
+    return prefix + database + (query == std::string::npos ? "" : cluster.substr(query));
+  }
+  return "dbname=" + database + " " + cluster;
 }
 
 // Seeds: account MAIN (master dictionary MD) with files CUSTOMERS (second section HIST; items
@@ -61,7 +99,7 @@ inline std::string seed_data_root(const std::string& data_root) {
     if (!result.exited || result.exit_code != 0) {
       std::string line;
       for (const auto& word : command) line += word + " ";
-      return "ombrix-admin " + line + "failed (" + std::to_string(result.exit_code) + "): " + result.err;
+      return "ombrix-admin " + line + std::string("failed (") + std::to_string(result.exit_code) + "): " + result.err;
     }
   }
   return {};
@@ -79,7 +117,7 @@ inline std::string prepare_data_root(const std::string& data_root) {
   auto stamp = fs::last_write_time(admin, error).time_since_epoch().count();
   if (error) return "cannot find " + admin.string();
   fs::path build(OMBRIX_BINARY_DIR);
-  fs::path ready = build / ("e2e-seed-" + std::to_string(stamp) + "-" +
+  fs::path ready = build / (std::string("e2e-seed-") + std::to_string(stamp) + "-" +
                             std::to_string(fs::file_size(admin, error)));
   if (!fs::is_directory(ready)) {
     std::string pattern = (build / "e2e-seed-tmp-XXXXXX").string();
@@ -106,22 +144,92 @@ inline std::string prepare_data_root(const std::string& data_root) {
   return {};
 }
 
-// Base fixture: seeds a fresh data root and starts the server with server_args().
+// A seeded PostgreSQL store for one test: a database copied from a template that is seeded once
+// per admin binary (published by renaming, so parallel test processes never see it half
+// seeded), dropped again when the test ends.
+class seeded_database {
+ public:
+  seeded_database() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path admin = admin_command().back();
+    const auto stamp = fs::last_write_time(admin, error).time_since_epoch().count();
+    const std::string seed = std::string("ombrix_e2e_seed_") + std::to_string(static_cast<unsigned long long>(stamp) % 1000000000000ull) + "_" +
+                             std::to_string(fs::file_size(admin, error));
+    static int counter = 0;
+    name_ = std::string("ombrix_e2e_") + std::to_string(::getpid()) + std::string("_") + std::to_string(counter++);
+    const std::string exists = "SELECT 1/count(*) FROM pg_database WHERE datname = '" + seed + "'";
+    if (!cluster_sql(exists).empty()) {
+      const std::string making = std::string("ombrix_e2e_tmp_") + std::to_string(::getpid());
+      cluster_sql("DROP DATABASE IF EXISTS " + making);
+      failure_ = cluster_sql("CREATE DATABASE " + making);
+      if (failure_.empty()) failure_ = seed_data_root(database_uri(making));
+      if (failure_.empty() && !cluster_sql("ALTER DATABASE " + making + " RENAME TO " + seed).empty()) {
+        cluster_sql("DROP DATABASE IF EXISTS " + making);  // another process published first
+      }
+      if (!failure_.empty()) return;
+    }
+    // CREATE DATABASE refuses while another session is connected to the template (a seeding
+    // in another process that is about to publish): try again a little later.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      failure_ = cluster_sql("CREATE DATABASE " + name_ + " TEMPLATE " + seed);
+      if (failure_.empty()) break;
+      std::this_thread::sleep_for(100ms);
+    }
+    uri_ = database_uri(name_);
+  }
+  ~seeded_database() { cluster_sql("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"); }
+  seeded_database(const seeded_database&) = delete;
+  seeded_database& operator=(const seeded_database&) = delete;
+
+  const std::string& failure() const { return failure_; }
+  const std::string& uri() const { return uri_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  std::string name_;
+  std::string uri_;
+  std::string failure_;
+};
+
+// Base fixture: seeds a fresh store and starts the server with server_args().
 class server_test : public ::testing::Test {
  protected:
   virtual std::vector<std::string> server_args() const { return {}; }
 
   void SetUp() override {
-    std::string failure = prepare_data_root(data_.str());
-    ASSERT_EQ(failure, "");
+    if (postgresql_stores()) {
+      if (postgresql_cluster().empty()) {
+        GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
+                        "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
+      }
+      database_ = std::make_unique<seeded_database>();
+      ASSERT_EQ(database_->failure(), "");
+    } else {
+      std::string failure = prepare_data_root(data_.str());
+      ASSERT_EQ(failure, "");
+    }
     start_server(server_args());
   }
 
-  void TearDown() override { server_.reset(); }
+  void TearDown() override {
+    server_.reset();
+    database_.reset();
+  }
+
+  // What the server and ombrix-admin are given: the data root or the database's URI.
+  std::string store() const { return database_ ? database_->uri() : data_.str(); }
+
+  // The environment of a server on this test's store.
+  env_list store_env() const {
+    if (!database_) return {};
+    return {{"OMBRIX_STORE", database_->uri()}};
+  }
 
   void start_server(std::vector<std::string> args) {
     server_.reset();
-    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args));
+    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args),
+                                               store_env());
   }
 
   int port() const { return server_->port(); }
@@ -139,6 +247,7 @@ class server_test : public ::testing::Test {
   }
 
   temp_dir data_;
+  std::unique_ptr<seeded_database> database_;  // PostgreSQL stores only
   std::unique_ptr<server_process> server_;
 };
 
@@ -182,9 +291,9 @@ inline std::string login_json(std::string_view sid) {
 // A failure reported by the host: the status, the host's number as code, its own description.
 inline ::testing::AssertionResult is_host_error(const http_response& response, int status,
                                                 std::string_view code) {
-  std::string head = header_block(status) + "Content-Length: " + std::to_string(response.body.size()) +
+  std::string head = header_block(status) + std::string("Content-Length: ") + std::to_string(response.body.size()) +
                      "\r\nContent-Type:application/json\r\n\r\n";
-  std::string start = "{\"status\":" + std::to_string(status) + ",\"message\":\"";
+  std::string start = std::string("{\"status\":") + std::to_string(status) + ",\"message\":\"";
   std::string end = "\",\"code\":\"" + std::string(code) + "\"}";
   if (response.headers == head && response.body.starts_with(start) && response.body.ends_with(end)) {
     return ::testing::AssertionSuccess();

@@ -120,12 +120,15 @@ class temp_dir {
 
 namespace detail {
 
-// The child's environment: ours without the variables that steer the embedded host, plus `extra`.
+// The child's environment: ours without the variables that steer the hosts, plus `extra`.
 inline std::vector<std::string> child_environment(const env_list& extra) {
   std::vector<std::string> result;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string_view line(*entry);
-    if (line.starts_with("OMBRIX_DATA=") || line.starts_with("OMBRIX_ACCOUNT=")) continue;
+    if (line.starts_with("OMBRIX_DATA=") || line.starts_with("OMBRIX_ACCOUNT=") ||
+        line.starts_with("OMBRIX_STORE=")) {
+      continue;
+    }
     result.emplace_back(line);
   }
   for (const auto& [name, value] : extra) result.push_back(name + "=" + value);

@@ -126,6 +126,15 @@ inline long status_kib(pid_t pid, const std::string& name) {
 // Resident set size of `pid` in KiB (0 when it cannot be read).
 inline long rss_kib(pid_t pid) { return status_kib(pid, "VmRSS"); }
 
+// Resets the peak resident set size (VmHWM) of `pid` to its current size; false when the kernel
+// does not allow it.
+inline bool reset_peak_rss(pid_t pid) {
+  std::ofstream clear("/proc/" + std::to_string(pid) + "/clear_refs");
+  clear << "5";
+  clear.flush();
+  return static_cast<bool>(clear);
+}
+
 // The number of descriptors `pid` has open; -1 when its descriptor folder cannot be read.
 inline long open_descriptors(pid_t pid) {
   std::error_code error;

@@ -178,7 +178,7 @@ TEST_F(AdminCommands, UsageErrorsExitWithTwo) {
   };
   const run_result help = admin({"--help"}, false);
   EXPECT_EQ(help.code, admin_ok);
-  EXPECT_TRUE(help.out.starts_with("usage: ombrix-admin [--data DIR] COMMAND ...\n")) << help.out;
+  EXPECT_TRUE(help.out.starts_with("usage: ombrix-admin [--data DIR | --store STORE] COMMAND ...\n")) << help.out;
   // The block names the data root the tool would use (OMBRIX_DATA in this test).
   EXPECT_TRUE(help.out.ends_with("here that is\n  " + root_ + "\n")) << help.out;
   std::vector<run_result> results = {admin({"--data"}, false),

@@ -129,8 +129,26 @@ text joined(std::initializer_list<text> entries, const text& file) {
   return out;
 }
 
+// A sink whose rendering is the listing's UTF-8; `result` is what it rendered or was handed.
+class rendering_sink final : public item_text_sink {
+ public:
+  void begin(std::size_t) override {}
+  void piece(std::u16string_view units) override { listing += units; }
+  void end() override { result = std::make_shared<const std::string>(to_utf8(listing)); }
+  std::shared_ptr<const std::string> rendering(std::size_t) override { return result; }
+  bool reuse(const std::shared_ptr<const std::string>& kept) override {
+    result = kept;
+    reused = true;
+    return true;
+  }
+  text listing;
+  std::shared_ptr<const std::string> result;
+  bool reused = false;
+};
+
 // Each step changes what a listing shows; each listing is asked for twice (the second may come
-// from the cache) and must show the change at once.
+// from the cache), as a text and through a sink whose rendering is kept, and must show the
+// change at once.
 TEST_F(StoreListings, EveryChangeShowsInTheNextListing) {
   struct step {
     const char* what;
@@ -182,6 +200,13 @@ TEST_F(StoreListings, EveryChangeShowsInTheNextListing) {
     s.change(*store_);
     EXPECT_EQ(store_->list(s.file, 0, 0), s.expected);
     EXPECT_EQ(store_->list(s.file, 0, 0), s.expected);
+    for (const bool kept : {false, true}) {
+      rendering_sink sink;
+      store_->list_pieces(s.file, 0, 0, sink);
+      ASSERT_NE(sink.result, nullptr);
+      EXPECT_EQ(*sink.result, to_utf8(s.expected));
+      EXPECT_EQ(sink.reused, kept);
+    }
   }
 }
 

@@ -124,6 +124,132 @@ TEST(ItemToJsonTest, ContinuesAfterEarlierWritesWithASeparator) {
   EXPECT_EQ(w.text(), R"({"data":["x"],"n":1})");
 }
 
+// The JSON of `item` written in the pieces that `cuts` (ascending unit offsets) makes, preceded
+// by a member so that separators count; through `out` when `moved`.
+std::string json_in_pieces(std::u16string_view item, const std::vector<std::size_t>& cuts,
+                           bool moved) {
+  json_writer w;
+  std::string out = "prefix|";
+  w.begin_object();
+  w.key("data");
+  {
+    item_json_pieces pieces(w, moved ? &out : nullptr);
+    std::size_t from = 0;
+    for (const std::size_t cut : cuts) {
+      pieces.add(item.substr(from, cut - from));
+      from = cut;
+    }
+    pieces.add(item.substr(from));
+    pieces.finish();
+  }
+  w.end_object();
+  if (!moved) return w.text();
+  w.move_to(out);
+  EXPECT_EQ(out.substr(0, 7), "prefix|");
+  return out.substr(7);
+}
+
+// Pieces may split a text anywhere: at every cut, into two and into single units, directly and
+// moved on into a text after each piece, the bytes are those of the whole text. Cuts fall
+// inside CR LF and surrogate pairs, before and after marks, and inside strings that a later
+// mark puts one or two arrays deep.
+TEST(ItemJsonPiecesTest, EverySplitGivesTheBytesOfTheWholeText) {
+  const std::vector<std::u16string> items = {
+      u"",
+      u"a",
+      u"a" + crlf,
+      crlf + crlf,
+      u"ab" + crlf + u"cd" + crlf,
+      u"abc" + sm + u"de" + vm + u"fg" + sm + u"h" + crlf + u"ij",
+      u"a" + vm + sm + u"b" + vm,
+      u"a" + sm,
+      sm + sm + vm,
+      u"x\ry\r\r" + crlf + u"\r",
+      u"\xD83D\xDE00" + vm + u"\xD800" + crlf + u"\xDC00\xD83D",
+      u"q\"\\\t" + sm + std::u16string(40, u'w') + vm + u"\x00E9\x4E2D",
+      std::u16string(37, u'p') + sm + std::u16string(45, u'r') + crlf + std::u16string(9, u's'),
+  };
+  for (const std::u16string& item : items) {
+    SCOPED_TRACE(hex_units(item));
+    const std::string whole = "{\"data\":" + to_json(item) + "}";
+    std::vector<std::size_t> every;
+    for (std::size_t cut = 0; cut <= item.size(); ++cut) {
+      SCOPED_TRACE(cut);
+      EXPECT_EQ(json_in_pieces(item, {cut}, false), whole);
+      EXPECT_EQ(json_in_pieces(item, {cut}, true), whole);
+      EXPECT_EQ(json_in_pieces(item, {cut, cut}, true), whole);  // an empty piece between
+      if (cut > 0) every.push_back(cut);
+    }
+    EXPECT_EQ(json_in_pieces(item, every, false), whole);
+    EXPECT_EQ(json_in_pieces(item, every, true), whole);
+  }
+}
+
+// A string that pieces keep open gets the arrays its ending mark calls for inserted before it,
+// also when it is far longer than one piece and its start has long been moved on.
+TEST(ItemJsonPiecesTest, LongStringsEndedByMarksInLaterPieces) {
+  const std::u16string run(100000, u'z');
+  for (const std::u16string& end : {sm + u"t", vm + u"t", crlf + u"t", std::u16string()}) {
+    const std::u16string item = u"h" + crlf + run + end;
+    std::vector<std::size_t> cuts;
+    for (std::size_t cut = 1000; cut < item.size(); cut += 32768) cuts.push_back(cut);
+    SCOPED_TRACE(hex_units(end));
+    EXPECT_EQ(json_in_pieces(item, cuts, true), "{\"data\":" + to_json(item) + "}");
+  }
+}
+
+// Measured and then handed on in pieces of any size, an array gives exactly the text that
+// json_to_item builds; what json_to_item refuses or throws on, measuring does too.
+TEST(JsonItemPiecesTest, PiecesMakeTheTextJsonToItemBuilds) {
+  const std::string arrays[] = {
+      R"([])",
+      R"(["a"])",
+      R"(["NAME",["ADDR1","ADDR2"],[["s1","s2"],"v2"],"","last"])",
+      "[\"Gr\xC3\xBC\xC3\x9F" "e\xF0\x9F\x98\x80x\",[\"\xE6\x97\xA5\xF0\x9F\x91\x8D\"],\"\\ud83d\\ude00\\t\"]",
+      "[\"" + std::string(300, 'w') + "\xF0\x9F\x98\x80" + std::string(301, 'v') + "\"]",
+  };
+  for (const std::string& array : arrays) {
+    json_tokenizer whole;
+    whole.init(array.data(), static_cast<std::uint32_t>(array.size()));
+    text expected;
+    ASSERT_TRUE(json_to_item(whole, expected)) << array;
+    for (const std::size_t piece_units : {4, 5, 7, 64}) {
+      SCOPED_TRACE(array + " in pieces of " + std::to_string(piece_units));
+      json_tokenizer t;
+      t.init(array.data(), static_cast<std::uint32_t>(array.size()));
+      std::size_t units = 0;
+      ASSERT_TRUE(measure_json_item(t, units));
+      EXPECT_EQ(units, expected.size());
+      t.init(array.data(), static_cast<std::uint32_t>(array.size()));
+      text joined;
+      std::vector<std::size_t> sizes;
+      json_item_pieces(t, piece_units, [&](std::u16string_view piece) {
+        joined.append(piece);
+        sizes.push_back(piece.size());
+      });
+      EXPECT_TRUE(joined == expected) << hex_units(joined);
+      for (std::size_t i = 0; i < sizes.size(); ++i) {
+        EXPECT_LE(sizes[i], 2 * piece_units);
+        if (i + 1 < sizes.size()) {
+          EXPECT_GE(sizes[i], piece_units);
+        }
+      }
+    }
+  }
+  for (const std::string refused : {R"([[[["x"]]]])", R"(["a",1])", R"({"a":1})", R"(["a")"}) {
+    json_tokenizer t;
+    t.init(refused.data(), static_cast<std::uint32_t>(refused.size()));
+    std::size_t units = 0;
+    EXPECT_FALSE(measure_json_item(t, units)) << refused;
+  }
+  // Malformed UTF-8 far into a long string, where the conversion works in chunks.
+  const std::string bad = "[\"" + std::string(200000, 'x') + "\xC3(\"]";
+  json_tokenizer t;
+  t.init(bad.data(), static_cast<std::uint32_t>(bad.size()));
+  std::size_t units = 0;
+  EXPECT_THROW(measure_json_item(t, units), std::range_error);
+}
+
 struct to_item_case {
   std::string json;
   bool ok;

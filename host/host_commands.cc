@@ -1,4 +1,4 @@
-#include "host/embedded/host_commands.h"
+#include "host/host_commands.h"
 
 #include <stdexcept>
 #include <string>
@@ -31,7 +31,7 @@ text option(const std::vector<text>& names, const std::vector<text>& values,
   return {};
 }
 
-text copy_command(account_store& store, const text& parameters) {
+text copy_command(velquor_base& host, const text& parameters) {
   std::vector<text> lines = split(parameters, u"\r\n", 4);
   lines.resize(4);
   const text file = name_from_parameter_line(lines[0]);
@@ -44,7 +44,8 @@ text copy_command(account_store& store, const text& parameters) {
                      describe({u"COPY of item '", display_name(from), u"' in file '",
                                display_name(file), u"' needs the option 'to' (the new item id)."}));
   }
-  store.copy(file, from, to, option(names, values, u"overwrite") == u"1");
+  host.copy_item(file, from, to, option(names, values, u"overwrite") == u"1",
+                 create_style::with_content);
   return u"1 item copied.\r\n" + to;
 }
 
@@ -64,12 +65,12 @@ text name_from_parameter_line(const text& units) {
   }
 }
 
-text run_host_subroutine(account_store& store, const text& name, const text& first,
+text run_host_subroutine(velquor_base& host, const text& name, const text& first,
                          const text& second) {
   if (name == u"ECHO") return second;
   if (name == u"FTFSCMD") {
     if (first == u"ECHO") return u"ECHO\r\n" + second;
-    if (first == u"COPY") return copy_command(store, second);
+    if (first == u"COPY") return copy_command(host, second);
     throw_host_error(host_error::unknown_command,
                      describe({u"Unknown command '", display_name(first),
                                u"' for subroutine FTFSCMD."}));

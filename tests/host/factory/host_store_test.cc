@@ -1,0 +1,60 @@
+#include "host/factory/host_store.h"
+
+#include <gtest/gtest.h>
+
+#include "host/embedded/embedded_host.h"
+#include "host/pg/pg_host.h"
+#include "host/pg/pg_store.h"
+#include "tests/host/pg/pg_test_database.h"
+#include "tests/host/temporary_data_root.h"
+
+namespace ombrix {
+namespace {
+
+class HostStore : public testing::temporary_data_root {};
+
+TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
+  make_account(u"SALES");
+  std::shared_ptr<host_store> store = host_store::open({});
+  EXPECT_EQ(store->postgresql(), nullptr);
+  std::shared_ptr<velquor_base> host = store->create(80, "SALES**c");
+  EXPECT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
+}
+
+TEST_F(HostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
+  if (testing::test_cluster().empty()) {
+    GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
+                    "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
+  }
+  testing::test_database database;
+  ASSERT_EQ(database.failure(), "");
+  std::shared_ptr<host_store> store = host_store::open({database.conninfo()});
+  ASSERT_NE(store->postgresql(), nullptr);
+  store->postgresql()->create_account(u"SALES", u"MD");
+  for (int generation : {71, 80}) {
+    std::shared_ptr<velquor_base> host = store->create(generation, "SALES**c");
+    EXPECT_NE(dynamic_cast<pg_host*>(host.get()), nullptr);
+    EXPECT_EQ(host->get_property_4(), from_utf8(database.name()));
+  }
+  try {
+    store->create(72, "SALES**c");
+    ADD_FAILURE() << "created";
+  } catch (const _com_error& error) {
+    EXPECT_EQ(error.Error(), e_nointerface);
+  }
+  EXPECT_FALSE(std::filesystem::exists(root_)) << "no data root with a PostgreSQL store";
+}
+
+TEST_F(HostStore, ABadChoiceIsOneSentence) {
+  try {
+    host_store::open({"postgresql://[::1"});
+    ADD_FAILURE() << "opened";
+  } catch (const host_store_error& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with(
+        "The store 'postgresql://[::1' is not a valid PostgreSQL connection ("))
+        << error.what();
+  }
+}
+
+}  // namespace
+}  // namespace ombrix
