@@ -56,6 +56,10 @@ class ItemTimes : public testing::temporary_data_root {
     sqlite_connection c(root_ + "/SALES.db", false);
     c.execute(sql);
   }
+  std::int64_t generation_now() {
+    sqlite_connection c(root_ + "/SALES.db", false);
+    return read_change_generation(c).value_or(-1);
+  }
   // `time` was taken between `before` and now (SQLite's clock counts milliseconds).
   void expect_now(std::int64_t time, std::int64_t before) {
     EXPECT_GE(time, before - millisecond);
@@ -84,10 +88,14 @@ TEST_F(ItemTimes, EveryWriteMovesTheTimeAndASetTimeIsKept) {
 
   ASSERT_TRUE(host_->set_item_time(u"CUST", u"B", set_time));
   before = now_nanoseconds();
+  const std::int64_t generation = generation_now();
   plain_client("UPDATE bodies SET units = x'5800' WHERE body = "
                "(SELECT body FROM items WHERE id = x'42')");
   EXPECT_EQ(host_->read_item(u"CUST", u"B", 0, 0, 0, 0), u"X");
   expect_now(time_of(u"B"), before);
+  // The time's update of the items row also moves the change generation: kept listings and
+  // replies see a text rewritten by an outside client.
+  EXPECT_GT(generation_now(), generation);
 
   ASSERT_TRUE(host_->set_item_time(u"CUST", u"B", set_time));
   plain_client("UPDATE items SET size = 7 WHERE id = x'42'");
