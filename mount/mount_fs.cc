@@ -448,6 +448,7 @@ int mount_fs::create(const std::string& path, pid_t creator, std::uint64_t& hand
     file->scratch = scratch;
     file->created = !scratch;
     file->dirty = !scratch;
+    file->mtime = now_nanoseconds();
     if (scratch) scratch_files_[path] = scratch_file{{}, creator, false};
     open_by_path_[path] = file;
   }
