@@ -475,6 +475,39 @@ void pg_account::for_each_item(
   });
 }
 
+std::vector<std::pair<text, std::int64_t>> pg_account::item_times(const text& file) {
+  check_file_name(file);
+  const std::string file_key = encode_name(file);
+  std::vector<std::pair<text, std::int64_t>> out;
+  pool_->run(name_, false, [&](pg_connection& c) {
+    out.clear();  // a run may be repeated on a new connection
+    pg_transaction t(c, snapshot_begin);
+    const pg_section s = require_section(c, file, file_key);
+    pg_rows rows = c.run(pg_statement::list_times, pg_params().int64(s.id));
+    for (int row = 0; row < rows.count(); ++row) {
+      out.emplace_back(decode_name(rows.bytes(row, 0)), rows.int64(row, 1));
+    }
+    t.commit();
+  });
+  return out;
+}
+
+void pg_account::set_item_time(const text& file, const text& id, std::int64_t nanoseconds) {
+  check_file_name(file);
+  check_item_id(file, id);
+  const std::string file_key = encode_name(file);
+  const std::string id_key = encode_name(id);
+  pool_->run(name_, false, [&](pg_connection& c) {
+    pg_transaction t(c);
+    const pg_section s = require_section(c, file, file_key);
+    if (c.run(pg_statement::set_time, pg_params().int64(s.id).bytes(id_key).int64(nanoseconds))
+            .count() == 0) {
+      item_not_found(file, id);
+    }
+    t.commit();
+  });
+}
+
 void pg_account::fill(pg_connection& c, const account_image& image) {
   for (const account_image::file& file : image.files) {
     check_new_file_and_sections(file.name, file.sections);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/account_image.h"
@@ -51,6 +52,11 @@ class pg_account {
   // concurrent PUT, rename or COPY of the same ids waits and then sees the result.
   void copy(const text& file, const text& from, const text& to, bool overwrite);
   void move(const text& file, const text& from, const text& to, bool replace);
+  // The items of `file` that have a modification time (nanoseconds since 1970), in listing
+  // order; 200, 203 as entries.
+  std::vector<std::pair<text, std::int64_t>> item_times(const text& file);
+  // Sets item `id`'s modification time; 202 when it does not exist, 200 and 203 as write.
+  void set_item_time(const text& file, const text& id, std::int64_t nanoseconds);
   // Writes (null `content`: deletes) the item when `condition` holds for it as it is now, in
   // one transaction holding its row; false, with nothing changed, when it does not. An item
   // created by another transaction meanwhile runs the check again.

@@ -68,6 +68,15 @@ text pg_host::call_subroutine(const text& name, const text& first, const text& s
   return run_host_subroutine(*this, name, first, second);
 }
 
+std::vector<std::pair<text, std::int64_t>> pg_host::list_item_times(const text& file) {
+  return account().item_times(file);
+}
+
+bool pg_host::set_item_time(const text& file, const text& item, std::int64_t nanoseconds) {
+  account().set_item_time(file, item, nanoseconds);
+  return true;
+}
+
 void pg_host::move_item(const text& file, const text& from, const text& to, bool replace,
                         create_style) {
   account().move(file, from, to, replace);

@@ -52,6 +52,9 @@ class pg_host final : public velquor_base {
   // a condition holds across servers too.
   bool change_item_if(const text& file, const text& item, const text* content,
                       const item_condition& condition) override;
+  // The times the database keeps (pg_account::item_times, set_item_time).
+  std::vector<std::pair<text, std::int64_t>> list_item_times(const text& file) override;
+  bool set_item_time(const text& file, const text& item, std::int64_t nanoseconds) override;
 
  private:
   pg_account& account() const;

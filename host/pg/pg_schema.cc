@@ -137,6 +137,14 @@ constexpr std::array<statement_text, statement_count> statements{{
      "WHERE account = $1",
      {int4_oid},
      1},
+    // list_times: items with a time, in listing order
+    {"SELECT id, mtime FROM ombrix.items WHERE section = $1 AND mtime IS NOT NULL ORDER BY id",
+     {int8_oid},
+     1},
+    // set_time: changes nothing else, so the time trigger does not fire
+    {"UPDATE ombrix.items SET mtime = $3 WHERE section = $1 AND id = $2 RETURNING 1",
+     {int8_oid, bytea_oid, int8_oid},
+     3},
 }};
 static_assert(statements.back().sql != nullptr, "every statement of the enum has its SQL");
 
@@ -152,6 +160,10 @@ const unsigned* pg_statement_types(pg_statement statement, int* count) {
   return s.types.data();
 }
 
+// Each item's modification time (nanoseconds since 1970) is kept by a row trigger on every
+// insert and every change of its text or size, whoever writes; a rename changes neither and
+// keeps the time, and only set_time changes it otherwise.
+//
 // The generation of an account counts its committed changes: the catalog's number plus the
 // account's rows in `changes`, where statement-level triggers add one row per changing
 // statement inside the writing transaction. A snapshot that sees a change sees its row, and
@@ -197,6 +209,16 @@ BEGIN
   END IF;
   RETURN NULL;
 END $f$;
+ALTER TABLE ombrix.items ADD COLUMN IF NOT EXISTS mtime bigint;
+CREATE OR REPLACE FUNCTION ombrix.items_touched() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF TG_OP = 'UPDATE' OR NEW.mtime IS NULL THEN
+    NEW.mtime := (extract(epoch FROM clock_timestamp()) * 1000000000)::bigint;
+  END IF;
+  RETURN NEW;
+END $f$;
+CREATE OR REPLACE TRIGGER items_touched BEFORE INSERT OR UPDATE OF size, units ON ombrix.items
+  FOR EACH ROW EXECUTE FUNCTION ombrix.items_touched();
 CREATE OR REPLACE FUNCTION ombrix.sections_changed() RETURNS trigger LANGUAGE plpgsql AS $f$
 BEGIN
   INSERT INTO ombrix.changes(account) SELECT DISTINCT account FROM new_rows;

@@ -44,6 +44,8 @@ enum class pg_statement : std::size_t {
   account_sections,
   schema_present,
   fold_changes,
+  list_times,
+  set_time,
   count  // not a statement
 };
 

@@ -281,6 +281,32 @@ TEST_F(PgHostContract, CachedListingsShowChangesOfOtherServersAndOfPlainSql) {
                                       u"0\xF8FDMD\xF8FC" u"16\xF8FC" u"0");
 }
 
+// The mount shows these times: every write moves an item's, whoever writes (plain SQL too), a
+// rename keeps it, and a time set is kept exactly.
+TEST_F(PgHostContract, ItemTimesAreKeptByTheDatabaseWhoeverWrites) {
+  store_->create_account(u"T", u"MD");
+  pg_host host(store_);
+  host.connect(u"T**c");
+  host.create_item(u"MD", u"X", u"abc");
+  const auto time_of = [&](const text& id) -> std::int64_t {
+    for (const auto& [name, nanoseconds] : host.list_item_times(u"MD")) {
+      if (name == id) return nanoseconds;
+    }
+    return -1;
+  };
+  const std::int64_t written = time_of(u"X");
+  EXPECT_GT(written, std::int64_t{1'700'000'000} * 1'000'000'000);
+  EXPECT_TRUE(host.set_item_time(u"MD", u"X", 1'000'000'000'123'456'789));
+  EXPECT_EQ(time_of(u"X"), 1'000'000'000'123'456'789);
+  host.move_item(u"MD", u"X", u"Y", false, {});
+  EXPECT_EQ(time_of(u"Y"), 1'000'000'000'123'456'789) << "a rename keeps the time";
+  ASSERT_EQ(testing::run_sql(database_->conninfo(),
+                             "UPDATE ombrix.items SET units = '\\x4100' WHERE id = 'Y'"),
+            "");
+  EXPECT_GE(time_of(u"Y"), written) << "a plain SQL write moves it";
+  EXPECT_EQ(failure_of([&] { host.set_item_time(u"MD", u"NONE", 1); }).first, 202);
+}
+
 // Another session holds the row (as a stalled server would): rename and COPY wait for it up to
 // the bound (30 s in the server, 1 s here), then fail with 206 and leave everything as it was.
 TEST_F(PgHostContract, ALockHeldTooLongIsStorageFailure) {
