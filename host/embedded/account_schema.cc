@@ -52,14 +52,19 @@ COMMIT;
 )sql";
 
 // Modification times: items.mtime, nanoseconds since 1970-01-01 UTC (to the millisecond SQLite's
-// clock gives; a time set explicitly is kept exactly). Triggers set it on every insert of an
-// item, every change of its size or body row and every rewrite of its text, whichever process or
-// client makes it; renaming an item (a new id) keeps it, as a file system does. A row whose
-// time was set in the same statement (NEW.mtime differs from OLD.mtime) keeps that time. Rows
-// older than the column have none (NULL). Added, with the index the text trigger needs, to
-// databases that lack it when they are opened; the column alone is added by add_item_times.
+// clock gives; a time set explicitly is kept exactly). Triggers on the narrow items rows set it
+// on every insert of an item and every update of its size or body, whichever process or client
+// makes it; every write of this host and of ombrix-admin updates the items row. Renaming an item
+// (a new id) keeps it, as a file system does. A row whose time was set in the same statement
+// (NEW.mtime differs from OLD.mtime) keeps that time. Rows older than the column have none
+// (NULL). No trigger sits on bodies: SQLite loads the old and the new text of a row trigger's
+// table whole, which a large rewrite would pay for twice over; a client that rewrites only a
+// text in bodies, at the same size, is not seen. Added to databases that lack it when they are
+// opened (an earlier layout's trigger on bodies is dropped); the column alone is added by
+// add_item_times.
 constexpr const char* times_sql = R"sql(
-CREATE INDEX IF NOT EXISTS items_by_body ON items(body);
+DROP TRIGGER IF EXISTS bodies_mtime_updated;
+DROP INDEX IF EXISTS items_by_body;
 CREATE TRIGGER IF NOT EXISTS items_mtime_inserted AFTER INSERT ON items WHEN NEW.mtime IS NULL
   BEGIN UPDATE items SET mtime = CAST(round((julianday('now') - 2440587.5) * 86400000.0)
     AS INTEGER) * 1000000 WHERE section = NEW.section AND id = NEW.id; END;
@@ -67,9 +72,6 @@ CREATE TRIGGER IF NOT EXISTS items_mtime_updated AFTER UPDATE OF size, body ON i
   WHEN NEW.mtime IS OLD.mtime
   BEGIN UPDATE items SET mtime = CAST(round((julianday('now') - 2440587.5) * 86400000.0)
     AS INTEGER) * 1000000 WHERE section = NEW.section AND id = NEW.id; END;
-CREATE TRIGGER IF NOT EXISTS bodies_mtime_updated AFTER UPDATE OF units ON bodies
-  BEGIN UPDATE items SET mtime = CAST(round((julianday('now') - 2440587.5) * 86400000.0)
-    AS INTEGER) * 1000000 WHERE body = NEW.body; END;
 )sql";
 
 static_assert(piecewise_units_bytes == 1048576, "the read_item statement names the same bound");
@@ -136,7 +138,8 @@ constexpr std::array<const char*, statement_count> statement_texts{
     // read_times_present: the column and every trigger that keeps it; a row only with all
     "SELECT (SELECT count(*) FROM pragma_table_info('items') WHERE name = 'mtime') = 1 AND "
     "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN "
-    "('items_mtime_inserted', 'items_mtime_updated', 'bodies_mtime_updated')) = 3",
+    "('items_mtime_inserted', 'items_mtime_updated')) = 2 AND NOT EXISTS(SELECT 1 FROM "
+    "sqlite_master WHERE type = 'trigger' AND name = 'bodies_mtime_updated')",
     // has_time_column
     "SELECT count(*) FROM pragma_table_info('items') WHERE name = 'mtime'",
     // list_times: items with a time, in listing order

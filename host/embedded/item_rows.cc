@@ -26,16 +26,6 @@ void fill_units(sqlite_connection& c, std::int64_t body, std::string_view units)
   if (units.size() >= piecewise_units_bytes) c.write_blob("bodies", "units", body, units);
 }
 
-// Whether a text of UTF-8 size `size` can be a large one (piecewise_units_bytes stored, 512 Ki
-// units, each of at least one UTF-8 byte). The item row of such a text is updated on every
-// rewrite, also at the same size: its trigger bumps the change generation, which the kept
-// replies of large items depend on (the bodies table has no trigger, since one would load the
-// old and the new value of every rewrite). Small texts have no kept reply, and a rewrite at
-// their size changes no row but the text's.
-bool may_be_large(std::int64_t size) {
-  return size >= static_cast<std::int64_t>(piecewise_units_bytes / 2);
-}
-
 }  // namespace
 
 void check_writable(sqlite_connection& c, const section_row& s, const text& file, const text& id,
@@ -75,7 +65,9 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
   }
   if (existing) {
     if (mode == put_mode::create) item_exists(file, id);
-    if (existing->second != size || may_be_large(size)) {
+    // The items row is updated on every write, also at the same size: its triggers move the
+    // modification time and the change generation.
+    {
       statement_use q = prepare(c, account_statement::update_size);
       q.bind(1, s.id);
       q.bind_blob(2, id_key);
@@ -126,7 +118,7 @@ void put_large_item(sqlite_connection& c, const section_row& s, const text& file
       q.run();
     }
     const std::int64_t size = fill(existing->first);
-    {  // always: the row's update is what bumps the change generation (see may_be_large)
+    {  // always: the row's triggers move the change generation and the modification time
       statement_use q = prepare(c, account_statement::update_size);
       q.bind(1, s.id);
       q.bind_blob(2, id_key);

@@ -98,6 +98,12 @@ std::string entry_of(const std::string& body, const std::string& id) {
 TEST_F(Conditional, TimesAreListedWithDataAndSetByTouch) {
   rest_client& c = client();
   const std::string touch = api + "touch/" + customers + "/C2?mtime=";
+  if (windows_programs()) {
+    // Through COM the host component keeps no times: touch says so, and nothing changes.
+    EXPECT_EQ(c.post(touch + "1", "").raw,
+              rest_error(400, "The host keeps no modification times."));
+    return;
+  }
   EXPECT_EQ(c.post(touch + "1234567890123456789", "").raw, empty_success());
   const std::string listed = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C2");
   EXPECT_TRUE(listed.ends_with(R"(,"mtime":1234567890123456789})")) << listed;

@@ -43,8 +43,8 @@ constexpr bool resident_memory_is_the_programs = true;
 class MemoryBudget : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!resident_memory_is_the_programs) {
-      GTEST_SKIP() << "resident memory is the sanitizer's, not the server's";
+    if (!resident_memory_is_the_programs || windows_programs()) {
+      GTEST_SKIP() << "resident memory is the sanitizer's or Wine's, not the server's";
     }
     ASSERT_EQ(prepare_data_root(data_.str()), "");
     server_ = std::make_unique<server_process>(server_command(), data_.str(), std::vector<std::string>{},
