@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "base/settings.h"
-
 namespace ombrix {
 
 void write_diagnostic(std::string_view line) {
@@ -17,8 +15,8 @@ void write_diagnostic(std::string_view line) {
   std::fflush(stderr);
 }
 
-void debug_line(int level, std::string_view line) {
-  if (debug_enabled(level)) write_diagnostic(line);
+void debug_line(const settings& config, int level, std::string_view line) {
+  if (config.debug_enabled(level)) write_diagnostic(line);
 }
 
 }  // namespace ombrix

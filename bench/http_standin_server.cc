@@ -7,11 +7,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <string>
 
 #include "server/http_connection.h"
 #include "rest/json/reply_texts.h"
 #include "server/listener.h"
+#include "server/thread_cache.h"
+#include "platform/seam.h"
 #include "base/settings.h"
 
 namespace {
@@ -31,7 +34,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int port = std::atoi(argv[1]);
-  if (argc > 2) ombrix::debug_level = std::atoi(argv[2]);
+  ombrix::settings config;
+  if (argc > 2) config.debug_level = std::atoi(argv[2]);
 
   const std::string reply = ombrix::json_reply(json_of_size(200));
   const ombrix::rest_dispatcher dispatch = [reply](std::int32_t, const std::string&,
@@ -39,7 +43,19 @@ int main(int argc, char** argv) {
     out = reply;
     return 200;
   };
-  return ombrix::run_server(port, [dispatch](const ombrix::request_context& context) {
-    ombrix::handle_http_request(context, dispatch);
-  });
+  ombrix::memory_budget budget(ombrix::default_budget_bytes(std::getenv("OMBRIX_MEMORY_BUDGET_MB")));
+  std::atomic<bool> server_running{false};
+  ombrix::connection_counter connections;
+  ombrix::platform::seam calls = ombrix::platform::real_seam();
+  ombrix::thread_cache threads(calls.start_thread, ombrix::server_idle_threads,
+                               ombrix::server_thread_idle_time);
+  calls.start_thread = [&threads](void (*entry)(void*), void* argument) {
+    return threads.start(entry, argument);
+  };
+  return ombrix::run_server(
+      port,
+      [&config, &budget, dispatch](const ombrix::request_context& context) {
+        ombrix::handle_http_request(context, config, budget, dispatch);
+      },
+      ombrix::listener_services{config, server_running, connections, calls});
 }

@@ -47,14 +47,16 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   // Most runs stay quiet; a few exercise the diagnostic paths.
-  ombrix::debug_level = 0;
+  ombrix::settings config;
   if (!input.empty() && (input[0] == '\x01' || input[0] == '\x02')) {
-    ombrix::debug_level = input[0];
+    config.debug_level = input[0];
     input.remove_prefix(1);
   }
   ombrix::memory_stream stream(input);
   const ombrix::request_origin origin{"127.0.0.1", "127.0.0.1", 3181, 1};
-  const int returned = ombrix::serve_http_request(stream, origin, stand_in_dispatch);
+  ombrix::request_services services;
+  services.config = &config;
+  const int returned = ombrix::serve_http_request(stream, origin, stand_in_dispatch, services);
   const std::string& response = stream.output();
 
   // Every answer is exactly one response that starts with a status line.

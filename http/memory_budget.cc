@@ -45,24 +45,14 @@ void memory_budget::give_back(std::size_t bytes) {
   freed_.notify_all();
 }
 
-namespace {
-
-std::size_t default_budget_bytes() {
+std::size_t default_budget_bytes(const char* configured_megabytes) {
   constexpr std::uint64_t mebibyte = 1024 * 1024;
-  if (const char* setting = std::getenv("OMBRIX_MEMORY_BUDGET_MB")) {
+  if (const char* setting = configured_megabytes) {
     const long long megabytes = std::atoll(setting);
     if (megabytes > 0) return static_cast<std::size_t>(megabytes * mebibyte);
   }
   const std::uint64_t physical = platform::physical_memory_bytes();
   return static_cast<std::size_t>(physical == 0 ? 1024 * mebibyte : physical / 2);
-}
-
-}  // namespace
-
-memory_budget& process_memory_budget() {
-  // Never destroyed: detached connection threads may still hold leases while the process ends.
-  static memory_budget* const budget = new memory_budget(default_budget_bytes());
-  return *budget;
 }
 
 }  // namespace ombrix

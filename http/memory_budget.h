@@ -85,8 +85,9 @@ class memory_budget {
   std::size_t held_ = 0;  // guarded by mutex_
 };
 
-// The budget of the running server: half the machine's memory (1 GiB when it cannot be found
-// out), or OMBRIX_MEMORY_BUDGET_MB when that is set to a positive number.
-memory_budget& process_memory_budget();
+// The limit of the running server's budget: `configured_megabytes` MiB when that text (the
+// value of OMBRIX_MEMORY_BUDGET_MB, which main reads; null when unset) is a positive number,
+// else half the machine's memory (1 GiB when it cannot be found out).
+std::size_t default_budget_bytes(const char* configured_megabytes);
 
 }  // namespace ombrix

@@ -1,7 +1,6 @@
 #include "http/query_string.h"
 
 #include "base/diagnostics.h"
-#include "base/settings.h"
 #include "base/text_helpers.h"
 
 namespace ombrix {
@@ -13,7 +12,8 @@ bool holds_line_break(std::string_view text) {
 
 }  // namespace
 
-bool parse_query_string(std::string_view query, std::string& environment) {
+bool parse_query_string(std::string_view query, std::string& environment,
+                        const settings& config) {
   std::string lines;
   std::size_t start = 0;
   std::size_t separator = std::string_view::npos;
@@ -40,7 +40,7 @@ bool parse_query_string(std::string_view query, std::string& environment) {
     if (name.empty()) continue;
     if (holds_line_break(name) || holds_line_break(value)) return false;
     lines.append("QS_").append(name).append("=").append(value).append("\r\n");
-    if (debug_enabled(2)) write_diagnostic("  QS_" + name + "=" + value);
+    if (config.debug_enabled(2)) write_diagnostic("  QS_" + name + "=" + value);
   }
   environment.append(lines);
   return true;

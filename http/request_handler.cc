@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <istream>
+#include <limits>
 #include <map>
 #include <new>
 #include <optional>
@@ -17,7 +18,6 @@
 #include "http/response_writer.h"
 #include "http/text_dump.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 namespace {
@@ -99,10 +99,10 @@ std::string_view header_value(const header_table& headers, std::string_view name
 
 // Appends "NAME=value\r\n" and, at level 2 when `echo` is set, echoes it.
 void add_variable(std::string& environment, std::string_view name, std::string_view value,
-                  bool echo) {
+                  bool echo, const settings& config) {
   const std::size_t start = environment.size();
   environment.append(name).append("=").append(value);
-  if (echo && debug_enabled(2)) {
+  if (echo && config.debug_enabled(2)) {
     write_diagnostic("  " + std::string(std::string_view(environment).substr(start)));
   }
   environment.append("\r\n");
@@ -127,14 +127,15 @@ struct request_head {
 // Reads the request line and the header lines into `head`, checking them in order: the size of
 // the head, the method, the path, each header line, the Host header. Returns the refusal of the
 // first check that fails.
-std::optional<refusal> read_head(std::istream& stream, request_head& head) {
+std::optional<refusal> read_head(std::istream& stream, request_head& head,
+                                 const settings& config) {
   std::size_t head_budget = max_head_bytes;
   std::string request_line;
   if (read_line(stream, request_line, head_budget) == line_read::too_long) {
-    debug_line(1, "HTTP request line too long");
+    debug_line(config, 1, "HTTP request line too long");
     return refusal{413, "request header too large"};
   }
-  if (debug_enabled(1)) write_diagnostic("HTTP request: " + request_line);
+  if (config.debug_enabled(1)) write_diagnostic("HTTP request: " + request_line);
 
   std::string url;
   {
@@ -142,7 +143,7 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
     words >> head.method >> url >> head.protocol_version;
   }
   if (!is_allowed_method(head.method)) {
-    debug_line(1, "Illegal HTTP method " + head.method);
+    debug_line(config, 1, "Illegal HTTP method " + head.method);
     return refusal{405, {}};
   }
 
@@ -150,16 +151,16 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
   head.path = url.substr(0, question);
   if (question != std::string::npos) head.query = url.substr(question + 1);
   if (head.path.empty() || head.path.front() != '/') {
-    debug_line(1, "Path missing from URL");
+    debug_line(config, 1, "Path missing from URL");
     return refusal{400, "path missing"};
   }
 
-  debug_line(2, "HTTP request headers:");
+  debug_line(config, 2, "HTTP request headers:");
   std::string line;
   for (;;) {
     const line_read result = read_line(stream, line, head_budget);
     if (result == line_read::too_long) {
-      debug_line(1, "HTTP request headers too large");
+      debug_line(config, 1, "HTTP request headers too large");
       return refusal{413, "request header too large"};
     }
     if (result == line_read::none || line.empty()) {
@@ -168,19 +169,19 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
     }
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) {
-      debug_line(1, "HTTP request invalid header line: " + line);
+      debug_line(config, 1, "HTTP request invalid header line: " + line);
       return refusal{400, "bad header"};
     }
     std::string name = line.substr(0, colon);
     to_upper(name);
     std::string value = line.substr(colon + 1);
     trim(value);
-    if (debug_enabled(2)) write_diagnostic("  HTTP_" + name + ": " + value);
+    if (config.debug_enabled(2)) write_diagnostic("  HTTP_" + name + ": " + value);
     head.headers.emplace(std::move(name), std::move(value));  // the first occurrence wins
   }
 
   if (header_value(head.headers, "HOST").empty()) {
-    debug_line(1, "HTTP request missing HOST header!");
+    debug_line(config, 1, "HTTP request missing HOST header!");
     return refusal{400, "missing HOST header"};
   }
   return std::nullopt;
@@ -190,9 +191,9 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head) {
 // variables in their fixed order, then one HTTP_ line per header. Level 2 echoes the variables
 // when `echo` is set.
 std::string build_environment(const request_head& head, const request_origin& origin,
-                              std::int32_t content_length, bool echo) {
+                              std::int32_t content_length, bool echo, const settings& config) {
   auto add_variable = [&](std::string& text, std::string_view name, std::string_view value) {
-    ombrix::add_variable(text, name, value, echo);
+    ombrix::add_variable(text, name, value, echo, config);
   };
   std::string environment;
   environment.reserve(512);  // the variables of a usual request, so it grows once or never
@@ -227,8 +228,8 @@ std::string build_environment(const request_head& head, const request_origin& or
 }
 
 // At level 2, the body's lines (or a word that it is binary).
-void dump_body(const std::string& body) {
-  if (!debug_enabled(2) || body.empty()) return;
+void dump_body(const std::string& body, const settings& config) {
+  if (!config.debug_enabled(2) || body.empty()) return;
   if (body.front() == '{' || body.back() == '\n') {
     write_diagnostic("HTTP request body:");
     dump_text_lines(body);
@@ -239,12 +240,12 @@ void dump_body(const std::string& body) {
 
 // How the request's body is framed, or the refusal of a transfer coding that is not understood.
 std::optional<refusal> body_framing_of(const request_head& head, std::int32_t content_length,
-                                       body_framing& framing) {
+                                       body_framing& framing, const settings& config) {
   framing = content_length > 0 ? body_framing::length : body_framing::none;
   const std::string_view coding = header_value(head.headers, "TRANSFER-ENCODING");
   if (coding.empty()) return std::nullopt;
   if (!equals_ignore_case(coding, "chunked")) {
-    debug_line(1, "HTTP request transfer coding not supported: " + std::string(coding));
+    debug_line(config, 1, "HTTP request transfer coding not supported: " + std::string(coding));
     return refusal{501, "transfer coding not supported"};
   }
   framing = body_framing::chunked;  // it overrides any Content-Length
@@ -253,49 +254,50 @@ std::optional<refusal> body_framing_of(const request_head& head, std::int32_t co
 
 // The refusal of a body that was not read whole.
 refusal body_refusal(body_outcome outcome, body_framing framing, std::size_t received,
-                     std::int32_t content_length, const request_transport* transport) {
+                     std::int32_t content_length, const request_transport* transport,
+                     const settings& config) {
   const std::string got = std::to_string(received);
   switch (outcome) {
     case body_outcome::too_large:
-      debug_line(1, "Request body exceeds " + std::to_string(max_body_bytes) + " bytes");
+      debug_line(config, 1, "Request body exceeds " + std::to_string(max_body_bytes) + " bytes");
       return {413, "request body too large"};
     case body_outcome::over_budget:
-      debug_line(1, "Memory budget spent; refusing a body after " + got + " bytes");
+      debug_line(config, 1, "Memory budget spent; refusing a body after " + got + " bytes");
       return {503, "server busy, try again later"};
     case body_outcome::malformed:
-      debug_line(1, "HTTP request chunked body malformed after " + got + " bytes");
+      debug_line(config, 1, "HTTP request chunked body malformed after " + got + " bytes");
       return {400, "bad chunked body"};
     case body_outcome::ended_early:
     case body_outcome::complete:
       break;
   }
   if (transport != nullptr && transport->input_timed_out()) {
-    debug_line(1, "HTTP request timed out after " + got + " body bytes");
+    debug_line(config, 1, "HTTP request timed out after " + got + " body bytes");
     return {408, "request timeout"};
   }
   if (framing == body_framing::chunked) {
-    debug_line(1, "HTTP request chunked body ended after " + got + " bytes");
+    debug_line(config, 1, "HTTP request chunked body ended after " + got + " bytes");
     return {400, "bad chunked body"};
   }
-  debug_line(1, "Actual content size " + got + " differs from Content-Length header " +
+  debug_line(config, 1, "Actual content size " + got + " differs from Content-Length header " +
                     std::to_string(content_length));
   return {400, "bad content-length"};
 }
 
 // Appends the QS_ lines of the query string and of a URL-encoded form body.
 std::optional<refusal> add_query_variables(const request_head& head, const std::string& body,
-                                           std::string& environment) {
-  if (!head.query.empty() && !parse_query_string(head.query, environment)) {
-    debug_line(1, "HTTP request query string holds CR or LF");
+                                           std::string& environment, const settings& config) {
+  if (!head.query.empty() && !parse_query_string(head.query, environment, config)) {
+    debug_line(config, 1, "HTTP request query string holds CR or LF");
     return refusal{400, "bad query string"};
   }
   if (!body.empty() && head.method == "POST" &&
       equals_ignore_case(header_value(head.headers, "CONTENT-TYPE"), form_content_type)) {
-    if (!parse_query_string(body, environment)) {
-      debug_line(1, "HTTP request form body holds CR or LF");
+    if (!parse_query_string(body, environment, config)) {
+      debug_line(config, 1, "HTTP request form body holds CR or LF");
       return refusal{400, "bad query string"};
     }
-    debug_line(2, "Parsing form variables as query string");
+    debug_line(config, 2, "Parsing form variables as query string");
   }
   return std::nullopt;
 }
@@ -306,13 +308,13 @@ std::optional<refusal> add_query_variables(const request_head& head, const std::
 std::optional<int> answer_expectation(std::iostream& stream, const request_head& head,
                                       body_framing framing, std::int32_t content_length,
                                       const std::string& environment,
-                                      const request_services& services) {
+                                      const request_services& services, const settings& config) {
   if (framing == body_framing::none || head.protocol_version != "HTTP/1.1" ||
       !equals_ignore_case(header_value(head.headers, "EXPECT"), "100-continue")) {
     return std::nullopt;
   }
   if (framing == body_framing::length && static_cast<std::size_t>(content_length) > max_body_bytes) {
-    debug_line(1, "Request body of " + std::to_string(content_length) + " bytes announced");
+    debug_line(config, 1, "Request body of " + std::to_string(content_length) + " bytes announced");
     prepare_for_output(stream);
     return write_error_response(stream, 413, "request body too large");
   }
@@ -320,7 +322,7 @@ std::optional<int> answer_expectation(std::iostream& stream, const request_head&
     std::string reply;
     if (const int status = services.early_reply(environment, reply); status != 0) {
       prepare_for_output(stream);
-      return write_dispatcher_response(stream, status, reply);
+      return write_dispatcher_response(stream, config, status, reply);
     }
   }
   if (services.transport != nullptr) {
@@ -336,14 +338,15 @@ std::optional<int> answer_expectation(std::iostream& stream, const request_head&
 // percent escapes, the dispatcher's own exceptions). Sets `input_consumed` once the request's
 // input has been read to its end.
 int serve(std::iostream& stream, const request_origin& origin, const rest_dispatcher& dispatch,
-          const request_services& services, memory_budget& budget, bool& input_consumed) {
+          const request_services& services, const settings& config, memory_budget& budget,
+          bool& input_consumed) {
   auto fail = [&stream](const refusal& answer) {
     prepare_for_output(stream);
     return write_error_response(stream, answer.status, answer.message);
   };
 
   request_head head;
-  if (const auto refused = read_head(stream, head)) {
+  if (const auto refused = read_head(stream, head, config)) {
     // A head read to its end without a body leaves nothing unread.
     input_consumed = head.complete && header_value(head.headers, "TRANSFER-ENCODING").empty() &&
                      parse_content_length(header_value(head.headers, "CONTENT-LENGTH")) <= 0;
@@ -352,14 +355,14 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   const std::int32_t content_length =
       parse_content_length(header_value(head.headers, "CONTENT-LENGTH"));
   body_framing framing = body_framing::none;
-  if (const auto refused = body_framing_of(head, content_length, framing)) return fail(*refused);
+  if (const auto refused = body_framing_of(head, content_length, framing, config)) return fail(*refused);
   const bool chunked = framing == body_framing::chunked;
   input_consumed = framing == body_framing::none;
   // A chunked body's length is known once it has been read; its environment is built then.
-  std::string environment = build_environment(head, origin, chunked ? 0 : content_length, !chunked);
+  std::string environment = build_environment(head, origin, chunked ? 0 : content_length, !chunked, config);
 
   if (const auto answered = answer_expectation(stream, head, framing, content_length,
-                                                environment, services)) {
+                                                environment, services, config)) {
     return *answered;
   }
 
@@ -372,16 +375,16 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   if (outcome != body_outcome::complete) {
     const std::size_t received = body.size();
     body = std::string();
-    return fail(body_refusal(outcome, framing, received, content_length, services.transport));
+    return fail(body_refusal(outcome, framing, received, content_length, services.transport, config));
   }
   input_consumed = true;
   if (chunked) {
-    environment = build_environment(head, origin, static_cast<std::int32_t>(body.size()), true);
+    environment = build_environment(head, origin, static_cast<std::int32_t>(body.size()), true, config);
   }
-  dump_body(body);
-  if (const auto refused = add_query_variables(head, body, environment)) return fail(*refused);
+  dump_body(body, config);
+  if (const auto refused = add_query_variables(head, body, environment, config)) return fail(*refused);
 
-  debug_line(2, "Calling Velquor");
+  debug_line(config, 2, "Calling Velquor");
   std::optional<memory_budget::lease> reply_charge;  // outlives the reply it pays for
   std::string reply;
   const int status = dispatch(origin.connection_number, environment, body, reply);
@@ -392,14 +395,14 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   } else {
     reply_charge = budget.take(reply.size(), budget_wait);
     if (!reply_charge) {
-      debug_line(1, "Memory budget spent; refusing a reply of " + std::to_string(reply.size()) +
+      debug_line(config, 1, "Memory budget spent; refusing a reply of " + std::to_string(reply.size()) +
                         " bytes");
       reply = std::string();
       return fail(refusal{503, "server busy, try again later"});
     }
   }
   prepare_for_output(stream);
-  return write_dispatcher_response(stream, status, reply);
+  return write_dispatcher_response(stream, config, status, reply);
 }
 
 }  // namespace
@@ -426,12 +429,15 @@ std::int32_t parse_content_length(std::string_view text) {
 
 int serve_http_request(std::iostream& stream, const request_origin& origin,
                        const rest_dispatcher& dispatch, const request_services& services) {
-  memory_budget& budget = services.budget != nullptr ? *services.budget : process_memory_budget();
+  const settings& config = services.config != nullptr ? *services.config : default_settings;
+  std::optional<memory_budget> unlimited;  // a request served without a budget charges this one
+  if (services.budget == nullptr) unlimited.emplace(std::numeric_limits<std::size_t>::max());
+  memory_budget& budget = services.budget != nullptr ? *services.budget : *unlimited;
   bool input_consumed = false;
   int result = 500;
   try {
-    debug_line(2, "Begin HTTP Request");
-    result = serve(stream, origin, dispatch, services, budget, input_consumed);
+    debug_line(config, 2, "Begin HTTP Request");
+    result = serve(stream, origin, dispatch, services, config, budget, input_consumed);
   } catch (const std::bad_alloc&) {
     send_fixed_reply(stream, out_of_memory_reply);
   } catch (...) {

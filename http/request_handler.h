@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/settings.h"
 #include "http/memory_budget.h"
 
 namespace ombrix {
@@ -51,7 +52,8 @@ using early_reply_check = std::function<int(const std::string&, std::string&)>;
 struct request_services {
   request_transport* transport = nullptr;  // none: an in-memory stream that never times out
   early_reply_check early_reply;           // none: every waiting client is asked for its body
-  memory_budget* budget = nullptr;         // none: process_memory_budget()
+  memory_budget* budget = nullptr;         // none: a budget of the call's own, without limit
+  const settings* config = nullptr;        // none: default_settings (no diagnostics)
 };
 
 // How long a connection whose body was not read to its end keeps reading and dropping it

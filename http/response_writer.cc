@@ -4,7 +4,6 @@
 #include "http/text_dump.h"
 #include "rest/json/reply_texts.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 namespace {
@@ -16,16 +15,16 @@ constexpr std::string_view line_end = "\r\n";
 constexpr std::string_view header_end = "\r\n\r\n";
 
 // Why a dispatcher reply cannot be framed; empty when its first line is a Content-Type header.
-std::string_view first_line_fault(std::string_view reply) {
+std::string_view first_line_fault(std::string_view reply, const settings& config) {
   std::string first_line(reply.substr(0, reply.find(line_end)));
   to_upper(first_line);
   const std::size_t colon = first_line.find(':');
   if (colon == std::string::npos) {
-    debug_line(1, "Velquor response invalid header in first line (missing ':')");
+    debug_line(config, 1, "Velquor response invalid header in first line (missing ':')");
     return "bad response (no ':' after CONTENT-TYPE)";
   }
   if (std::string_view(first_line).substr(0, colon) != "CONTENT-TYPE") {
-    debug_line(1, "Velquor response missing Content-Type header as first line");
+    debug_line(config, 1, "Velquor response missing Content-Type header as first line");
     return "bad response (no CONTENT-TYPE header)";
   }
   return {};
@@ -76,21 +75,22 @@ int write_error_response(std::ostream& stream, int status, std::string_view mess
   return status;
 }
 
-int write_dispatcher_response(std::ostream& stream, int status, std::string_view reply) {
+int write_dispatcher_response(std::ostream& stream, const settings& config, int status,
+                              std::string_view reply) {
   if (status != 200 && reply.empty()) {
-    debug_line(1, "Velquor returned status " + std::to_string(status) + " without error info");
+    debug_line(config, 1, "Velquor returned status " + std::to_string(status) + " without error info");
     return write_error_response(stream, status);
   }
   const std::size_t body_length = reply_body_length(reply);
-  if (debug_enabled(1)) {
+  if (config.debug_enabled(1)) {
     write_diagnostic(reply.empty() ? std::string("Velquor returned status 200 with no content")
                                    : "Velquor returned status " + std::to_string(status) +
                                          " with " + std::to_string(body_length) + " bytes");
   }
-  if (debug_enabled(2) && !reply.empty() && reply.back() == '\n') dump_text_lines(reply);
+  if (config.debug_enabled(2) && !reply.empty() && reply.back() == '\n') dump_text_lines(reply);
 
   if (!reply.empty()) {
-    const std::string_view fault = first_line_fault(reply);
+    const std::string_view fault = first_line_fault(reply, config);
     if (!fault.empty()) return write_error_response(stream, 500, fault);
   }
   std::string head = header_block(dispatcher_header_template, status);

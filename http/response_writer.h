@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/settings.h"
+
 namespace ombrix {
 
 // Header block of a framed dispatcher reply (91 bytes before substitution).
@@ -46,7 +48,9 @@ int write_error_response(std::ostream& stream, int status, std::string_view mess
 // Frames the dispatcher's `status` and `reply` (a text whose first line is a Content-Type
 // header, or empty) and writes it. Returns 0 when the reply was framed, or the status of the
 // error response written instead (a non-200 status without reply, or a malformed first line).
-int write_dispatcher_response(std::ostream& stream, int status, std::string_view reply);
+// Diagnostics follow config.debug_level.
+int write_dispatcher_response(std::ostream& stream, const settings& config, int status,
+                              std::string_view reply);
 
 // Number of bytes after the first CR LF CR LF of `reply`; 0 when there is none.
 std::size_t reply_body_length(std::string_view reply);

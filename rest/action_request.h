@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+
 #include "host/velquor_base.h"
 #include "rest/environment.h"
 #include "rest/item_locks.h"
@@ -18,7 +20,8 @@ struct action_request {
   const environment& env;
   const kelm_info& session;       // REQUIRES: a found session (not for login and logout)
   velquor_base& host;             // the request's host object
-  item_lock_table& locks = process_item_locks();  // held around every change of an item
+  item_lock_table& locks;         // held around every change of an item
+  const settings& config;         // the server's settings
 };
 
 }  // namespace ombrix

@@ -26,9 +26,9 @@ namespace {
 constexpr int bad_request = 400;
 constexpr std::u16string_view line_end = u"\r\n";
 
-int refuse(std::string& reply, std::string_view code, std::string_view message,
-           const std::string& diagnostic) {
-  debug_line(1, diagnostic);
+int refuse(const settings& config, std::string& reply, std::string_view code,
+           std::string_view message, const std::string& diagnostic) {
+  debug_line(config, 1, diagnostic);
   return make_error_reply(reply, bad_request, code, message);
 }
 
@@ -111,14 +111,14 @@ std::uint32_t parse_body(const std::string& body, json_members& members) {
 
 int command_action(const action_request& request, std::string& reply) {
   if (request.rest.size() < 2) {
-    return refuse(reply, "", "Command is missing from URL path.",
+    return refuse(request.config, reply, "", "Command is missing from URL path.",
                   "command missing for 'cmd' action");
   }
   const std::vector<std::string> path_segments(request.rest.begin() + 1, request.rest.end());
   // Unlike the item actions, cmd does not check the root segment.
   const std::optional<item_path> path = resolve_item_path(path_segments, request.session);
   if (!path) {
-    return refuse(reply, host_error_text(host_error::invalid_name), "File name or item ID missing from URL path.",
+    return refuse(request.config, reply, host_error_text(host_error::invalid_name), "File name or item ID missing from URL path.",
                   "invalid path for cmd: " + join(request.rest, "/"));
   }
 
@@ -129,7 +129,7 @@ int command_action(const action_request& request, std::string& reply) {
   const std::optional<text> item = file ? request.host.command_parameter_name(path->item)
                                         : std::nullopt;
   if (!file || !item) {
-    return refuse(reply, "", "File name or item ID cannot be represented in the host's code page.",
+    return refuse(request.config, reply, "", "File name or item ID cannot be represented in the host's code page.",
                   "cmd path not representable in the host's code page: " +
                       join(request.rest, "/"));
   }
@@ -180,26 +180,26 @@ int command_action(const action_request& request, std::string& reply) {
 int call_action(const action_request& request, std::string& reply) {
   const std::string& action = request.action_name;
   if (request.rest.empty()) {
-    return refuse(reply, "", "Function is missing from URL path.",
+    return refuse(request.config, reply, "", "Function is missing from URL path.",
                   "function missing for 'call' action");
   }
 
   const std::string& body = request.body;
   json_members members;
   if (parse_body(body, members) != json_kind::end_object) {
-    return refuse(reply, "", "Malformed JSON payload.", "invalid JSON payload for '" + action);
+    return refuse(request.config, reply, "", "Malformed JSON payload.", "invalid JSON payload for '" + action);
   }
   text args;
   if (auto found = members.find("args"); found != members.end()) {
     const json_value& value = found->second;
     if (value.kind != json_kind::begin_array) {
-      return refuse(reply, "", "'args' property must be a JSON array.",
+      return refuse(request.config, reply, "", "'args' property must be a JSON array.",
                     "'args' property must be a JSON array for '" + action + "'");
     }
     json_tokenizer tokenizer;
     tokenizer.init(body.data() + value.span_begin(), value.span_end() - value.span_begin());
     if (!json_to_item(tokenizer, args)) {
-      return refuse(reply, "", "Malformed JSON array in 'args' property.",
+      return refuse(request.config, reply, "", "Malformed JSON array in 'args' property.",
                     "invalid JSON array format for '" + action + "'");
     }
   }

@@ -219,7 +219,7 @@ class listing_reply_sink final : public item_text_sink {
 }  // namespace
 
 int list_directory_action(const action_request& request, std::string& reply) {
-  std::optional<text> file = checked_directory_path(request.rest, request.session, reply);
+  std::optional<text> file = checked_directory_path(request.rest, request.session, request.config, reply);
   if (!file) return path_refusal_status;
 
   const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
@@ -244,7 +244,7 @@ int list_directory_action(const action_request& request, std::string& reply) {
 
 int stat_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
-      checked_item_path(path_action::stat, request.rest, request.session, reply);
+      checked_item_path(path_action::stat, request.rest, request.session, request.config, reply);
   if (!path) return path_refusal_status;
 
   static constexpr char16_t selector[] = {u'-', u'1', value_mark, u'-', u'2', 0};

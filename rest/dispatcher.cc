@@ -7,7 +7,6 @@
 
 #include "host/com_error.h"
 #include "host/host_errors.h"
-#include "host/factory/create_host_server.h"
 #include "host/text.h"
 #include "base/text_helpers.h"
 #include "rest/access_token.h"
@@ -18,7 +17,6 @@
 #include "rest/session_actions.h"
 #include "rest/session_table.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 
@@ -52,9 +50,9 @@ const route* find_route(std::string_view method, std::string_view action) {
 
 // Host errors of the interface facility carry the host's own number in their low 16 bits;
 // numbers 200 to 203 say that a named file or item does not exist.
-int com_error_reply(const _com_error& error, std::string& reply) {
-  if (debug_enabled(1)) {
-    debug_line(1, "COM error: " + to_default_codepage(error.Description()) + " [0x" +
+int com_error_reply(const _com_error& error, std::string& reply, const settings& config) {
+  if (config.debug_enabled(1)) {
+    debug_line(config, 1, "COM error: " + to_default_codepage(error.Description()) + " [0x" +
                       hresult_hex(error.Error()) + "]");
   }
   std::string message = to_utf8(error.Description());
@@ -108,9 +106,10 @@ int check_head(const environment& env, request_head& head, std::string& reply) {
 }
 
 // The refusal of a session that is not (or no longer) usable.
-int unknown_session_reply(const request_head& head, std::string& reply) {
-  if (debug_enabled(1)) {
-    debug_line(1, "session '" + head.session_id + "' not found for '" + head.action_name +
+int unknown_session_reply(const request_head& head, std::string& reply,
+                          const settings& config) {
+  if (config.debug_enabled(1)) {
+    debug_line(config, 1, "session '" + head.session_id + "' not found for '" + head.action_name +
                       "' action: " + join(head.rest, "/"));
   }
   return make_error_reply(reply, 401, "",
@@ -118,20 +117,21 @@ int unknown_session_reply(const request_head& head, std::string& reply) {
 }
 
 int route_request(std::int32_t connection, const std::string& environment_text,
-                  const std::string& body, std::string& reply, session_table& sessions,
-                  const host_factory& make_host) {
+                  const std::string& body, std::string& reply, const rest_context& context) {
+  session_table& sessions = context.sessions;
+  const host_factory& make_host = context.make_host;
   const environment env(environment_text);
   request_head head;
   if (const int refused = check_head(env, head, reply); refused != 0) return refused;
   if (is_login(head)) return login_action(connection, body, reply, sessions, make_host);
-  if (is_logout(head)) return logout_action(head.session_id, reply, sessions, make_host);
+  if (is_logout(head)) return logout_action(head.session_id, reply, context);
 
   std::shared_ptr<const kelm_info> session = sessions.find_session(head.session_id);
   std::shared_ptr<velquor_base> host;
   if (session) host = make_host(session->server_text);
   if (!session || !host) {
     sessions.remove_session(head.session_id);
-    return unknown_session_reply(head, reply);
+    return unknown_session_reply(head, reply, context.config);
   }
   const std::string& method = head.method;
   const std::string& action_name = head.action_name;
@@ -139,14 +139,15 @@ int route_request(std::int32_t connection, const std::string& environment_text,
 
   const route* chosen = find_route(method, action_name);
   if (chosen == nullptr) {
-    if (debug_enabled(1)) {
-      debug_line(1, "invalid method '" + method + "' or action '" + action_name + "'");
+    if (context.config.debug_enabled(1)) {
+      debug_line(context.config, 1, "invalid method '" + method + "' or action '" + action_name + "'");
     }
     return make_error_reply(reply, 400, "",
                             "Invalid method '" + method + "' or action '" + action_name +
                                 "' in request.");
   }
-  const action_request request{action_name, std::move(rest), body, env, *session, *host};
+  const action_request request{action_name, std::move(rest), body,          env,
+                               *session,    *host,           context.locks, context.config};
   return chosen->run(request, reply);
 }
 
@@ -154,41 +155,30 @@ int route_request(std::int32_t connection, const std::string& environment_text,
 
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
                           const std::string& body, std::string& reply,
-                          session_table& sessions, const host_factory& make_host) {
+                          const rest_context& context) {
   try {
-    return route_request(connection, environment_text, body, reply, sessions, make_host);
+    return route_request(connection, environment_text, body, reply, context);
   } catch (const _com_error& error) {
-    return com_error_reply(error, reply);
+    return com_error_reply(error, reply, context.config);
   } catch (...) {
     return make_error_reply(reply, 500, "", "Unexpected exception");
   }
 }
 
 int reply_decided_by_head(const std::string& environment_text, std::string& reply,
-                          session_table& sessions) {
+                          const rest_context& context) {
   try {
     const environment env(environment_text);
     request_head head;
     if (const int refused = check_head(env, head, reply); refused != 0) return refused;
-    if (is_login(head) || is_logout(head) || sessions.find_session(head.session_id)) return 0;
-    return unknown_session_reply(head, reply);
+    if (is_login(head) || is_logout(head) || context.sessions.find_session(head.session_id)) {
+      return 0;
+    }
+    return unknown_session_reply(head, reply, context.config);
   } catch (...) {
     reply.clear();
     return 0;  // the dispatcher answers the failure itself once the body is in
   }
-}
-
-int reply_decided_by_head(const std::string& environment_text, std::string& reply) {
-  return reply_decided_by_head(environment_text, reply, process_session_table());
-}
-
-int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
-                          const std::string& body, std::string& reply) {
-  static const host_factory make_host = [](const std::string& server) {
-    return create_host_server(host_version, server);
-  };
-  return dispatch_rest_request(connection, environment_text, body, reply,
-                               process_session_table(), make_host);
 }
 
 }  // namespace ombrix

@@ -32,7 +32,6 @@
 #include "rest/json/json_writer.h"
 #include "rest/json/reply_texts.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 
@@ -41,8 +40,9 @@ namespace {
 constexpr int bad_request = 400;
 
 // Writes the diagnostic line (when enabled) and answers 400 with the empty code.
-int refuse_body(std::string& reply, const std::string& diagnostic, std::string_view message) {
-  debug_line(1, diagnostic);
+int refuse_body(const settings& config, std::string& reply, const std::string& diagnostic,
+                std::string_view message) {
+  debug_line(config, 1, diagnostic);
   return make_error_reply(reply, bad_request, "", message);
 }
 
@@ -80,12 +80,12 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   std::optional<item_path> path =
       checked_item_path(path_action::update_create,
                         item_segments(request.rest, request.env.value("QS_ID")),
-                        request.session, reply);
+                        request.session, request.config, reply);
   if (!path) return path_refusal_status;
   const std::string& action = request.action_name;
 
   if (create && equals_ignore_case(request.env.value("QS_DIR"), "true")) {
-    return refuse_body(reply,
+    return refuse_body(request.config, reply,
                        "invalid option 'dir=true' for '" + action + "': " + join(request.rest, "/"),
                        "Creating new directories is not supported.");
   }
@@ -96,21 +96,21 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   if (body.size() > std::numeric_limits<std::uint32_t>::max() ||
       parse_json_object(body.data(), static_cast<std::uint32_t>(body.size()), members) !=
           json_kind::end_object) {
-    return refuse_body(reply, "invalid JSON payload for '" + action, "Malformed JSON payload.");
+    return refuse_body(request.config, reply, "invalid JSON payload for '" + action, "Malformed JSON payload.");
   }
   auto data = members.find("data");
   if (data == members.end()) {
-    return refuse_body(reply, "no 'data' property found for '" + action + "'",
+    return refuse_body(request.config, reply, "no 'data' property found for '" + action + "'",
                        "'data' property missing from JSON payload.");
   }
   if (data->second.kind != json_kind::begin_array) {
-    return refuse_body(reply, "'data' property must be a JSON array for '" + action + "'",
+    return refuse_body(request.config, reply, "'data' property must be a JSON array for '" + action + "'",
                        "'data' property must be a JSON array.");
   }
   const char* const array = body.data() + data->second.span_begin();
   const std::uint32_t array_bytes = data->second.span_end() - data->second.span_begin();
   const auto malformed_array = [&] {
-    return refuse_body(reply, "invalid JSON array format for '" + action + "'",
+    return refuse_body(request.config, reply, "invalid JSON array format for '" + action + "'",
                        "Malformed JSON array in 'data' property.");
   };
   const bool tagged = wants_item_tag(request.env);
@@ -132,7 +132,7 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   text content;
   if (!json_to_item(tokenizer, content)) return malformed_array();
 
-  if (!condition) return refuse_body(reply, "invalid If-Match or If-None-Match header for '" + action + "'",
+  if (!condition) return refuse_body(request.config, reply, "invalid If-Match or If-None-Match header for '" + action + "'",
                                      "Malformed If-Match or If-None-Match header.");
 
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
@@ -143,7 +143,7 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   } else if (!create) {
     request.host.write_item(path->file, path->item, content, unused_item_option,
                             unused_item_option, unused_item_option, unused_item_option);
-  } else if (host_version == 71) {
+  } else if (request.config.host_version == 71) {
     // Generation 7.1 creates the item empty and fills it in a second call.
     request.host.create_item(path->file, path->item, text{});
     request.host.write_item(path->file, path->item, content, unused_item_option,
@@ -224,14 +224,14 @@ class get_reply_sink final : public item_text_sink {
 int read_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
       checked_item_path(path_action::read, item_segments(request.rest, request.env.value("QS_ID")),
-                        request.session, reply);
+                        request.session, request.config, reply);
   if (!path) return path_refusal_status;
   const bool tagged = wants_item_tag(request.env);
   std::optional<item_condition> condition;
   if (tagged) {
     condition = request_condition(request.env);
     if (!condition) {
-      return refuse_body(reply, "invalid If-Match or If-None-Match header for 'file'",
+      return refuse_body(request.config, reply, "invalid If-Match or If-None-Match header for 'file'",
                          "Malformed If-Match or If-None-Match header.");
     }
     // A read evaluates If-Match only.
@@ -283,11 +283,11 @@ int delete_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
       checked_item_path(path_action::remove,
                         item_segments(request.rest, request.env.value("QS_ID")), request.session,
-                        reply);
+                        request.config, reply);
   if (!path) return path_refusal_status;
   const std::optional<item_condition> condition = request_condition(request.env);
   if (!condition) {
-    return refuse_body(reply, "invalid If-Match or If-None-Match header for 'file'",
+    return refuse_body(request.config, reply, "invalid If-Match or If-None-Match header for 'file'",
                        "Malformed If-Match or If-None-Match header.");
   }
 
@@ -304,17 +304,17 @@ int delete_item_action(const action_request& request, std::string& reply) {
 int touch_item_action(const action_request& request, std::string& reply) {
   std::optional<item_path> path =
       checked_item_path(path_action::stat, item_segments(request.rest, request.env.value("QS_ID")),
-                        request.session, reply);
+                        request.session, request.config, reply);
   if (!path) return path_refusal_status;
   const std::optional<std::int64_t> nanoseconds =
       nanoseconds_value(request.env.value("QS_MTIME"));
   if (!nanoseconds) {
-    return refuse_body(reply, "invalid or missing 'mtime' for 'touch'",
+    return refuse_body(request.config, reply, "invalid or missing 'mtime' for 'touch'",
                        "Query parameter 'mtime' must be nanoseconds since 1970 as an integer.");
   }
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
   if (!request.host.set_item_time(path->file, path->item, *nanoseconds)) {
-    return refuse_body(reply, "no modification times for 'touch'",
+    return refuse_body(request.config, reply, "no modification times for 'touch'",
                        "The host keeps no modification times.");
   }
   reply.clear();

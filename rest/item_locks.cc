@@ -56,9 +56,4 @@ item_lock_table::guard item_lock_table::lock_pair(std::string_view account,
   return guard(std::move(first), std::move(second));
 }
 
-item_lock_table& process_item_locks() {
-  static item_lock_table table;
-  return table;
-}
-
 }  // namespace ombrix

@@ -57,7 +57,4 @@ class item_lock_table {
   std::array<std::mutex, stripe_count> stripes_;
 };
 
-// The table shared by all requests of the process.
-item_lock_table& process_item_locks();
-
 }  // namespace ombrix

@@ -6,7 +6,6 @@
 #include "rest/environment.h"
 #include "rest/json/reply_texts.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 
@@ -63,9 +62,10 @@ const refusal_texts& texts_for(path_action action) {
   return read_texts;
 }
 
-bool refuse(std::string& reply, std::string_view code, std::string_view message,
-            std::string_view diagnostic, const std::vector<std::string>& rest) {
-  if (debug_enabled(1)) {
+bool refuse(const settings& config, std::string& reply, std::string_view code,
+            std::string_view message, std::string_view diagnostic,
+            const std::vector<std::string>& rest) {
+  if (config.debug_enabled(1)) {
     std::string line(diagnostic);
     line += join(rest, "/");
     write_diagnostic(line);
@@ -76,12 +76,12 @@ bool refuse(std::string& reply, std::string_view code, std::string_view message,
 
 // The first two checks, shared by the item actions and the listing. False after a refusal.
 bool check_root(const refusal_texts& texts, const std::vector<std::string>& rest,
-                const kelm_info& session, std::string& reply) {
+                const kelm_info& session, const settings& config, std::string& reply) {
   if (rest.empty()) {
-    return refuse(reply, host_error_text(host_error::file_not_found), texts.missing_message, texts.missing_diagnostic, rest);
+    return refuse(config, reply, host_error_text(host_error::file_not_found), texts.missing_message, texts.missing_diagnostic, rest);
   }
-  if (!is_root_name(rest.front(), session)) {
-    return refuse(reply, host_error_text(host_error::account_not_found), texts.root_message, texts.root_diagnostic, rest);
+  if (!is_root_name(rest.front(), session, config)) {
+    return refuse(config, reply, host_error_text(host_error::account_not_found), texts.root_message, texts.root_diagnostic, rest);
   }
   return true;
 }
@@ -94,8 +94,8 @@ text data_section_name(const std::string& file, const std::string& section) {
 
 }  // namespace
 
-bool is_root_name(std::string_view segment, const kelm_info& session) {
-  if (case_insensitive) {
+bool is_root_name(std::string_view segment, const kelm_info& session, const settings& config) {
+  if (config.case_insensitive) {
     return equals_ignore_case(segment, session.md_name) ||
            equals_ignore_case(segment, session.account_name);
   }
@@ -124,20 +124,20 @@ std::optional<text> resolve_directory_path(const std::vector<std::string>& rest,
 
 std::optional<item_path> checked_item_path(path_action action,
                                            const std::vector<std::string>& rest,
-                                           const kelm_info& session, std::string& reply) {
+                                           const kelm_info& session, const settings& config, std::string& reply) {
   const refusal_texts& texts = texts_for(action);
-  if (!check_root(texts, rest, session, reply)) return std::nullopt;
+  if (!check_root(texts, rest, session, config, reply)) return std::nullopt;
   std::optional<item_path> path = resolve_item_path(rest, session);
-  if (!path) refuse(reply, host_error_text(host_error::invalid_name), texts.path_message, texts.path_diagnostic, rest);
+  if (!path) refuse(config, reply, host_error_text(host_error::invalid_name), texts.path_message, texts.path_diagnostic, rest);
   return path;
 }
 
 std::optional<text> checked_directory_path(const std::vector<std::string>& rest,
-                                           const kelm_info& session, std::string& reply) {
-  if (!check_root(directory_texts, rest, session, reply)) return std::nullopt;
+                                           const kelm_info& session, const settings& config, std::string& reply) {
+  if (!check_root(directory_texts, rest, session, config, reply)) return std::nullopt;
   std::optional<text> file = resolve_directory_path(rest, session);
   if (!file) {
-    refuse(reply, host_error_text(host_error::file_not_found), directory_texts.path_message, directory_texts.path_diagnostic, rest);
+    refuse(config, reply, host_error_text(host_error::file_not_found), directory_texts.path_message, directory_texts.path_diagnostic, rest);
   }
   return file;
 }

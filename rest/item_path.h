@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/settings.h"
 #include "host/text.h"
 #include "rest/kelm_info.h"
 
@@ -22,8 +23,8 @@ namespace ombrix {
 inline constexpr int path_refusal_status = 400;
 
 // True when `segment` names the session's root: its md_name or its account_name. Exact byte
-// comparison, or equals_ignore_case when the server runs with case_insensitive.
-bool is_root_name(std::string_view segment, const kelm_info& session);
+// comparison, or equals_ignore_case when config.case_insensitive is set.
+bool is_root_name(std::string_view segment, const kelm_info& session, const settings& config);
 
 // A host file name and an item id.
 struct item_path {
@@ -53,15 +54,17 @@ enum class path_action { read, update_create, remove, stat, rename };
 
 // Runs the shared checks for an item action in their order (no segment, root name, segment
 // count) and resolves the path. On a refusal writes the action's diagnostic line (when
-// debug_level is not 0), replaces `reply` with the error reply and returns nothing; the caller
+// config.debug_level is not 0), replaces `reply` with the error reply and returns nothing; the caller
 // then answers path_refusal_status. Throws std::range_error like resolve_item_path.
 std::optional<item_path> checked_item_path(path_action action,
                                            const std::vector<std::string>& rest,
-                                           const kelm_info& session, std::string& reply);
+                                           const kelm_info& session, const settings& config,
+                                           std::string& reply);
 
 // The same checks for the directory listing; a wrong segment count is refused like a missing
 // file name.
 std::optional<text> checked_directory_path(const std::vector<std::string>& rest,
-                                           const kelm_info& session, std::string& reply);
+                                           const kelm_info& session, const settings& config,
+                                           std::string& reply);
 
 }  // namespace ombrix

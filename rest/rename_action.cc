@@ -15,7 +15,6 @@
 #include "rest/item_path.h"
 #include "rest/json/reply_texts.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 
@@ -38,7 +37,7 @@ int rename_action(const action_request& request, std::string& reply) {
   const std::vector<std::string> old_segments =
       item_segments(request.rest, request.env.value("QS_ID"));
   std::optional<item_path> old_path =
-      checked_item_path(path_action::rename, old_segments, request.session, reply);
+      checked_item_path(path_action::rename, old_segments, request.session, request.config, reply);
   if (!old_path) return path_refusal_status;
 
   std::vector<std::string> new_segments;
@@ -49,7 +48,7 @@ int rename_action(const action_request& request, std::string& reply) {
     new_segments = split(request.env.value("QS_NEWNAME"), "/");
   }
   if (!same_directory(old_segments, new_segments)) {
-    debug_line(1, "rename does not allow item to be moved to different file");
+    debug_line(request.config, 1, "rename does not allow item to be moved to different file");
     return make_error_reply(
         reply, 400, "",
         "'move' is not supported for 'rename' (new and old directory must be the same).");
@@ -64,7 +63,7 @@ int rename_action(const action_request& request, std::string& reply) {
                                             old_path->item, new_path->item);
   request.host.move_item(old_path->file, old_path->item, new_path->item,
                          request.env.value("QS_REPLACE") == "1",
-                         host_version == 71 ? create_style::empty_then_write
+                         request.config.host_version == 71 ? create_style::empty_then_write
                                             : create_style::with_content);
   reply.clear();
   return 200;

@@ -10,7 +10,6 @@
 #include "rest/json/json_writer.h"
 #include "rest/kelm_info.h"
 #include "rest/json/reply_texts.h"
-#include "base/settings.h"
 
 namespace ombrix {
 
@@ -91,8 +90,9 @@ int login_action(std::int32_t connection, const std::string& body, std::string& 
   return 200;
 }
 
-int logout_action(const std::string& session_id, std::string& reply, session_table& sessions,
-                  const host_factory& make_host) {
+int logout_action(const std::string& session_id, std::string& reply, const rest_context& context) {
+  session_table& sessions = context.sessions;
+  const bool exit_on_logout = context.config.exit_on_logout;
   reply.clear();
   if (session_id.empty()) return 200;
   if (exit_on_logout) {
@@ -100,14 +100,14 @@ int logout_action(const std::string& session_id, std::string& reply, session_tab
       // The stop must not depend on the host: a host that cannot be reached or refuses to
       // quit still lets the session end.
       try {
-        std::shared_ptr<velquor_base> host = make_host(record->server_text);
+        std::shared_ptr<velquor_base> host = context.make_host(record->server_text);
         if (host) host->quit();
       } catch (...) {
       }
     }
   }
   sessions.remove_session(session_id);
-  if (exit_on_logout && sessions.session_count() == 0) server_running = false;
+  if (exit_on_logout && sessions.session_count() == 0) context.server_running = false;
   return 200;
 }
 

@@ -1,5 +1,5 @@
 // Login and logout: the two actions that create and end sessions. Thread-safe: they touch
-// shared state only through the session table and server_running.
+// shared state only through the session table and the server_running flag.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +23,9 @@ int login_action(std::int32_t connection, const std::string& body, std::string& 
                  session_table& sessions, const host_factory& make_host);
 
 // "GET" "logout": removes the session `session_id` names (empty: nothing happens) and answers
-// 200 with the empty reply. Under exit_on_logout it first tells the session's host to quit
-// (failures ignored) and clears server_running once the table is empty.
-int logout_action(const std::string& session_id, std::string& reply, session_table& sessions,
-                  const host_factory& make_host);
+// 200 with the empty reply, on context.sessions. Under context.config.exit_on_logout it first
+// tells the session's host (from context.make_host) to quit (failures ignored) and clears
+// context.server_running once the table is empty.
+int logout_action(const std::string& session_id, std::string& reply, const rest_context& context);
 
 }  // namespace ombrix

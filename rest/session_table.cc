@@ -41,10 +41,4 @@ std::size_t session_table::session_count() const {
   return sessions_.size();
 }
 
-session_table& process_session_table() {
-  // Never destroyed: detached connection threads may still use it while the process ends.
-  static session_table* const table = new session_table;
-  return *table;
-}
-
 }  // namespace ombrix

@@ -55,7 +55,4 @@ class session_table {
   std::map<std::string, use_order::iterator, std::less<>> sessions_;
 };
 
-// The one table of the running server, created on first use and kept until the process ends.
-session_table& process_session_table();
-
 }  // namespace ombrix

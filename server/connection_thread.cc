@@ -23,13 +23,14 @@ struct connection_record {
   platform::peer_address peer;
   std::uint16_t port = 0;
   std::shared_ptr<const connection_handler> handler;
+  const settings* config = nullptr;
 };
 
 void serve_connection(const connection_record& record) {
   char peer_text[peer_text_size];
   if (const int error = platform::numeric_host(record.peer, peer_text, sizeof peer_text);
       error != 0) {
-    debug_line(1, "Failed to get peer address: " + std::to_string(error));
+    debug_line(*record.config, 1, "Failed to get peer address: " + std::to_string(error));
     std::strcpy(peer_text, "unknown");
   }
 
@@ -46,6 +47,7 @@ void serve_connection(const connection_record& record) {
 // process, and a handler failure must not affect other connections.
 void connection_thread(void* argument) noexcept {
   std::unique_ptr<connection_record> record(static_cast<connection_record*>(argument));
+  const settings& config = *record->config;
   try {
     {
       const platform::thread_component_scope components;
@@ -65,7 +67,7 @@ void connection_thread(void* argument) noexcept {
       platform::shutdown_both(record->socket.get());
       record.reset();  // closes the socket, then the components are released
     }
-    debug_line(2, "End of thread execution");
+    debug_line(config, 2, "End of thread execution");
   } catch (...) {
     // Only a diagnostic line could not be written; there is no one left to tell.
   }
@@ -73,14 +75,10 @@ void connection_thread(void* argument) noexcept {
 
 }  // namespace
 
-connection_counter& process_connection_counter() {
-  static connection_counter counter;
-  return counter;
-}
-
 int start_connection_thread(platform::unique_socket socket, const platform::peer_address& peer,
                             std::uint16_t port, std::shared_ptr<const connection_handler> handler,
-                            connection_counter& counter, thread_starter start_thread) {
+                            connection_counter& counter, const thread_starter& start_thread,
+                            const settings& config) {
   std::unique_ptr<connection_record> record(new (std::nothrow) connection_record);
   if (!record) return -1;  // `socket` closes the connection
 
@@ -89,6 +87,7 @@ int start_connection_thread(platform::unique_socket socket, const platform::peer
   record->peer = peer;
   record->port = port;
   record->handler = std::move(handler);
+  record->config = &config;
 
   const int error = start_thread(connection_thread, record.get());
   if (error == 0) {
@@ -97,7 +96,7 @@ int start_connection_thread(platform::unique_socket socket, const platform::peer
   }
   record.reset();  // frees the record and closes the connection
   try {
-    debug_line(1, "Failed to launch thread for connection: " + std::to_string(error));
+    debug_line(config, 1, "Failed to launch thread for connection: " + std::to_string(error));
   } catch (...) {
     // Out of memory for the line: the connection is closed already.
   }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "base/settings.h"
 #include "platform/socket.h"
 #include "server/request_context.h"
 
@@ -19,7 +20,7 @@ using connection_handler = std::function<void(const request_context&)>;
 
 // Starts entry(argument) on a detached thread; returns 0 or an error number (then the caller
 // still owns argument). platform::start_detached_thread is the real one.
-using thread_starter = int (*)(void (*entry)(void*), void* argument);
+using thread_starter = std::function<int(void (*entry)(void*), void* argument)>;
 
 // Hands out connection numbers 1, 2, 3... Thread-safe.
 class connection_counter {
@@ -30,14 +31,13 @@ class connection_counter {
   std::atomic<std::int32_t> value_{0};
 };
 
-// The counter of the whole process, so that numbers are unique for its life.
-connection_counter& process_connection_counter();
-
 // Numbers the accepted connection from `counter` and starts its thread with `start_thread`.
 // Returns 0 when the thread started (it now owns the socket), -1 otherwise; the socket is then
-// closed, and a failed thread start is reported at debug level 1.
+// closed, and a failed thread start is reported at debug level 1 of `config`, which (like
+// `counter`) must outlive the thread.
 int start_connection_thread(platform::unique_socket socket, const platform::peer_address& peer,
                             std::uint16_t port, std::shared_ptr<const connection_handler> handler,
-                            connection_counter& counter, thread_starter start_thread);
+                            connection_counter& counter, const thread_starter& start_thread,
+                            const settings& config);
 
 }  // namespace ombrix

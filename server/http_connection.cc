@@ -41,7 +41,8 @@ class socket_transport final : public request_transport {
 
 }  // namespace
 
-int handle_http_request(const request_context& context, const rest_dispatcher& dispatch,
+int handle_http_request(const request_context& context, const settings& config,
+                        memory_budget& budget, const rest_dispatcher& dispatch,
                         const early_reply_check& early_reply) {
   const request_origin origin{context.remote_host, context.remote_address, context.server_port,
                               context.connection_number};
@@ -51,6 +52,8 @@ int handle_http_request(const request_context& context, const rest_dispatcher& d
   request_services services;
   services.transport = &transport;
   services.early_reply = early_reply;
+  services.budget = &budget;
+  services.config = &config;
   return serve_http_request(stream, origin, dispatch, services);
 }
 

@@ -11,7 +11,9 @@ namespace ombrix {
 // destroyed before returning, the socket stays open (its sending direction is shut down when
 // the request's input had to be drained, see request_transport). Returns what
 // serve_http_request returns; never throws.
-int handle_http_request(const request_context& context, const rest_dispatcher& dispatch,
+// The request is charged to `budget`; diagnostics follow `config`. Both outlive the call.
+int handle_http_request(const request_context& context, const settings& config,
+                        memory_budget& budget, const rest_dispatcher& dispatch,
                         const early_reply_check& early_reply = {});
 
 }  // namespace ombrix

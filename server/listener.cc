@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "platform/console.h"
 #include "platform/socket.h"
-#include "platform/thread.h"
 #include "server/socket_stream.h"
 #include "server/thread_cache.h"
 #include "base/diagnostics.h"
-#include "base/settings.h"
 
 namespace ombrix {
 
@@ -42,19 +39,18 @@ const char* set_socket_options(socket_handle socket) {
   return nullptr;
 }
 
-void sleep_for(std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }
-
 // Whether the client at the far end of `connection` may be served; writes why not when it may
 // not. A refused connection is reset at close, so that closing it never waits on the client.
 bool admit(socket_handle connection, const platform::peer_address& peer,
-           peer_user_finder find_peer, platform::peer_user_lookup& lookup) {
+           peer_user_finder find_peer, platform::peer_user_lookup& lookup,
+           const settings& config) {
   const platform::peer_user owner =
       find_peer != nullptr ? find_peer(connection, peer) : lookup.find(connection, peer);
   if (owner.standing == platform::peer_standing::allowed) return true;
   if (owner.standing == platform::peer_standing::foreign) {
-    debug_line(1, "Refused connection from user " + std::to_string(owner.user));
+    debug_line(config, 1, "Refused connection from user " + std::to_string(owner.user));
   } else {
-    debug_line(1, "Refused connection: the user of its client socket cannot be determined");
+    debug_line(config, 1, "Refused connection: the user of its client socket cannot be determined");
   }
   (void)platform::set_linger(connection, 0);
   return false;
@@ -68,18 +64,10 @@ std::chrono::milliseconds accept_backoff::after_failure() {
   return pause_;
 }
 
-int run_server(int port, connection_handler handler) {
-  return run_server(port, std::move(handler), listener_services{});
-}
-
 int run_server(int port, connection_handler handler, const listener_services& services) {
-  connection_counter& counter =
-      services.counter != nullptr ? *services.counter : process_connection_counter();
-  const thread_starter start_thread =
-      services.start_thread != nullptr ? services.start_thread : start_cached_thread;
-  const connection_acceptor accept =
-      services.accept != nullptr ? services.accept : platform::accept_connection;
-  const pause_function pause = services.pause != nullptr ? services.pause : sleep_for;
+  const settings& config = services.config;
+  std::atomic<bool>& server_running = services.server_running;
+  const platform::seam& calls = services.calls;
   const peer_user_finder find_peer = services.find_peer;
   platform::peer_user_lookup lookup;  // used when find_peer is null
   const auto shared_handler = std::make_shared<const connection_handler>(std::move(handler));
@@ -116,10 +104,10 @@ int run_server(int port, connection_handler handler, const listener_services& se
   const bool inherited_options = platform::accepted_sockets_inherit_options() &&
                                  platform::gather_output(listener.get());
   write_diagnostic("Corvessa Ombrix server listening on port " + std::to_string(port));
-  debug_line(1, "Debugging enabled");
+  debug_line(config, 1, "Debugging enabled");
   (void)platform::listen_on(listener.get(), listen_backlog);
   server_running = true;
-  if (run_minimized) platform::minimize_console_window();
+  if (config.run_minimized) platform::minimize_console_window();
 
   // Failed waits and accepts tend to repeat at once (a process without free descriptors keeps
   // seeing its pending connection); the pauses keep the loop from spinning meanwhile.
@@ -129,18 +117,18 @@ int run_server(int port, connection_handler handler, const listener_services& se
     if (ready == 0) continue;
     if (ready < 0) {
       const int error = platform::last_socket_error();
-      debug_line(1, "select() error encountered: " + std::to_string(error));
-      pause(backoff.after_failure());
+      debug_line(config, 1, "select() error encountered: " + std::to_string(error));
+      calls.sleep(backoff.after_failure());
       continue;
     }
     platform::peer_address peer;
-    platform::unique_socket connection(accept(listener.get(), peer));
+    platform::unique_socket connection(calls.accept(listener.get(), peer));
     if (!connection) {
-      pause(backoff.after_failure());
+      calls.sleep(backoff.after_failure());
       continue;
     }
     backoff.reset();
-    if (!admit(connection.get(), peer, find_peer, lookup)) continue;
+    if (!admit(connection.get(), peer, find_peer, lookup, config)) continue;
     if (!inherited_options) {
       // A failure here is not worth refusing the client: the connection is served without
       // the bound.
@@ -148,7 +136,7 @@ int run_server(int port, connection_handler handler, const listener_services& se
       (void)platform::gather_output(connection.get());
     }
     (void)start_connection_thread(std::move(connection), peer, port_number, shared_handler,
-                                  counter, start_thread);
+                                  services.counter, calls.start_thread, config);
   }
   return 0;
 }

@@ -3,9 +3,12 @@
 // (tests may run it more than once, one at a time).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 
+#include "base/settings.h"
 #include "platform/peer_user.h"
+#include "platform/seam.h"
 #include "platform/socket.h"
 #include "server/connection_thread.h"
 
@@ -29,27 +32,27 @@ class accept_backoff {
   std::chrono::milliseconds pause_{0};
 };
 
-using connection_acceptor = socket_handle (*)(socket_handle listener, platform::peer_address& peer);
-using pause_function = void (*)(std::chrono::milliseconds pause);
 using peer_user_finder = platform::peer_user (*)(socket_handle connection,
                                                  const platform::peer_address& peer);
 
-// Parts of the listener that tests replace; null members mean the real ones.
+// What the listener uses of the process. Every part outlives run_server, and the settings,
+// the counter and the start_thread of `calls` also every connection thread it starts.
 struct listener_services {
-  connection_counter* counter = nullptr;  // null: process_connection_counter()
-  thread_starter start_thread = nullptr;  // null: start_cached_thread
-  connection_acceptor accept = nullptr;   // null: platform::accept_connection
-  pause_function pause = nullptr;         // null: std::this_thread::sleep_for
-  peer_user_finder find_peer = nullptr;   // null: a platform::peer_user_lookup
+  const settings& config;            // run_minimized, and the diagnostics
+  std::atomic<bool>& server_running;  // set at start-up; the loop runs while it is true
+  connection_counter& counter;        // numbers the connections
+  // accept takes the connections, sleep makes the pauses of accept_backoff, start_thread
+  // starts each connection's thread.
+  const platform::seam& calls;
+  peer_user_finder find_peer = nullptr;  // null: a platform::peer_user_lookup
 };
 
 // Listens on 127.0.0.1:`port` and serves each connection with `handler` on its own detached
-// thread until server_running is cleared, which it notices within about a second. Returns the
+// thread until services.server_running is cleared, which it notices within about a second. Returns the
 // process exit code: 1 after a start-up failure (one line on standard error), 0 after the stop.
 // Connection threads still running when it returns are neither waited for nor told.
 // A connection whose client socket belongs to another user than the server's own (or root),
 // or whose owner cannot be found, is closed at once without reading from it.
-int run_server(int port, connection_handler handler);
 int run_server(int port, connection_handler handler, const listener_services& services);
 
 }  // namespace ombrix

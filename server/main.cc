@@ -1,26 +1,26 @@
-// The server process: reads the command line into the process-wide settings, opens the store
-// OMBRIX_STORE names (the embedded store when unset or empty) and runs the listener, whose
-// result is the exit code.
+// The server process: reads the command line and the environment, opens the store OMBRIX_STORE
+// names (the embedded store when unset or empty), builds the process context and runs the
+// listener, whose result is the exit code.
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
 
-#include "base/settings.h"
 #include "host/factory/host_store.h"
-#include "server/http_connection.h"
+#include "http/memory_budget.h"
 #include "platform/descriptor_limit.h"
 #include "platform/memory.h"
+#include "platform/seam.h"
 #include "rest/dispatcher.h"
-#include "rest/session_table.h"
+#include "server/http_connection.h"
 #include "server/listener.h"
 #include "server/options.h"
+#include "server/process_context.h"
 
 int main(int argc, char** argv) {
   const ombrix::start_decision decision = ombrix::read_command_line(argc, argv, std::cout, std::cerr);
   if (decision.exit_code) return *decision.exit_code;
-  ombrix::apply_settings(decision.settings);
   ombrix::platform::limit_allocator_arenas();
   // Each connection holds a descriptor; a failure leaves the old limit, which still works.
   (void)ombrix::platform::raise_descriptor_limit();
@@ -36,25 +36,30 @@ int main(int argc, char** argv) {
     std::cerr << error.what() << std::endl;
     return 1;
   }
-  const ombrix::host_factory make_host = [store](const std::string& server) {
-    return store->create(ombrix::host_version, server);
-  };
-  const ombrix::rest_dispatcher dispatch = [make_host](std::int32_t connection,
-                                                       const std::string& environment_text,
-                                                       const std::string& body,
-                                                       std::string& reply) {
-    return ombrix::dispatch_rest_request(connection, environment_text, body, reply,
-                                         ombrix::process_session_table(), make_host);
+  // Never destroyed: the listener's threads may use it until the process ends, which is right
+  // after run_server returns.
+  auto& context = *new ombrix::process_context(
+      decision.settings.server_settings(), store,
+      ombrix::default_budget_bytes(std::getenv("OMBRIX_MEMORY_BUDGET_MB")),
+      ombrix::platform::real_seam());
+
+  const ombrix::rest_context rest = context.rest();
+  const ombrix::rest_dispatcher dispatch = [rest](std::int32_t connection,
+                                                  const std::string& environment_text,
+                                                  const std::string& body, std::string& reply) {
+    return ombrix::dispatch_rest_request(connection, environment_text, body, reply, rest);
   };
   // A client that waits before sending its body is answered at once when its head decides.
-  const ombrix::early_reply_check early_reply = [](const std::string& environment_text,
-                                                   std::string& reply) {
-    return ombrix::reply_decided_by_head(environment_text, reply);
+  const ombrix::early_reply_check early_reply = [rest](const std::string& environment_text,
+                                                       std::string& reply) {
+    return ombrix::reply_decided_by_head(environment_text, reply, rest);
   };
-  // The listener's threads may outlive main's locals only until the process ends, which is
-  // right after run_server returns; the handler keeps its own copies of both.
-  return ombrix::run_server(decision.settings.port,
-                            [dispatch, early_reply](const ombrix::request_context& context) {
-                              ombrix::handle_http_request(context, dispatch, early_reply);
-                            });
+  const ombrix::settings& config = context.config();
+  ombrix::memory_budget& budget = context.budget();
+  return ombrix::run_server(
+      decision.settings.port,
+      [&config, &budget, dispatch, early_reply](const ombrix::request_context& request) {
+        ombrix::handle_http_request(request, config, budget, dispatch, early_reply);
+      },
+      context.listener());
 }

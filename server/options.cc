@@ -161,12 +161,14 @@ start_decision read_command_line(int argc, const char* const* argv, std::ostream
   return decision;
 }
 
-void apply_settings(const command_line_settings& settings) {
-  debug_level = settings.debug_level;
-  host_version = settings.host_version;
-  exit_on_logout = settings.exit_on_logout;
-  case_insensitive = settings.case_insensitive;
-  run_minimized = settings.run_minimized;
+settings command_line_settings::server_settings() const {
+  settings chosen;
+  chosen.debug_level = debug_level;
+  chosen.host_version = host_version;
+  chosen.exit_on_logout = exit_on_logout;
+  chosen.case_insensitive = case_insensitive;
+  chosen.run_minimized = run_minimized;
+  return chosen;
 }
 
 }  // namespace ombrix

@@ -6,6 +6,8 @@
 #include <iosfwd>
 #include <optional>
 
+#include "base/settings.h"
+
 namespace ombrix {
 
 // The options the server knows; a letter followed by ':' takes an argument.
@@ -58,6 +60,9 @@ struct command_line_settings {
   bool exit_on_logout = false;
   bool case_insensitive = false;
   bool run_minimized = false;
+
+  // The settings the server runs with (all but the port).
+  settings server_settings() const;
 };
 
 // What start-up does next: end the process at once with `exit_code`, or start the server with
@@ -71,9 +76,5 @@ struct start_decision {
 // value ends the scan with its message on `err` (exit code 1).
 start_decision read_command_line(int argc, const char* const* argv, std::ostream& out,
                                  std::ostream& err);
-
-// Stores the settings in the process-wide settings of server/settings.h.
-// REQUIRES: no other thread is running yet.
-void apply_settings(const command_line_settings& settings);
 
 }  // namespace ombrix

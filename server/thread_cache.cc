@@ -101,14 +101,4 @@ std::size_t thread_cache::thread_count() const {
   return threads_;
 }
 
-thread_cache& process_thread_cache() {
-  static thread_cache* const cache =
-      new thread_cache(platform::start_detached_thread, 64, std::chrono::seconds(10));
-  return *cache;
-}
-
-int start_cached_thread(void (*entry)(void*), void* argument) {
-  return process_thread_cache().start(entry, argument);
-}
-
 }  // namespace ombrix

@@ -65,10 +65,8 @@ class thread_cache {
   bool stopping_ = false;
 };
 
-// The cache of the running server: up to 64 idle threads, each kept for 10 s. Never destroyed.
-thread_cache& process_thread_cache();
-
-// process_thread_cache().start, in the shape of a thread_starter.
-int start_cached_thread(void (*entry)(void*), void* argument);
+// The running server's cache keeps up to this many idle threads, each for this long.
+inline constexpr std::size_t server_idle_threads = 64;
+inline constexpr std::chrono::seconds server_thread_idle_time{10};
 
 }  // namespace ombrix

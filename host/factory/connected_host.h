@@ -1,11 +1,12 @@
 // The part of create_host_server that every platform shares: create, then connect, each failure
-// written at debug level 1 before it is thrown on. Thread-safe as `make` is.
+// written at debug level 1 of `config` before it is thrown on. Thread-safe as `make` is.
 #pragma once
 
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "base/settings.h"
 #include "host/velquor_base.h"
 
 namespace ombrix {
@@ -13,6 +14,7 @@ namespace ombrix {
 // Calls `make` (which returns a host object, never null, or throws _com_error) and connects the
 // object to `server`. Returns the connected object; throws the _com_error of either step.
 std::shared_ptr<velquor_base> connected_host(
-    const std::function<std::shared_ptr<velquor_base>()>& make, const std::string& server);
+    const std::function<std::shared_ptr<velquor_base>()>& make, const std::string& server,
+    const settings& config);
 
 }  // namespace ombrix

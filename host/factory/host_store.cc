@@ -19,14 +19,15 @@ std::shared_ptr<host_store> host_store::open(const host_store_choice& choice) {
   return opened;
 }
 
-std::shared_ptr<velquor_base> host_store::create(int generation, const std::string& server) const {
-  if (!postgresql_) return create_host_server(generation, server);
+std::shared_ptr<velquor_base> host_store::create(const settings& config, const std::string& server) const {
+  if (!postgresql_) return create_host_server(config, server);
+  const int generation = config.host_version;
   return connected_host(
       [&]() -> std::shared_ptr<velquor_base> {
         if (generation != 71 && generation != 80) throw _com_error(e_nointerface);
         return std::make_shared<pg_host>(postgresql_);
       },
-      server);
+      server, config);
 }
 
 }  // namespace ombrix

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/settings.h"
 #include "host/velquor_base.h"
 
 namespace ombrix {
@@ -33,8 +34,9 @@ class host_store {
   // prepares the database (the data root is neither read nor created). Throws host_store_error.
   static std::shared_ptr<host_store> open(const host_store_choice& choice);
 
-  // A connected host object of `generation` (71 or 80) for `server`, as create_host_server.
-  std::shared_ptr<velquor_base> create(int generation, const std::string& server) const;
+  // A connected host object of the generation config.host_version names (71 or 80) for
+  // `server`, as create_host_server.
+  std::shared_ptr<velquor_base> create(const settings& config, const std::string& server) const;
 
   // The PostgreSQL store, or null for the embedded one.
   const std::shared_ptr<pg_store>& postgresql() const { return postgresql_; }

@@ -10,7 +10,6 @@
 namespace ombrix {
 namespace {
 
-using test::debug_level_guard;
 
 using namespace std::string_literals;
 
@@ -31,7 +30,7 @@ TEST(QueryString, AppendsTheExpectedLines) {
   };
   for (const auto& [query, lines] : cases) {
     std::string environment = "REQUEST_METHOD=GET\r\n";
-    EXPECT_TRUE(parse_query_string(query, environment)) << query;
+    EXPECT_TRUE(parse_query_string(query, environment, default_settings)) << query;
     EXPECT_EQ(environment, "REQUEST_METHOD=GET\r\n" + lines) << query;
   }
 }
@@ -48,13 +47,13 @@ TEST(QueryString, RefusalLeavesTheEnvironmentUnchanged) {
     std::string environment = "PATH_INFO=/\r\n";
     if (throws) {
       try {
-        (void)parse_query_string(query, environment);
+        (void)parse_query_string(query, environment, default_settings);
         ADD_FAILURE() << "no exception";
       } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "hex to char failure");
       }
     } else {
-      EXPECT_FALSE(parse_query_string(query, environment));
+      EXPECT_FALSE(parse_query_string(query, environment, default_settings));
     }
     EXPECT_EQ(environment, "PATH_INFO=/\r\n");
   }
@@ -62,10 +61,10 @@ TEST(QueryString, RefusalLeavesTheEnvironmentUnchanged) {
 
 TEST(QueryStringDiagnostics, EchoesEachPairAtLevelTwoOnly) {
   for (int level : {0, 1, 2}) {
-    debug_level_guard guard(level);
+    const settings config{.debug_level = level};
     std::string environment;
     testing::internal::CaptureStderr();
-    ASSERT_TRUE(parse_query_string("a=1&b=x%20y&%20=dropped", environment));
+    ASSERT_TRUE(parse_query_string("a=1&b=x%20y&%20=dropped", environment, config));
     const std::string written = testing::internal::GetCapturedStderr();
     EXPECT_EQ(written, level >= 2 ? "  QS_A=1\n  QS_B=x y\n" : "") << "level " << level;
   }

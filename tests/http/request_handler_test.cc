@@ -272,9 +272,11 @@ TEST(RequestDiagnostics, WritesTheExpectedLinesAtEachLevel) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
-    debug_level_guard guard(c.level);
+    const settings config{.debug_level = c.level};
     testing::internal::CaptureStderr();
-    over_memory(c.request, script{});
+    request_services services;
+    services.config = &config;
+    over_memory(c.request, script{}, services);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), diagnostic(c.lines));
   }
 }

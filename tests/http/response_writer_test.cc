@@ -11,7 +11,6 @@
 namespace ombrix {
 namespace {
 
-using test::debug_level_guard;
 using test::http_error;
 
 TEST(StatusReason, HasTenPhrasesAndBadRequestForEverythingElse) {
@@ -91,7 +90,7 @@ TEST(DispatcherFraming, WritesTheExpectedBytes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.status) + " " + c.reply);
     std::ostringstream out;
-    EXPECT_EQ(write_dispatcher_response(out, c.status, c.reply), c.returned);
+    EXPECT_EQ(write_dispatcher_response(out, default_settings, c.status, c.reply), c.returned);
     EXPECT_EQ(out.str(), c.wire);
   }
 }
@@ -148,10 +147,10 @@ TEST(FramingDiagnostics, WritesTheExpectedLinesAtEachLevel) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.level) + " " + c.reply);
-    debug_level_guard guard(c.level);
+    const settings config{.debug_level = c.level};
     std::ostringstream out;
     testing::internal::CaptureStderr();
-    write_dispatcher_response(out, c.status, c.reply);
+    write_dispatcher_response(out, config, c.status, c.reply);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.expected);
   }
 }

@@ -146,19 +146,21 @@ TEST(command_actions_test, RefusalsMakeNoHostCall) {
 }
 
 TEST(command_actions_test, ThrowsOnTextsThatAreNotUtf8AndPassesHostErrorsThrough) {
+  const settings config;
+  item_lock_table locks;
   fake_host host;
   std::string reply;
-  EXPECT_THROW(command_action({"cmd", {"ECHO", "MD", "X"}, "{\"a\":\"\xC3\"}", {}, session, host},
+  EXPECT_THROW(command_action({"cmd", {"ECHO", "MD", "X"}, "{\"a\":\"\xC3\"}", {}, session, host, locks, config},
                               reply),
                std::range_error);
-  EXPECT_THROW(command_action({"cmd", {"\x80", "MD", "X"}, "", {}, session, host}, reply),
+  EXPECT_THROW(command_action({"cmd", {"\x80", "MD", "X"}, "", {}, session, host, locks, config}, reply),
                std::range_error);
   EXPECT_TRUE(host.calls.empty());
   host.script_error("call_subroutine", _com_error(host_error_code(205), u"Unknown command"));
   host.script_error("call_subroutine", _com_error(host_error_code(205), u"Unknown subroutine"));
-  EXPECT_THROW(command_action({"cmd", {"NOPE", "MD", "X"}, "", {}, session, host}, reply),
+  EXPECT_THROW(command_action({"cmd", {"NOPE", "MD", "X"}, "", {}, session, host, locks, config}, reply),
                _com_error);
-  EXPECT_THROW(call_action({"call", {"NOPE"}, "{}", {}, session, host}, reply), _com_error);
+  EXPECT_THROW(call_action({"call", {"NOPE"}, "{}", {}, session, host, locks, config}, reply), _com_error);
   EXPECT_EQ(host.calls, (calls{ftfscmd_call(u"NOPE", u"MD\r\nX\r\n\r\n"),
                                subroutine_call(u"NOPE", u"")}));
 }
@@ -234,13 +236,13 @@ TEST(command_actions_test, CmdSendsTheNamesInTheHostsFormOrRefusesThemWithoutACa
   };
   for (const name_case& c : cases) {
     SCOPED_TRACE(join(c.rest, "/"));
-    settings_guard guard;
-    debug_level = 1;
+    const settings config{.debug_level = 1};
+    item_lock_table locks;
     narrowing_host host;
     std::string reply;
     int status = 0;
     // Lines 3 and 4 are the body's, converted from UTF-8 as always.
-    const action_request request{"cmd", c.rest, "{\"to\":\"\xD0\x96\"}", {}, session, host};
+    const action_request request{"cmd", c.rest, "{\"to\":\"\xD0\x96\"}", {}, session, host, locks, config};
     EXPECT_EQ(stderr_of([&] { status = command_action(request, reply); }), c.diagnostic);
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(reply, c.reply);

@@ -151,11 +151,13 @@ TEST(conditional_request_test, ItemActionsCheckConditionsInOneHostStep) {
 }
 
 TEST(conditional_request_test, CreateOnlyWritesAMissingItem) {
+  const settings config;
+  item_lock_table locks;
   fake_host host;
   host.script_error("read_item", _com_error(host_error_code(202), u"Item 'X' not found."));
   const environment env{{"HTTP_IF_NONE_MATCH", "*"}};
   const std::string body = R"({"data":["new"]})";
-  const action_request request{"file", {"MD", "F", "F", "X"}, body, env, session, host};
+  const action_request request{"file", {"MD", "F", "F", "X"}, body, env, session, host, locks, config};
   std::string reply;
   EXPECT_EQ(update_item_action(request, reply), 200);
   EXPECT_EQ(reply, tagged(new_tag));
@@ -163,12 +165,14 @@ TEST(conditional_request_test, CreateOnlyWritesAMissingItem) {
   // Any other host failure of the read is the request's failure, and nothing is written.
   fake_host failing;
   failing.script_error("read_item", _com_error(host_error_code(200), u"File 'F' not found."));
-  const action_request second{"file", {"MD", "F", "F", "X"}, body, env, session, failing};
+  const action_request second{"file", {"MD", "F", "F", "X"}, body, env, session, failing, locks, config};
   EXPECT_THROW(update_item_action(second, reply), _com_error);
   EXPECT_EQ(failing.calls, (calls{read_call(u"F", u"X")}));
 }
 
 TEST(conditional_request_test, ListingWithDataCarriesSmallItemsAndTheirTags) {
+  const settings config;
+  item_lock_table locks;
   const text listing = text(u"F\r\nA") + sm + u"0" + sm + u"5" + vm + u"B" + sm + u"0" + sm +
                        u"70000" + vm + u"S" + sm + u"16" + sm + u"0" + vm + u"G" + sm + u"0" +
                        sm + u"3";
@@ -177,7 +181,7 @@ TEST(conditional_request_test, ListingWithDataCarriesSmallItemsAndTheirTags) {
   host.script("read_item", text(u"a\r\nb") + vm + u"c");
   host.script_error("read_item", _com_error(host_error_code(202), u"Item 'G' not found."));
   const environment env{{"QS_DATA", "1"}};
-  const action_request request{"dir", {"MD", "F"}, "", env, session, host};
+  const action_request request{"dir", {"MD", "F"}, "", env, session, host, locks, config};
   std::string reply;
   EXPECT_EQ(list_directory_action(request, reply), 200);
   EXPECT_EQ(reply, json_reply(R"({"items":[{"id":"A","attr":0,"size":5,"data":["a",["b","c"]],)"

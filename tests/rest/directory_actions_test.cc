@@ -168,10 +168,12 @@ TEST(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
 }
 
 TEST(directory_actions_test, ListingPassesHostErrorsThrough) {
+  const settings config;
+  item_lock_table locks;
   fake_host host;
   host.script_error("list_items", _com_error(host_error_code(200), u"File not found"));
   std::string reply;
-  EXPECT_THROW(list_directory_action({"dir", {"MD", "NOPE"}, "", {}, session, host}, reply),
+  EXPECT_THROW(list_directory_action({"dir", {"MD", "NOPE"}, "", {}, session, host, locks, config}, reply),
                _com_error);
   EXPECT_EQ(host.calls, calls{list_call(u"DICT NOPE", 0, 0)});
 }

@@ -17,6 +17,7 @@
 #include "rest/access_token.h"
 #include "rest/session_table.h"
 #include "base/settings.h"
+#include "rest/item_locks.h"
 #include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
@@ -48,9 +49,6 @@ std::string token_of(const std::string& login_reply) {
 class dispatcher_test : public ::testing::Test {
  protected:
   dispatcher_test() {
-    debug_level = 0;
-    exit_on_logout = false;
-    server_running = true;
     sessions_.add_session("1a", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
   }
 
@@ -59,10 +57,15 @@ class dispatcher_test : public ::testing::Test {
                std::int32_t connection = 99) {
     reply_ = "not yet";
     return dispatch_rest_request(connection, request_environment(method, path, authorization),
-                                 body, reply_, sessions_, make_host_);
+                                 body, reply_, context());
+  }
+  rest_context context() {
+    return rest_context{config_, sessions_, locks_, make_host_, server_running_};
   }
 
-  settings_guard guard_;
+  settings config_;
+  std::atomic<bool> server_running_{true};
+  item_lock_table locks_;
   session_table sessions_;
   recording_factory factory_;
   host_factory make_host_ = factory_.function();
@@ -99,7 +102,7 @@ TEST_P(dispatcher_route_test, AnswersWithTheExactReply) {
   // What the head alone decides is exactly the dispatcher's own reply; the rest needs the body.
   std::string early;
   const int decided =
-      reply_decided_by_head(request_environment(c.method, c.path, authorization), early, sessions_);
+      reply_decided_by_head(request_environment(c.method, c.path, authorization), early, context());
   const bool head_decides = !c.reaches_session && c.status != 500;
   EXPECT_EQ(decided, head_decides ? c.status : 0);
   EXPECT_EQ(early, head_decides ? error_reply(c.status, c.message_json, "") : "");
@@ -275,7 +278,7 @@ class dispatcher_handler_test : public dispatcher_test,
 // which handler the dispatcher picked.
 TEST_P(dispatcher_handler_test, PicksTheHandlerByMethodAndAction) {
   const handler_case& c = GetParam();
-  debug_level = 1;
+  config_.debug_level = 1;
   int status = 0;
   const std::string diagnostics =
       stderr_of([&] { status = dispatch(c.method, "/quelm/restfs/" + c.action, bearer("1a")); });
@@ -324,7 +327,7 @@ TEST_P(dispatcher_debug_test, WritesTheLineAtLevelOneOnly) {
   factory_.failure = c.failure;
   for (int level : {0, 1}) {
     SCOPED_TRACE(level);
-    debug_level = level;
+    config_.debug_level = level;
     EXPECT_EQ(stderr_of([&] { dispatch(c.method, c.path, c.authorization); }),
               level == 0 ? "" : c.diagnostic);
   }
@@ -399,29 +402,29 @@ TEST_F(dispatcher_test, TwoSessionsWorkIndependentlyAndLogoutEndsOne) {
   EXPECT_EQ(reply_, found);
   // Logout without -a never contacts the host.
   EXPECT_EQ(factory_.server_texts.size(), 5u);
-  EXPECT_TRUE(server_running);
+  EXPECT_TRUE(server_running_);
 }
 
 TEST_F(dispatcher_test, LogoutWithoutTokenSucceedsAndStopsNothing) {
-  exit_on_logout = true;
+  config_.exit_on_logout = true;
   for (const std::string& authorization : {std::string(), "b" + bearer("1a").substr(1)}) {
     EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", authorization), 200);
     EXPECT_EQ(reply_, "");
   }
-  EXPECT_TRUE(server_running);
+  EXPECT_TRUE(server_running_);
   EXPECT_EQ(sessions_.session_count(), 1u);
   EXPECT_TRUE(factory_.server_texts.empty());
 }
 
 TEST_F(dispatcher_test, ExitOnLogoutStopsOnlyWhenTheLastSessionEnds) {
-  exit_on_logout = true;
+  config_.exit_on_logout = true;
   ASSERT_EQ(dispatch("POST", "/quelm/restfs/login", "", R"({"Client":"b"})", 27), 200);
   const std::string second = "Bearer " + token_of(reply_);
 
   EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", bearer("1a")), 200);
-  EXPECT_TRUE(server_running);
+  EXPECT_TRUE(server_running_);
   EXPECT_EQ(dispatch("GET", "/quelm/restfs/logout", second), 200);
-  EXPECT_FALSE(server_running);
+  EXPECT_FALSE(server_running_);
   EXPECT_EQ(sessions_.session_count(), 0u);
 
   // One host for the login, then one per logout, each told to quit.
@@ -433,9 +436,6 @@ TEST_F(dispatcher_test, ExitOnLogoutStopsOnlyWhenTheLastSessionEnds) {
 
 // Concurrent logins, lookups and logouts on one table; run under ThreadSanitizer as well.
 TEST(dispatcher_concurrency_test, ParallelLoginsAndLookupsEachFindTheirSession) {
-  settings_guard guard;
-  debug_level = 0;
-  exit_on_logout = false;
   constexpr int threads = 8;
   constexpr int per_thread = 40;
   session_table sessions;
@@ -446,6 +446,9 @@ TEST(dispatcher_concurrency_test, ParallelLoginsAndLookupsEachFindTheirSession) 
     host->script("get_server_name", u"SRV");
     return host;
   };
+  std::atomic<bool> server_running{true};
+  item_lock_table locks;
+  const rest_context context{default_settings, sessions, locks, make_host, server_running};
   std::atomic<int> failures{0};
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t) {
@@ -456,14 +459,14 @@ TEST(dispatcher_concurrency_test, ParallelLoginsAndLookupsEachFindTheirSession) 
         const std::string client = "{\"Client\":\"c" + std::to_string(connection) + "\"}";
         if (dispatch_rest_request(connection,
                                   request_environment("POST", "/quelm/restfs/login"), client,
-                                  reply, sessions, make_host) != 200) {
+                                  reply, context) != 200) {
           ++failures;
           continue;
         }
         const std::string authorization = "Bearer " + token_of(reply);
         if (dispatch_rest_request(connection,
                                   request_environment("GET", "/quelm/restfs/ping", authorization),
-                                  "", reply, sessions, make_host) != 400 ||
+                                  "", reply, context) != 400 ||
             reply.find("'ping'") == std::string::npos) {
           ++failures;
         }
@@ -472,7 +475,7 @@ TEST(dispatcher_concurrency_test, ParallelLoginsAndLookupsEachFindTheirSession) 
         if (i % 2 == 1 &&
             dispatch_rest_request(connection,
                                   request_environment("GET", "/quelm/restfs/logout", authorization),
-                                  "", reply, sessions, make_host) != 200) {
+                                  "", reply, context) != 200) {
           ++failures;
         }
       }
@@ -482,23 +485,6 @@ TEST(dispatcher_concurrency_test, ParallelLoginsAndLookupsEachFindTheirSession) 
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(sessions.session_count(), static_cast<std::size_t>(threads * per_thread / 2));
   EXPECT_EQ(made.load(), 2 * threads * per_thread);
-}
-
-TEST(dispatcher_process_table_test, RefusesBeforeReachingTheHost) {
-  settings_guard guard;
-  debug_level = 0;
-  std::string reply;
-  EXPECT_EQ(dispatch_rest_request(1, request_environment("GET", "/quelm/restfs"), "", reply), 400);
-  EXPECT_EQ(reply, error_reply(400, too_short, ""));
-  EXPECT_EQ(dispatch_rest_request(1, request_environment("GET", "/quelm/restfs/dir/MD"), "", reply),
-            401);
-  EXPECT_EQ(reply, error_reply(401, no_token, ""));
-  // An id the process table has never held.
-  EXPECT_EQ(dispatch_rest_request(
-                1, request_environment("GET", "/quelm/restfs/dir/MD", bearer("not-an-id")), "",
-                reply),
-            401);
-  EXPECT_EQ(reply, error_reply(401, no_session, ""));
 }
 
 }  // namespace

@@ -47,11 +47,13 @@ TEST(item_actions_test, ReadResolvesEachPathAndAnswersIdTypeAndData) {
 }
 
 TEST(item_actions_test, ReadPassesHostErrorsThrough) {
+  const settings config;
+  item_lock_table locks;
   fake_host host;
   host.script_error("read_item", _com_error(host_error_code(202), u"Item not found"));
   std::string reply;
   try {
-    read_item_action({"file", {"MD", "GONE"}, "", {}, session, host}, reply);
+    read_item_action({"file", {"MD", "GONE"}, "", {}, session, host, locks, config}, reply);
     FAIL() << "expected the host error";
   } catch (const _com_error& error) {
     EXPECT_EQ(error.Error(), host_error_code(202));
@@ -62,19 +64,20 @@ TEST(item_actions_test, ReadPassesHostErrorsThrough) {
 
 // Texts that are not UTF-8 throw before any host call; a failed create on generation 71 stops.
 TEST(item_actions_test, ThrowsBeforeOrInsteadOfFurtherHostCalls) {
-  settings_guard guard;
+  settings config;
+  item_lock_table locks;
   std::string reply;
   const std::string data = R"({"data":["a"]})";
   fake_host host;
-  EXPECT_THROW(read_item_action({"file", {"MD", "\xC3("}, "", {}, session, host}, reply),
+  EXPECT_THROW(read_item_action({"file", {"MD", "\xC3("}, "", {}, session, host, locks, config}, reply),
                std::range_error);
   EXPECT_THROW(
-      update_item_action({"file", {"MD", "X"}, "{\"data\":[\"\xFF\"]}", {}, session, host}, reply),
+      update_item_action({"file", {"MD", "X"}, "{\"data\":[\"\xFF\"]}", {}, session, host, locks, config}, reply),
       std::range_error);
   EXPECT_TRUE(host.calls.empty());
-  host_version = 71;
+  config.host_version = 71;
   host.script_error("create_item", _com_error(host_error_code(204), u"Item already exists"));
-  EXPECT_THROW(create_item_action({"create", {"MD", "X"}, data, {}, session, host}, reply),
+  EXPECT_THROW(create_item_action({"create", {"MD", "X"}, data, {}, session, host, locks, config}, reply),
                _com_error);
   EXPECT_EQ(host.calls, calls{create_call(u"MD", u"X", u"")});
 }
@@ -182,12 +185,12 @@ TEST(item_actions_test, BodyRefusalsMakeNoHostCall) {
                 refused(missing), {}, "no 'data' property found for 'create'\n"},
                session);
   // Quiet at debug level zero.
-  settings_guard guard;
-  debug_level = 0;
+  const settings config;  // debug level zero
+  item_lock_table locks;
   fake_host host;
   std::string reply;
   EXPECT_EQ(stderr_of([&] {
-              EXPECT_EQ(update_item_action({"file", {"MD", "X"}, "[]", {}, session, host}, reply),
+              EXPECT_EQ(update_item_action({"file", {"MD", "X"}, "[]", {}, session, host, locks, config}, reply),
                         400);
             }),
             "");

@@ -21,6 +21,7 @@ namespace {
 struct shared_items {
   std::mutex mutex;
   std::map<text, text> items;
+  item_lock_table locks;  // the requests' locks, shared as the server shares its table
 
   std::optional<text> find(const text& item) {
     const std::lock_guard lock(mutex);
@@ -92,7 +93,7 @@ int run_action(action_fn action, std::string name, std::vector<std::string> rest
                std::string body, environment env, shared_items& store) {
   shared_items_host host(store);
   std::string reply;
-  const action_request request{std::move(name), std::move(rest), body, env, session, host};
+  const action_request request{std::move(name), std::move(rest), body, env, session, host, store.locks, default_settings};
   try {
     return action(request, reply);
   } catch (const _com_error&) {
@@ -124,9 +125,6 @@ void race(First first, Second second) {
 }
 
 TEST(item_locks_test, WriteRacingARenameOfTheSameItemIsNeverLost) {
-  settings_guard guard;
-  debug_level = 0;
-  host_version = 80;
   int lost = 0;
   for (int round = 0; round < 200; ++round) {
     shared_items store;
@@ -158,9 +156,6 @@ TEST(item_locks_test, WriteRacingARenameOfTheSameItemIsNeverLost) {
 // COPY took no item locks: a copy onto A landing between the read and the delete of a rename of
 // A was answered 200 and then lost (45 of 150 rounds over the real server).
 TEST(item_locks_test, CopyRacingARenameOfItsTargetIsNeverLost) {
-  settings_guard guard;
-  debug_level = 0;
-  host_version = 80;
   int lost = 0;
   for (int round = 0; round < 200; ++round) {
     shared_items store;
@@ -190,9 +185,6 @@ TEST(item_locks_test, CopyRacingARenameOfItsTargetIsNeverLost) {
 }
 
 TEST(item_locks_test, TwoRenamesOfOneItemNeverLeaveTwoCopies) {
-  settings_guard guard;
-  debug_level = 0;
-  host_version = 80;
   for (int round = 0; round < 200; ++round) {
     shared_items store;
     store.items[u"X"] = u"one";

@@ -29,18 +29,17 @@ TEST(item_path_test, RootNameIsTheMasterDictionaryOrTheAccount) {
       {"SALE", true, false},    {"MD ", false, false},   {"MDX", true, false},
       {"", false, false},       {"", true, false},       {std::string("SALES\0", 6), false, false},
   };
-  settings_guard guard;
   for (const root_case& c : cases) {
-    case_insensitive = c.ignore_case;
-    EXPECT_EQ(is_root_name(c.segment, session), c.expected)
+    const settings config{.case_insensitive = c.ignore_case};
+    EXPECT_EQ(is_root_name(c.segment, session, config), c.expected)
         << "segment '" << c.segment << "' ignore_case " << c.ignore_case;
   }
 }
 
 TEST(item_path_test, EmptyRootSegmentPassesOnlyWhenASessionNameIsEmpty) {
-  EXPECT_FALSE(is_root_name("", session));
+  EXPECT_FALSE(is_root_name("", session, default_settings));
   kelm_info no_account{"**c", "", "MD"};
-  EXPECT_TRUE(is_root_name("", no_account));
+  EXPECT_TRUE(is_root_name("", no_account, default_settings));
 }
 
 struct item_case {
@@ -74,9 +73,7 @@ TEST(item_path_test, ResolvesItemPathsByNumberOfSegments) {
       {{""}, false, std::nullopt},
       {{"MD", "A", "B", "C", "D"}, false, std::nullopt},
   };
-  settings_guard guard;
   for (const item_case& c : cases) {
-    case_insensitive = c.ignore_case;
     std::optional<item_path> path = resolve_item_path(c.rest, session);
     ASSERT_EQ(path.has_value(), c.expected.has_value()) << ::testing::PrintToString(c.rest);
     if (path) {
@@ -171,16 +168,15 @@ TEST(item_path_test, RefusalsCarryTheActionsCodeMessageAndDiagnostic) {
     {std::nullopt, {"MD", "A", "B", "C"}, "200", "File name missing from URL path.",
      "invalid path for dir: MD/A/B/C"},
   };
-  settings_guard guard;
   for (int level : {0, 1}) {
-    debug_level = level;
+    const settings config{.debug_level = level};
     for (const refusal_case& c : cases) {
       SCOPED_TRACE(c.diagnostic + " at level " + std::to_string(level));
       std::string reply = "left over";
       bool accepted = true;
       const std::string diagnostics = stderr_of([&] {
-        accepted = c.action ? checked_item_path(*c.action, c.rest, session, reply).has_value()
-                            : checked_directory_path(c.rest, session, reply).has_value();
+        accepted = c.action ? checked_item_path(*c.action, c.rest, session, config, reply).has_value()
+                            : checked_directory_path(c.rest, session, config, reply).has_value();
       });
       EXPECT_FALSE(accepted);
       EXPECT_EQ(reply, error_reply(400, c.message, c.code));
@@ -191,21 +187,23 @@ TEST(item_path_test, RefusalsCarryTheActionsCodeMessageAndDiagnostic) {
 
 // An accepted path leaves the reply alone; -c lets the root ignore case only.
 TEST(item_path_test, CheckedPathsResolveAfterTheChecks) {
-  settings_guard guard;
+  settings config;
   std::string reply = "untouched";
   std::optional<item_path> path =
-      checked_item_path(path_action::remove, {"MD", "X"}, session, reply);
+      checked_item_path(path_action::remove, {"MD", "X"}, session, config, reply);
   ASSERT_TRUE(path.has_value());
   EXPECT_EQ(path->file, u"MD");
-  EXPECT_EQ(checked_directory_path({"SALES", "CUST", "CUST"}, session, reply), text(u"CUST"));
-  case_insensitive = true;
-  path = checked_item_path(path_action::read, {"sales", "CUST", "cust", "X"}, session, reply);
+  EXPECT_EQ(checked_directory_path({"SALES", "CUST", "CUST"}, session, config, reply),
+            text(u"CUST"));
+  config.case_insensitive = true;
+  path = checked_item_path(path_action::read, {"sales", "CUST", "cust", "X"}, session, config,
+                           reply);
   ASSERT_TRUE(path.has_value());
   EXPECT_EQ(path->file, u"CUST,cust");
   EXPECT_EQ(path->item, u"X");
   EXPECT_EQ(reply, "untouched");
-  case_insensitive = false;
-  EXPECT_FALSE(checked_item_path(path_action::read, {"sales", "X"}, session, reply));
+  config.case_insensitive = false;
+  EXPECT_FALSE(checked_item_path(path_action::read, {"sales", "X"}, session, config, reply));
 }
 
 }  // namespace

@@ -76,16 +76,16 @@ TEST(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
       {{"ACCT", "CUST", "C1"}, std::nullopt, false},
       {{"MD", "X"}, std::nullopt, false},
   };
-  settings_guard guard;
   for (const move_case& c : cases) {
-    case_insensitive = c.ignore_case;
-    check_action(rename_case(c.newname.value_or("(absent)"), c.rest, c.newname, 400,
-                             error_reply(400,
-                                         "'move' is not supported for 'rename' (new and old "
-                                         "directory must be the same).",
-                                         ""),
-                             {}, "rename does not allow item to be moved to different file\n"),
-                 session);
+    action_case refused =
+        rename_case(c.newname.value_or("(absent)"), c.rest, c.newname, 400,
+                    error_reply(400,
+                                "'move' is not supported for 'rename' (new and old "
+                                "directory must be the same).",
+                                ""),
+                    {}, "rename does not allow item to be moved to different file\n");
+    refused.ignore_case = c.ignore_case;
+    check_action(refused, session);
   }
 }
 
@@ -131,17 +131,17 @@ TEST(rename_action_test, HostFailuresStopBeforeTheDelete) {
        {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", content),
         delete_call(u"DICT CUST", u"C1"), delete_call(u"DICT CUST", u"C2")}},
   };
-  settings_guard guard;
+  item_lock_table locks;
   for (const failure_case& c : cases) {
     SCOPED_TRACE(c.label);
-    host_version = c.version;
+    const settings config{.host_version = c.version};
     fake_host host;
     if (c.failing != "read_item") host.script("read_item", content);
     host.script_error(c.failing, _com_error(host_error_code(c.code), u"failed"));
     const environment env = newname(c.target);
     std::string reply;
     try {
-      rename_action({"rename", {"ACCT", "CUST", "C1"}, "", env, session, host}, reply);
+      rename_action({"rename", {"ACCT", "CUST", "C1"}, "", env, session, host, locks, config}, reply);
       ADD_FAILURE() << "expected the host error";
     } catch (const _com_error& error) {
       EXPECT_EQ(error.Error(), host_error_code(c.code));

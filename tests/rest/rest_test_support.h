@@ -1,4 +1,4 @@
-// Shared helpers of the REST tests: reply builders, a settings guard, stderr capture and a
+// Shared helpers of the REST tests: reply builders, stderr capture and a
 // table runner for actions against a fresh fake host. Not thread-safe.
 #pragma once
 
@@ -33,28 +33,6 @@ inline std::string error_reply(int status, std::string_view message, std::string
   return "Content-Type:application/json\r\n\r\n{\"status\":" + std::to_string(status) +
          ",\"message\":\"" + std::string(message) + "\",\"code\":\"" + std::string(code) + "\"}";
 }
-
-// Restores every process-wide setting the tests change.
-class settings_guard {
- public:
-  settings_guard() = default;
-  ~settings_guard() {
-    debug_level = debug_;
-    host_version = version_;
-    exit_on_logout = exit_;
-    case_insensitive = case_;
-    server_running = running_;
-  }
-  settings_guard(const settings_guard&) = delete;
-  settings_guard& operator=(const settings_guard&) = delete;
-
- private:
-  int debug_ = debug_level;
-  int version_ = host_version;
-  bool exit_ = exit_on_logout;
-  bool case_ = case_insensitive;
-  bool running_ = server_running.load();
-};
 
 // Runs `run` and returns what it wrote to stderr.
 template <typename F>
@@ -93,17 +71,18 @@ struct action_case {
   std::optional<std::string> diagnostic = std::nullopt;  // stderr at debug level 1, when given
   std::vector<std::pair<std::string, text>> answers = {};  // scripted host answers
   int version = 80;                                        // host generation
+  bool ignore_case = false;                                // the -c setting
 };
 
 inline void check_action(const action_case& c, const kelm_info& session) {
   SCOPED_TRACE(c.label);
-  settings_guard guard;
-  debug_level = 1;
-  host_version = c.version;
+  const settings config{
+      .debug_level = 1, .host_version = c.version, .case_insensitive = c.ignore_case};
+  item_lock_table locks;
   fake_host host;
   for (const auto& [operation, answer] : c.answers) host.script(operation, answer);
   std::string reply = "stale";
-  const action_request request{c.name, c.rest, c.body, c.env, session, host};
+  const action_request request{c.name, c.rest, c.body, c.env, session, host, locks, config};
   int status = 0;
   const std::string diagnostics = stderr_of([&] { status = c.action(request, reply); });
   EXPECT_EQ(status, c.status);

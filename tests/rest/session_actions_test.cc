@@ -1,6 +1,9 @@
 #include "rest/session_actions.h"
+#include "rest/item_locks.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <memory>
 #include <optional>
@@ -182,18 +185,19 @@ TEST(login_action_test, HostFailuresPropagateAndAddNoSession) {
 
 class logout_action_test : public ::testing::Test {
  protected:
-  logout_action_test() { server_running = true; }
-
   int logout(const std::string& id) {
     reply_ = "left over";
-    return logout_action(id, reply_, sessions_, factory_.function());
+    return logout_action(id, reply_,
+                         rest_context{config_, sessions_, locks_, factory_.function(), server_running_});
   }
   void add(const std::string& id, std::string server_text) {
     sessions_.add_session(
         id, std::make_shared<const kelm_info>(kelm_info{std::move(server_text), "SALES", "MD"}));
   }
 
-  settings_guard guard_;
+  settings config_;
+  std::atomic<bool> server_running_{true};
+  item_lock_table locks_;
   recording_factory factory_;
   session_table sessions_;
   std::string reply_;
@@ -203,7 +207,7 @@ const calls quit_only{host_call{"quit", {}, {}}};
 
 // The last session ending stops nothing without -a.
 TEST_F(logout_action_test, RemovesTheSessionWithoutContactingTheHost) {
-  exit_on_logout = false;
+  config_.exit_on_logout = false;
   add("1a", "SRV**");
   add("1b", "SRV**x");
   EXPECT_EQ(logout("1a"), 200);
@@ -212,38 +216,38 @@ TEST_F(logout_action_test, RemovesTheSessionWithoutContactingTheHost) {
   EXPECT_NE(sessions_.find_session("1b"), nullptr);
   EXPECT_EQ(logout("1b"), 200);
   EXPECT_EQ(sessions_.session_count(), 0u);
-  EXPECT_TRUE(server_running);
+  EXPECT_TRUE(server_running_);
   EXPECT_TRUE(factory_.server_texts.empty());
 }
 
 TEST_F(logout_action_test, ExitOnLogoutIgnoresAFailingFactory) {
-  exit_on_logout = true;
+  config_.exit_on_logout = true;
   factory_.failure = [] { throw _com_error(e_fail); };
   add("2", "SRV**");
   EXPECT_EQ(logout("2"), 200);
   EXPECT_EQ(reply_, "");
   EXPECT_EQ(sessions_.session_count(), 0u);
-  EXPECT_FALSE(server_running);
+  EXPECT_FALSE(server_running_);
   EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"SRV**"});
 }
 
 TEST_F(logout_action_test, ExitOnLogoutIgnoresAFailingQuit) {
-  exit_on_logout = true;
+  config_.exit_on_logout = true;
   factory_.failing_operation = "quit";
   add("2", "SRV**");
   EXPECT_EQ(logout("2"), 200);
   EXPECT_EQ(reply_, "");
   EXPECT_EQ(sessions_.session_count(), 0u);
-  EXPECT_FALSE(server_running);
+  EXPECT_FALSE(server_running_);
   ASSERT_EQ(factory_.hosts.size(), 1u);
   EXPECT_EQ(factory_.hosts[0]->calls, quit_only);
 }
 
 // Nothing to quit: an unknown id names no server.
 TEST_F(logout_action_test, ExitOnLogoutWithAnUnknownIdStopsAnEmptyServer) {
-  exit_on_logout = true;
+  config_.exit_on_logout = true;
   EXPECT_EQ(logout("99"), 200);
-  EXPECT_FALSE(server_running);
+  EXPECT_FALSE(server_running_);
   EXPECT_TRUE(factory_.server_texts.empty());
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <thread>
 
@@ -60,8 +61,9 @@ exchange over_socket_pair(std::string_view request, const script& plan, bool hal
   exchange result;
   const request_context context{peer_text, peer_text, ends[0], server_port, connection_number};
   const rest_dispatcher dispatch = stand_in(plan, result.call);
+  memory_budget budget(std::numeric_limits<std::size_t>::max());
   std::thread server([&] {
-    result.returned = handle_http_request(context, dispatch);
+    result.returned = handle_http_request(context, default_settings, budget, dispatch);
     shutdown(ends[0], SHUT_RDWR);
     close(ends[0]);
   });
@@ -128,8 +130,9 @@ TEST(HttpConnection, TheInterimResponseComesBeforeTheBodyIsSent) {
   const request_context context{peer_text, peer_text, ends[0], server_port, connection_number};
   const script plan;
   const rest_dispatcher dispatch = stand_in(plan, result.call);
+  memory_budget budget(std::numeric_limits<std::size_t>::max());
   std::thread server([&] {
-    result.returned = handle_http_request(context, dispatch);
+    result.returned = handle_http_request(context, default_settings, budget, dispatch);
     shutdown(ends[0], SHUT_RDWR);
     close(ends[0]);
   });
@@ -162,8 +165,9 @@ TEST(HttpConnection, AClientStillSendingReceivesTheEarlyRefusal) {
   const request_context context{peer_text, peer_text, ends[0], server_port, connection_number};
   const script plan;
   const rest_dispatcher dispatch = stand_in(plan, result.call);
+  memory_budget budget(std::numeric_limits<std::size_t>::max());
   std::thread server([&] {
-    handle_http_request(context, dispatch);
+    handle_http_request(context, default_settings, budget, dispatch);
     shutdown(ends[0], SHUT_RDWR);
     close(ends[0]);
   });

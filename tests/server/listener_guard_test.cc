@@ -17,6 +17,7 @@
 #include "server/listener.h"
 #include "server/socket_stream.h"
 #include "server/thread_cache.h"
+#include "platform/seam.h"
 #include "tests/expected_bytes.h"
 #include "tests/server/loopback_client.h"
 
@@ -28,32 +29,48 @@ using namespace test;
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
-// run_server on a thread of its own, with the given services; stopped and joined on
-// destruction. The handler answers "served".
+// run_server on a thread of its own with `config`, the seam `calls` (whose threads come from a
+// cache of the server's own) and `find_peer`; stopped, and its threads joined, on destruction.
+// The handler answers "served".
 class guarded_server {
  public:
-  explicit guarded_server(listener_services services) : port_(free_port()) {
-    server_running = false;
+  guarded_server(const settings& config, platform::seam calls,
+                 peer_user_finder find_peer = nullptr)
+      : config_(config),
+        threads_(calls.start_thread, 4, 10s),
+        calls_(std::move(calls)),
+        port_(free_port()) {
+    calls_.start_thread = [this](void (*entry)(void*), void* argument) {
+      return threads_.start(entry, argument);
+    };
+    listener_services services{config_, server_running_, counter_, calls_, find_peer};
     result_ = std::async(std::launch::async, [this, services] {
       return run_server(port_, [](const request_context& context) {
         socketstream(context.socket) << "served";
       }, services);
     });
-    for (int waits = 0; waits < 1000 && !server_running; ++waits) std::this_thread::sleep_for(5ms);
+    for (int waits = 0; waits < 1000 && !server_running_; ++waits) {
+      std::this_thread::sleep_for(5ms);
+    }
   }
   ~guarded_server() {
-    server_running = false;
+    server_running_ = false;
     if (result_.wait_for(5s) != std::future_status::ready) ADD_FAILURE() << "run_server hangs";
-    // Connection threads outlive run_server; the next test must not find one still running
-    // (it would read the settings that test changes).
-    thread_cache& threads = process_thread_cache();
-    for (int waits = 0; waits < 1000 && threads.thread_count() != threads.idle_count(); ++waits) {
+    // Connection threads outlive run_server; the cache may be destroyed (joining its idle
+    // threads) once none of them still runs a task.
+    for (int waits = 0; waits < 1000 && threads_.thread_count() != threads_.idle_count();
+         ++waits) {
       std::this_thread::sleep_for(5ms);
     }
   }
   int port() const { return port_; }
 
  private:
+  const settings config_;
+  std::atomic<bool> server_running_{false};
+  connection_counter counter_;
+  thread_cache threads_;
+  platform::seam calls_;
   int port_;
   std::future<int> result_;
 };
@@ -78,23 +95,17 @@ struct refusal_case {
 // Failures name the case, not the bytes of the structure.
 void PrintTo(const refusal_case& c, std::ostream* out) { *out << c.name; }
 
-class ForeignUserRefusedTest : public ::testing::TestWithParam<refusal_case> {
- protected:
-  void TearDown() override { debug_level = 0; }
-};
+class ForeignUserRefusedTest : public ::testing::TestWithParam<refusal_case> {};
 
 TEST_P(ForeignUserRefusedTest, ConnectionIsClosedUnreadWithItsOwnLine) {
   const refusal_case& c = GetParam();
-  debug_level = 1;
   next_standing = c.standing;
   next_user = c.user;
   CaptureStderr();
   std::string answer;
   int port = 0;
   {
-    listener_services services;
-    services.find_peer = scripted_peer;
-    guarded_server server(services);
+    guarded_server server(settings{.debug_level = 1}, platform::real_seam(), scripted_peer);
     port = server.port();
     answer = exchange(port);
   }
@@ -153,10 +164,10 @@ void record_pause(std::chrono::milliseconds pause) {
 TEST(AcceptLoopTest, DescriptorExhaustionPausesInsteadOfSpinningAndServesAgain) {
   pauses_taken.clear();
   failures_left = 4;
-  listener_services services;
-  services.accept = exhausted_accept;
-  services.pause = record_pause;
-  guarded_server server(services);
+  platform::seam calls = platform::real_seam();
+  calls.accept = exhausted_accept;
+  calls.sleep = record_pause;
+  guarded_server server(settings{}, calls);
   EXPECT_EQ(exchange(server.port()), "served") << "served once descriptors are back";
   failures_left = 2;
   EXPECT_EQ(exchange(server.port()), "served");

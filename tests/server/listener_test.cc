@@ -1,4 +1,5 @@
 #include "server/listener.h"
+#include "platform/seam.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -76,21 +77,20 @@ bool connection_threads_ended() {
   return live_connection_threads == 0;
 }
 
-// run_server on a thread of its own, stopped through server_running. A run_server that never
-// ends is reported by stop() and then holds the test until the runner's time-out.
+// run_server on a thread of its own, stopped through services.server_running. A run_server
+// that never ends is reported by stop() and then holds the test until the runner's time-out.
 class running_server {
  public:
-  explicit running_server(connection_handler handler, listener_services services = {})
-      : port_(free_port()) {
-    if (services.start_thread == nullptr) services.start_thread = counting_start;
+  running_server(connection_handler handler, const listener_services& services)
+      : port_(free_port()), server_running_(services.server_running) {
     result_ = std::async(std::launch::async, [this, handler, services] {
       return run_server(port_, handler, services);
     });
-    for (int waits = 0; waits < 1000 && !server_running &&
+    for (int waits = 0; waits < 1000 && !server_running_ &&
                         result_.wait_for(5ms) != std::future_status::ready;
          ++waits) {
     }
-    started_ = server_running;
+    started_ = server_running_;
   }
   ~running_server() { (void)stop(); }
 
@@ -100,7 +100,7 @@ class running_server {
   // Clears server_running and waits (bounded) for run_server's result; -2 when it did not end.
   int stop(std::chrono::milliseconds limit = 5s) {
     if (!result_.valid()) return result_value_;
-    server_running = false;
+    server_running_ = false;
     if (result_.wait_for(limit) != std::future_status::ready) {
       ADD_FAILURE() << "run_server did not end";
       return -2;
@@ -110,34 +110,37 @@ class running_server {
 
  private:
   int port_;
+  std::atomic<bool>& server_running_;
   bool started_ = false;
   std::future<int> result_;
   int result_value_ = -2;
 };
 
+// Owns what run_server uses of the process; connection threads start through counting_start.
 class ListenerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    debug_level = 0;
-    run_minimized = false;
-    server_running = false;
-  }
+  ListenerTest() { calls_.start_thread = counting_start; }
   void TearDown() override {
     EXPECT_TRUE(connection_threads_ended()) << "connection threads did not end";
-    debug_level = 0;
-    server_running = false;
   }
+  listener_services services() {
+    return listener_services{config_, server_running_, counter_, calls_};
+  }
+
+  settings config_;
+  std::atomic<bool> server_running_{false};
+  connection_counter counter_;
+  platform::seam calls_ = platform::real_seam();
 };
 
 TEST_F(ListenerTest, NumbersConnectionsFromOneAndPassesPeerAndPort) {
-  connection_counter counter;
   running_server server(
       [](const request_context& context) {
         socketstream(context.socket)
             << context.connection_number << ' ' << context.remote_host << ' '
             << context.remote_address << ' ' << context.server_port;
       },
-      {&counter, nullptr});
+      services());
   ASSERT_TRUE(server.started());
   const std::string peer_and_port = " 127.0.0.1 127.0.0.1 " + std::to_string(server.port());
   EXPECT_EQ(exchange(server.port()), "1" + peer_and_port);
@@ -157,7 +160,6 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
     int most_inside = 0;
   };
   auto place = std::make_shared<meeting>();
-  connection_counter counter;
   running_server server(
       [place](const request_context& context) {
         {
@@ -168,7 +170,7 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
         }
         answer_number(context);
       },
-      {&counter, nullptr});
+      services());
   ASSERT_TRUE(server.started());
 
   std::vector<std::string> answers(clients);
@@ -192,11 +194,11 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
 TEST_F(ListenerTest, ProcessWideCounterKeepsNumbersUniqueAcrossRuns) {
   int first = 0;
   {
-    running_server server(answer_number);
+    running_server server(answer_number, services());
     ASSERT_TRUE(server.started());
     first = std::atoi(exchange(server.port()).c_str());
   }
-  running_server server(answer_number);
+  running_server server(answer_number, services());
   ASSERT_TRUE(server.started());
   EXPECT_GE(first, 1);
   EXPECT_EQ(exchange(server.port()), std::to_string(first + 1) + "\n");
@@ -218,7 +220,7 @@ TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
     seen->read = get(SO_RCVTIMEO, seen->receive) && get(SO_SNDTIMEO, seen->send) &&
                  get(SO_LINGER, seen->lingering);
     socketstream(context.socket) << "done";
-  });
+  }, services());
   ASSERT_TRUE(server.started());
   EXPECT_EQ(exchange(server.port()), "done");
   EXPECT_EQ(server.stop(), 0);
@@ -232,21 +234,21 @@ TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
 TEST_F(ListenerTest, BusyPortGivesTheBindMessageAndExitCode1) {
   const auto [blocker, port] = bound_socket(true);
   CaptureStderr();
-  const int result = run_server(port, [](const request_context&) {});
+  const int result = run_server(port, [](const request_context&) {}, services());
   const std::string captured = GetCapturedStderr();
   ::close(blocker);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(captured, "Cannot bind to port " + std::to_string(port) + ": " +
                           std::to_string(EADDRINUSE) + "\n");
-  EXPECT_FALSE(server_running);
+  EXPECT_FALSE(server_running_);
 }
 
 TEST_F(ListenerTest, WritesTheListeningNoticeAndTheDebugNotice) {
   for (const int level : {0, 1, 2, -1}) {
     SCOPED_TRACE(level);
-    debug_level = level;
+    config_.debug_level = level;
     CaptureStderr();
-    running_server server([](const request_context&) {});
+    running_server server([](const request_context&) {}, services());
     EXPECT_TRUE(server.started());
     EXPECT_EQ(server.stop(), 0);
     EXPECT_EQ(GetCapturedStderr(),
@@ -255,7 +257,7 @@ TEST_F(ListenerTest, WritesTheListeningNoticeAndTheDebugNotice) {
 }
 
 TEST_F(ListenerTest, ClearingServerRunningEndsTheLoopWithinAboutASecond) {
-  running_server server([](const request_context&) {});
+  running_server server([](const request_context&) {}, services());
   ASSERT_TRUE(server.started());
   const int client = connect_to(server.port());
   ASSERT_GE(client, 0);
@@ -268,7 +270,7 @@ TEST_F(ListenerTest, ClearingServerRunningEndsTheLoopWithinAboutASecond) {
 }
 
 TEST_F(ListenerTest, ListensOnTheLoopbackAddressOnly) {
-  running_server server(answering("hello"));
+  running_server server(answering("hello"), services());
   ASSERT_TRUE(server.started());
   EXPECT_EQ(exchange(server.port()), "hello");
   // Any other local address, even another loopback one, finds no listener on the port.
@@ -284,11 +286,11 @@ int fail_first_start(void (*entry)(void*), void* argument) {
 }
 
 TEST_F(ListenerTest, FailedThreadStartClosesTheConnectionAndServingGoesOn) {
-  debug_level = 1;
+  config_.debug_level = 1;
   failed_starts = 0;
-  connection_counter counter;
   CaptureStderr();
-  running_server server(answer_number, {&counter, fail_first_start});
+  calls_.start_thread = fail_first_start;
+  running_server server(answer_number, services());
   ASSERT_TRUE(server.started());
   EXPECT_EQ(exchange(server.port()), "") << "closed without an answer, not left hanging";
   EXPECT_EQ(exchange(server.port()), "2\n") << "the failed connection used number 1";
@@ -299,13 +301,13 @@ TEST_F(ListenerTest, FailedThreadStartClosesTheConnectionAndServingGoesOn) {
 }
 
 TEST_F(ListenerTest, HandlerExceptionEndsOnlyItsConnection) {
-  debug_level = 2;
+  config_.debug_level = 2;
   auto count = std::make_shared<std::atomic<int>>(0);
   CaptureStderr();
   running_server server([count](const request_context& context) {
     if (count->fetch_add(1) == 0) throw std::runtime_error("handler failure");
     socketstream(context.socket) << "served";
-  });
+  }, services());
   ASSERT_TRUE(server.started());
   EXPECT_EQ(exchange(server.port()), "");
   EXPECT_EQ(exchange(server.port()), "served");

@@ -179,18 +179,18 @@ INSTANTIATE_TEST_SUITE_P(
         starts("all_options", {"-acm", "-d", "2", "-n71", "-p", "4000"}, 4000, 2, 71, "acm")),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ApplySettingsTest, StoresEverySettingInTheProcessWideSettings) {
+TEST(ServerSettingsTest, CarriesEveryCommandLineSetting) {
   EXPECT_STREQ(get_version_string(), "1.0.5");
-  apply_settings({3181, -1, 71, true, true, true});
-  EXPECT_EQ(debug_level, -1);
-  EXPECT_EQ(host_version, 71);
-  EXPECT_TRUE(exit_on_logout && case_insensitive && run_minimized);
-  EXPECT_TRUE(debug_enabled(1));  // a negative level gives level-1 diagnostics only
-  EXPECT_FALSE(debug_enabled(2));
-  apply_settings(command_line_settings{});
-  EXPECT_EQ(debug_level, 0);
-  EXPECT_EQ(host_version, 80);
-  EXPECT_FALSE(exit_on_logout || case_insensitive || run_minimized);
+  const settings chosen = command_line_settings{3181, -1, 71, true, true, true}.server_settings();
+  EXPECT_EQ(chosen.debug_level, -1);
+  EXPECT_EQ(chosen.host_version, 71);
+  EXPECT_TRUE(chosen.exit_on_logout && chosen.case_insensitive && chosen.run_minimized);
+  EXPECT_TRUE(chosen.debug_enabled(1));  // a negative level gives level-1 diagnostics only
+  EXPECT_FALSE(chosen.debug_enabled(2));
+  const settings plain = command_line_settings{}.server_settings();
+  EXPECT_EQ(plain.debug_level, 0);
+  EXPECT_EQ(plain.host_version, 80);
+  EXPECT_FALSE(plain.exit_on_logout || plain.case_insensitive || plain.run_minimized);
 }
 
 }  // namespace

@@ -6,14 +6,15 @@
 
 namespace ombrix {
 
-std::shared_ptr<velquor_base> create_host_server(int generation, const std::string& server) {
+std::shared_ptr<velquor_base> create_host_server(const settings& config, const std::string& server) {
+  const int generation = config.host_version;
   return connected_host(
       [generation]() -> std::shared_ptr<velquor_base> {
         if (generation == 80) return std::make_shared<velquor80>();
         if (generation == 71) return std::make_shared<velquor71>();
         throw _com_error(e_nointerface);
       },
-      server);
+      server, config);
 }
 
 }  // namespace ombrix

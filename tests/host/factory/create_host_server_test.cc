@@ -9,23 +9,17 @@
 namespace ombrix {
 namespace {
 
-// Restores the settings the tests change.
 class CreateHostServer : public testing::temporary_data_root {
  protected:
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
   }
-  void TearDown() override {
-    debug_level = saved_debug_;
-    temporary_data_root::TearDown();
-  }
-  int saved_debug_ = debug_level;
 };
 
 TEST_F(CreateHostServer, BothGenerationsGetAConnectedEmbeddedHost) {
   for (int version : {71, 80}) {
-    std::shared_ptr<velquor_base> host = create_host_server(version, "SALES**caf\xC3\xA9");
+    std::shared_ptr<velquor_base> host = create_host_server(settings{.host_version = version}, "SALES**caf\xC3\xA9");
     ASSERT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
     EXPECT_EQ(host->get_server_name(), u"SALES");
     EXPECT_EQ(host->get_property_2(), u"caf\u00E9") << "server text read as UTF-8";
@@ -58,10 +52,9 @@ TEST_F(CreateHostServer, FailuresAreRethrownAndLoggedByDebugLevel) {
   };
   for (const row& r : rows) {
     SCOPED_TRACE(std::string(r.server) + " " + std::to_string(r.version));
-    debug_level = r.debug;
     ::testing::internal::CaptureStderr();
     try {
-      create_host_server(r.version, r.server);
+      create_host_server(settings{.debug_level = r.debug, .host_version = r.version}, r.server);
       ADD_FAILURE() << "no error";
     } catch (const _com_error& error) {
       EXPECT_EQ(error.Error(), r.code);

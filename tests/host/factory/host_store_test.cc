@@ -17,7 +17,7 @@ TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
   make_account(u"SALES");
   std::shared_ptr<host_store> store = host_store::open({});
   EXPECT_EQ(store->postgresql(), nullptr);
-  std::shared_ptr<velquor_base> host = store->create(80, "SALES**c");
+  std::shared_ptr<velquor_base> host = store->create(settings{.host_version = 80}, "SALES**c");
   EXPECT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
 }
 
@@ -32,12 +32,12 @@ TEST_F(HostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
   ASSERT_NE(store->postgresql(), nullptr);
   store->postgresql()->create_account(u"SALES", u"MD");
   for (int generation : {71, 80}) {
-    std::shared_ptr<velquor_base> host = store->create(generation, "SALES**c");
+    std::shared_ptr<velquor_base> host = store->create(settings{.host_version = generation}, "SALES**c");
     EXPECT_NE(dynamic_cast<pg_host*>(host.get()), nullptr);
     EXPECT_EQ(host->get_property_4(), from_utf8(database.name()));
   }
   try {
-    store->create(72, "SALES**c");
+    store->create(settings{.host_version = 72}, "SALES**c");
     ADD_FAILURE() << "created";
   } catch (const _com_error& error) {
     EXPECT_EQ(error.Error(), e_nointerface);
