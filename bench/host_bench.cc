@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/embedded/account_store.h"
+#include "host/embedded/account_stores.h"
 #include "host/embedded/embedded_host.h"
 
 namespace ombrix {
@@ -43,9 +45,9 @@ struct bench_account {
     std::string pattern = (std::filesystem::temp_directory_path() / "ombrix-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) std::abort();
     base = pattern;
-    setenv("OMBRIX_DATA", base.c_str(), 1);
+    stores = std::make_unique<account_stores>(base, u"MAIN");
     account_store::create(base, u"BENCH", u"MD");
-    auto store = account_store::open(base, u"BENCH");
+    auto store = stores->open(u"BENCH");
     store->create_file(u"BIG", {});
     store->create_file(u"DIR", {});
     std::vector<account_store::item> batch;
@@ -64,11 +66,12 @@ struct bench_account {
     std::shuffle(ids.begin(), ids.end(), std::mt19937(42));
   }
   ~bench_account() {
-    account_store::release_unused_stores();
+    stores.reset();
     std::error_code ignored;
     std::filesystem::remove_all(base, ignored);
   }
   std::string base;
+  std::unique_ptr<account_stores> stores;  // the server's stores of the data root
   std::vector<text> ids;  // every id of BIG in random order
 };
 
@@ -81,7 +84,7 @@ void BM_ConnectAndRead1KiB(benchmark::State& state) {
   const auto& ids = account().ids;
   std::size_t next = static_cast<std::size_t>(state.thread_index()) * 7919;
   for (auto _ : state) {
-    embedded_host host;
+    embedded_host host(*account().stores);
     host.connect(u"BENCH**bench");
     benchmark::DoNotOptimize(host.read_item(u"BIG", ids[next++ % ids.size()], 0, 0, 0, 0));
   }
@@ -93,7 +96,7 @@ void BM_ConnectAndWrite1KiB(benchmark::State& state) {
   const text content = kib_content(7);
   std::size_t next = static_cast<std::size_t>(state.thread_index()) * 7919;
   for (auto _ : state) {
-    embedded_host host;
+    embedded_host host(*account().stores);
     host.connect(u"BENCH**bench");
     host.write_item(u"BIG", ids[next++ % ids.size()], content, 0, 0, 0, 0);
   }
@@ -103,7 +106,7 @@ BENCHMARK(BM_ConnectAndWrite1KiB)->Threads(1)->Threads(2)->UseRealTime();
 void BM_ConnectAndList1000(benchmark::State& state) {
   account();
   for (auto _ : state) {
-    embedded_host host;
+    embedded_host host(*account().stores);
     host.connect(u"BENCH**bench");
     benchmark::DoNotOptimize(host.list_items(u"DIR", 0, 0, text(), u"-1"));
   }
@@ -114,7 +117,7 @@ BENCHMARK(BM_ConnectAndList1000)->UseRealTime();
 void BM_ConnectAndListFirst1000Of100000(benchmark::State& state) {
   account();
   for (auto _ : state) {
-    embedded_host host;
+    embedded_host host(*account().stores);
     host.connect(u"BENCH**bench");
     benchmark::DoNotOptimize(host.list_items(u"BIG", 0, 1000, text(), u"-1"));
   }
@@ -125,7 +128,7 @@ void BM_ConnectAndStat(benchmark::State& state) {
   const auto& ids = account().ids;
   std::size_t next = 0;
   for (auto _ : state) {
-    embedded_host host;
+    embedded_host host(*account().stores);
     host.connect(u"BENCH**bench");
     benchmark::DoNotOptimize(host.stat_item(u"BIG", ids[next++ % ids.size()], u"-1\xF8FD-2"));
   }
@@ -135,7 +138,7 @@ BENCHMARK(BM_ConnectAndStat)->UseRealTime();
 void BM_ConnectOnly(benchmark::State& state) {
   account();
   for (auto _ : state) {
-    embedded_host host;
+    embedded_host host(*account().stores);
     host.connect(u"BENCH**bench");
     benchmark::DoNotOptimize(host.get_property_5());
   }

@@ -74,7 +74,7 @@ class velquor_base {
  public:
   virtual ~velquor_base() = default;
 
-  // Connects to the server text "[server*]account*client". Called by create_host_server only.
+  // Connects to the server text "[server*]account*client". Called by the host factory only.
   virtual void connect(const text& server) = 0;
   // The host's own server name; login builds the session's server text from it.
   virtual text get_server_name() = 0;

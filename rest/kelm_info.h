@@ -7,7 +7,7 @@
 namespace ombrix {
 
 struct kelm_info {
-  std::string server_text;   // what create_host_server is given on every request
+  std::string server_text;   // what the host factory is given on every request
   std::string account_name;  // accepted as the first path segment
   std::string md_name;       // master dictionary: accepted as the first segment, file of root paths
 };

@@ -35,8 +35,7 @@ constexpr const char* usage_lines[] = {
     "  DATA_ROOT",
 };
 
-std::string usage_text() {
-  std::string root = data_root_from_environment();
+std::string usage_text(std::string root) {
   if (root.empty()) root = "none: set OMBRIX_DATA or HOME";
   std::string out;
   for (std::string_view line : usage_lines) {
@@ -75,7 +74,8 @@ struct command_line {
   std::vector<std::string> words;  // the command and its arguments
 };
 
-command_line parse(const std::vector<std::string>& args, const std::string& environment_store) {
+command_line parse(const std::vector<std::string>& args, const std::string& environment_store,
+                   const std::string& data_root) {
   command_line line;
   bool given = false;
   std::size_t i = 0;
@@ -102,7 +102,7 @@ command_line parse(const std::vector<std::string>& args, const std::string& envi
   line.words.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
   if (line.words.empty()) usage("No command given.");
   if (!given) line.store = environment_store;
-  if (line.store.empty()) line.store = data_root_from_environment();
+  if (line.store.empty()) line.store = data_root;
   if (line.store.empty()) failed("There is no data root: set OMBRIX_DATA or HOME, or give --data DIR.");
   return line;
 }
@@ -295,18 +295,14 @@ void list_file(const command_line& line, std::ostream& out) {
 
 }  // namespace
 
-int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  return run_admin(args, std::string(), out, err);
-}
-
 int run_admin(const std::vector<std::string>& args, const std::string& environment_store,
-              std::ostream& out, std::ostream& err) {
+              const std::string& data_root, std::ostream& out, std::ostream& err) {
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    out << usage_text();
+    out << usage_text(data_root);
     return admin_ok;
   }
   try {
-    const command_line line = parse(args, environment_store);
+    const command_line line = parse(args, environment_store, data_root);
     const std::string& command = line.words[0];
     if (command == "create-account") {
       create_account(line, out);
@@ -327,7 +323,7 @@ int run_admin(const std::vector<std::string>& args, const std::string& environme
     return admin_ok;
   } catch (const admin_error& error) {
     err << "ombrix-admin: " << error.what() << '\n';
-    if (error.code == admin_usage) err << usage_text();
+    if (error.code == admin_usage) err << usage_text(data_root);
     return error.code;
   } catch (const _com_error& error) {
     err << "ombrix-admin: " << to_utf8(error.Description()) << '\n';

@@ -24,11 +24,10 @@ inline constexpr int admin_usage = 2;   // the command line is wrong
 
 // Runs the command line `args` (without the program name) on the store `--store STORE`, else the
 // data root `--data DIR`, else `environment_store` (OMBRIX_STORE, read by main) when not empty,
-// else data_root_from_environment(). Writes results to `out` and one line "ombrix-admin:
-// message" to `err` on failure; returns an exit code above.
+// else `data_root` (main: data_root_from(OMBRIX_DATA)), which the usage text also names. Writes
+// results to `out` and one line "ombrix-admin: message" to `err` on failure; returns an exit
+// code above.
 int run_admin(const std::vector<std::string>& args, const std::string& environment_store,
-              std::ostream& out, std::ostream& err);
-// The same without OMBRIX_STORE.
-int run_admin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+              const std::string& data_root, std::ostream& out, std::ostream& err);
 
 }  // namespace ombrix

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "host/embedded/account_location.h"
+#include "host/embedded/account_stores.h"
 #include "host/host_errors.h"
 
 namespace ombrix {
@@ -15,7 +16,7 @@ namespace fs = std::filesystem;
 
 class embedded_store final : public admin_store {
  public:
-  explicit embedded_store(std::string root) : root_(std::move(root)) {}
+  explicit embedded_store(std::string root) : root_(std::move(root)), stores_(root_, u"MAIN") {}
   std::string description() const override { return "data root " + root_; }
   void create_account(const text& name, const text& md_name) override {
     account_store::create(root_, name, md_name);
@@ -27,13 +28,13 @@ class embedded_store final : public admin_store {
       throw_host_error(host_error::account_not_found,
                        describe({u"Account '", name, u"' not found."}));
     }
-    return std::make_unique<account_of<account_store>>(account_store::open(root_, name));
+    return std::make_unique<account_of<account_store>>(stores_.open(name));
   }
   // The account file is made first and filled after; a failure on the way removes it again.
   void write_account(const text& name, const account_image& image) override {
     account_store::create(root_, name, image.md_name);
     try {
-      std::shared_ptr<account_store> made = account_store::open(root_, name);
+      std::shared_ptr<account_store> made = stores_.open(name);
       for (const account_image::file& file : image.files) made->create_file(file.name, file.sections);
       for (const account_image::section& section : image.sections) {
         std::vector<account_store::item> items;
@@ -42,7 +43,7 @@ class embedded_store final : public admin_store {
         made->import_items(section.name, items);
       }
     } catch (...) {
-      account_store::release_unused_stores();
+      stores_.release_unused();
       std::error_code ignored;
       for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
         fs::remove(account_path(root_, name) + suffix, ignored);
@@ -53,6 +54,7 @@ class embedded_store final : public admin_store {
 
  private:
   std::string root_;
+  account_stores stores_;  // the accounts this tool opens in root_
 };
 
 }  // namespace

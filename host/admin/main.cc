@@ -6,9 +6,13 @@
 #include <vector>
 
 #include "host/admin/admin_commands.h"
+#include "host/embedded/account_location.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  const char* store = std::getenv("OMBRIX_STORE");  // read once, here
-  return ombrix::run_admin(args, store ? store : "", std::cout, std::cerr);
+  // The environment is read once, here.
+  const char* store = std::getenv("OMBRIX_STORE");
+  return ombrix::run_admin(args, store ? store : "",
+                           ombrix::data_root_from(std::getenv("OMBRIX_DATA")), std::cout,
+                           std::cerr);
 }

@@ -11,12 +11,15 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 
 #include "host/com/code_page_units.h"
 #include "host/com/velquor_interface.h"
+#include "host/embedded/account_location.h"
+#include "host/embedded/account_stores.h"
 #include "host/embedded/embedded_host.h"
 
 namespace ombrix::com {
@@ -69,11 +72,23 @@ struct support_part {
 };
 
 struct component {
-  void** table;  // IVelquorServer (and IUnknown and IDispatch)
-  support_part support;
+  explicit component(account_stores& stores) : host(stores) {}
+
+  void** table = nullptr;  // IVelquorServer (and IUnknown and IDispatch)
+  support_part support{};
   std::atomic<ULONG> references{1};
   embedded_host host;
 };
+
+// The accounts of the process that loads this server. The module has no main of its own, so
+// its entry points read the environment, here, once: OMBRIX_DATA and OMBRIX_ACCOUNT as the
+// server reads them. Never destroyed: instances may outlive the module's static destructors.
+account_stores& module_stores() {
+  static account_stores* const stores =
+      new account_stores(data_root_from(std::getenv("OMBRIX_DATA")),
+                         default_account_from(std::getenv("OMBRIX_ACCOUNT")));
+  return *stores;
+}
 
 component* from_support(void* part) { return static_cast<support_part*>(part)->owner; }
 
@@ -342,7 +357,7 @@ HRESULT STDMETHODCALLTYPE factory_create_instance(factory*, IUnknown* outer, REF
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-  auto* instance = new (std::nothrow) component;
+  auto* instance = new (std::nothrow) component(module_stores());
   if (instance == nullptr) return E_OUTOFMEMORY;
   instance->table = the_server_table().entries;
   instance->support.table = support_table;

@@ -1,10 +1,10 @@
 #include "host/embedded/account_creation.h"
 
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
@@ -21,14 +21,14 @@
 namespace ombrix {
 namespace {
 
-// A name beside `path` that no other thread or process of this host uses at the same time.
+// A name beside `path` that no other thread or process of this host uses at the same time: the
+// thread, a random number and the time keep two creations apart without shared state.
 std::string private_name(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
   std::string name = path;
   name += ".new-";
   name += std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()) % 1000000007u);
   name += '-';
-  name += std::to_string(counter++);
+  name += std::to_string(std::random_device{}());
   name += '-';
   name += std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   return name;

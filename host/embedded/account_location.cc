@@ -1,22 +1,13 @@
 #include "host/embedded/account_location.h"
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "platform/user_data.h"
 
 namespace ombrix {
-namespace {
 
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? std::string(value) : std::string();
-}
-
-}  // namespace
-
-std::string data_root_from_environment() {
-  if (std::string root = environment("OMBRIX_DATA"); !root.empty()) return root;
+std::string data_root_from(const char* configured) {
+  if (configured != nullptr && configured[0] != '\0') return configured;
   return platform::user_data_folder("ombrix");
 }
 
@@ -31,16 +22,17 @@ bool is_valid_account_name(std::u16string_view name) {
   return true;
 }
 
-text default_account_name() {
-  const std::string configured = environment("OMBRIX_ACCOUNT");
-  if (configured.empty()) return u"MAIN";
+text default_account_from(const char* configured) {
+  if (configured == nullptr || configured[0] == '\0') return u"MAIN";
   // Account names are ASCII; other bytes are kept one unit each so that validation refuses them.
   text name;
-  for (char byte : configured) name.push_back(static_cast<unsigned char>(byte));
+  for (const char* byte = configured; *byte != '\0'; ++byte) {
+    name.push_back(static_cast<unsigned char>(*byte));
+  }
   return name;
 }
 
-server_target parse_server_text(std::u16string_view server) {
+server_target parse_server_text(std::u16string_view server, const text& default_account) {
   server_target result;
   std::u16string_view target = server;
   if (const auto star = server.rfind(u'*'); star != std::u16string_view::npos) {
@@ -51,7 +43,7 @@ server_target parse_server_text(std::u16string_view server) {
   if (const auto star = target.rfind(u'*'); star != std::u16string_view::npos) {
     target.remove_prefix(star + 1);
   }
-  result.account = target.empty() ? default_account_name() : text(target);
+  result.account = target.empty() ? default_account : text(target);
   return result;
 }
 

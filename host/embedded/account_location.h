@@ -1,6 +1,6 @@
 // Where the embedded host keeps accounts: the data root, the account names it accepts and the
-// server text that names an account. Reads the environment, so it must not race with setenv
-// (nothing in the server changes the environment after start-up).
+// server text that names an account. The mains read OMBRIX_DATA and OMBRIX_ACCOUNT and pass
+// their values here. Thread-safe.
 #pragma once
 
 #include <string>
@@ -11,27 +11,29 @@
 
 namespace ombrix {
 
-// The data root: OMBRIX_DATA; else the user's data folder "ombrix" (platform/user_data.h:
-// $XDG_DATA_HOME/ombrix or $HOME/.local/share/ombrix on POSIX, %LOCALAPPDATA%\ombrix on
-// Windows). Empty when none of these variables is set.
-std::string data_root_from_environment();
+// The data root: `configured` (the value of OMBRIX_DATA) when it is set and not empty; else
+// the user's data folder "ombrix" (platform/user_data.h: $XDG_DATA_HOME/ombrix or
+// $HOME/.local/share/ombrix on POSIX, %LOCALAPPDATA%\ombrix on Windows). Empty when there is
+// none of these. `configured` may be null.
+std::string data_root_from(const char* configured);
 
 // True for 1 to 64 characters of A-Z a-z 0-9 . _ - that do not start with '.'. Only such a name
 // ever becomes part of a path.
 bool is_valid_account_name(std::u16string_view name);
 
-// The default account: OMBRIX_ACCOUNT when set and not empty, else MAIN. Not validated here.
-text default_account_name();
+// The default account: `configured` (the value of OMBRIX_ACCOUNT) when it is set and not
+// empty, else MAIN. Not validated here. `configured` may be null.
+text default_account_from(const char* configured);
 
 // What a server text "[server*]account*client" names.
 struct server_target {
-  text account;  // the default account when the text names none
+  text account;  // `default_account` when the text names none
   text client;
 };
 
 // client = the text after the last '*'; target = the text before it, minus one trailing '*';
 // account = the part of the target after its last '*'. A text without '*' is all account.
-server_target parse_server_text(std::u16string_view server);
+server_target parse_server_text(std::u16string_view server, const text& default_account);
 
 // Creates the data root (and its missing parents) when it does not exist; a data root made here
 // is readable by its owner only (mode 0700 where the platform has modes). An existing one is

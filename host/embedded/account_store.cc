@@ -28,13 +28,6 @@ text stat_text(int attributes, std::int64_t size) {
   return out;
 }
 
-// Never destroyed: connection threads may still use the stores while the process exits.
-// Committed data is safe in the write-ahead log without a last checkpoint.
-store_registry<account_store>& open_stores() {
-  static auto* const stores = new store_registry<account_store>;
-  return *stores;
-}
-
 }  // namespace
 
 account_store::account_store(std::string path, text name)
@@ -42,7 +35,8 @@ account_store::account_store(std::string path, text name)
 
 account_store::~account_store() = default;
 
-std::shared_ptr<account_store> account_store::open(const std::string& root, const text& name) {
+std::shared_ptr<account_store> account_store::open(store_registry<account_store>& stores,
+                                                   const std::string& root, const text& name) {
   if (!is_valid_account_name(name)) {
     throw_host_error(host_error::account_not_found,
                      describe({u"'", display_name(name), u"' is not a valid account name."}));
@@ -54,7 +48,7 @@ std::shared_ptr<account_store> account_store::open(const std::string& root, cons
   }
   const std::string path = account_path(root, name);
   // Accounts are never deleted by this host, so a store once opened stays valid.
-  return open_stores().find_or_make(path, [&] {
+  return stores.find_or_make(path, [&] {
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
       (void)ensure_data_root(root, error);  // the data root appears on first use
@@ -77,8 +71,6 @@ std::shared_ptr<account_store> account_store::open(const std::string& root, cons
 void account_store::create(const std::string& root, const text& name, const text& md_name) {
   create_account(root, name, md_name);
 }
-
-void account_store::release_unused_stores() { open_stores().release_unused(); }
 
 account_names account_store::names() const { return {name_, md_name_, md_key_}; }
 

@@ -6,7 +6,8 @@
 // with a description naming the object. SQLite's "busy" never leaves this class: writers of one
 // process queue on a mutex, and contention with other processes is waited out and retried.
 //
-//   auto store = account_store::open("/srv/data", u"SALES");
+//   account_stores stores("/srv/data", u"MAIN");  // account_stores.h
+//   auto store = stores.open(u"SALES");
 //   store->write(u"CUST", u"C1", u"NAME\r\nADDR");
 //   text listing = store->list(u"CUST", 0, 0);
 #pragma once
@@ -23,6 +24,7 @@
 #include "host/embedded/connection_pool.h"
 #include "host/embedded/listing_cache.h"
 #include "host/embedded/rendering_cache.h"
+#include "host/embedded/store_registry.h"
 #include "host/item_tag.h"
 #include "host/text.h"
 #include "host/velquor_base.h"
@@ -44,18 +46,14 @@ struct listing_entry {
 
 class account_store {
  public:
-  // The account `name` in `root`. Stores are kept process-wide, one per database file, so that
-  // their pooled connections and prepared statements outlive the host objects of single
-  // requests. Throws 201 for an invalid name or a missing account, 206 when the database cannot
-  // be opened or is not an account database.
-  static std::shared_ptr<account_store> open(const std::string& root, const text& name);
+  // The account `name` in `root`, kept in `stores` (one store per database file) and opened
+  // there on first use. Throws 201 for an invalid name or a missing account, 206 when the
+  // database cannot be opened or is not an account database.
+  static std::shared_ptr<account_store> open(store_registry<account_store>& stores,
+                                             const std::string& root, const text& name);
 
   // create_account (account_creation.h).
   static void create(const std::string& root, const text& name, const text& md_name);
-
-  // Closes the idle connections of every store that no host object uses any more, and forgets
-  // those stores. Lets tests and tools release file handles; the server does not need it.
-  static void release_unused_stores();
 
   ~account_store();
   account_store(const account_store&) = delete;

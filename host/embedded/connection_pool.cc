@@ -38,12 +38,12 @@ std::size_t connection_pool::idle_count() {
 }
 
 connection_pool::clock::time_point connection_pool::now() const {
-  return options_.now ? options_.now() : clock::now();
+  return options_.calls.now ? options_.calls.now() : clock::now();
 }
 
 void connection_pool::pause(std::chrono::milliseconds duration) const {
-  if (options_.sleep) {
-    options_.sleep(duration);
+  if (options_.calls.sleep) {
+    options_.calls.sleep(duration);
   } else {
     std::this_thread::sleep_for(duration);
   }

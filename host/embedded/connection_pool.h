@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/embedded/sqlite_db.h"
+#include "platform/seam.h"
 #include "host/text.h"
 
 namespace ombrix {
@@ -34,9 +35,9 @@ class connection_pool {
     std::chrono::milliseconds busy_limit{30000};
     // SQLite's own wait for another connection's lock, per attempt.
     int busy_timeout_milliseconds = 5000;
-    // The clock and the pause between attempts; steady_clock and sleep_for when empty.
-    std::function<clock::time_point()> now;
-    std::function<void(std::chrono::milliseconds)> sleep;
+    // The clock (calls.now) and the pause between attempts (calls.sleep); the real ones
+    // when the member is empty. The seam's other members are not used.
+    platform::seam calls;
   };
 
   // Opens no connection yet. `account` names the account in failure descriptions.

@@ -21,8 +21,8 @@ account_store& embedded_host::store() const {
 void embedded_host::connect(const text& server) {
   store_.reset();
   client_.clear();
-  server_target target = parse_server_text(server);
-  store_ = account_store::open(data_root_from_environment(), target.account);
+  server_target target = parse_server_text(server, stores_.default_account());
+  store_ = stores_.open(target.account);
   client_ = std::move(target.client);
 }
 

@@ -1,5 +1,5 @@
 // The embedded host: velquor_base implemented directly over this process's account stores
-// (account_store), so that the server needs no separately installed host component. One object
+// (account_stores, which must outlive the object), so that the server needs no separately installed host component. One object
 // serves one request on one thread, like any host object; the stores behind it are shared and
 // thread-safe, which keeps connecting cheap.
 //
@@ -11,13 +11,14 @@
 #include <memory>
 
 #include "host/embedded/account_store.h"
+#include "host/embedded/account_stores.h"
 #include "host/velquor_base.h"
 
 namespace ombrix {
 
 class embedded_host final : public velquor_base {
  public:
-  embedded_host() = default;
+  explicit embedded_host(account_stores& stores) : stores_(stores) {}
   embedded_host(const embedded_host&) = delete;
   embedded_host& operator=(const embedded_host&) = delete;
 
@@ -66,6 +67,7 @@ class embedded_host final : public velquor_base {
  private:
   account_store& store() const;
 
+  account_stores& stores_;
   std::shared_ptr<account_store> store_;
   text client_;
 };

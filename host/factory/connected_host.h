@@ -1,4 +1,4 @@
-// The part of create_host_server that every platform shares: create, then connect, each failure
+// The part of making a host that every store and platform shares: create, then connect, each failure
 // written at debug level 1 of `config` before it is thrown on. Thread-safe as `make` is.
 #pragma once
 

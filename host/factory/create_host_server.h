@@ -1,5 +1,5 @@
-// Creates and connects the host object of a host generation. Thread-safe: each call makes its
-// own object.
+// Creates and connects the host object of a host generation through the COM binding (the
+// Windows build; host_store uses it). Thread-safe: each call makes its own object.
 #pragma once
 
 #include <memory>

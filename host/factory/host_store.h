@@ -1,6 +1,7 @@
 // The store the hosts of this process use, chosen once at start-up: the embedded SQLite store
-// in the data root, or a store in a PostgreSQL database. main reads OMBRIX_STORE, builds a
-// host_store_choice from it and owns the opened host_store; everything below gets it passed.
+// in the data root, or a store in a PostgreSQL database. main reads OMBRIX_STORE, OMBRIX_DATA
+// and OMBRIX_ACCOUNT, builds a host_store_choice from them and owns the opened host_store
+// (with the embedded store's open accounts); everything below gets it passed.
 // Thread-safe: create may be called from any number of threads.
 #pragma once
 
@@ -9,10 +10,12 @@
 #include <string>
 
 #include "base/settings.h"
+#include "host/text.h"
 #include "host/velquor_base.h"
 
 namespace ombrix {
 
+class account_stores;
 class pg_store;
 
 // What main read from the environment.
@@ -20,6 +23,10 @@ struct host_store_choice {
   // A libpq connection text (postgresql://..., postgres://..., key=value words such as
   // service=NAME); empty: the embedded store.
   std::string store;
+  // The embedded store's data root (account_location.h: data_root_from); empty: none.
+  std::string data_root;
+  // The account of a server text that names none (default_account_from).
+  text default_account = u"MAIN";
 };
 
 // Why the chosen store cannot be used: one sentence for standard error.
@@ -35,14 +42,20 @@ class host_store {
   static std::shared_ptr<host_store> open(const host_store_choice& choice);
 
   // A connected host object of the generation config.host_version names (71 or 80) for
-  // `server`, as create_host_server.
+  // `server`; never null. Throws _com_error: E_NOINTERFACE for another generation, or the
+  // failure of connect. At debug level 1 the failure is also written to standard error.
   std::shared_ptr<velquor_base> create(const settings& config, const std::string& server) const;
 
   // The PostgreSQL store, or null for the embedded one.
   const std::shared_ptr<pg_store>& postgresql() const { return postgresql_; }
 
+  // The embedded store's accounts; null for a PostgreSQL store and in the Windows build.
+  const std::shared_ptr<account_stores>& embedded() const { return embedded_; }
+
  private:
   std::shared_ptr<pg_store> postgresql_;
+  std::shared_ptr<account_stores> embedded_;
+  text default_account_ = u"MAIN";
 };
 
 }  // namespace ombrix

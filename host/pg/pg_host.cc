@@ -21,7 +21,7 @@ pg_account& pg_host::account() const {
 void pg_host::connect(const text& server) {
   account_.reset();
   client_.clear();
-  server_target target = parse_server_text(server);
+  server_target target = parse_server_text(server, default_account_);
   account_ = store_->account(target.account);
   client_ = std::move(target.client);
 }

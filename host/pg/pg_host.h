@@ -17,7 +17,9 @@ namespace ombrix {
 
 class pg_host final : public velquor_base {
  public:
-  explicit pg_host(std::shared_ptr<pg_store> store) : store_(std::move(store)) {}
+  // `default_account` is the account of a server text that names none.
+  pg_host(std::shared_ptr<pg_store> store, text default_account)
+      : store_(std::move(store)), default_account_(std::move(default_account)) {}
   pg_host(const pg_host&) = delete;
   pg_host& operator=(const pg_host&) = delete;
 
@@ -60,6 +62,7 @@ class pg_host final : public velquor_base {
   pg_account& account() const;
 
   const std::shared_ptr<pg_store> store_;
+  const text default_account_;
   std::shared_ptr<pg_account> account_;
   text client_;
 };

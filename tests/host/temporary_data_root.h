@@ -1,15 +1,17 @@
-// Test support for the embedded host: a fresh data root per test, named by OMBRIX_DATA, with the
-// other variables that steer the host cleared. Not thread-safe (it changes the environment).
+// Test support for the embedded host: a fresh data root per test and the account stores that
+// open accounts in it (default account MAIN).
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "host/com_error.h"
 #include "host/embedded/account_store.h"
+#include "host/embedded/account_stores.h"
 #include "host/text.h"
 
 namespace ombrix::testing {
@@ -21,14 +23,11 @@ class temporary_data_root : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     base_ = pattern;
     root_ = (base_ / "data").string();
-    setenv("OMBRIX_DATA", root_.c_str(), 1);
-    unsetenv("OMBRIX_ACCOUNT");
+    stores_ = std::make_unique<account_stores>(root_, u"MAIN");
   }
 
   void TearDown() override {
-    account_store::release_unused_stores();
-    unsetenv("OMBRIX_DATA");
-    unsetenv("OMBRIX_ACCOUNT");
+    stores_.reset();
     std::error_code ignored;
     std::filesystem::remove_all(base_, ignored);
   }
@@ -38,8 +37,12 @@ class temporary_data_root : public ::testing::Test {
     ASSERT_NO_THROW(account_store::create(root_, name, md));
   }
 
+  // The stores of the test's data root: what the server's host store holds.
+  account_stores& stores() { return *stores_; }
+
   std::filesystem::path base_;  // holds the root; removed after the test
   std::string root_;            // the data root (base_/data, created on first use)
+  std::unique_ptr<account_stores> stores_;
 };
 
 // The host error number of a failure, or -1 for a code outside the interface facility.

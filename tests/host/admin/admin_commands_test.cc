@@ -46,11 +46,11 @@ class AdminCommands : public testing::temporary_data_root {
     if (with_root) args.insert(args.begin(), {"--data", root_});
     std::ostringstream out;
     std::ostringstream err;
-    const int code = run_admin(args, out, err);
+    const int code = run_admin(args, "", root_, out, err);
     return {code, out.str(), err.str()};
   }
   std::unique_ptr<embedded_host> host(const text& server = u"SALES**") {
-    auto connected = std::make_unique<embedded_host>();
+    auto connected = std::make_unique<embedded_host>(stores());
     connected->connect(server);
     return connected;
   }

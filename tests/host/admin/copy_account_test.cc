@@ -18,10 +18,11 @@ struct run_result {
   std::string err;
 };
 
-run_result admin(const std::vector<std::string>& args, const std::string& environment_store = {}) {
+run_result admin(const std::vector<std::string>& args, const std::string& environment_store = {},
+                 const std::string& data_root = {}) {
   std::ostringstream out;
   std::ostringstream err;
-  const int code = run_admin(args, environment_store, out, err);
+  const int code = run_admin(args, environment_store, data_root, out, err);
   return {code, out.str(), err.str()};
 }
 
@@ -65,7 +66,7 @@ class CopyAccount : public testing::temporary_data_root {
 TEST_F(CopyAccount, BothWaysItemByItem) {
   make_account(u"SALES", u"SMD");
   {
-    auto sales = account_store::open(root_, u"SALES");
+    auto sales = stores().open(u"SALES");
     sales->create_file(u"CUST", {u"HIST", u"\u00C9T\u00C9"});
     sales->create_file(u"BP", {});
     sales->import_items(u"CUST", {{u"C1", u"A\r\nB\xF8FD" u"C"},
@@ -96,7 +97,8 @@ TEST_F(CopyAccount, BothWaysItemByItem) {
   // Onto an existing account: refused, and the target is left as it was.
   ASSERT_EQ(admin({"--store", store, "create-file", "SALES", "NEW"}).code, 0);
   const std::string before = image_text(store, u"SALES");
-  const run_result again = admin({"copy-account", "SALES", "--from", root_, "--to", store});
+  const run_result again =
+      admin({"copy-account", "SALES", "--from", root_, "--to", store}, {}, root_);
   EXPECT_EQ(again.code, 1);
   EXPECT_EQ(again.err, "ombrix-admin: Account 'SALES' already exists.\n");
   EXPECT_EQ(image_text(store, u"SALES"), before);

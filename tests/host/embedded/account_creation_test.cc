@@ -32,7 +32,7 @@ class AccountCreation : public testing::temporary_data_root {
 TEST_F(AccountCreation, MakesOneFileWithTheMasterDictionaryAndItsOwnPointer) {
   create_account(root_, u"SALES", u"VOC");
   EXPECT_EQ(files_in_root(), std::vector<std::string>{"SALES.db"});
-  auto store = account_store::open(root_, u"SALES");
+  auto store = stores().open(u"SALES");
   EXPECT_EQ(store->md_name(), u"VOC");
   EXPECT_EQ(store->read(u"VOC", u"VOC"), u"F\r\nVOC\r\nDICT VOC");
   // The dictionary holds only its data section.
@@ -51,7 +51,7 @@ TEST_F(AccountCreation, AccountFilesArePrivateWhateverTheUmaskAndTheRootMode) {
   const mode_t old_mask = umask(0);
   create_account(root_, u"SALES", u"MD");
   {
-    auto store = account_store::open(root_, u"SALES");
+    auto store = stores().open(u"SALES");
     store->write(u"MD", u"X", u"secret");  // the log and the shared-memory file exist from here
     for (const char* suffix : {"", "-wal", "-shm"}) {
       SCOPED_TRACE(suffix);

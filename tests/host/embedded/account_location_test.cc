@@ -11,7 +11,7 @@
 namespace ombrix {
 namespace {
 
-// Clears the variables these tests change, and restores them afterwards.
+// Clears the variables the platform's user data folder follows, and restores them afterwards.
 class AccountLocation : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -26,7 +26,7 @@ class AccountLocation : public ::testing::Test {
     }
   }
   std::vector<std::pair<const char*, std::optional<std::string>>> saved_ = {
-      {"OMBRIX_DATA", {}}, {"XDG_DATA_HOME", {}}, {"HOME", {}}, {"OMBRIX_ACCOUNT", {}}};
+      {"XDG_DATA_HOME", {}}, {"HOME", {}}};
 };
 
 TEST_F(AccountLocation, ServerTextNamesTheAccountAndClient) {
@@ -39,23 +39,21 @@ TEST_F(AccountLocation, ServerTextNamesTheAccountAndClient) {
       {u"a**b**c", u"b", u"c"},
   };
   for (const auto& [server, account, client] : rows) {
-    const server_target target = parse_server_text(server);
+    const server_target target = parse_server_text(server, u"MAIN");
     EXPECT_EQ(target.account, account) << to_utf8(server);
     EXPECT_EQ(target.client, client) << to_utf8(server);
   }
 }
 
 TEST_F(AccountLocation, DefaultAccountComesFromOmbrixAccount) {
-  EXPECT_EQ(default_account_name(), u"MAIN");
-  setenv("OMBRIX_ACCOUNT", "SALES", 1);
-  EXPECT_EQ(default_account_name(), u"SALES");
-  EXPECT_EQ(parse_server_text(u"**vscode").account, u"SALES");
-  EXPECT_EQ(parse_server_text(u"OTHER**").account, u"OTHER");
-  setenv("OMBRIX_ACCOUNT", "", 1);
-  EXPECT_EQ(default_account_name(), u"MAIN");
-  setenv("OMBRIX_ACCOUNT", "../\xC3\xA9", 1);
-  EXPECT_EQ(default_account_name(), text(u"../\u00C3\u00A9")) << "bytes kept, so refused later";
-  EXPECT_FALSE(is_valid_account_name(default_account_name()));
+  EXPECT_EQ(default_account_from(nullptr), u"MAIN");
+  EXPECT_EQ(default_account_from("SALES"), u"SALES");
+  EXPECT_EQ(parse_server_text(u"**vscode", default_account_from("SALES")).account, u"SALES");
+  EXPECT_EQ(parse_server_text(u"OTHER**", default_account_from("SALES")).account, u"OTHER");
+  EXPECT_EQ(default_account_from(""), u"MAIN");
+  EXPECT_EQ(default_account_from("../\xC3\xA9"), text(u"../\u00C3\u00A9"))
+      << "bytes kept, so refused later";
+  EXPECT_FALSE(is_valid_account_name(default_account_from("../\xC3\xA9")));
 }
 
 TEST_F(AccountLocation, AccountNameRulesAndPath) {
@@ -75,15 +73,14 @@ TEST_F(AccountLocation, AccountNameRulesAndPath) {
 }
 
 TEST_F(AccountLocation, DataRootByPrecedence) {
-  EXPECT_EQ(data_root_from_environment(), "");
+  EXPECT_EQ(data_root_from(nullptr), "");
   setenv("HOME", "/home/u", 1);
-  EXPECT_EQ(data_root_from_environment(), "/home/u/.local/share/ombrix");
+  EXPECT_EQ(data_root_from(nullptr), "/home/u/.local/share/ombrix");
   setenv("XDG_DATA_HOME", "relative/dir", 1);
-  EXPECT_EQ(data_root_from_environment(), "/home/u/.local/share/ombrix") << "relative XDG ignored";
+  EXPECT_EQ(data_root_from(""), "/home/u/.local/share/ombrix") << "relative XDG ignored";
   setenv("XDG_DATA_HOME", "/xdg", 1);
-  EXPECT_EQ(data_root_from_environment(), "/xdg/ombrix");
-  setenv("OMBRIX_DATA", "/srv/ombrix", 1);
-  EXPECT_EQ(data_root_from_environment(), "/srv/ombrix");
+  EXPECT_EQ(data_root_from(nullptr), "/xdg/ombrix");
+  EXPECT_EQ(data_root_from("/srv/ombrix"), "/srv/ombrix");
 }
 
 }  // namespace

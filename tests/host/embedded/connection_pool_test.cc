@@ -30,8 +30,8 @@ class ConnectionPool : public testing::temporary_data_root {
     connection_pool::options o;
     o.busy_limit = busy_limit;
     o.busy_timeout_milliseconds = 0;
-    o.now = [this] { return connection_pool::clock::time_point(elapsed_); };
-    o.sleep = [this](std::chrono::milliseconds d) {
+    o.calls.now = [this] { return connection_pool::clock::time_point(elapsed_); };
+    o.calls.sleep = [this](std::chrono::milliseconds d) {
       pauses_.push_back(d);
       elapsed_ += d;
       if (on_pause_) on_pause_();

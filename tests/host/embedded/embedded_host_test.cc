@@ -51,12 +51,12 @@ class EmbeddedHost : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
-    account_store::open(root_, u"SALES")->create_file(u"CUST", {u"HIST"});
+    stores().open(u"SALES")->create_file(u"CUST", {u"HIST"});
     host_ = connected(u"SALES**test");
   }
 
   std::unique_ptr<embedded_host> connected(const text& server) {
-    auto host = std::make_unique<embedded_host>();
+    auto host = std::make_unique<embedded_host>(stores());
     host->connect(server);
     return host;
   }
@@ -77,10 +77,11 @@ class EmbeddedHost : public testing::temporary_data_root {
 
 // ---- connect and properties
 
-TEST_F(EmbeddedHost, DefaultAccountFollowsOmbrixAccount) {
-  setenv("OMBRIX_ACCOUNT", "SALES", 1);
-  EXPECT_EQ(connected(u"**vscode")->get_property_3(), u"SALES");
-  unsetenv("OMBRIX_ACCOUNT");
+TEST_F(EmbeddedHost, DefaultAccountIsTheStoresDefault) {
+  account_stores sales_default(root_, u"SALES");  // as with OMBRIX_ACCOUNT=SALES
+  embedded_host sales_host(sales_default);
+  sales_host.connect(u"**vscode");
+  EXPECT_EQ(sales_host.get_property_3(), u"SALES");
   EXPECT_EQ(failure_of([&] { connected(u"**"); }), (failure{201, "Account 'MAIN' not found."}));
   make_account(u"MAIN");
   EXPECT_EQ(connected(u"**")->get_property_3(), u"MAIN");
@@ -114,7 +115,7 @@ TEST_F(EmbeddedHost, InvalidAccountNamesAre201AndNeverBecomePaths) {
     EXPECT_EQ(number, 201) << to_utf8(server);
     EXPECT_TRUE(description.ends_with("' is not a valid account name.")) << description;
   }
-  EXPECT_EQ(failure_of([&] { account_store::open(root_, u""); }).first, 201);
+  EXPECT_EQ(failure_of([&] { stores().open(u""); }).first, 201);
   EXPECT_EQ(entries(base_), before) << "nothing appeared beside the data root";
   for (const auto& entry : std::filesystem::directory_iterator(root_)) {
     EXPECT_EQ(entry.path().filename().string().rfind("SALES.db", 0), 0u) << entry.path();
@@ -127,8 +128,9 @@ TEST_F(EmbeddedHost, InvalidAccountNamesAre201AndNeverBecomePaths) {
 TEST_F(EmbeddedHost, DataRootIsCreatedOnFirstUseForItsOwnerOnly) {
   namespace fs = std::filesystem;
   const std::string nested = (base_ / "a" / "b").string();
-  setenv("OMBRIX_DATA", nested.c_str(), 1);
-  EXPECT_EQ(failure_of([&] { connected(u"SALES**"); }).first, 201);
+  account_stores nested_stores(nested, u"MAIN");
+  embedded_host nested_host(nested_stores);
+  EXPECT_EQ(failure_of([&] { nested_host.connect(u"SALES**"); }).first, 201);
   ASSERT_TRUE(fs::is_directory(nested));
   // Regression: the data root took the umask's mode, readable by every local user.
   EXPECT_EQ(fs::status(nested).permissions() & fs::perms::all, fs::perms::owner_all);
@@ -150,7 +152,7 @@ TEST_F(EmbeddedHost, AccountFilesThatAreLinksOrNotRegularFilesAre201) {
 }
 
 TEST_F(EmbeddedHost, UnconnectedAndUncalledOperationsFailWithTheirCodes) {
-  embedded_host host;
+  embedded_host host(stores());
   EXPECT_EQ(com_code([&] { host.read_item(u"CUST", u"C1", 0, 0, 0, 0); }), e_pointer);
   EXPECT_EQ(com_code([&] { host.get_server_name(); }), e_pointer);
   EXPECT_EQ(com_code([&] { host.list_items(u"MD", 0, 0, u"", u"-1"); }), e_pointer);
@@ -230,7 +232,7 @@ TEST_F(EmbeddedHost, IdsRoundTripLosslesslyThroughListings) {
                                  text{char16_t(0xD800)}, u"\xD83D\xDE00", u"*", u"."};
   for (const text& id : ids) write(u"CUST,HIST", id, id);
   std::vector<text> listed;
-  for (const auto& entry : account_store::open(root_, u"SALES")->entries(u"CUST,HIST", 0, 0)) {
+  for (const auto& entry : stores().open(u"SALES")->entries(u"CUST,HIST", 0, 0)) {
     listed.push_back(entry.name);
     EXPECT_EQ(read(u"CUST,HIST", entry.name), entry.name);
   }

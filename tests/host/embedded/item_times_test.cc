@@ -30,12 +30,12 @@ class ItemTimes : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
-    account_store::open(root_, u"SALES")->create_file(u"CUST", {});
+    stores().open(u"SALES")->create_file(u"CUST", {});
     connect();
   }
 
   void connect() {
-    host_ = std::make_unique<embedded_host>();
+    host_ = std::make_unique<embedded_host>(stores());
     host_->connect(u"SALES**test");
   }
 
@@ -104,7 +104,7 @@ TEST_F(ItemTimes, EveryWriteMovesTheTimeAndASetTimeIsKept) {
 TEST_F(ItemTimes, OlderDatabasesGainTimesWhenOpened) {
   host_->write_item(u"CUST", u"OLD", u"old", 0, 0, 0, 0);
   host_.reset();
-  account_store::release_unused_stores();
+  stores().release_unused();
   plain_client("DROP TRIGGER items_mtime_inserted; DROP TRIGGER items_mtime_updated;"
                "ALTER TABLE items DROP COLUMN mtime");
   {

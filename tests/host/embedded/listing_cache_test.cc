@@ -93,7 +93,7 @@ class StoreListings : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
-    store_ = account_store::open(root_, u"SALES");
+    store_ = stores().open(u"SALES");
     store_->create_file(u"CUST", {u"HIST"});
   }
   void TearDown() override {
@@ -220,8 +220,8 @@ TEST_F(StoreListings, ADatabaseWithoutTheGenerationListsCurrentRowsAndGetsItOnOp
   EXPECT_EQ(store_->list(u"CUST", 0, 0), joined({entry(u"C1", u"0", u"42")}, u"CUST"));
 
   store_.reset();
-  account_store::release_unused_stores();
-  store_ = account_store::open(root_, u"SALES");
+  stores().release_unused();
+  store_ = stores().open(u"SALES");
   sqlite_connection check(store_->path(), false);
   statement_use generation = prepare(check, account_statement::read_generation);
   EXPECT_TRUE(generation.step()) << "the open added the trigger back";

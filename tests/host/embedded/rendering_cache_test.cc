@@ -87,7 +87,7 @@ class StorePieces : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
-    store_ = account_store::open(root_, u"SALES");
+    store_ = stores().open(u"SALES");
     store_->create_file(u"CUST", {});
   }
   void TearDown() override {

@@ -1,9 +1,13 @@
-// The process-wide table of account stores, with plain values standing in for stores.
+// The table of account stores, with plain values standing in for stores.
 #include "host/embedded/store_registry.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -86,6 +90,50 @@ TEST(StoreRegistry, ClosesWhatHasBeenIdleForTheLimit) {
   EXPECT_TRUE(idle.expired());
   EXPECT_EQ(registry.size(), 2u);  // held and other
   EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(5); }), held);
+}
+
+// Opening an account ran its whole set-up under the table's one lock, so a slow open (a large
+// database's checks) held up every other account's first request. Two keys are now made at
+// once: each make waits until the other has started, which a table that makes one key at a time
+// never lets happen.
+TEST(StoreRegistry, TwoKeysAreMadeAtOnceAndOneKeyOnlyOnce) {
+  store_registry<int> registry;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int started = 0;
+  std::atomic<int> made{0};
+  const auto make_meeting = [&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++started;
+    changed.notify_all();
+    const bool met = changed.wait_for(lock, std::chrono::seconds(5), [&] { return started >= 2; });
+    ++made;
+    return std::make_shared<int>(met ? 1 : 0);
+  };
+  std::shared_ptr<int> a;
+  std::shared_ptr<int> b;
+  std::thread first([&] { a = registry.find_or_make("a", make_meeting); });
+  std::thread second([&] { b = registry.find_or_make("b", make_meeting); });
+  first.join();
+  second.join();
+  EXPECT_EQ(*a, 1) << "the make of a never saw the make of b running";
+  EXPECT_EQ(*b, 1) << "the make of b never saw the make of a running";
+
+  // Callers of one key wait for its one make instead of making their own.
+  std::vector<std::thread> callers;
+  std::vector<std::shared_ptr<int>> got(4);
+  for (int i = 0; i < 4; ++i) {
+    callers.emplace_back([&, i] {
+      got[i] = registry.find_or_make("c", [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ++made;
+        return std::make_shared<int>(3);
+      });
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(made.load(), 3);
+  for (const auto& one : got) EXPECT_EQ(one, got[0]);
 }
 
 }  // namespace

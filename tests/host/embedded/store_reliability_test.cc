@@ -100,8 +100,8 @@ class StoreReliability : public testing::temporary_data_root {};
 TEST_F(StoreReliability, AcknowledgedWritesSurviveKillNine) {
   make_account(u"DUR");
   const auto [child, acks] = fork_child([&](int out) {
-    account_store::open(root_, u"DUR")->create_file(u"LOG", {});
-    embedded_host host;
+    stores().open(u"DUR")->create_file(u"LOG", {});
+    embedded_host host(stores());
     host.connect(u"DUR**writer");
     for (std::uint32_t i = 0; i < 1000000; ++i) {
       host.write_item(u"LOG", numbered(u"I", i), make_content(1, i, i), 0, 0, 0, 0);
@@ -135,9 +135,9 @@ TEST_F(StoreReliability, AcknowledgedWritesSurviveKillNine) {
   close(acks);
   ASSERT_GE(acknowledged.size(), 100u) << "the writer made too little progress";
 
-  auto store = account_store::open(root_, u"DUR");
+  auto store = stores().open(u"DUR");
   EXPECT_EQ(store->check_integrity(), "ok");
-  embedded_host host;
+  embedded_host host(stores());
   host.connect(u"DUR**checker");
   for (std::uint32_t i : acknowledged) {
     ASSERT_EQ(host.read_item(u"LOG", numbered(u"I", i), 0, 0, 0, 0), make_content(1, i, i))
@@ -160,7 +160,7 @@ TEST_F(StoreReliability, AcknowledgedWritesSurviveKillNine) {
 // same account, reading and writing private and shared items at once.
 TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
   make_account(u"CONC");
-  account_store::open(root_, u"CONC")->create_file(u"F", {});
+  stores().open(u"CONC")->create_file(u"F", {});
   constexpr std::uint32_t threads = 16;
   constexpr std::uint32_t operations = 500;
   constexpr std::uint32_t own_slots = 8;
@@ -191,7 +191,7 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
     };
     const text own_prefix = numbered(u"T", t) + u"-";
     for (std::uint32_t op = 0; op < operations; ++op) {
-      embedded_host host;
+      embedded_host host(stores());
       const std::uint32_t choice = static_cast<std::uint32_t>(next_random() % 100);
       const std::uint32_t version = version_source++;
       try {
@@ -262,7 +262,7 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
   }
 
   // Every final state.
-  embedded_host host;
+  embedded_host host(stores());
   host.connect(u"CONC**");
   std::set<text> expected_ids;
   for (std::uint32_t t = 0; t < threads; ++t) {
@@ -305,7 +305,7 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(parsed->writer, winner) << "item R" << slot << " is not its creator's";
   }
-  auto store = account_store::open(root_, u"CONC");
+  auto store = stores().open(u"CONC");
   std::set<text> listed;
   for (const listing_entry& entry : store->entries(u"F", 0, 0)) {
     listed.insert(entry.name);
@@ -321,17 +321,17 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
 TEST_F(StoreReliability, FullDiskIs206AndLeavesTheAccountConsistent) {
   make_account(u"FULL");
   {
-    auto store = account_store::open(root_, u"FULL");
+    auto store = stores().open(u"FULL");
     store->create_file(u"F", {});
     store->write(u"F", u"SMALL", u"before");
     store->checkpoint();
   }
-  account_store::release_unused_stores();
+  stores().release_unused();
   const auto [child, out] = fork_child([&](int report_end) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{256 * 1024, 256 * 1024};
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(5);
-    embedded_host host;
+    embedded_host host(stores());
     host.connect(u"FULL**");
     const auto [number, description] =
         failure_of([&] { host.write_item(u"F", u"BIG", text(1 << 20, u'x'), 0, 0, 0, 0); });
@@ -352,7 +352,7 @@ TEST_F(StoreReliability, FullDiskIs206AndLeavesTheAccountConsistent) {
   EXPECT_TRUE(report.starts_with("206|Storage failure in account 'FULL': ")) << report;
   EXPECT_TRUE(report.ends_with("|before|202")) << report;
 
-  auto store = account_store::open(root_, u"FULL");
+  auto store = stores().open(u"FULL");
   EXPECT_EQ(store->check_integrity(), "ok");
   EXPECT_EQ(store->read(u"F", u"SMALL"), u"before");
   EXPECT_EQ(failure_of([&] { store->read(u"F", u"BIG"); }).first, 202);

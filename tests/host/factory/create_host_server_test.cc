@@ -1,4 +1,5 @@
-#include "host/factory/create_host_server.h"
+// The embedded store's hosts as host_store makes them for the server.
+#include "host/factory/host_store.h"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,14 @@ class CreateHostServer : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
+    store_ = host_store::open({"", root_, u"MAIN"});
   }
+  std::shared_ptr<host_store> store_;
 };
 
 TEST_F(CreateHostServer, BothGenerationsGetAConnectedEmbeddedHost) {
   for (int version : {71, 80}) {
-    std::shared_ptr<velquor_base> host = create_host_server(settings{.host_version = version}, "SALES**caf\xC3\xA9");
+    std::shared_ptr<velquor_base> host = store_->create(settings{.host_version = version}, "SALES**caf\xC3\xA9");
     ASSERT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
     EXPECT_EQ(host->get_server_name(), u"SALES");
     EXPECT_EQ(host->get_property_2(), u"caf\u00E9") << "server text read as UTF-8";
@@ -54,7 +57,7 @@ TEST_F(CreateHostServer, FailuresAreRethrownAndLoggedByDebugLevel) {
     SCOPED_TRACE(std::string(r.server) + " " + std::to_string(r.version));
     ::testing::internal::CaptureStderr();
     try {
-      create_host_server(settings{.debug_level = r.debug, .host_version = r.version}, r.server);
+      store_->create(settings{.debug_level = r.debug, .host_version = r.version}, r.server);
       ADD_FAILURE() << "no error";
     } catch (const _com_error& error) {
       EXPECT_EQ(error.Error(), r.code);

@@ -207,13 +207,13 @@ class PgHostContract : public testing::temporary_data_root {
 
 TEST_F(PgHostContract, EveryCallGivesWhatTheEmbeddedHostGives) {
   make_account(u"SALES");
-  account_store::open(root_, u"SALES")->create_file(u"CUST", {u"HIST"});
+  stores().open(u"SALES")->create_file(u"CUST", {u"HIST"});
   store_->create_account(u"SALES", u"MD");
   store_->account(u"SALES")->create_file(u"CUST", {u"HIST"});
 
-  embedded_host embedded;
+  embedded_host embedded(stores());
   embedded.connect(u"SALES**dev");
-  pg_host postgres(store_);
+  pg_host postgres(store_, u"MAIN");
   postgres.connect(u"SALES**dev");
   for (const auto& [name, call] : contract_steps()) {
     SCOPED_TRACE(name);
@@ -234,7 +234,7 @@ TEST_F(PgHostContract, EveryCallGivesWhatTheEmbeddedHostGives) {
 TEST_F(PgHostContract, AccountsAreFoundByNameWhateverTheirLength) {
   const text longest(64, u'A');
   ASSERT_NO_THROW(store_->create_account(longest, u"LMD"));
-  pg_host host(store_);
+  pg_host host(store_, u"MAIN");
   host.connect(longest + u"**c");
   EXPECT_EQ(host.get_property_5(), u"LMD");
   EXPECT_EQ(host.list_items(u"LMD", 0, 0, u"", u"-1"), u"LMD\r\nLMD\xF8FC" u"16\xF8FC" u"0");
@@ -246,7 +246,7 @@ TEST_F(PgHostContract, AccountsAreFoundByNameWhateverTheirLength) {
   for (const auto& [name, expected] : refusals) {
     EXPECT_EQ(failure_of([&] { store_->create_account(name, u"MD"); }), expected);
   }
-  EXPECT_EQ(failure_of([&] { pg_host(store_).connect(u"NOSUCH**c"); }),
+  EXPECT_EQ(failure_of([&] { pg_host(store_, u"MAIN").connect(u"NOSUCH**c"); }),
             std::make_pair(201, std::string("Account 'NOSUCH' not found.")));
 }
 
@@ -285,7 +285,7 @@ TEST_F(PgHostContract, CachedListingsShowChangesOfOtherServersAndOfPlainSql) {
 // rename keeps it, and a time set is kept exactly.
 TEST_F(PgHostContract, ItemTimesAreKeptByTheDatabaseWhoeverWrites) {
   store_->create_account(u"T", u"MD");
-  pg_host host(store_);
+  pg_host host(store_, u"MAIN");
   host.connect(u"T**c");
   host.create_item(u"MD", u"X", u"abc");
   const auto time_of = [&](const text& id) -> std::int64_t {
