@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +17,7 @@
 #include "rest/access_token.h"
 #include "rest/dispatcher.h"
 #include "rest/kelm_info.h"
+#include "rest/item_locks.h"
 #include "rest/session_table.h"
 #include "tests/win/fault_support.h"
 
@@ -104,16 +107,17 @@ TEST(code_page_units, FaultComponentReceivesCodePageUnitsOrNoCallAtAll) {
       {"FileOutsideTheCodePage", "F" + c->outside_url + "/F" + c->outside_url + "/C1", 400,
        refused, L""},
   };
-  const int saved_level = debug_level;
-  debug_level = 0;
   session_table sessions;
   sessions.add_session("1a", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
   const host_factory make_host = [](const std::string& server) {
     return connected_host(
         [] { return std::make_shared<fault::fault_binding>(
                  fault::progid_of(fault::mode::recorder), 80); },
-        server);
+        server, default_settings);
   };
+  std::atomic<bool> server_running{true};
+  item_lock_table locks;
+  const rest_context context{default_settings, sessions, locks, make_host, server_running};
   for (const cmd_case& one : cases) {
     SCOPED_TRACE(one.name);
     const std::string environment =
@@ -122,11 +126,10 @@ TEST(code_page_units, FaultComponentReceivesCodePageUnitsOrNoCallAtAll) {
         "HTTP_AUTHORIZATION=Bearer " + make_access_token("1a") + "\r\n";
     std::string reply;
     fault::reset_journal();
-    EXPECT_EQ(dispatch_rest_request(7, environment, "", reply, sessions, make_host), one.status);
+    EXPECT_EQ(dispatch_rest_request(7, environment, "", reply, context), one.status);
     EXPECT_EQ(reply, one.reply);
     EXPECT_EQ(fault::journal(), L"28 1\n47 -1\n7 \"SRV**\"\n" + one.call);
   }
-  debug_level = saved_level;
   EXPECT_EQ(fault::live_objects(), 0);
 }
 
@@ -135,7 +138,7 @@ TEST(code_page_units, FaultComponentReceivesCodePageUnitsOrNoCallAtAll) {
 TEST(code_page_units, HostComponentReadsTheLinesBackThroughTheCodePage) {
   const std::optional<code_page_case> c = case_for_this_code_page();
   if (!c) GTEST_SKIP() << "no expectations for code page " << GetACP();
-  const std::shared_ptr<velquor_base> host = create_host_server(80, "WINTEST**t");
+  const std::shared_ptr<velquor_base> host = create_host_server(settings{.host_version = 80}, "WINTEST**t");
   ASSERT_NE(host, nullptr);
   const text file = host->command_parameter_name(u"CAF\u00e9").value();
   const text item = host->command_parameter_name(u"\u20ac1").value();

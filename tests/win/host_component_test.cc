@@ -15,7 +15,7 @@ namespace {
 class host_component_test : public ::testing::TestWithParam<int> {};
 
 TEST_P(host_component_test, ConnectsAndRoundTripsAnItemWithMarksAndNul) {
-  const std::shared_ptr<velquor_base> host = create_host_server(GetParam(), "WINTEST**t");
+  const std::shared_ptr<velquor_base> host = create_host_server(settings{.host_version = GetParam()}, "WINTEST**t");
   ASSERT_NE(host, nullptr);
   EXPECT_EQ(host->get_server_name(), u"WINTEST");
   EXPECT_EQ(host->get_property_3(), u"WINTEST");
@@ -40,17 +40,14 @@ TEST_P(host_component_test, ConnectsAndRoundTripsAnItemWithMarksAndNul) {
 }
 
 TEST_P(host_component_test, MissingAccountIsTheConnectFailureWithItsDescription) {
-  const int saved_level = debug_level;
-  debug_level = 1;
   ::testing::internal::CaptureStderr();
   try {
-    create_host_server(GetParam(), "NOSUCH**t");
+    create_host_server(settings{.debug_level = 1, .host_version = GetParam()}, "NOSUCH**t");
     ADD_FAILURE() << "connected";
   } catch (const _com_error& error) {
     EXPECT_EQ(error.Error(), host_error_code(201));
     EXPECT_EQ(error.Description(), u"Account 'NOSUCH' not found.");
   }
-  debug_level = saved_level;
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Failed to connect to server 'NOSUCH**t' [0x800400c9 Account 'NOSUCH' not found.]\n");
 }
@@ -60,17 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return "Generation" + std::to_string(info.param); });
 
 TEST(create_host_server, OtherGenerationIsENoInterfaceWithTheCreateLine) {
-  const int saved_level = debug_level;
-  debug_level = 1;
   ::testing::internal::CaptureStderr();
   try {
-    create_host_server(72, "WINTEST**t");
+    create_host_server(settings{.debug_level = 1, .host_version = 72}, "WINTEST**t");
     ADD_FAILURE() << "created";
   } catch (const _com_error& error) {
     EXPECT_EQ(error.Error(), e_nointerface);
     EXPECT_EQ(error.Description(), u"");
   }
-  debug_level = saved_level;
   EXPECT_EQ(::testing::internal::GetCapturedStderr(),
             "Failed to create instance of Velquorr.Server [0x80004002 ]\n");
 }

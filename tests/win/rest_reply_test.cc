@@ -2,6 +2,8 @@
 // what a client receives for each kind of failure.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <memory>
 #include <string>
 
@@ -10,6 +12,7 @@
 #include "rest/access_token.h"
 #include "rest/dispatcher.h"
 #include "rest/kelm_info.h"
+#include "rest/item_locks.h"
 #include "rest/session_table.h"
 #include "tests/win/fault_support.h"
 
@@ -33,23 +36,23 @@ class rest_reply_test : public ::testing::TestWithParam<reply_case> {};
 
 TEST_P(rest_reply_test, ItemReadFailureBecomesTheErrorReply) {
   const reply_case& c = GetParam();
-  const int saved_level = debug_level;
-  debug_level = 0;
   session_table sessions;
   sessions.add_session("1a", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
   const host_factory make_host = [&c](const std::string& server) {
     return connected_host(
         [&c] { return std::make_shared<fault_binding>(progid_of(c.which), c.generation); },
-        server);
+        server, default_settings);
   };
+  std::atomic<bool> server_running{true};
+  item_lock_table locks;
+  const rest_context context{default_settings, sessions, locks, make_host, server_running};
   const std::string environment =
       "REMOTE_ADDR=127.0.0.1\r\nREMOTE_HOST=127.0.0.1\r\nREQUEST_METHOD=GET\r\n"
       "PATH_INFO=/quelm/restfs/file/SALES/CUST/X\r\nSERVER_PORT=3181\r\n"
       "HTTP_AUTHORIZATION=Bearer " + make_access_token("1a") + "\r\n";
   std::string reply;
   reset_journal();
-  const int status = dispatch_rest_request(7, environment, "", reply, sessions, make_host);
-  debug_level = saved_level;
+  const int status = dispatch_rest_request(7, environment, "", reply, context);
   EXPECT_EQ(status, c.status);
   EXPECT_EQ(reply, c.reply);
   EXPECT_EQ(journal(), L"28 1\n47 -1\n7 \"SRV**\"\n10 \"DICT CUST\" \"X\" 0 0 0 0\n");

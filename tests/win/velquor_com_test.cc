@@ -213,17 +213,6 @@ std::function<std::shared_ptr<velquor_base>()> maker(const wchar_t* progid) {
   return [progid] { return std::make_shared<fault_binding>(progid, 80); };
 }
 
-class debug_level_guard {
- public:
-  explicit debug_level_guard(int level) { debug_level = level; }
-  ~debug_level_guard() { debug_level = saved_; }
-  debug_level_guard(const debug_level_guard&) = delete;
-  debug_level_guard& operator=(const debug_level_guard&) = delete;
-
- private:
-  int saved_ = debug_level;
-};
-
 struct line_case {
   const char* name;
   const wchar_t* progid;
@@ -242,10 +231,10 @@ class diagnostic_line_test : public ::testing::TestWithParam<line_case> {};
 
 TEST_P(diagnostic_line_test, WritesTheLineAndRethrowsTheSameError) {
   const line_case& c = GetParam();
-  const debug_level_guard level(c.level);
+  const settings config{.debug_level = c.level};
   ::testing::internal::CaptureStderr();
   try {
-    connected_host(maker(c.progid), "SRV**c");
+    connected_host(maker(c.progid), "SRV**c", config);
     ADD_FAILURE() << "no error";
   } catch (const _com_error& error) {
     EXPECT_EQ(error.Error(), c.code);
@@ -270,10 +259,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(connected_host, ConnectAnsweringFalseCountsAsConnected) {
-  const debug_level_guard level(1);
+  const settings config{.debug_level = 1};
   reset_journal();
   ::testing::internal::CaptureStderr();
-  const auto host = connected_host(maker(progid_of(mode::connect_false)), "SRV**c");
+  const auto host = connected_host(maker(progid_of(mode::connect_false)), "SRV**c", config);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   ASSERT_NE(host, nullptr);
   EXPECT_EQ(host->get_server_name(), u"m32");
