@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     out = reply;
     return 200;
   };
-  ombrix::memory_budget budget(ombrix::default_budget_bytes(std::getenv("OMBRIX_MEMORY_BUDGET_MB")));
+  ombrix::memory_budget budget(
+      ombrix::default_budget_bytes(std::getenv("OMBRIX_MEMORY_BUDGET_MB")));
   std::atomic<bool> server_running{false};
   ombrix::connection_counter connections;
   ombrix::platform::seam calls = ombrix::platform::real_seam();

@@ -12,8 +12,7 @@ bool holds_line_break(std::string_view text) {
 
 }  // namespace
 
-bool parse_query_string(std::string_view query, std::string& environment,
-                        const settings& config) {
+bool parse_query_string(std::string_view query, std::string& environment, const settings& config) {
   std::string lines;
   std::size_t start = 0;
   std::size_t separator = std::string_view::npos;

@@ -127,8 +127,7 @@ struct request_head {
 // Reads the request line and the header lines into `head`, checking them in order: the size of
 // the head, the method, the path, each header line, the Host header. Returns the refusal of the
 // first check that fails.
-std::optional<refusal> read_head(std::istream& stream, request_head& head,
-                                 const settings& config) {
+std::optional<refusal> read_head(std::istream& stream, request_head& head, const settings& config) {
   std::size_t head_budget = max_head_bytes;
   std::string request_line;
   if (read_line(stream, request_line, head_budget) == line_read::too_long) {
@@ -279,8 +278,9 @@ refusal body_refusal(body_outcome outcome, body_framing framing, std::size_t rec
     debug_line(config, 1, "HTTP request chunked body ended after " + got + " bytes");
     return {400, "bad chunked body"};
   }
-  debug_line(config, 1, "Actual content size " + got + " differs from Content-Length header " +
-                    std::to_string(content_length));
+  debug_line(config, 1,
+             "Actual content size " + got + " differs from Content-Length header " +
+                 std::to_string(content_length));
   return {400, "bad content-length"};
 }
 
@@ -355,14 +355,16 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   const std::int32_t content_length =
       parse_content_length(header_value(head.headers, "CONTENT-LENGTH"));
   body_framing framing = body_framing::none;
-  if (const auto refused = body_framing_of(head, content_length, framing, config)) return fail(*refused);
+  if (const auto refused = body_framing_of(head, content_length, framing, config))
+    return fail(*refused);
   const bool chunked = framing == body_framing::chunked;
   input_consumed = framing == body_framing::none;
   // A chunked body's length is known once it has been read; its environment is built then.
-  std::string environment = build_environment(head, origin, chunked ? 0 : content_length, !chunked, config);
+  std::string environment =
+      build_environment(head, origin, chunked ? 0 : content_length, !chunked, config);
 
-  if (const auto answered = answer_expectation(stream, head, framing, content_length,
-                                                environment, services, config)) {
+  if (const auto answered = answer_expectation(stream, head, framing, content_length, environment,
+                                               services, config)) {
     return *answered;
   }
 
@@ -375,14 +377,17 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   if (outcome != body_outcome::complete) {
     const std::size_t received = body.size();
     body = std::string();
-    return fail(body_refusal(outcome, framing, received, content_length, services.transport, config));
+    return fail(
+        body_refusal(outcome, framing, received, content_length, services.transport, config));
   }
   input_consumed = true;
   if (chunked) {
-    environment = build_environment(head, origin, static_cast<std::int32_t>(body.size()), true, config);
+    environment =
+        build_environment(head, origin, static_cast<std::int32_t>(body.size()), true, config);
   }
   dump_body(body, config);
-  if (const auto refused = add_query_variables(head, body, environment, config)) return fail(*refused);
+  if (const auto refused = add_query_variables(head, body, environment, config))
+    return fail(*refused);
 
   debug_line(config, 2, "Calling Velquor");
   std::optional<memory_budget::lease> reply_charge;  // outlives the reply it pays for
@@ -395,8 +400,9 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
   } else {
     reply_charge = budget.take(reply.size(), budget_wait);
     if (!reply_charge) {
-      debug_line(config, 1, "Memory budget spent; refusing a reply of " + std::to_string(reply.size()) +
-                        " bytes");
+      debug_line(
+          config, 1,
+          "Memory budget spent; refusing a reply of " + std::to_string(reply.size()) + " bytes");
       reply = std::string();
       return fail(refusal{503, "server busy, try again later"});
     }

@@ -78,7 +78,8 @@ int write_error_response(std::ostream& stream, int status, std::string_view mess
 int write_dispatcher_response(std::ostream& stream, const settings& config, int status,
                               std::string_view reply) {
   if (status != 200 && reply.empty()) {
-    debug_line(config, 1, "Velquor returned status " + std::to_string(status) + " without error info");
+    debug_line(config, 1,
+               "Velquor returned status " + std::to_string(status) + " without error info");
     return write_error_response(stream, status);
   }
   const std::size_t body_length = reply_body_length(reply);

@@ -118,7 +118,8 @@ int command_action(const action_request& request, std::string& reply) {
   // Unlike the item actions, cmd does not check the root segment.
   const std::optional<item_path> path = resolve_item_path(path_segments, request.session);
   if (!path) {
-    return refuse(request.config, reply, host_error_text(host_error::invalid_name), "File name or item ID missing from URL path.",
+    return refuse(request.config, reply, host_error_text(host_error::invalid_name),
+                  "File name or item ID missing from URL path.",
                   "invalid path for cmd: " + join(request.rest, "/"));
   }
 
@@ -129,9 +130,9 @@ int command_action(const action_request& request, std::string& reply) {
   const std::optional<text> item = file ? request.host.command_parameter_name(path->item)
                                         : std::nullopt;
   if (!file || !item) {
-    return refuse(request.config, reply, "", "File name or item ID cannot be represented in the host's code page.",
-                  "cmd path not representable in the host's code page: " +
-                      join(request.rest, "/"));
+    return refuse(request.config, reply, "",
+                  "File name or item ID cannot be represented in the host's code page.",
+                  "cmd path not representable in the host's code page: " + join(request.rest, "/"));
   }
 
   // The parse result is not looked at: members read before a syntax error still count.
@@ -187,7 +188,8 @@ int call_action(const action_request& request, std::string& reply) {
   const std::string& body = request.body;
   json_members members;
   if (parse_body(body, members) != json_kind::end_object) {
-    return refuse(request.config, reply, "", "Malformed JSON payload.", "invalid JSON payload for '" + action);
+    return refuse(request.config, reply, "", "Malformed JSON payload.",
+                  "invalid JSON payload for '" + action);
   }
   text args;
   if (auto found = members.find("args"); found != members.end()) {

@@ -219,7 +219,8 @@ class listing_reply_sink final : public item_text_sink {
 }  // namespace
 
 int list_directory_action(const action_request& request, std::string& reply) {
-  std::optional<text> file = checked_directory_path(request.rest, request.session, request.config, reply);
+  std::optional<text> file =
+      checked_directory_path(request.rest, request.session, request.config, reply);
   if (!file) return path_refusal_status;
 
   const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));

@@ -52,8 +52,9 @@ const route* find_route(std::string_view method, std::string_view action) {
 // numbers 200 to 203 say that a named file or item does not exist.
 int com_error_reply(const _com_error& error, std::string& reply, const settings& config) {
   if (config.debug_enabled(1)) {
-    debug_line(config, 1, "COM error: " + to_default_codepage(error.Description()) + " [0x" +
-                      hresult_hex(error.Error()) + "]");
+    debug_line(config, 1,
+               "COM error: " + to_default_codepage(error.Description()) + " [0x" +
+                   hresult_hex(error.Error()) + "]");
   }
   std::string message = to_utf8(error.Description());
   if (const std::optional<std::uint32_t> number = host_error_number(error.Error())) {
@@ -106,11 +107,11 @@ int check_head(const environment& env, request_head& head, std::string& reply) {
 }
 
 // The refusal of a session that is not (or no longer) usable.
-int unknown_session_reply(const request_head& head, std::string& reply,
-                          const settings& config) {
+int unknown_session_reply(const request_head& head, std::string& reply, const settings& config) {
   if (config.debug_enabled(1)) {
-    debug_line(config, 1, "session '" + head.session_id + "' not found for '" + head.action_name +
-                      "' action: " + join(head.rest, "/"));
+    debug_line(config, 1,
+               "session '" + head.session_id + "' not found for '" + head.action_name +
+                   "' action: " + join(head.rest, "/"));
   }
   return make_error_reply(reply, 401, "",
                           "Session for authorization token not found (new login required).");
@@ -140,7 +141,8 @@ int route_request(std::int32_t connection, const std::string& environment_text,
   const route* chosen = find_route(method, action_name);
   if (chosen == nullptr) {
     if (context.config.debug_enabled(1)) {
-      debug_line(context.config, 1, "invalid method '" + method + "' or action '" + action_name + "'");
+      debug_line(context.config, 1,
+                 "invalid method '" + method + "' or action '" + action_name + "'");
     }
     return make_error_reply(reply, 400, "",
                             "Invalid method '" + method + "' or action '" + action_name +

@@ -24,7 +24,7 @@ using host_factory = std::function<std::shared_ptr<velquor_base>(const std::stri
 struct rest_context {
   const settings& config;
   session_table& sessions;
-  item_lock_table& locks;            // held around every change of an item
+  item_lock_table& locks;  // held around every change of an item
   host_factory make_host;
   std::atomic<bool>& server_running;  // cleared by a logout that ends the server
 };
@@ -33,14 +33,13 @@ struct rest_context {
 // whose first line is a Content-Type header (or leaves it empty). Catches every exception of the
 // routing and the actions; only a failure while building the error reply itself can escape.
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
-                          const std::string& body, std::string& reply,
-                          const rest_context& context);
+                          const std::string& body, std::string& reply, const rest_context& context);
 
 // The reply that the request of `environment_text` gets whatever its body holds, when its head
 // alone decides it: a path outside the service, a missing token, a session that is not in
-// context.sessions. Returns 0 when the body is needed, else the status with `reply` filled exactly as
-// dispatch_rest_request would fill it. Lets a client that waits before sending its body be
-// answered without sending it. Never throws.
+// context.sessions. Returns 0 when the body is needed, else the status with `reply` filled
+// exactly as dispatch_rest_request would fill it. Lets a client that waits before sending its
+// body be answered without sending it. Never throws.
 int reply_decided_by_head(const std::string& environment_text, std::string& reply,
                           const rest_context& context);
 

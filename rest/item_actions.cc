@@ -77,10 +77,9 @@ class json_array_source final : public item_text_source {
 
 // Update and create share one handler; `create` adds the dir option check and the create calls.
 int store_item(const action_request& request, std::string& reply, bool create) {
-  std::optional<item_path> path =
-      checked_item_path(path_action::update_create,
-                        item_segments(request.rest, request.env.value("QS_ID")),
-                        request.session, request.config, reply);
+  std::optional<item_path> path = checked_item_path(
+      path_action::update_create, item_segments(request.rest, request.env.value("QS_ID")),
+      request.session, request.config, reply);
   if (!path) return path_refusal_status;
   const std::string& action = request.action_name;
 
@@ -96,7 +95,8 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   if (body.size() > std::numeric_limits<std::uint32_t>::max() ||
       parse_json_object(body.data(), static_cast<std::uint32_t>(body.size()), members) !=
           json_kind::end_object) {
-    return refuse_body(request.config, reply, "invalid JSON payload for '" + action, "Malformed JSON payload.");
+    return refuse_body(request.config, reply, "invalid JSON payload for '" + action,
+                       "Malformed JSON payload.");
   }
   auto data = members.find("data");
   if (data == members.end()) {
@@ -104,7 +104,8 @@ int store_item(const action_request& request, std::string& reply, bool create) {
                        "'data' property missing from JSON payload.");
   }
   if (data->second.kind != json_kind::begin_array) {
-    return refuse_body(request.config, reply, "'data' property must be a JSON array for '" + action + "'",
+    return refuse_body(request.config, reply,
+                       "'data' property must be a JSON array for '" + action + "'",
                        "'data' property must be a JSON array.");
   }
   const char* const array = body.data() + data->second.span_begin();
@@ -132,8 +133,10 @@ int store_item(const action_request& request, std::string& reply, bool create) {
   text content;
   if (!json_to_item(tokenizer, content)) return malformed_array();
 
-  if (!condition) return refuse_body(request.config, reply, "invalid If-Match or If-None-Match header for '" + action + "'",
-                                     "Malformed If-Match or If-None-Match header.");
+  if (!condition)
+    return refuse_body(request.config, reply,
+                       "invalid If-Match or If-None-Match header for '" + action + "'",
+                       "Malformed If-Match or If-None-Match header.");
 
   const auto held = request.locks.lock(request.session.account_name, path->file, path->item);
   if (!create && !condition->empty()) {
@@ -231,7 +234,8 @@ int read_item_action(const action_request& request, std::string& reply) {
   if (tagged) {
     condition = request_condition(request.env);
     if (!condition) {
-      return refuse_body(request.config, reply, "invalid If-Match or If-None-Match header for 'file'",
+      return refuse_body(request.config, reply,
+                         "invalid If-Match or If-None-Match header for 'file'",
                          "Malformed If-Match or If-None-Match header.");
     }
     // A read evaluates If-Match only.
@@ -280,10 +284,9 @@ int create_item_action(const action_request& request, std::string& reply) {
 }
 
 int delete_item_action(const action_request& request, std::string& reply) {
-  std::optional<item_path> path =
-      checked_item_path(path_action::remove,
-                        item_segments(request.rest, request.env.value("QS_ID")), request.session,
-                        request.config, reply);
+  std::optional<item_path> path = checked_item_path(
+      path_action::remove, item_segments(request.rest, request.env.value("QS_ID")), request.session,
+      request.config, reply);
   if (!path) return path_refusal_status;
   const std::optional<item_condition> condition = request_condition(request.env);
   if (!condition) {

@@ -78,10 +78,12 @@ bool refuse(const settings& config, std::string& reply, std::string_view code,
 bool check_root(const refusal_texts& texts, const std::vector<std::string>& rest,
                 const kelm_info& session, const settings& config, std::string& reply) {
   if (rest.empty()) {
-    return refuse(config, reply, host_error_text(host_error::file_not_found), texts.missing_message, texts.missing_diagnostic, rest);
+    return refuse(config, reply, host_error_text(host_error::file_not_found), texts.missing_message,
+                  texts.missing_diagnostic, rest);
   }
   if (!is_root_name(rest.front(), session, config)) {
-    return refuse(config, reply, host_error_text(host_error::account_not_found), texts.root_message, texts.root_diagnostic, rest);
+    return refuse(config, reply, host_error_text(host_error::account_not_found), texts.root_message,
+                  texts.root_diagnostic, rest);
   }
   return true;
 }
@@ -122,22 +124,26 @@ std::optional<text> resolve_directory_path(const std::vector<std::string>& rest,
   }
 }
 
-std::optional<item_path> checked_item_path(path_action action,
-                                           const std::vector<std::string>& rest,
-                                           const kelm_info& session, const settings& config, std::string& reply) {
+std::optional<item_path> checked_item_path(path_action action, const std::vector<std::string>& rest,
+                                           const kelm_info& session, const settings& config,
+                                           std::string& reply) {
   const refusal_texts& texts = texts_for(action);
   if (!check_root(texts, rest, session, config, reply)) return std::nullopt;
   std::optional<item_path> path = resolve_item_path(rest, session);
-  if (!path) refuse(config, reply, host_error_text(host_error::invalid_name), texts.path_message, texts.path_diagnostic, rest);
+  if (!path)
+    refuse(config, reply, host_error_text(host_error::invalid_name), texts.path_message,
+           texts.path_diagnostic, rest);
   return path;
 }
 
 std::optional<text> checked_directory_path(const std::vector<std::string>& rest,
-                                           const kelm_info& session, const settings& config, std::string& reply) {
+                                           const kelm_info& session, const settings& config,
+                                           std::string& reply) {
   if (!check_root(directory_texts, rest, session, config, reply)) return std::nullopt;
   std::optional<text> file = resolve_directory_path(rest, session);
   if (!file) {
-    refuse(config, reply, host_error_text(host_error::file_not_found), directory_texts.path_message, directory_texts.path_diagnostic, rest);
+    refuse(config, reply, host_error_text(host_error::file_not_found), directory_texts.path_message,
+           directory_texts.path_diagnostic, rest);
   }
   return file;
 }

@@ -54,10 +54,9 @@ enum class path_action { read, update_create, remove, stat, rename };
 
 // Runs the shared checks for an item action in their order (no segment, root name, segment
 // count) and resolves the path. On a refusal writes the action's diagnostic line (when
-// config.debug_level is not 0), replaces `reply` with the error reply and returns nothing; the caller
-// then answers path_refusal_status. Throws std::range_error like resolve_item_path.
-std::optional<item_path> checked_item_path(path_action action,
-                                           const std::vector<std::string>& rest,
+// config.debug_level is not 0), replaces `reply` with the error reply and returns nothing; the
+// caller then answers path_refusal_status. Throws std::range_error like resolve_item_path.
+std::optional<item_path> checked_item_path(path_action action, const std::vector<std::string>& rest,
                                            const kelm_info& session, const settings& config,
                                            std::string& reply);
 

@@ -64,7 +64,7 @@ int rename_action(const action_request& request, std::string& reply) {
   request.host.move_item(old_path->file, old_path->item, new_path->item,
                          request.env.value("QS_REPLACE") == "1",
                          request.config.host_version == 71 ? create_style::empty_then_write
-                                            : create_style::with_content);
+                                                           : create_style::with_content);
   reply.clear();
   return 200;
 }

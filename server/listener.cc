@@ -41,9 +41,8 @@ const char* set_socket_options(socket_handle socket) {
 
 // Whether the client at the far end of `connection` may be served; writes why not when it may
 // not. A refused connection is reset at close, so that closing it never waits on the client.
-bool admit(socket_handle connection, const platform::peer_address& peer,
-           peer_user_finder find_peer, platform::peer_user_lookup& lookup,
-           const settings& config) {
+bool admit(socket_handle connection, const platform::peer_address& peer, peer_user_finder find_peer,
+           platform::peer_user_lookup& lookup, const settings& config) {
   const platform::peer_user owner =
       find_peer != nullptr ? find_peer(connection, peer) : lookup.find(connection, peer);
   if (owner.standing == platform::peer_standing::allowed) return true;

@@ -38,7 +38,7 @@ using peer_user_finder = platform::peer_user (*)(socket_handle connection,
 // What the listener uses of the process. Every part outlives run_server, and the settings,
 // the counter and the start_thread of `calls` also every connection thread it starts.
 struct listener_services {
-  const settings& config;            // run_minimized, and the diagnostics
+  const settings& config;             // run_minimized, and the diagnostics
   std::atomic<bool>& server_running;  // set at start-up; the loop runs while it is true
   connection_counter& counter;        // numbers the connections
   // accept takes the connections, sleep makes the pauses of accept_backoff, start_thread
@@ -48,8 +48,9 @@ struct listener_services {
 };
 
 // Listens on 127.0.0.1:`port` and serves each connection with `handler` on its own detached
-// thread until services.server_running is cleared, which it notices within about a second. Returns the
-// process exit code: 1 after a start-up failure (one line on standard error), 0 after the stop.
+// thread until services.server_running is cleared, which it notices within about a second.
+// Returns the process exit code: 1 after a start-up failure (one line on standard error), 0
+// after the stop.
 // Connection threads still running when it returns are neither waited for nor told.
 // A connection whose client socket belongs to another user than the server's own (or root),
 // or whose owner cannot be found, is closed at once without reading from it.

@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 
-#include "host/embedded/account_location.h"
 #include "host/factory/host_store.h"
 #include "http/memory_budget.h"
 #include "platform/descriptor_limit.h"
@@ -30,9 +29,8 @@ int main(int argc, char** argv) {
   // one sentence, before the port is taken.
   ombrix::host_store_choice choice;
   if (const char* store = std::getenv("OMBRIX_STORE")) choice.store = store;
-  choice.default_account = ombrix::default_account_from(std::getenv("OMBRIX_ACCOUNT"));
-  // With a PostgreSQL store the data root is neither read nor created.
-  if (choice.store.empty()) choice.data_root = ombrix::data_root_from(std::getenv("OMBRIX_DATA"));
+  if (const char* data = std::getenv("OMBRIX_DATA")) choice.data = data;
+  if (const char* account = std::getenv("OMBRIX_ACCOUNT")) choice.account = account;
   std::shared_ptr<ombrix::host_store> store;
   try {
     store = ombrix::host_store::open(choice);

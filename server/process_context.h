@@ -53,11 +53,10 @@ class process_context {
   rest_context rest() {
     const std::shared_ptr<host_store> store = store_;
     const settings& config = config_;
-    return rest_context{config_, sessions_, locks_,
-                        [store, &config](const std::string& server) {
-                          return store->create(config, server);
-                        },
-                        server_running_};
+    return rest_context{
+        config_, sessions_, locks_,
+        [store, &config](const std::string& server) { return store->create(config, server); },
+        server_running_};
   }
 
   // What the listener uses: the settings, the stop flag, the connection counter and the seam,

@@ -1,7 +1,7 @@
 // The embedded host: velquor_base implemented directly over this process's account stores
-// (account_stores, which must outlive the object), so that the server needs no separately installed host component. One object
-// serves one request on one thread, like any host object; the stores behind it are shared and
-// thread-safe, which keeps connecting cheap.
+// (account_stores, which must outlive the object), so that the server needs no separately
+// installed host component. One object serves one request on one thread, like any host object;
+// the stores behind it are shared and thread-safe, which keeps connecting cheap.
 //
 // connect takes the server text "[server*]account*client" (account_location.h). The operations
 // the server never calls (query_flag_1/2, invoke_pair, query_text_1/2) fail with E_NOTIMPL;

@@ -1,9 +1,10 @@
 // A table of shared objects by key, each made once on first use: the embedded host keeps its
-// account stores in one such table (owned by the process's host store), so that their pooled connections and
-// prepared statements outlive the host objects of single requests. The table is bounded: an
-// object no one else holds is closed once it has been idle for a while, and beyond a number of
-// open objects the least recently used ones no one holds are closed first, so that touching
-// thousands of accounts never holds thousands of databases open. Thread-safe.
+// account stores in one such table (account_stores, owned by the process's host store), so that
+// their pooled connections and prepared statements outlive the host objects of single requests.
+// The table is bounded: an object no one else holds is closed once it has been idle for a while,
+// and beyond a number of open objects the least recently used ones no one holds are closed
+// first, so that touching thousands of accounts never holds thousands of databases open.
+// Thread-safe.
 #pragma once
 
 #include <chrono>
@@ -162,7 +163,7 @@ class store_registry {
 
   const limits limits_;
   std::mutex mutex_;
-  clock::time_point last_sweep_{};                       // guarded by mutex_
+  clock::time_point last_sweep_{};                      // guarded by mutex_
   std::map<std::string, std::shared_ptr<slot>> slots_;  // guarded by mutex_
 };
 

@@ -1,5 +1,5 @@
-// The part of making a host that every store and platform shares: create, then connect, each failure
-// written at debug level 1 of `config` before it is thrown on. Thread-safe as `make` is.
+// The part of making a host that every store and platform shares: create, then connect, each
+// failure written at debug level 1 of `config` before it is thrown on. Thread-safe as `make` is.
 #pragma once
 
 #include <functional>

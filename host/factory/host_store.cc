@@ -1,5 +1,6 @@
 #include "host/factory/host_store.h"
 
+#include "host/embedded/account_location.h"
 #include "host/embedded/account_stores.h"
 #include "host/embedded/embedded_host.h"
 #include "host/factory/connected_host.h"
@@ -10,7 +11,7 @@ namespace ombrix {
 
 std::shared_ptr<host_store> host_store::open(const host_store_choice& choice) {
   auto opened = std::make_shared<host_store>();
-  opened->default_account_ = choice.default_account;
+  opened->default_account_ = default_account_from(choice.account.c_str());
   if (!choice.store.empty()) {
     try {
       opened->postgresql_ = pg_store::open(choice.store);
@@ -18,7 +19,9 @@ std::shared_ptr<host_store> host_store::open(const host_store_choice& choice) {
       throw host_store_error(error.what());
     }
   } else {
-    opened->embedded_ = std::make_shared<account_stores>(choice.data_root, choice.default_account);
+    // With a PostgreSQL store the data root is neither read nor created.
+    opened->embedded_ = std::make_shared<account_stores>(
+        data_root_from(choice.data.c_str()), default_account_from(choice.account.c_str()));
   }
   return opened;
 }

@@ -23,10 +23,12 @@ struct host_store_choice {
   // A libpq connection text (postgresql://..., postgres://..., key=value words such as
   // service=NAME); empty: the embedded store.
   std::string store;
-  // The embedded store's data root (account_location.h: data_root_from); empty: none.
-  std::string data_root;
-  // The account of a server text that names none (default_account_from).
-  text default_account = u"MAIN";
+  // OMBRIX_DATA as read (empty when unset): the embedded store's data root, or the user's data
+  // folder when empty (account_location.h: data_root_from).
+  std::string data;
+  // OMBRIX_ACCOUNT as read (empty when unset): the account of a server text that names none,
+  // MAIN when empty (default_account_from).
+  std::string account;
 };
 
 // Why the chosen store cannot be used: one sentence for standard error.
@@ -55,7 +57,7 @@ class host_store {
  private:
   std::shared_ptr<pg_store> postgresql_;
   std::shared_ptr<account_stores> embedded_;
-  text default_account_ = u"MAIN";
+  text default_account_ = u"MAIN";  // for the PostgreSQL host
 };
 
 }  // namespace ombrix

@@ -6,7 +6,8 @@
 
 namespace ombrix {
 
-std::shared_ptr<velquor_base> create_host_server(const settings& config, const std::string& server) {
+std::shared_ptr<velquor_base> create_host_server(const settings& config,
+                                                 const std::string& server) {
   const int generation = config.host_version;
   return connected_host(
       [generation]() -> std::shared_ptr<velquor_base> {

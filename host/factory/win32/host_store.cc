@@ -14,7 +14,8 @@ std::shared_ptr<host_store> host_store::open(const host_store_choice& choice) {
   return std::make_shared<host_store>();
 }
 
-std::shared_ptr<velquor_base> host_store::create(const settings& config, const std::string& server) const {
+std::shared_ptr<velquor_base> host_store::create(const settings& config,
+                                                 const std::string& server) const {
   return create_host_server(config, server);
 }
 

@@ -15,7 +15,7 @@ class HostStore : public testing::temporary_data_root {};
 
 TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
   make_account(u"SALES");
-  std::shared_ptr<host_store> store = host_store::open({"", root_, u"MAIN"});
+  std::shared_ptr<host_store> store = host_store::open({"", root_, ""});
   EXPECT_EQ(store->postgresql(), nullptr);
   std::shared_ptr<velquor_base> host = store->create(settings{.host_version = 80}, "SALES**c");
   EXPECT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
@@ -28,7 +28,7 @@ TEST_F(HostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
   }
   testing::test_database database;
   ASSERT_EQ(database.failure(), "");
-  std::shared_ptr<host_store> store = host_store::open({database.conninfo(), "", u"MAIN"});
+  std::shared_ptr<host_store> store = host_store::open({database.conninfo(), "", ""});
   ASSERT_NE(store->postgresql(), nullptr);
   store->postgresql()->create_account(u"SALES", u"MD");
   for (int generation : {71, 80}) {
@@ -47,7 +47,7 @@ TEST_F(HostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
 
 TEST_F(HostStore, ABadChoiceIsOneSentence) {
   try {
-    host_store::open({"postgresql://[::1", "", u"MAIN"});
+    host_store::open({"postgresql://[::1", "", ""});
     ADD_FAILURE() << "opened";
   } catch (const host_store_error& error) {
     EXPECT_TRUE(std::string(error.what()).starts_with(
