@@ -22,9 +22,9 @@
 #include "host/item_tag.h"
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/json/item_text.h"
-#include "rest/json/json_writer.h"
-#include "rest/json/reply_texts.h"
+#include "json/item_text.h"
+#include "json/json_writer.h"
+#include "json/reply_texts.h"
 
 namespace ombrix {
 

@@ -1,4 +1,4 @@
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "rest/json/json_tokenizer.h"
+#include "json/json_tokenizer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "rest/json/json_writer.h"
+#include "json/json_writer.h"
 
 namespace ombrix {
 namespace {

@@ -1,4 +1,4 @@
-#include "rest/json/json_object.h"
+#include "json/json_object.h"
 
 #include <gtest/gtest.h>
 
