@@ -108,12 +108,7 @@ std::shared_ptr<const text> account_store::listing_entries(
   text& out = *built;
   visit_section(c, s, attribute, max_count,
                 [&](std::string_view name_key, int attributes, std::int64_t size) {
-                  if (!out.empty()) out.push_back(value_mark);
-                  append_decoded_name(out, name_key);
-                  out.push_back(subvalue_mark);
-                  append_decimal(out, attributes);
-                  out.push_back(subvalue_mark);
-                  append_decimal(out, size);
+                  append_listing_entry(out, name_key, attributes, size);
                 });
   if (generation) listings_.store(listed, *generation, built);
   return built;
@@ -132,12 +127,7 @@ text account_store::list(const text& file, std::int32_t attribute, std::int32_t 
         t.commit();
         return kept;
       });
-  text out;
-  out.reserve(file.size() + 2 + entries->size());
-  out += file;
-  out += u"\r\n";
-  out += *entries;
-  return out;
+  return listing_text(file, *entries);
 }
 
 void account_store::list_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,

@@ -500,14 +500,7 @@ std::size_t account_store::import_items(const text& file, const std::vector<item
   check_file_name(file);
   for (const item& each : items) check_item_id(file, each.id);
   // The file and section that `file` names, in case they have to be made.
-  text base = file;
-  text section_name;
-  if (file.starts_with(u"DICT ")) {
-    base = file.substr(5);
-  } else if (const auto comma = file.find(u','); comma != text::npos) {
-    base = file.substr(0, comma);
-    section_name = file.substr(comma + 1);
-  }
+  const auto [base, section_name] = split_file_name(file);
   const std::string file_key = encode_name(file);
   const account_names names{name_, md_name_, md_key_};
   std::vector<std::pair<std::string, std::string>> encoded;  // id key, units

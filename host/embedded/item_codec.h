@@ -37,6 +37,13 @@ std::string_view content_bytes(std::u16string_view content, std::string& scratch
 // write numbers.
 void append_decimal(text& out, std::int64_t value);
 
+// Appends one listing entry, `name` (stored form) SM attributes SM size, after a VM when `out`
+// already holds entries.
+void append_listing_entry(text& out, std::string_view name_key, int attributes, std::int64_t size);
+
+// A listing's text: the file name, CR LF, then the entries.
+text listing_text(const text& file, const text& entries);
+
 // The size listings and stat report: the length of to_utf8(content) in bytes, so CR LF counts
 // as two bytes and a surrogate pair as four.
 std::int64_t utf8_size(std::u16string_view content);
@@ -48,6 +55,14 @@ constexpr bool is_mark(char16_t unit) { return unit >= 0xF8FB && unit <= 0xF8FF;
 // True for a file name or item id the operations accept: not empty, and holding no CR, LF or
 // mark. Anything else fails with host error 203.
 bool is_valid_host_name(std::u16string_view name);
+
+// The parts of a file name "DICT F", "F" or "F,D": the file F and the data section D (empty
+// for the first two).
+struct file_name_parts {
+  text base;
+  text section;
+};
+file_name_parts split_file_name(const text& file);
 
 // True for the name of a new file or data section: a valid host name of at most 255 units
 // without control characters, ',', '/', '*' or a leading "DICT ", since those would not reach
