@@ -32,11 +32,8 @@ void account_store::visit_section(sqlite_connection& c, const section_row& s,
                                   std::int32_t attribute, std::int32_t max_count,
                                   const entry_visitor& visit) {
   const account_names names{name_, md_name_, md_key_};
-  const std::size_t limit =
-      max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
-  const auto wanted = [attribute](int attributes) {
-    return attribute <= 0 || (attributes & attribute) == attribute;
-  };
+  const std::size_t limit = listing_limit(max_count);
+  const auto wanted = [attribute](int attributes) { return listing_wants(attribute, attributes); };
   std::size_t count = 0;
   const auto emit = [&](std::string_view name_key, int attributes, std::int64_t size) {
     visit(name_key, attributes, size);

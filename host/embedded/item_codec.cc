@@ -192,4 +192,16 @@ file_name_parts split_file_name(const text& file) {
   return {file, text()};
 }
 
+text stat_text(int attributes, std::int64_t size) {
+  text out;
+  append_decimal(out, attributes);
+  out += u"\r\n";
+  append_decimal(out, size);
+  return out;
+}
+
+std::size_t listing_limit(std::int32_t max_count) {
+  return max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
+}
+
 }  // namespace ombrix

@@ -2,6 +2,7 @@
 // functions; thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,16 @@ void append_decimal(text& out, std::int64_t value);
 // Appends one listing entry, `name` (stored form) SM attributes SM size, after a VM when `out`
 // already holds entries.
 void append_listing_entry(text& out, std::string_view name_key, int attributes, std::int64_t size);
+
+// The text stat answers: attributes CR LF size.
+text stat_text(int attributes, std::int64_t size);
+
+// How many entries a listing with `max_count` may hold (no bound for 0 or less), and whether
+// an entry of `attributes` is listed when the caller asked for `attribute` (0 or less: all).
+std::size_t listing_limit(std::int32_t max_count);
+constexpr bool listing_wants(std::int32_t attribute, int attributes) {
+  return attribute <= 0 || (attributes & attribute) == attribute;
+}
 
 // A listing's text: the file name, CR LF, then the entries.
 text listing_text(const text& file, const text& entries);

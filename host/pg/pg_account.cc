@@ -19,15 +19,6 @@ struct pg_section {
 };
 
 namespace {
-
-text stat_text(int attributes, std::int64_t size) {
-  text out;
-  append_decimal(out, attributes);
-  out += u"\r\n";
-  append_decimal(out, size);
-  return out;
-}
-
 // The stored forms of a file name and an item id, after both are checked: the opening of every
 // single-item operation.
 std::pair<std::string, std::string> checked_keys(const text& file, const text& id) {
@@ -145,11 +136,8 @@ text pg_account::stat(const text& file, const text& id) {
 
 void pg_account::visit_section(pg_connection& c, const pg_section& s, std::int32_t attribute,
                                std::int32_t max_count, const entry_visitor& visit) {
-  const std::size_t limit =
-      max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
-  const auto wanted = [attribute](int attributes) {
-    return attribute <= 0 || (attributes & attribute) == attribute;
-  };
+  const std::size_t limit = listing_limit(max_count);
+  const auto wanted = [attribute](int attributes) { return listing_wants(attribute, attributes); };
   std::size_t count = 0;
   const auto emit = [&](std::string_view name_key, int attributes, std::int64_t size) {
     visit(name_key, attributes, size);
