@@ -98,6 +98,7 @@ struct server_class {
   }
 
   // The table of functions of IVelquorServer; entries Methods leaves out fail with E_NOTIMPL.
+  // Methods names static functions or constant function pointers, and text_property<method>.
   static void** server_table() {
     static void* entries[method_count];
     static const bool filled = [] {
@@ -109,27 +110,27 @@ struct server_class {
       set(1, &add_ref);
       set(2, &release);
       set(3, &get_type_info_count);
-      set(method_connect, &Methods::connect);
-      set(method_quit, &Methods::quit);
-      set(method_read_item, &Methods::read_item);
-      set(method_write_item, &Methods::write_item);
-      set(method_create_item, &Methods::create_item);
-      set(method_delete_item, &Methods::delete_item);
-      set(method_invoke_pair, &Methods::invoke_pair);
-      set(method_query_text_1, &Methods::query_text_1);
-      set(method_call_subroutine, &Methods::call_subroutine);
-      set(method_setting_28, &Methods::setting_28);
+      set(method_connect, Methods::connect);
+      set(method_quit, Methods::quit);
+      set(method_read_item, Methods::read_item);
+      set(method_write_item, Methods::write_item);
+      set(method_create_item, Methods::create_item);
+      set(method_delete_item, Methods::delete_item);
+      set(method_invoke_pair, Methods::invoke_pair);
+      set(method_query_text_1, Methods::query_text_1);
+      set(method_call_subroutine, Methods::call_subroutine);
+      set(method_setting_28, Methods::setting_28);
       set(method_server_name, &Methods::template text_property<method_server_name>);
       set(method_property_2, &Methods::template text_property<method_property_2>);
       set(method_property_3, &Methods::template text_property<method_property_3>);
       set(method_property_4, &Methods::template text_property<method_property_4>);
       set(method_property_5, &Methods::template text_property<method_property_5>);
-      set(method_list_items, &Methods::list_items);
-      set(method_stat_item, &Methods::stat_item);
-      set(method_query_flag_1, &Methods::query_flag_1);
-      set(method_query_flag_2, &Methods::query_flag_2);
-      set(method_query_text_2, &Methods::query_text_2);
-      set(method_setting_47, &Methods::setting_47);
+      set(method_list_items, Methods::list_items);
+      set(method_stat_item, Methods::stat_item);
+      set(method_query_flag_1, Methods::query_flag_1);
+      set(method_query_flag_2, Methods::query_flag_2);
+      set(method_query_text_2, Methods::query_text_2);
+      set(method_setting_47, Methods::setting_47);
       return true;
     }();
     (void)filled;

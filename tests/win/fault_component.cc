@@ -157,6 +157,27 @@ HRESULT answer_text(const component* self, int method, BSTR* out) {
 
 // The functions of IVelquorServer: each notes its call, then answers as its fault says.
 struct fault_methods {
+  // A method without a result: its arguments noted, then its outcome.
+  template <int method, class... Args>
+  static HRESULT STDMETHODCALLTYPE plain(component* self, Args... args) {
+    note(method, args...);
+    return outcome(self, method);
+  }
+  // A method with a text result after the arguments Args.
+  template <int method, class... Args>
+  static HRESULT STDMETHODCALLTYPE with_text(component* self, Args... args, BSTR* out) {
+    note(method, args...);
+    return answer_text(self, method, out);
+  }
+  // A method with a flag result after the arguments Args.
+  template <int method, short answer, class... Args>
+  static HRESULT STDMETHODCALLTYPE with_flag(component* self, Args... args, VARIANT_BOOL* out) {
+    note(method, args...);
+    const HRESULT code = outcome(self, method);
+    if (out != nullptr) *out = SUCCEEDED(code) ? answer : 0;
+    return code;
+  }
+
   static HRESULT STDMETHODCALLTYPE connect(component* self, BSTR server, VARIANT_BOOL* connected) {
     note(method_connect, server);
     if (connected != nullptr) *connected = VARIANT_FALSE;
@@ -166,84 +187,30 @@ struct fault_methods {
     }
     return code;
   }
-  static HRESULT STDMETHODCALLTYPE quit(component* self) {
-    note(method_quit);
-    return outcome(self, method_quit);
-  }
-  static HRESULT STDMETHODCALLTYPE read_item(component* self, BSTR file, BSTR item, LONG a, LONG b,
-                                             LONG c, VARIANT_BOOL flag, BSTR* out) {
-    note(method_read_item, file, item, a, b, c, flag);
-    return answer_text(self, method_read_item, out);
-  }
-  static HRESULT STDMETHODCALLTYPE write_item(component* self, BSTR file, BSTR item, BSTR content,
-                                              LONG a, LONG b, LONG c, LONG d) {
-    note(method_write_item, file, item, content, a, b, c, d);
-    return outcome(self, method_write_item);
-  }
-  static HRESULT STDMETHODCALLTYPE create_item(component* self, BSTR file, BSTR item,
-                                               BSTR content) {
-    note(method_create_item, file, item, content);
-    return outcome(self, method_create_item);
-  }
-  static HRESULT STDMETHODCALLTYPE delete_item(component* self, BSTR file, BSTR item) {
-    note(method_delete_item, file, item);
-    return outcome(self, method_delete_item);
-  }
-  static HRESULT STDMETHODCALLTYPE invoke_pair(component* self, BSTR a, BSTR b) {
-    note(method_invoke_pair, a, b);
-    return outcome(self, method_invoke_pair);
-  }
-  static HRESULT STDMETHODCALLTYPE query_text_1(component* self, BSTR a, BSTR b, VARIANT_BOOL flag,
-                                                BSTR* out) {
-    note(method_query_text_1, a, b, flag);
-    return answer_text(self, method_query_text_1, out);
-  }
-  static HRESULT STDMETHODCALLTYPE call_subroutine(component* self, BSTR name, BSTR first,
-                                                   BSTR second, BSTR* out) {
-    note(method_call_subroutine, name, first, second);
-    return answer_text(self, method_call_subroutine, out);
-  }
-  static HRESULT STDMETHODCALLTYPE setting_28(component* self, INT value) {
-    note(method_setting_28, value);
-    return outcome(self, method_setting_28);
-  }
   static HRESULT STDMETHODCALLTYPE setting_47(component* self, VARIANT_BOOL value) {
-    note(method_setting_47, value);
     self->state.settled = true;
-    return outcome(self, method_setting_47);
+    return plain<method_setting_47>(self, value);
   }
   template <int method>
   static HRESULT STDMETHODCALLTYPE text_property(component* self, BSTR* out) {
-    note(method);
-    return answer_text(self, method, out);
+    return with_text<method>(self, out);
   }
-  static HRESULT STDMETHODCALLTYPE list_items(component* self, BSTR file, LONG attribute,
-                                              LONG max_count, BSTR b, BSTR selector, BSTR* out) {
-    note(method_list_items, file, attribute, max_count, b, selector);
-    return answer_text(self, method_list_items, out);
-  }
-  static HRESULT STDMETHODCALLTYPE stat_item(component* self, BSTR file, BSTR item, BSTR selector,
-                                             BSTR* out) {
-    note(method_stat_item, file, item, selector);
-    return answer_text(self, method_stat_item, out);
-  }
-  static HRESULT STDMETHODCALLTYPE query_flag_1(component* self, BSTR a, VARIANT_BOOL* out) {
-    note(method_query_flag_1, a);
-    const HRESULT code = outcome(self, method_query_flag_1);
-    if (out != nullptr) *out = SUCCEEDED(code) ? flag_1_answer : 0;
-    return code;
-  }
-  static HRESULT STDMETHODCALLTYPE query_flag_2(component* self, BSTR a, BSTR b,
-                                                VARIANT_BOOL* out) {
-    note(method_query_flag_2, a, b);
-    const HRESULT code = outcome(self, method_query_flag_2);
-    if (out != nullptr) *out = SUCCEEDED(code) ? flag_2_answer : 0;
-    return code;
-  }
-  static HRESULT STDMETHODCALLTYPE query_text_2(component* self, LONG value, BSTR a, BSTR* out) {
-    note(method_query_text_2, value, a);
-    return answer_text(self, method_query_text_2, out);
-  }
+  static constexpr auto quit = &plain<method_quit>;
+  static constexpr auto write_item =
+      &plain<method_write_item, BSTR, BSTR, BSTR, LONG, LONG, LONG, LONG>;
+  static constexpr auto create_item = &plain<method_create_item, BSTR, BSTR, BSTR>;
+  static constexpr auto delete_item = &plain<method_delete_item, BSTR, BSTR>;
+  static constexpr auto invoke_pair = &plain<method_invoke_pair, BSTR, BSTR>;
+  static constexpr auto setting_28 = &plain<method_setting_28, INT>;
+  static constexpr auto read_item =
+      &with_text<method_read_item, BSTR, BSTR, LONG, LONG, LONG, VARIANT_BOOL>;
+  static constexpr auto query_text_1 = &with_text<method_query_text_1, BSTR, BSTR, VARIANT_BOOL>;
+  static constexpr auto call_subroutine = &with_text<method_call_subroutine, BSTR, BSTR, BSTR>;
+  static constexpr auto list_items = &with_text<method_list_items, BSTR, LONG, LONG, BSTR, BSTR>;
+  static constexpr auto stat_item = &with_text<method_stat_item, BSTR, BSTR, BSTR>;
+  static constexpr auto query_text_2 = &with_text<method_query_text_2, LONG, BSTR>;
+  static constexpr auto query_flag_1 = &with_flag<method_query_flag_1, flag_1_answer, BSTR>;
+  static constexpr auto query_flag_2 = &with_flag<method_query_flag_2, flag_2_answer, BSTR, BSTR>;
 };
 
 using fault_class = server_class<fault_state, fault_methods>;
