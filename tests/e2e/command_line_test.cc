@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "tests/e2e/http_client.h"
+#include "tests/support/loopback_client.h"
 #include "tests/e2e/server_process.h"
 
 namespace ombrix::e2e {

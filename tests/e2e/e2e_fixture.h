@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/http_client.h"
 #include "tests/e2e/server_process.h"
 
 namespace ombrix::e2e {
