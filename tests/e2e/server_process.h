@@ -248,10 +248,6 @@ class server_process {
     }
     throw std::runtime_error("server did not start; stderr: " + stderr_text());
   }
-  server_process(const std::string& binary, const std::string& data_root,
-                 std::vector<std::string> args = {}, env_list extra_env = {})
-      : server_process(std::vector<std::string>{binary}, data_root, std::move(args),
-                       std::move(extra_env)) {}
   ~server_process() { stop(); }
   server_process(const server_process&) = delete;
   server_process& operator=(const server_process&) = delete;
@@ -259,7 +255,6 @@ class server_process {
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
   std::string stderr_text() const { return program_text(read_file(capture_.path() / "err")); }
-  std::string stdout_text() const { return program_text(read_file(capture_.path() / "out")); }
   bool running() const { return pid_ > 0 && exit_status_ == std::nullopt; }
 
   // Waits until standard error holds `needle` (lines are written whole, but possibly after
