@@ -106,23 +106,26 @@ TEST_F(DebugLevelTwo, WritesRequestTracesAndFailuresToStandardError) {
   rest_client client = logged_in();
   const http_response read = client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/C2?x=1");
   ASSERT_EQ(read.status, 200);
+  const http_response refused = client.get(api + "file/NOPE/X");
+  ASSERT_EQ(refused.status, 400);
   ASSERT_EQ(client.get(api + "file/MAIN/CUSTOMERS/CUSTOMERS/NOPE").status, 404);
   ASSERT_EQ(client.put(api + "file/MAIN/CUSTOMERS/CUSTOMERS/D2", R"({"data":["x"]})").raw, empty_success());
   ASSERT_EQ(rest_client(port(), token_for_sid("ff")).get(api + "dir/MAIN/CUSTOMERS").status, 401);
   ASSERT_EQ(parse_response(send_raw(http_request("POST", api + "login", R"({"ServerName":"NOPE"})"))).status, 404);
-  // Every connection thread ends with its own line: five requests and the login above.
+  // Every connection thread ends with its own line: six requests and the login above.
   std::vector<std::string> lines;
   for (const auto deadline = std::chrono::steady_clock::now() + 5s;; std::this_thread::sleep_for(20ms)) {
     lines.clear();
     std::istringstream in(server_->stderr_text());
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    if (std::count(lines.begin(), lines.end(), "End of thread execution") >= 6 || std::chrono::steady_clock::now() > deadline) break;
+    if (std::count(lines.begin(), lines.end(), "End of thread execution") >= 7 || std::chrono::steady_clock::now() > deadline) break;
   }
   const std::string err = server_->stderr_text();
   for (const std::string& line : std::vector<std::string>{
            "Debugging enabled", "HTTP request: GET /quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/C2?x=1 HTTP/1.1",
            "  SERVER_PORT=" + std::to_string(port()), "  QS_X=1", "Calling Velquor",
            "Velquor returned status 200 with " + std::to_string(read.body.size()) + " bytes",
+           "invalid MD/VOC for read: NOPE/X", "Velquor returned status 400 with " + std::to_string(refused.body.size()) + " bytes",
            "Velquor returned status 200 with no content", "session 'ff' not found for 'dir' action: MAIN/CUSTOMERS"}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << "missing line: " << line << "\n" << err;
   }
