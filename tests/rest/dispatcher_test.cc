@@ -45,9 +45,9 @@ std::string token_of(const std::string& login_reply) {
   return login_reply.substr(start, login_reply.find('"', start) - start);
 }
 
-class dispatcher_test : public ::testing::Test {
- protected:
-  dispatcher_test() {
+// A session table with session 1a and a recording host factory; one per case.
+struct bench {
+  bench() {
     debug_level = 0;
     exit_on_logout = false;
     server_running = true;
@@ -69,6 +69,8 @@ class dispatcher_test : public ::testing::Test {
   std::string reply_;
 };
 
+class dispatcher_test : public ::testing::Test, public bench {};
+
 enum class token { none, valid, unknown_session, lower_case_bearer };
 
 struct route_case {
@@ -81,14 +83,11 @@ struct route_case {
   bool reaches_session = false;  // the session check passed and a host object was made
 };
 
-// Failures name the case, not the bytes of the structure.
-void PrintTo(const route_case& c, std::ostream* out) { *out << c.name; }
-
-class dispatcher_route_test : public dispatcher_test,
-                              public ::testing::WithParamInterface<route_case> {};
-
-TEST_P(dispatcher_route_test, AnswersWithTheExactReply) {
-  const route_case& c = GetParam();
+void check_route(const route_case& c) {
+  SCOPED_TRACE(c.name);
+  bench b;
+  auto& factory_ = b.factory_;
+  auto& sessions_ = b.sessions_;
   std::string authorization;
   switch (c.authorization) {
     case token::none: break;
@@ -103,8 +102,8 @@ TEST_P(dispatcher_route_test, AnswersWithTheExactReply) {
   const bool head_decides = !c.reaches_session && c.status != 500;
   EXPECT_EQ(decided, head_decides ? c.status : 0);
   EXPECT_EQ(early, head_decides ? error_reply(c.status, c.message_json, "") : "");
-  EXPECT_EQ(dispatch(c.method, c.path, authorization), c.status);
-  EXPECT_EQ(reply_, error_reply(c.status, c.message_json, ""));
+  EXPECT_EQ(b.dispatch(c.method, c.path, authorization), c.status);
+  EXPECT_EQ(b.reply_, error_reply(c.status, c.message_json, ""));
   if (c.reaches_session) {
     EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"SRV**"});
     ASSERT_EQ(factory_.hosts.size(), 1u);
@@ -127,9 +126,8 @@ std::string invalid(std::string_view method, std::string_view action) {
   return message.append(method).append("' or action '").append(action).append("' in request.");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, dispatcher_route_test,
-    ::testing::ValuesIn(std::vector<route_case>{
+TEST(dispatcher_table_test, AnswersEachPathWithTheExactReply) {
+  for (const route_case& c : std::vector<route_case>{
         {"PrefixOnly", "GET", "/quelm/restfs", token::valid, 400, too_short},
         {"NoPathInfo", "GET", std::nullopt, token::valid, 400, too_short},
         {"TooShortBeforeTokenCheck", "GET", "/quelm/restfs", token::none, 400, too_short},
@@ -151,8 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
             token::lower_case_bearer, 401, no_token},
         {"UnknownSessionBeforeTheAction", "get", "/quelm/restfs/nothing",
             token::unknown_session, 401, no_session},
-        {"RejectedEscape", "GET", "/quelm/restfs/%zz", token::valid, 500, "Unexpected exception"}}),
-    [](const ::testing::TestParamInfo<route_case>& info) { return info.param.name; });
+        {"RejectedEscape", "GET", "/quelm/restfs/%zz", token::valid, 500, "Unexpected exception"}}) {
+    check_route(c);
+  }
+}
 
 TEST_F(dispatcher_test, NoHostObjectEndsTheSession) {
   factory_.yields_no_host = true;
@@ -170,27 +170,12 @@ struct com_error_case {
   std::string message_json;
 };
 
-void PrintTo(const com_error_case& c, std::ostream* out) { *out << c.name; }
-
 std::function<void()> com(std::uint32_t code, text description) {
   return [=] { throw _com_error(static_cast<hresult>(code), description); };
 }
 
-class dispatcher_com_error_test : public dispatcher_test,
-                                  public ::testing::WithParamInterface<com_error_case> {};
-
-TEST_P(dispatcher_com_error_test, MapsTheHostErrorToStatusAndCode) {
-  const com_error_case& c = GetParam();
-  factory_.failure = c.failure;
-  EXPECT_EQ(dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), c.status);
-  EXPECT_EQ(reply_, error_reply(c.status, c.message_json, c.reply_code));
-  // A failure does not end the session.
-  EXPECT_NE(sessions_.find_session("1a"), nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Codes, dispatcher_com_error_test,
-    ::testing::ValuesIn(std::vector<com_error_case>{
+TEST(dispatcher_table_test, MapsTheHostErrorToStatusAndCode) {
+  for (const com_error_case& c : std::vector<com_error_case>{
         {"NotFound201", com(0x800400C9, u"Item not found"), 404, "201", "Item not found"},
         {"NotFound203", com(0x800400CB, u""), 404, "203", ""},
         {"Host199", com(0x800400C7, u"below"), 500, "199", "below"},
@@ -200,8 +185,15 @@ INSTANTIATE_TEST_SUITE_P(
         {"DescriptionIsUtf8AndEscaped", com(0x800400C9, u"caf\u00e9 \"x\"\n\U0001F600"), 404,
             "201", "caf\xC3\xA9 \\\"x\\\"\\n\xF0\x9F\x98\x80"},
         {"RuntimeError", [] { throw std::runtime_error("boom"); }, 500, "", "Unexpected exception"},
-        {"Int", [] { throw 42; }, 500, "", "Unexpected exception"}}),
-    [](const ::testing::TestParamInfo<com_error_case>& info) { return info.param.name; });
+        {"Int", [] { throw 42; }, 500, "", "Unexpected exception"}}) {
+    SCOPED_TRACE(c.name);
+    bench b;
+    b.factory_.failure = c.failure;
+    EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), c.status);
+    EXPECT_EQ(b.reply_, error_reply(c.status, c.message_json, c.reply_code));
+    EXPECT_NE(b.sessions_.find_session("1a"), nullptr);  // a failure does not end the session
+  }
+}
 
 TEST_F(dispatcher_test, ActionConversionFailureIsUnexpected) {
   // %C3 alone is not UTF-8: the item id cannot be handed to the host.
@@ -229,31 +221,12 @@ struct handler_case {
   std::string message;
 };
 
-void PrintTo(const handler_case& c, std::ostream* out) { *out << c.method << " " << c.action; }
-
 const char name_missing[] = "File name missing from URL path.";
-
-class dispatcher_handler_test : public dispatcher_test,
-                                public ::testing::WithParamInterface<handler_case> {};
 
 // Without path segments each action refuses at once with its own diagnostic line, which tells
 // which handler the dispatcher picked.
-TEST_P(dispatcher_handler_test, PicksTheHandlerByMethodAndAction) {
-  const handler_case& c = GetParam();
-  debug_level = 1;
-  int status = 0;
-  const std::string diagnostics =
-      stderr_of([&] { status = dispatch(c.method, "/quelm/restfs/" + c.action, bearer("1a")); });
-  EXPECT_EQ(status, 400);
-  EXPECT_EQ(reply_, error_reply(400, c.message, c.code));
-  EXPECT_EQ(diagnostics, c.diagnostic + "\n");
-  ASSERT_EQ(factory_.hosts.size(), 1u);
-  EXPECT_TRUE(factory_.hosts[0]->calls.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, dispatcher_handler_test,
-    ::testing::ValuesIn(std::vector<handler_case>{
+TEST(dispatcher_table_test, PicksTheHandlerByMethodAndAction) {
+  for (const handler_case& c : std::vector<handler_case>{
         {"GET", "file", "file name missing for read: ", "200", name_missing},
         {"PUT", "file", "file name missing for update/create: ", "200", name_missing},
         {"DELETE", "file", "invalid path for delete: ", "200", name_missing},
@@ -264,10 +237,20 @@ INSTANTIATE_TEST_SUITE_P(
         {"POST", "cmd", "command missing for 'cmd' action", "",
             "Command is missing from URL path."},
         {"POST", "call", "function missing for 'call' action", "",
-            "Function is missing from URL path."}}),
-    [](const ::testing::TestParamInfo<handler_case>& info) {
-      return info.param.method + "_" + info.param.action;
-    });
+            "Function is missing from URL path."}}) {
+    SCOPED_TRACE(c.method + " " + c.action);
+    bench b;
+    debug_level = 1;
+    int status = 0;
+    const std::string diagnostics =
+        stderr_of([&] { status = b.dispatch(c.method, "/quelm/restfs/" + c.action, bearer("1a")); });
+    EXPECT_EQ(status, 400);
+    EXPECT_EQ(b.reply_, error_reply(400, c.message, c.code));
+    EXPECT_EQ(diagnostics, c.diagnostic + "\n");
+    ASSERT_EQ(b.factory_.hosts.size(), 1u);
+    EXPECT_TRUE(b.factory_.hosts[0]->calls.empty());
+  }
+}
 
 struct debug_case {
   std::string name;
@@ -278,25 +261,8 @@ struct debug_case {
   std::string diagnostic;
 };
 
-void PrintTo(const debug_case& c, std::ostream* out) { *out << c.name; }
-
-class dispatcher_debug_test : public dispatcher_test,
-                              public ::testing::WithParamInterface<debug_case> {};
-
-TEST_P(dispatcher_debug_test, WritesTheLineAtLevelOneOnly) {
-  const debug_case& c = GetParam();
-  factory_.failure = c.failure;
-  for (int level : {0, 1}) {
-    SCOPED_TRACE(level);
-    debug_level = level;
-    EXPECT_EQ(stderr_of([&] { dispatch(c.method, c.path, c.authorization); }),
-              level == 0 ? "" : c.diagnostic);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, dispatcher_debug_test,
-    ::testing::ValuesIn(std::vector<debug_case>{
+TEST(dispatcher_table_test, WritesTheDiagnosticAtLevelOneOnly) {
+  for (const debug_case& c : std::vector<debug_case>{
         {"InvalidMethod", "get", "/quelm/restfs/file/MD/X", bearer("1a"), nullptr,
             "invalid method 'get' or action 'file'\n"},
         {"SessionNotFound", "GET", "/quelm/restfs/file/MD/X", bearer("ff"), nullptr,
@@ -304,8 +270,17 @@ INSTANTIATE_TEST_SUITE_P(
         {"ComError", "GET", "/quelm/restfs/file/MD/X", bearer("1a"),
             [] { throw _com_error(host_error_code(201), u"Item not found"); },
             "COM error: Item not found [0x800400c9]\n"},
-        {"NoLineForOtherFailures", "GET", "/quelm/restfs/%zz", bearer("1a"), nullptr, ""}}),
-    [](const ::testing::TestParamInfo<debug_case>& info) { return info.param.name; });
+        {"NoLineForOtherFailures", "GET", "/quelm/restfs/%zz", bearer("1a"), nullptr, ""}}) {
+    for (int level : {0, 1}) {
+      SCOPED_TRACE(c.name + std::to_string(level));
+      bench b;
+      b.factory_.failure = c.failure;
+      debug_level = level;
+      EXPECT_EQ(stderr_of([&] { b.dispatch(c.method, c.path, c.authorization); }),
+                level == 0 ? "" : c.diagnostic);
+    }
+  }
+}
 
 TEST_F(dispatcher_test, LoginIgnoresATokenAndAddsANewSession) {
   EXPECT_EQ(dispatch("POST", "/quelm/restfs/login", bearer("1a"),
