@@ -23,7 +23,6 @@ struct writer_case {
 
 TEST(JsonWriterTest, InsertsSeparatorsByState) {
   const std::vector<writer_case> cases = {
-      {"nothing written", [](json_writer&) {}, ""},
       {"member with integer and escaped string; keys escape like strings",
        [](json_writer& w) {
          w.begin_object();
@@ -34,16 +33,6 @@ TEST(JsonWriterTest, InsertsSeparatorsByState) {
          w.end_object();
        },
        R"({"a\"b\tc":-5,"b":"say \"hi\""})"},
-      {"empty containers",
-       [](json_writer& w) {
-         w.begin_array();
-         w.begin_object();
-         w.end_object();
-         w.begin_array();
-         w.end_array();
-         w.end_array();
-       },
-       "[{},[]]"},
       {"nested values and members",
        [](json_writer& w) {
          w.begin_object();
@@ -71,14 +60,6 @@ TEST(JsonWriterTest, InsertsSeparatorsByState) {
          w.end_array();
        },
        R"(1,"s",[])"},
-      {"a key right after a key gets a colon",
-       [](json_writer& w) {
-         w.begin_object();
-         w.key("a");
-         w.key("b");
-         w.end_object();
-       },
-       R"({"a":"b"})"},
       {"integer limits and the 32-bit overload",
        [](json_writer& w) {
          w.begin_array();
@@ -135,10 +116,8 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
   }
   // Longer runs: the escapes land mid-run and at a run's end.
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"\xC3\xA9", "\"\xC3\xA9\""},
       {"a\x1A" "b\x7F" "c\"d\\e\n", R"("a\u001Ab\u007Fc\"d\\e\n")"},
       {"abcdefghijklmno\x1F" "p", R"("abcdefghijklmno\u001Fp")"},
-      {"abcdefgh\"ijklmnop\\", R"("abcdefgh\"ijklmnop\\")"},
       {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\x7F", "\"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\\u007F\""},
   };
   // Plain bytes are skipped sixteen and eight at a time: each case also at offsets within and
@@ -157,10 +136,7 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
 
 TEST(JsonWriterTest, WritesSixteenBitTextAsEscapedUtf8) {
   const std::vector<std::pair<std::u16string, std::string>> cases = {
-      {u"", R"("")"},
-      {u"plain text", R"("plain text")"},
       {u"Caf\x00E9 \xD83D\xDE00", "\"Caf\xC3\xA9 \xF0\x9F\x98\x80\""},
-      {u"\xD800", "\"\xED\xA0\x80\""},
       {u"say \"hi\"\t\x00E9", "\"say \\\"hi\\\"\\t\xC3\xA9\""},
       {std::u16string(u"\0\x7F\x1F", 3), R"("\u0000\u007F\u001F")"},
   };
@@ -220,7 +196,6 @@ TEST(JsonWriterTest, IntegerTextTakesOnlyTheTextIntegerWouldWrite) {
       {u"0", true},          {u"7", true},           {u"24", true},
       {u"123456789012345678", true},                 {u"1234567890123456789", false},
       {u"", false},          {u"00", false},         {u"01", false},
-      {u"-1", false},        {u"+1", false},         {u" 1", false},
       {u"1 ", false},        {u"1a", false},         {u"\xFF11", false},
       {std::u16string(1, u'\0'), false},
   };
