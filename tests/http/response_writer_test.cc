@@ -30,16 +30,6 @@ TEST(ReplaceFirst, ReplacesOnlyTheFirstOccurrence) {
   for (const auto& c : cases) EXPECT_EQ(replace_first(c.text, c.from, c.to), c.expected) << c.text;
 }
 
-TEST(HeaderBlock, FillsStatusAndReasonIntoTheTemplates) {
-  EXPECT_EQ(header_block(dispatcher_header_template, 200),
-            "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-            "Connection: close\r\n");
-  EXPECT_EQ(header_block(error_header_template, 503),
-            "HTTP/1.1 503 Service Unavailable\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
-            "Connection: close\r\nContent-Type: application/json\r\n");
-  EXPECT_EQ(header_block(dispatcher_header_template, -7).substr(0, 25), "HTTP/1.1 -7 Bad Request\r\n");
-}
-
 // The status line and the fixed headers of every reply.
 std::string head(int status) { return test::header_block(status); }
 
@@ -88,16 +78,6 @@ TEST(DispatcherFraming, WritesTheExpectedBytes) {
     EXPECT_EQ(write_dispatcher_response(out, c.status, c.reply), c.returned);
     EXPECT_EQ(out.str(), c.wire);
   }
-}
-
-TEST(FixedReply, WritesTheTextAsItStands) {
-  std::ostringstream out;
-  out << "partial";
-  write_fixed_reply(out, unknown_error_reply);
-  EXPECT_EQ(out.str(), "partial" + test::unknown_error_response());
-  std::ostringstream memory;
-  write_fixed_reply(memory, out_of_memory_reply);
-  EXPECT_EQ(memory.str(), test::out_of_memory_response());
 }
 
 // A buffer whose every write fails, as a socket does after the peer has gone.

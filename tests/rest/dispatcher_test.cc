@@ -282,16 +282,6 @@ TEST(dispatcher_table_test, WritesTheDiagnosticAtLevelOneOnly) {
   }
 }
 
-TEST_F(dispatcher_test, LoginIgnoresATokenAndAddsANewSession) {
-  EXPECT_EQ(dispatch("POST", "/quelm/restfs/login", bearer("1a"),
-                     R"({"ServerName":"alpha*beta","Client":"c"})", 27),
-            200);
-  EXPECT_EQ(factory_.server_texts, std::vector<std::string>{"alpha*beta*c"});
-  EXPECT_EQ(sessions_.session_count(), 2u);
-  ASSERT_NE(sessions_.find_session("1b"), nullptr);
-  EXPECT_EQ(sessions_.find_session("1b")->server_text, "SRV**c");
-}
-
 TEST_F(dispatcher_test, TwoSessionsWorkIndependentlyAndLogoutEndsOne) {
   ASSERT_EQ(dispatch("POST", "/quelm/restfs/login", "", R"({"Client":"a"})", 48), 200);
   const std::string first = "Bearer " + token_of(reply_);

@@ -41,20 +41,6 @@ TEST(item_actions_test, ReadResolvesEachPathAndAnswersIdTypeAndData) {
       session);
 }
 
-TEST(item_actions_test, ReadPassesHostErrorsThrough) {
-  fake_host host;
-  host.script_error("read_item", _com_error(host_error_code(202), u"Item not found"));
-  std::string reply;
-  try {
-    read_item_action({"file", {"MD", "GONE"}, "", {}, session, host}, reply);
-    FAIL() << "expected the host error";
-  } catch (const _com_error& error) {
-    EXPECT_EQ(error.Error(), host_error_code(202));
-    EXPECT_EQ(error.Description(), u"Item not found");
-  }
-  EXPECT_EQ(host.calls, calls{read_call(u"MD", u"GONE")});
-}
-
 // Texts that are not UTF-8 throw before any host call; a failed create on generation 71 stops.
 TEST(item_actions_test, ThrowsBeforeOrInsteadOfFurtherHostCalls) {
   settings_guard guard;
