@@ -39,9 +39,6 @@ TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
            "invalid path for dir: \n"},
           {"DirLowerCaseRoot", list_directory_action, "dir", {"sales"}, "", {}, 400, bad_root, {},
            "invalid MD/VOC for dir: sales\n"},
-          {"StatNoItem", stat_action, "stat", {"MD"}, "", {}, 400,
-           error_reply(400, "File name or item ID missing from URL path.", "203"), {},
-           "invalid path for stat: MD\n"},
       },
       session);
 }

@@ -15,7 +15,6 @@ std::string refused(std::string_view message, std::string_view code = "") {
   return error_reply(400, message, code);
 }
 
-const char no_file[] = "File name missing from URL path.";
 const char bad_root[] = "File MD, VOC or account name is not valid.";
 const char no_item[] = "File name or item ID missing from URL path.";
 
@@ -64,15 +63,10 @@ TEST(item_actions_test, PathRefusalsMakeNoHostCall) {
   const std::string data = R"({"data":["A"]})";
   check_actions(
       {
-          {"ReadNoFile", read_item_action, "file", {}, data, {}, 400, refused(no_file, "200"), {}},
           {"ReadVoc", read_item_action, "file", {"VOC", "X"}, data, {}, 400,
            refused(bad_root, "201"), {}},
-          {"ReadNoItem", read_item_action, "file", {"MD"}, data, {}, 400, refused(no_item, "203"),
-           {}},
           {"UpdateLowerCaseRoot", update_item_action, "file", {"md", "X"}, data, {}, 400,
            refused(bad_root, "201"), {}},
-          {"DeleteNoItem", delete_item_action, "file", {"MD"}, data, {}, 400,
-           refused(no_item, "203"), {}},
           {"DeleteRootOnly", delete_item_action, "file", {"SALES"}, "", {}, 400,
            refused(no_item, "203"), {}, "invalid path for delete: SALES\n"},
           {"CreatePathBeforeDir", create_item_action, "create", {"MD"}, data, {{"QS_DIR", "true"}},

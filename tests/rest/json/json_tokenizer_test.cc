@@ -198,24 +198,6 @@ TEST(JsonTokenizerTest, RealValues) {
   }
 }
 
-TEST(JsonTokenizerTest, ValuesOfOtherKinds) {
-  tokenized in("[true,null,\"s\"]");
-  json_tokenizer& t = in.t;
-  ASSERT_EQ(t.next(), json_kind::begin_array);
-  EXPECT_EQ(t.integer_value(), 0);
-  EXPECT_EQ(t.real_value(), 0.0);
-  EXPECT_EQ(t.string_value(), "");
-  ASSERT_EQ(t.next(), json_kind::true_value);
-  EXPECT_EQ(t.integer_value(), 1);
-  EXPECT_EQ(t.real_value(), 1.0);
-  EXPECT_EQ(t.string_value(), "");
-  ASSERT_EQ(t.next(), json_kind::null_value);
-  EXPECT_EQ(t.integer_value(), 0);
-  ASSERT_EQ(t.next(), json_kind::string);
-  EXPECT_EQ(t.string_value(), "s");
-  EXPECT_EQ(t.string_bytes(), "s");
-}
-
 // Whatever bytes the writer is given, the tokenizer reads back the same bytes.
 TEST(JsonTokenizerTest, ReadsBackEveryStringTheWriterWrites) {
   std::mt19937 rng(4242);
