@@ -148,9 +148,6 @@ inline std::vector<request_case> request_cases() {
              "c=4&d=5"),
       served("path_not_decoded", "GET /a%20b+c?q=%41 HTTP/1.1\r\nHOST: h\r\n\r\n",
              "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/a%20b+c|SERVER_PORT=3181|HTTP_HOST=h|QS_Q=A"),
-      served("content_length_not_a_number", "GET /x HTTP/1.1\r\nHost: h\r\nContent-Length: abc\r\n\r\nxyz",
-             "PROTOCOL_VERSION=HTTP/1.1|REQUEST_METHOD=GET|PATH_INFO=/x|SERVER_PORT=3181|"
-             "HTTP_CONTENT_LENGTH=abc|HTTP_HOST=h"),
       served("atoi_like_content_length", "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: +3xyz\r\n\r\nabcdef",
              "PROTOCOL_VERSION=HTTP/1.1|CONTENT_LENGTH=3|REQUEST_METHOD=PUT|PATH_INFO=/x|SERVER_PORT=3181|"
              "HTTP_CONTENT_LENGTH=+3xyz|HTTP_HOST=h",
