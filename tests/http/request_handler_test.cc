@@ -260,10 +260,15 @@ TEST(RequestDiagnostics, WritesTheExpectedLinesAtEachLevel) {
        "  PATH_INFO=/|  SERVER_PORT=3181|HTTP request body:|  {a=1&b=2|  QS_{A=1|  QS_B=2|"
        "Parsing form variables as query string|" + reply_trace},
       {1, "get / HTTP/1.1\r\nHost: h\r\n\r\n", "HTTP request: get / HTTP/1.1|Illegal HTTP method get|"},
+      {1, "", "HTTP request: |Illegal HTTP method |"},
+      {1, "GET x HTTP/1.1\r\n\r\n", "HTTP request: GET x HTTP/1.1|Path missing from URL|"},
       {1, "GET / HTTP/1.1\r\nbroken line\r\n\r\n",
        "HTTP request: GET / HTTP/1.1|HTTP request invalid header line: broken line|"},
+      {1, "GET / HTTP/1.1\r\n\r\n", "HTTP request: GET / HTTP/1.1|HTTP request missing HOST header!|"},
       {1, "PUT / HTTP/1.1\r\nHost: h\r\nContent-Length: 4294967301\r\n\r\nabc",
        "HTTP request: PUT / HTTP/1.1|Actual content size 3 differs from Content-Length header 2147483647|"},
+      {1, "GET /?a=%0A HTTP/1.1\r\nHost: h\r\n\r\n",
+       "HTTP request: GET /?a=%0A HTTP/1.1|HTTP request query string holds CR or LF|"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);

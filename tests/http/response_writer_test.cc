@@ -25,9 +25,21 @@ TEST(ReplaceFirst, ReplacesOnlyTheFirstOccurrence) {
   struct {
     std::string_view text, from, to, expected;
   } const cases[] = {{"a$$Xb$$X", "$$X", "1", "a1b$$X"},
+                     {"none here", "$$X", "1", "none here"},
                      {"$$X", "$$X", "", ""},
+                     {"", "$$X", "1", ""},
                      {"ab", "b", "bbb", "abbb"}};
   for (const auto& c : cases) EXPECT_EQ(replace_first(c.text, c.from, c.to), c.expected) << c.text;
+}
+
+TEST(HeaderBlock, FillsStatusAndReasonIntoTheTemplates) {
+  EXPECT_EQ(header_block(dispatcher_header_template, 200),
+            "HTTP/1.1 200 OK\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
+            "Connection: close\r\n");
+  EXPECT_EQ(header_block(error_header_template, 503),
+            "HTTP/1.1 503 Service Unavailable\r\nServer: tolvanard\r\nCache-control: no-cache\r\n"
+            "Connection: close\r\nContent-Type: application/json\r\n");
+  EXPECT_EQ(header_block(dispatcher_header_template, -7).substr(0, 25), "HTTP/1.1 -7 Bad Request\r\n");
 }
 
 // The status line and the fixed headers of every reply.
@@ -63,12 +75,16 @@ TEST(DispatcherFraming, WritesTheExpectedBytes) {
        401},
       {409, "Content-Type:text/plain\r\n\r\nbusy",
        head(409) + "Content-Length: 4\r\nContent-Type:text/plain\r\n\r\nbusy", 0},
+      {200, "content-type:text/plain\r\n\r\nhi",
+       head(200) + "Content-Length: 2\r\ncontent-type:text/plain\r\n\r\nhi", 0},
       {200, "Content-Type : x\r\n\r\nhi", no_content_type, 500},
+      {200, "Location: x\r\n\r\nhi", no_content_type, 500},
       {200, "Content-Type\r\nX: y\r\n\r\nhi",
        http_error(500, "bad response (no ':' after CONTENT-TYPE)"),
        500},
       // A text without an empty line, or with nothing after it, gets no length.
       {200, "Content-Type:text/plain\r\nhello", head(200) + "Content-Type:text/plain\r\nhello", 0},
+      {201, "Content-Type:text/plain\r\n\r\n", head(201) + "Content-Type:text/plain\r\n\r\n", 0},
       {200, "Content-Type:x\r\nX-A: 1\r\n\r\n\r\n\r\nab",
        head(200) + "Content-Length: 6\r\nContent-Type:x\r\nX-A: 1\r\n\r\n\r\n\r\nab", 0},
   };
@@ -78,6 +94,23 @@ TEST(DispatcherFraming, WritesTheExpectedBytes) {
     EXPECT_EQ(write_dispatcher_response(out, c.status, c.reply), c.returned);
     EXPECT_EQ(out.str(), c.wire);
   }
+}
+
+TEST(ReplyBodyLength, CountsTheBytesAfterTheFirstEmptyLine) {
+  EXPECT_EQ(reply_body_length(""), 0u);
+  EXPECT_EQ(reply_body_length("Content-Type:x\r\n"), 0u);
+  EXPECT_EQ(reply_body_length("Content-Type:x\r\n\r\n"), 0u);
+  EXPECT_EQ(reply_body_length(std::string("Content-Type:x\r\n\r\n\0\xFF", 20)), 2u);
+}
+
+TEST(FixedReply, WritesTheTextAsItStands) {
+  std::ostringstream out;
+  out << "partial";
+  write_fixed_reply(out, unknown_error_reply);
+  EXPECT_EQ(out.str(), "partial" + test::unknown_error_response());
+  std::ostringstream memory;
+  write_fixed_reply(memory, out_of_memory_reply);
+  EXPECT_EQ(memory.str(), test::out_of_memory_response());
 }
 
 // A buffer whose every write fails, as a socket does after the peer has gone.
@@ -107,6 +140,7 @@ TEST(FramingDiagnostics, WritesTheExpectedLinesAtEachLevel) {
       {1, 200, reply, sized},
       {2, 200, reply, sized + "  Content-Type:application/json\n  \n  {\"a\":1}\n"},
       {1, 409, "", "Velquor returned status 409 without error info\n"},
+      {1, 200, "", "Velquor returned status 200 with no content\n"},
       {1, 200, "Location: x\r\n\r\n",
        "Velquor returned status 200 with 0 bytes\nVelquor response missing Content-Type header as first line\n"},
       {1, 200, "garbage",
