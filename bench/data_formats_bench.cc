@@ -6,10 +6,10 @@
 #include <string>
 
 #include "host/text.h"
-#include "rest/json/item_text.h"
-#include "rest/json/json_object.h"
-#include "rest/json/json_tokenizer.h"
-#include "rest/json/json_writer.h"
+#include "json/item_text.h"
+#include "json/json_object.h"
+#include "json/json_tokenizer.h"
+#include "json/json_writer.h"
 
 namespace ombrix {
 namespace {

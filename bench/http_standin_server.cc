@@ -11,7 +11,7 @@
 #include <string>
 
 #include "server/http_connection.h"
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 #include "server/listener.h"
 #include "server/thread_cache.h"
 #include "platform/seam.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "rest/json/json_object.h"
-#include "rest/json/json_tokenizer.h"
+#include "json/json_object.h"
+#include "json/json_tokenizer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "rest/json/item_text.h"
+#include "json/item_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > UINT32_MAX) return 0;

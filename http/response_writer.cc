@@ -2,7 +2,7 @@
 
 #include "base/text_helpers.h"
 #include "http/text_dump.h"
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 #include "base/diagnostics.h"
 
 namespace ombrix {

@@ -6,10 +6,10 @@
 
 #include "host/item_files.h"
 #include "host/text.h"
-#include "rest/json/item_text.h"
+#include "json/item_text.h"
 
-#include "rest/json/json_tokenizer.h"
-#include "rest/json/json_writer.h"
+#include "json/json_tokenizer.h"
+#include "json/json_writer.h"
 
 namespace ombrix::mount {
 

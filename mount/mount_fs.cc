@@ -15,7 +15,7 @@
 #include "mount/path_layout.h"
 #include "mount/rest_errors.h"
 #include "mount/scratch_names.h"
-#include "rest/json/json_tokenizer.h"
+#include "json/json_tokenizer.h"
 
 namespace ombrix::mount {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "rest/json/json_writer.h"
+#include "json/json_writer.h"
 
 namespace ombrix::mount {
 namespace {

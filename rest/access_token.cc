@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdio>
 
-#include "rest/json/json_object.h"
-#include "rest/json/json_writer.h"
+#include "json/json_object.h"
+#include "json/json_writer.h"
 
 namespace ombrix {
 

@@ -12,11 +12,11 @@
 #include "host/host_errors.h"
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/json/item_text.h"
-#include "rest/json/json_object.h"
-#include "rest/json/json_tokenizer.h"
-#include "rest/json/json_writer.h"
-#include "rest/json/reply_texts.h"
+#include "json/item_text.h"
+#include "json/json_object.h"
+#include "json/json_tokenizer.h"
+#include "json/json_writer.h"
+#include "json/reply_texts.h"
 #include "base/diagnostics.h"
 
 namespace ombrix {

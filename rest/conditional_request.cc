@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 
 namespace ombrix {
 namespace {

@@ -22,9 +22,10 @@
 #include "host/item_tag.h"
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/json/item_text.h"
-#include "rest/json/json_writer.h"
-#include "rest/json/reply_texts.h"
+#include "rest/kept_reply_sink.h"
+#include "json/item_text.h"
+#include "json/json_writer.h"
+#include "json/reply_texts.h"
 
 namespace ombrix {
 
@@ -190,9 +191,9 @@ void write_listing(json_writer& writer, std::u16string_view listing,
 
 // The reply of GET dir (without the items' data) from the listing's pieces; offered to the host
 // to keep, and a kept one is taken as it is.
-class listing_reply_sink final : public item_text_sink {
+class listing_reply_sink final : public kept_reply_sink {
  public:
-  explicit listing_reply_sink(std::string& reply) : reply_(reply) {}
+  explicit listing_reply_sink(std::string& reply) : kept_reply_sink(reply) {}
 
   void begin(std::size_t units) override { listing_.reserve(units); }
   void piece(std::u16string_view units) override { listing_.append(units); }
@@ -202,17 +203,8 @@ class listing_reply_sink final : public item_text_sink {
     text().swap(listing_);
     reply_ = json_reply(writer.view());
   }
-  std::shared_ptr<const std::string> rendering(std::size_t max_bytes) override {
-    if (reply_.size() > max_bytes) return nullptr;
-    return std::make_shared<const std::string>(reply_);
-  }
-  bool reuse(const std::shared_ptr<const std::string>& kept) override {
-    reply_.assign(*kept);
-    return true;
-  }
 
  private:
-  std::string& reply_;
   text listing_;
 };
 

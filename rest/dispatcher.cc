@@ -13,7 +13,7 @@
 #include "rest/action_request.h"
 #include "rest/actions.h"
 #include "rest/environment.h"
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 #include "rest/session_actions.h"
 #include "rest/session_table.h"
 #include "base/diagnostics.h"

@@ -26,11 +26,12 @@
 #include "rest/actions.h"
 #include "rest/conditional_request.h"
 #include "rest/item_path.h"
-#include "rest/json/item_text.h"
-#include "rest/json/json_object.h"
-#include "rest/json/json_tokenizer.h"
-#include "rest/json/json_writer.h"
-#include "rest/json/reply_texts.h"
+#include "rest/kept_reply_sink.h"
+#include "json/item_text.h"
+#include "json/json_object.h"
+#include "json/json_tokenizer.h"
+#include "json/json_writer.h"
+#include "json/reply_texts.h"
 #include "base/diagnostics.h"
 
 namespace ombrix {
@@ -176,9 +177,9 @@ std::optional<std::int64_t> nanoseconds_value(std::string_view value) {
 // The reply of GET file, written straight into the reply text as the item's pieces arrive: the
 // text is never held whole, and the reply is the only copy of the JSON. A large item's reply is
 // offered to the host to keep, and a kept one is taken as it is.
-class get_reply_sink final : public item_text_sink {
+class get_reply_sink final : public kept_reply_sink {
  public:
-  get_reply_sink(std::string id, std::string& reply) : id_(std::move(id)), reply_(reply) {}
+  get_reply_sink(std::string id, std::string& reply) : kept_reply_sink(reply), id_(std::move(id)) {}
 
   void begin(std::size_t units) override {
     reply_.clear();
@@ -206,18 +207,9 @@ class get_reply_sink final : public item_text_sink {
     pieces_.reset();
     writer_.release();
   }
-  std::shared_ptr<const std::string> rendering(std::size_t max_bytes) override {
-    if (reply_.size() > max_bytes) return nullptr;
-    return std::make_shared<const std::string>(reply_);
-  }
-  bool reuse(const std::shared_ptr<const std::string>& kept) override {
-    reply_.assign(*kept);
-    return true;
-  }
 
  private:
   const std::string id_;
-  std::string& reply_;
   json_writer writer_;
   std::optional<item_json_pieces> pieces_;
 };

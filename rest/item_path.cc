@@ -4,7 +4,7 @@
 
 #include "base/text_helpers.h"
 #include "rest/environment.h"
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 #include "base/diagnostics.h"
 
 namespace ombrix {

@@ -13,7 +13,7 @@
 
 #include "rest/actions.h"
 #include "rest/item_path.h"
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 #include "base/diagnostics.h"
 
 namespace ombrix {

@@ -6,10 +6,10 @@
 
 #include "host/text.h"
 #include "rest/access_token.h"
-#include "rest/json/json_object.h"
-#include "rest/json/json_writer.h"
+#include "json/json_object.h"
+#include "json/json_writer.h"
 #include "rest/kelm_info.h"
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 
 namespace ombrix {
 

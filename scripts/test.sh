@@ -138,7 +138,7 @@ if CXX=clang++ build fuzz build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_
 fi
 
 if [ -x tests/soak/run_all.sh ] && [ -x build/ombrix ]; then
-  echo "== Short load, slow-client, crash and bad-input runs"
+  echo "== Short soak runs (the table of tests/soak/soak.cc)"
   if tests/soak/run_all.sh --short --build build; then
     passed=$((passed + 1))
   else

@@ -32,11 +32,8 @@ void account_store::visit_section(sqlite_connection& c, const section_row& s,
                                   std::int32_t attribute, std::int32_t max_count,
                                   const entry_visitor& visit) {
   const account_names names{name_, md_name_, md_key_};
-  const std::size_t limit =
-      max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
-  const auto wanted = [attribute](int attributes) {
-    return attribute <= 0 || (attributes & attribute) == attribute;
-  };
+  const std::size_t limit = listing_limit(max_count);
+  const auto wanted = [attribute](int attributes) { return listing_wants(attribute, attributes); };
   std::size_t count = 0;
   const auto emit = [&](std::string_view name_key, int attributes, std::int64_t size) {
     visit(name_key, attributes, size);
@@ -108,12 +105,7 @@ std::shared_ptr<const text> account_store::listing_entries(
   text& out = *built;
   visit_section(c, s, attribute, max_count,
                 [&](std::string_view name_key, int attributes, std::int64_t size) {
-                  if (!out.empty()) out.push_back(value_mark);
-                  append_decoded_name(out, name_key);
-                  out.push_back(subvalue_mark);
-                  append_decimal(out, attributes);
-                  out.push_back(subvalue_mark);
-                  append_decimal(out, size);
+                  append_listing_entry(out, name_key, attributes, size);
                 });
   if (generation) listings_.store(listed, *generation, built);
   return built;
@@ -132,12 +124,7 @@ text account_store::list(const text& file, std::int32_t attribute, std::int32_t 
         t.commit();
         return kept;
       });
-  text out;
-  out.reserve(file.size() + 2 + entries->size());
-  out += file;
-  out += u"\r\n";
-  out += *entries;
-  return out;
+  return listing_text(file, *entries);
 }
 
 void account_store::list_pieces(const text& file, std::int32_t attribute, std::int32_t max_count,

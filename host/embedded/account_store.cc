@@ -18,17 +18,6 @@
 #include "host/embedded/store_registry.h"
 
 namespace ombrix {
-namespace {
-
-text stat_text(int attributes, std::int64_t size) {
-  text out;
-  append_decimal(out, attributes);
-  out += u"\r\n";
-  append_decimal(out, size);
-  return out;
-}
-
-}  // namespace
 
 account_store::account_store(std::string path, text name)
     : path_(std::move(path)), name_(std::move(name)), pool_(path_, name_, {}) {}
@@ -160,12 +149,7 @@ bool account_store::set_item_time(const text& file, const text& id, std::int64_t
   if (!has_times_) return false;
   const std::string id_key = encode_name(id);
   with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
-    {
-      statement_use q = prepare(c, account_statement::find_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, id_key);
-      if (!q.step()) item_not_found(file, id);
-    }
+    if (!find_item_row(c, s, id_key)) item_not_found(file, id);
     statement_use q = prepare(c, account_statement::set_time);
     q.bind(1, s.id);
     q.bind_blob(2, id_key);
@@ -326,15 +310,9 @@ void account_store::remove(const text& file, const text& id) {
   const std::string id_key = encode_name(id);
   with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
     check_removable(c, s, names(), file, id, id_key);
-    std::int64_t body = 0;
-    {
-      statement_use q = prepare(c, account_statement::find_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, id_key);
-      if (!q.step()) item_not_found(file, id);
-      body = q.column_int64(0);
-    }
-    delete_item_row(c, s, id_key, body);
+    const std::optional<item_row_ref> row = find_item_row(c, s, id_key);
+    if (!row) item_not_found(file, id);
+    delete_item_row(c, s, id_key, row->body);
   });
 }
 
@@ -347,11 +325,9 @@ text account_store::stat(const text& file, const text& id) {
         names_data_section(c, s, id_key)) {
       return stat_text(directory_attribute, 0);
     }
-    statement_use q = prepare(c, account_statement::find_item);
-    q.bind(1, s.id);
-    q.bind_blob(2, id_key);
-    if (!q.step()) item_not_found(file, id);
-    return stat_text(0, q.column_int64(1));
+    const std::optional<item_row_ref> row = find_item_row(c, s, id_key);
+    if (!row) item_not_found(file, id);
+    return stat_text(0, row->size);
   });
 }
 
@@ -406,10 +382,7 @@ bool account_store::change_if(const text& file, const text& id, const text* cont
       if (q.step()) current = decode_content(q.column_blob(1));
     }
     if (current) {
-      statement_use q = prepare(c, account_statement::find_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, id_key);
-      if (q.step()) body = q.column_int64(0);
+      if (const std::optional<item_row_ref> row = find_item_row(c, s, id_key)) body = row->body;
     }
     if (!condition.holds(current ? &*current : nullptr)) return false;
     if (content != nullptr) {
@@ -429,14 +402,9 @@ void account_store::move(const text& file, const text& from, const text& to, boo
   check_item_id(file, from);
   const std::string from_key = encode_name(from);
   with_section(true, file, [&](sqlite_connection& c, const section_row& s) {
-    {
-      statement_use q = prepare(c, account_statement::find_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, from_key);
-      if (!q.step()) {
-        if (names_data_section(c, s, from_key)) section_is_no_item(file, from);
-        item_not_found(file, from);
-      }
+    if (!find_item_row(c, s, from_key)) {
+      if (names_data_section(c, s, from_key)) section_is_no_item(file, from);
+      item_not_found(file, from);
     }
     // The refusals come in the order of the single calls a move stands for: the read of `from`
     // above, the creation of `to`, then the deletion of `from`. Nothing is kept of a refused one.
@@ -444,16 +412,9 @@ void account_store::move(const text& file, const text& from, const text& to, boo
     const std::string to_key = encode_name(to);
     if (to_key == from_key) return;
     check_writable(c, s, file, to, to_key);
-    std::optional<std::int64_t> replaced;  // the body of an existing `to`
-    {
-      statement_use q = prepare(c, account_statement::find_item);
-      q.bind(1, s.id);
-      q.bind_blob(2, to_key);
-      if (q.step()) replaced = q.column_int64(0);
-    }
-    if (replaced) {
+    if (const std::optional<item_row_ref> replaced = find_item_row(c, s, to_key)) {
       if (!replace) item_exists(file, to);
-      delete_item_row(c, s, to_key, *replaced);
+      delete_item_row(c, s, to_key, replaced->body);
     }
     check_removable(c, s, names(), file, from, from_key);
     statement_use q = prepare(c, account_statement::rename_item);
@@ -492,14 +453,7 @@ std::size_t account_store::import_items(const text& file, const std::vector<item
   check_file_name(file);
   for (const item& each : items) check_item_id(file, each.id);
   // The file and section that `file` names, in case they have to be made.
-  text base = file;
-  text section_name;
-  if (file.starts_with(u"DICT ")) {
-    base = file.substr(5);
-  } else if (const auto comma = file.find(u','); comma != text::npos) {
-    base = file.substr(0, comma);
-    section_name = file.substr(comma + 1);
-  }
+  const auto [base, section_name] = split_file_name(file);
   const std::string file_key = encode_name(file);
   const account_names names{name_, md_name_, md_key_};
   std::vector<std::pair<std::string, std::string>> encoded;  // id key, units

@@ -10,10 +10,7 @@ namespace ombrix {
 namespace {
 
 bool has_item(sqlite_connection& c, const section_row& s, const std::string& id_key) {
-  statement_use q = prepare(c, account_statement::find_item);
-  q.bind(1, s.id);
-  q.bind_blob(2, id_key);
-  return q.step();
+  return find_item_row(c, s, id_key).has_value();
 }
 
 }  // namespace

@@ -166,4 +166,42 @@ void append_decimal(text& out, std::int64_t value) {
   while (length > 0) out.push_back(static_cast<char16_t>(digits[--length]));
 }
 
+void append_listing_entry(text& out, std::string_view name_key, int attributes, std::int64_t size) {
+  if (!out.empty()) out.push_back(value_mark);
+  append_decoded_name(out, name_key);
+  out.push_back(subvalue_mark);
+  append_decimal(out, attributes);
+  out.push_back(subvalue_mark);
+  append_decimal(out, size);
+}
+
+text listing_text(const text& file, const text& entries) {
+  text out;
+  out.reserve(file.size() + 2 + entries.size());
+  out += file;
+  out += u"\r\n";
+  out += entries;
+  return out;
+}
+
+file_name_parts split_file_name(const text& file) {
+  if (file.starts_with(u"DICT ")) return {file.substr(5), text()};
+  if (const auto comma = file.find(u','); comma != text::npos) {
+    return {file.substr(0, comma), file.substr(comma + 1)};
+  }
+  return {file, text()};
+}
+
+text stat_text(int attributes, std::int64_t size) {
+  text out;
+  append_decimal(out, attributes);
+  out += u"\r\n";
+  append_decimal(out, size);
+  return out;
+}
+
+std::size_t listing_limit(std::int32_t max_count) {
+  return max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
+}
+
 }  // namespace ombrix

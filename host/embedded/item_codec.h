@@ -2,6 +2,7 @@
 // functions; thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,23 @@ std::string_view content_bytes(std::u16string_view content, std::string& scratch
 // write numbers.
 void append_decimal(text& out, std::int64_t value);
 
+// Appends one listing entry, `name` (stored form) SM attributes SM size, after a VM when `out`
+// already holds entries.
+void append_listing_entry(text& out, std::string_view name_key, int attributes, std::int64_t size);
+
+// The text stat answers: attributes CR LF size.
+text stat_text(int attributes, std::int64_t size);
+
+// How many entries a listing with `max_count` may hold (no bound for 0 or less), and whether
+// an entry of `attributes` is listed when the caller asked for `attribute` (0 or less: all).
+std::size_t listing_limit(std::int32_t max_count);
+constexpr bool listing_wants(std::int32_t attribute, int attributes) {
+  return attribute <= 0 || (attributes & attribute) == attribute;
+}
+
+// A listing's text: the file name, CR LF, then the entries.
+text listing_text(const text& file, const text& entries);
+
 // The size listings and stat report: the length of to_utf8(content) in bytes, so CR LF counts
 // as two bytes and a surrogate pair as four.
 std::int64_t utf8_size(std::u16string_view content);
@@ -48,6 +66,14 @@ constexpr bool is_mark(char16_t unit) { return unit >= 0xF8FB && unit <= 0xF8FF;
 // True for a file name or item id the operations accept: not empty, and holding no CR, LF or
 // mark. Anything else fails with host error 203.
 bool is_valid_host_name(std::u16string_view name);
+
+// The parts of a file name "DICT F", "F" or "F,D": the file F and the data section D (empty
+// for the first two).
+struct file_name_parts {
+  text base;
+  text section;
+};
+file_name_parts split_file_name(const text& file);
 
 // True for the name of a new file or data section: a valid host name of at most 255 units
 // without control characters, ',', '/', '*' or a leading "DICT ", since those would not reach

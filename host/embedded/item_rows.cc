@@ -26,6 +26,25 @@ void fill_units(sqlite_connection& c, std::int64_t body, std::string_view units)
   if (units.size() >= piecewise_units_bytes) c.write_blob("bodies", "units", body, units);
 }
 
+void set_item_size(sqlite_connection& c, const section_row& s, const std::string& id_key,
+                   std::int64_t size) {
+  statement_use q = prepare(c, account_statement::update_size);
+  q.bind(1, s.id);
+  q.bind_blob(2, id_key);
+  q.bind(3, size);
+  q.run();
+}
+
+void insert_item_row(sqlite_connection& c, const section_row& s, const std::string& id_key,
+                     std::int64_t size, std::int64_t body) {
+  statement_use q = prepare(c, account_statement::insert_item);
+  q.bind(1, s.id);
+  q.bind_blob(2, id_key);
+  q.bind(3, size);
+  q.bind(4, body);
+  q.run();
+}
+
 }  // namespace
 
 void check_writable(sqlite_connection& c, const section_row& s, const text& file, const text& id,
@@ -52,35 +71,32 @@ void delete_item_row(sqlite_connection& c, const section_row& s, const std::stri
   q.run();
 }
 
+std::optional<item_row_ref> find_item_row(sqlite_connection& c, const section_row& s,
+                                          const std::string& id_key) {
+  statement_use q = prepare(c, account_statement::find_item);
+  q.bind(1, s.id);
+  q.bind_blob(2, id_key);
+  if (!q.step()) return std::nullopt;
+  return item_row_ref{q.column_int64(0), q.column_int64(1)};
+}
+
 void put_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
               const std::string& id_key, std::string_view units, std::int64_t size,
               put_mode mode) {
   check_writable(c, s, file, id, id_key);
-  std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
-  {
-    statement_use q = prepare(c, account_statement::find_item);
-    q.bind(1, s.id);
-    q.bind_blob(2, id_key);
-    if (q.step()) existing.emplace(q.column_int64(0), q.column_int64(1));
-  }
+  const std::optional<item_row_ref> existing = find_item_row(c, s, id_key);
   if (existing) {
     if (mode == put_mode::create) item_exists(file, id);
     // The items row is updated on every write, also at the same size: its triggers move the
     // modification time and the change generation.
-    {
-      statement_use q = prepare(c, account_statement::update_size);
-      q.bind(1, s.id);
-      q.bind_blob(2, id_key);
-      q.bind(3, size);
-      q.run();
-    }
+    set_item_size(c, s, id_key, size);
     {
       statement_use q = prepare(c, account_statement::update_body);
-      q.bind(1, existing->first);
+      q.bind(1, existing->body);
       bind_units(q, 2, units);
       q.run();
     }
-    fill_units(c, existing->first, units);
+    fill_units(c, existing->body, units);
     return;
   }
   {
@@ -90,41 +106,25 @@ void put_item(sqlite_connection& c, const section_row& s, const text& file, cons
   }
   const std::int64_t body = c.last_insert_rowid();
   fill_units(c, body, units);
-  statement_use q = prepare(c, account_statement::insert_item);
-  q.bind(1, s.id);
-  q.bind_blob(2, id_key);
-  q.bind(3, size);
-  q.bind(4, body);
-  q.run();
+  insert_item_row(c, s, id_key, size, body);
 }
 
 void put_large_item(sqlite_connection& c, const section_row& s, const text& file, const text& id,
                     const std::string& id_key, std::size_t bytes, put_mode mode,
                     const std::function<std::int64_t(std::int64_t body)>& fill) {
   check_writable(c, s, file, id, id_key);
-  std::optional<std::pair<std::int64_t, std::int64_t>> existing;  // body, size
-  {
-    statement_use q = prepare(c, account_statement::find_item);
-    q.bind(1, s.id);
-    q.bind_blob(2, id_key);
-    if (q.step()) existing.emplace(q.column_int64(0), q.column_int64(1));
-  }
+  const std::optional<item_row_ref> existing = find_item_row(c, s, id_key);
   if (existing) {
     if (mode == put_mode::create) item_exists(file, id);
     {
       statement_use q = prepare(c, account_statement::update_body);
-      q.bind(1, existing->first);
+      q.bind(1, existing->body);
       q.bind_zeroblob(2, bytes);
       q.run();
     }
-    const std::int64_t size = fill(existing->first);
-    {  // always: the row's triggers move the change generation and the modification time
-      statement_use q = prepare(c, account_statement::update_size);
-      q.bind(1, s.id);
-      q.bind_blob(2, id_key);
-      q.bind(3, size);
-      q.run();
-    }
+    const std::int64_t size = fill(existing->body);
+    // Always: the row's triggers move the change generation and the modification time.
+    set_item_size(c, s, id_key, size);
     return;
   }
   {
@@ -134,12 +134,7 @@ void put_large_item(sqlite_connection& c, const section_row& s, const text& file
   }
   const std::int64_t body = c.last_insert_rowid();
   const std::int64_t size = fill(body);
-  statement_use q = prepare(c, account_statement::insert_item);
-  q.bind(1, s.id);
-  q.bind_blob(2, id_key);
-  q.bind(3, size);
-  q.bind(4, body);
-  q.run();
+  insert_item_row(c, s, id_key, size, body);
 }
 
 text read_large_text(sqlite_connection& c, std::int64_t body, std::int64_t bytes) {

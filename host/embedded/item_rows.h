@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,16 @@
 namespace ombrix {
 
 enum class put_mode { replace, create };
+
+// Where an item row keeps its text and the text's UTF-8 size.
+struct item_row_ref {
+  std::int64_t body = 0;
+  std::int64_t size = 0;
+};
+
+// The item row `id_key` of section `s`, if there is one. REQUIRES: a transaction on `c`.
+std::optional<item_row_ref> find_item_row(sqlite_connection& c, const section_row& s,
+                                          const std::string& id_key);
 
 // Stores the item `id` (stored as `id_key`) of section `s` with the text `units` (encode_content
 // layout) whose UTF-8 size is `size`. 204 for an existing item in create mode; 207 when `id`

@@ -19,13 +19,12 @@ struct pg_section {
 };
 
 namespace {
-
-text stat_text(int attributes, std::int64_t size) {
-  text out;
-  append_decimal(out, attributes);
-  out += u"\r\n";
-  append_decimal(out, size);
-  return out;
+// The stored forms of a file name and an item id, after both are checked: the opening of every
+// single-item operation.
+std::pair<std::string, std::string> checked_keys(const text& file, const text& id) {
+  check_file_name(file);
+  check_item_id(file, id);
+  return {encode_name(file), encode_name(id)};
 }
 
 // A snapshot for the whole transaction: what a listing or a dump reads is one moment's state.
@@ -64,10 +63,7 @@ bool pg_account::names_data_section(pg_connection& c, const pg_section& s,
 }
 
 text pg_account::read(const text& file, const text& id) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   return pool_->run(name_, true, [&](pg_connection& c) -> text {
     pg_rows rows = c.run(pg_statement::read_item,
                          pg_params().int32(id_).bytes(file_key).bytes(id_key));
@@ -92,10 +88,7 @@ void pg_account::put(pg_connection& c, const text& file, const std::string& file
 }
 
 void pg_account::write(const text& file, const text& id, const text& content) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   std::string scratch;
   const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
@@ -106,10 +99,7 @@ void pg_account::write(const text& file, const text& id, const text& content) {
 }
 
 void pg_account::create_item(const text& file, const text& id, const text& content) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   std::string scratch;
   const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
@@ -119,10 +109,7 @@ void pg_account::create_item(const text& file, const text& id, const text& conte
 }
 
 void pg_account::remove(const text& file, const text& id) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
     const pg_section s = require_section(c, file, file_key);
@@ -136,10 +123,7 @@ void pg_account::remove(const text& file, const text& id) {
 }
 
 text pg_account::stat(const text& file, const text& id) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   return pool_->run(name_, true, [&](pg_connection& c) -> text {
     pg_rows rows = c.run(pg_statement::stat_item,
                          pg_params().int32(id_).bytes(file_key).bytes(id_key).bytes(md_key_));
@@ -152,11 +136,8 @@ text pg_account::stat(const text& file, const text& id) {
 
 void pg_account::visit_section(pg_connection& c, const pg_section& s, std::int32_t attribute,
                                std::int32_t max_count, const entry_visitor& visit) {
-  const std::size_t limit =
-      max_count > 0 ? static_cast<std::size_t>(max_count) : static_cast<std::size_t>(-1);
-  const auto wanted = [attribute](int attributes) {
-    return attribute <= 0 || (attributes & attribute) == attribute;
-  };
+  const std::size_t limit = listing_limit(max_count);
+  const auto wanted = [attribute](int attributes) { return listing_wants(attribute, attributes); };
   std::size_t count = 0;
   const auto emit = [&](std::string_view name_key, int attributes, std::int64_t size) {
     visit(name_key, attributes, size);
@@ -251,23 +232,13 @@ text pg_account::list(const text& file, std::int32_t attribute, std::int32_t max
         text& out = *built;
         visit_section(c, s, attribute, max_count,
                       [&](std::string_view name_key, int attributes, std::int64_t size) {
-                        if (!out.empty()) out.push_back(value_mark);
-                        append_decoded_name(out, name_key);
-                        out.push_back(subvalue_mark);
-                        append_decimal(out, attributes);
-                        out.push_back(subvalue_mark);
-                        append_decimal(out, size);
+                        append_listing_entry(out, name_key, attributes, size);
                       });
         t.commit();
         listings_.store({s.id, attribute, max_count}, generation, built);
         return built;
       });
-  text out;
-  out.reserve(file.size() + 2 + entries->size());
-  out += file;
-  out += u"\r\n";
-  out += *entries;
-  return out;
+  return listing_text(file, *entries);
 }
 
 void pg_account::copy(const text& file, const text& from, const text& to, bool overwrite) {
@@ -327,10 +298,7 @@ void pg_account::move(const text& file, const text& from, const text& to, bool r
 
 bool pg_account::change_if(const text& file, const text& id, const text* content,
                            const item_condition& condition) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   std::string scratch;
   const std::string_view units = content ? content_bytes(*content, scratch) : std::string_view{};
   const std::int64_t size = content ? utf8_size(*content) : 0;
@@ -431,14 +399,7 @@ std::size_t pg_account::import_items(const text& file,
   check_file_name(file);
   for (const auto& each : items) check_item_id(file, each.id);
   // The file and section that `file` names, in case they have to be made.
-  text base = file;
-  text section_name;
-  if (file.starts_with(u"DICT ")) {
-    base = file.substr(5);
-  } else if (const auto comma = file.find(u','); comma != text::npos) {
-    base = file.substr(0, comma);
-    section_name = file.substr(comma + 1);
-  }
+  const auto [base, section_name] = split_file_name(file);
   const std::string file_key = encode_name(file);
   return pool_->run(name_, true, [&](pg_connection& c) {
     pg_transaction t(c);
@@ -493,10 +454,7 @@ std::vector<std::pair<text, std::int64_t>> pg_account::item_times(const text& fi
 }
 
 void pg_account::set_item_time(const text& file, const text& id, std::int64_t nanoseconds) {
-  check_file_name(file);
-  check_item_id(file, id);
-  const std::string file_key = encode_name(file);
-  const std::string id_key = encode_name(id);
+  const auto [file_key, id_key] = checked_keys(file, id);
   pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
     const pg_section s = require_section(c, file, file_key);

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/http_client.h"
 #include "tests/e2e/server_process.h"
 
 namespace ombrix::e2e {
@@ -217,9 +216,6 @@ class server_test : public ::testing::Test {
     database_.reset();
   }
 
-  // What the server and ombrix-admin are given: the data root or the database's URI.
-  std::string store() const { return database_ ? database_->uri() : data_.str(); }
-
   // The environment of a server on this test's store.
   env_list store_env() const {
     if (!database_) return {};
@@ -264,9 +260,7 @@ class client_test : public server_test {
 
 // ---- Expected texts of the seeded data and the REST service ---------------------------------
 
-inline const std::string name_missing = "File name missing from URL path.";
 inline const std::string bad_root = "File MD, VOC or account name is not valid.";
-inline const std::string bad_path = "File name or item ID missing from URL path.";
 inline const std::string missing_token =
     "Authorization token must be included in the Authorization header.";
 inline const std::string unknown_session =

@@ -4,10 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,13 +22,14 @@
 #include <utility>
 #include <vector>
 
-#include "tests/expected_bytes.h"
+#include "tests/support/loopback_client.h"
 
 extern char** environ;
 
 namespace ombrix::e2e {
 
 using namespace std::chrono_literals;
+using namespace ombrix::test;
 using env_list = std::vector<std::pair<std::string, std::string>>;
 
 // The programs under test are the build's own binaries unless OMBRIX_E2E_SERVER and
@@ -225,24 +223,6 @@ inline run_result run_program(const std::vector<std::string>& argv, const env_li
   return result;
 }
 
-// A port on 127.0.0.1 that was free a moment ago (the kernel's choice of an ephemeral port).
-inline int pick_free_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot find a free port");
-  }
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 // The real server as a child process. Started on a free loopback port with OMBRIX_DATA set;
 // its standard error goes to a file. Destruction kills and reaps it, whatever state it is in.
 class server_process {
@@ -253,7 +233,7 @@ class server_process {
                  std::vector<std::string> args = {}, env_list extra_env = {})
       : capture_("ombrix-server") {
     for (int attempt = 0; attempt < 5; ++attempt) {
-      port_ = pick_free_port();
+      port_ = free_port();
       std::vector<std::string> argv = command;
       argv.insert(argv.end(), {"-p", std::to_string(port_)});
       argv.insert(argv.end(), args.begin(), args.end());
@@ -268,10 +248,6 @@ class server_process {
     }
     throw std::runtime_error("server did not start; stderr: " + stderr_text());
   }
-  server_process(const std::string& binary, const std::string& data_root,
-                 std::vector<std::string> args = {}, env_list extra_env = {})
-      : server_process(std::vector<std::string>{binary}, data_root, std::move(args),
-                       std::move(extra_env)) {}
   ~server_process() { stop(); }
   server_process(const server_process&) = delete;
   server_process& operator=(const server_process&) = delete;
@@ -279,7 +255,6 @@ class server_process {
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
   std::string stderr_text() const { return program_text(read_file(capture_.path() / "err")); }
-  std::string stdout_text() const { return program_text(read_file(capture_.path() / "out")); }
   bool running() const { return pid_ > 0 && exit_status_ == std::nullopt; }
 
   // Waits until standard error holds `needle` (lines are written whole, but possibly after
@@ -324,7 +299,7 @@ class server_process {
   // be refused. Waiting for the socket to show up in LISTEN state in /proc/net/tcp avoids that
   // without opening a connection (which would take a connection number from the tests).
   bool wait_for_listening() {
-    const std::string line = test::listening_notice(port_);
+    const std::string line = listening_notice(port_);
     auto deadline = std::chrono::steady_clock::now() + 10s;
     bool announced = false;
     for (;;) {

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <thread>
 
@@ -79,9 +78,6 @@ struct source_case {
   const char* name;
   std::optional<long> (*source)(const connection_ends&);
 };
-
-// Failures name the case, not the bytes of the structure.
-void PrintTo(const source_case& c, std::ostream* out) { *out << c.name; }
 
 class PeerUserTest : public ::testing::TestWithParam<source_case> {
  protected:

@@ -35,24 +35,15 @@ TEST(command_actions_test, CmdOptionLinesFollowTheMemberTableOrder) {
       {R"({"a":"x","b":[1,2],"c":5})", text(u"a") + vm + u"c", text(u"x") + vm + u"5"},
       // A skipped member at the end leaves a trailing mark on both lines.
       {R"({"a":"x","z":{"k":1}})", text(u"a") + vm, text(u"x") + vm},
-      {R"({"o":{},"p":[]})", u"", u""},
       {R"({"t":true,"f":false,"n":null})", text(u"f") + vm + u"n" + vm + u"t",
        text(u"0") + vm + vm + u"1"},
-      {"", u"", u""},
-      {"{}", u"", u""},
       {"[1,2]", u"", u""},
       // Members come in name order, not text order.
-      {R"({"b":"1","a":"2"})", text(u"a") + vm + u"b", text(u"2") + vm + u"1"},
       {R"({"i":-42,"j":9223372036854775807})", text(u"i") + vm + u"j",
        text(u"-42") + vm + u"9223372036854775807"},
       {R"({"r":3.14159265})", u"r", u"3.14159"},
-      {R"({"r":1.0e20})", u"r", u"1e+20"},
-      {R"({"r":-0.5})", u"r", u"-0.5"},
-      {R"({"r":100.0})", u"r", u"100"},
-      {"{\"\xC3\xA9\":\"\xE2\x82\xAC\"}", u"\u00E9", u"\u20AC"},
       // Members read before a syntax error still count.
       {R"({"a":"x","b": tru)", u"a", u"x"},
-      {R"({"a":"x")", u"a", u"x"},
       // A skipped member between two written ones adds no mark of its own.
       {R"({"a":1,"b":{},"c":[],"d":2})", text(u"a") + vm + u"d", text(u"1") + vm + u"2"},
       {R"({"a":{},"b":1})", u"b", u"1"},
@@ -73,26 +64,17 @@ TEST(command_actions_test, CmdAndCallPassTheirTextsByteForByte) {
       {
           {"EmptyBodyEndsWithCrLf", command_action, "cmd", {"COPY", "SALES", "CUST", "CUST", "C1"},
            "", {}, 200, empty_cmd_reply, {ftfscmd_call(u"COPY", u"CUST\r\nC1\r\n\r\n")}},
-          {"Md", command_action, "cmd", {"ECHO", "MD", "X"}, to, {}, 200, empty_cmd_reply,
-           {ftfscmd_call(u"ECHO", u"MD\r\nX\r\nto\r\nC2")}},
           {"AnyRoot", command_action, "cmd", {"ECHO", "anything", "X"}, to, {}, 200,
            empty_cmd_reply, {ftfscmd_call(u"ECHO", u"MD\r\nX\r\nto\r\nC2")}},
           {"Dict", command_action, "cmd", {"ECHO", "MD", "CUST", "C1"}, to, {}, 200,
            empty_cmd_reply, {ftfscmd_call(u"ECHO", u"DICT CUST\r\nC1\r\nto\r\nC2")}},
-          {"Data", command_action, "cmd", {"ECHO", "MD", "CUST", "CUST", "C1"}, to, {}, 200,
-           empty_cmd_reply, {ftfscmd_call(u"ECHO", u"CUST\r\nC1\r\nto\r\nC2")}},
           {"Section", command_action, "cmd", {"ECHO", "MD", "CUST", "HIST", "C1"}, to, {}, 200,
            empty_cmd_reply, {ftfscmd_call(u"ECHO", u"CUST,HIST\r\nC1\r\nto\r\nC2")}},
-          {"NonAsciiPath", command_action, "cmd", {"ECHO", "MD", "CAF\xC3\x89", "\xE2\x82\xAC"},
-           to, {}, 200, empty_cmd_reply,
-           {ftfscmd_call(u"ECHO", u"DICT CAF\u00C9\r\n\u20AC\r\nto\r\nC2")}},
           {"NonAsciiCommand", command_action, "cmd", {"\xC3\xA9T", "MD", "X"}, "", {}, 200,
            empty_cmd_reply, {ftfscmd_call(u"\u00E9T", u"MD\r\nX\r\n\r\n")}},
           {"CallArgsAsItemText", call_action, "call", {"ECHO"},
            R"({"args": ["a", ["b", "c"], [["d", "e"]]], "other": 1})", {}, 200, empty_call_reply,
            {subroutine_call(u"ECHO", text(u"a\r\nb") + vm + u"c\r\nd" + sm + u"e")}},
-          {"CallEmptyObject", call_action, "call", {"ECHO"}, "{}", {}, 200, empty_call_reply,
-           {subroutine_call(u"ECHO", u"")}},
           {"CallOtherCaseArgs", call_action, "call", {"ECHO"}, R"({"Args":["x"],"n":1})", {}, 200,
            empty_call_reply, {subroutine_call(u"ECHO", u"")}},
           {"CallIgnoresLaterSegments", call_action, "call",
@@ -103,37 +85,18 @@ TEST(command_actions_test, CmdAndCallPassTheirTextsByteForByte) {
 }
 
 TEST(command_actions_test, RefusalsMakeNoHostCall) {
-  const std::string no_item =
-      error_reply(400, "File name or item ID missing from URL path.", "203");
   const std::string no_command = error_reply(400, "Command is missing from URL path.", "");
   const std::string malformed = error_reply(400, "Malformed JSON payload.", "");
-  const std::string not_array = error_reply(400, "'args' property must be a JSON array.", "");
   const std::string a = R"({"a":"x"})";
   check_actions(
       {
           {"CmdNothing", command_action, "cmd", {}, a, {}, 400, no_command, {},
            "command missing for 'cmd' action\n"},
-          {"CmdOnlyCommand", command_action, "cmd", {"ECHO"}, a, {}, 400, no_command, {},
-           "command missing for 'cmd' action\n"},
-          {"CmdNoItem", command_action, "cmd", {"ECHO", "MD"}, a, {}, 400, no_item, {},
-           "invalid path for cmd: ECHO/MD\n"},
-          {"CmdTooLong", command_action, "cmd", {"ECHO", "MD", "A", "B", "C", "D"}, a, {}, 400,
-           no_item, {}, "invalid path for cmd: ECHO/MD/A/B/C/D\n"},
           {"CallNothing", call_action, "call", {}, R"({"args":[]})", {}, 400,
            error_reply(400, "Function is missing from URL path.", ""), {},
            "function missing for 'call' action\n"},
           {"CallEmptyBody", call_action, "call", {"ECHO"}, "", {}, 400, malformed, {},
            "invalid JSON payload for 'call\n"},
-          {"CallArray", call_action, "call", {"ECHO"}, R"(["args"])", {}, 400, malformed, {},
-           "invalid JSON payload for 'call\n"},
-          {"CallUnclosed", call_action, "call", {"ECHO"}, R"({"args":["a"])", {}, 400, malformed,
-           {}, "invalid JSON payload for 'call\n"},
-          {"CallString", call_action, "call", {"ECHO"}, R"({"args":"a"})", {}, 400, not_array, {},
-           "'args' property must be a JSON array for 'call'\n"},
-          {"CallObject", call_action, "call", {"ECHO"}, R"({"args":{"a":[]}})", {}, 400, not_array,
-           {}, "'args' property must be a JSON array for 'call'\n"},
-          {"CallNumber", call_action, "call", {"ECHO"}, R"({"args":7})", {}, 400, not_array, {},
-           "'args' property must be a JSON array for 'call'\n"},
           {"CallTooDeep", call_action, "call", {"ECHO"}, R"({"args":[[[["deep"]]]]})", {}, 400,
            error_reply(400, "Malformed JSON array in 'args' property.", ""), {},
            "invalid JSON array format for 'call'\n"},
@@ -176,25 +139,16 @@ TEST(command_actions_test, RepliesShapeTheHostsAnswer) {
       {command_action, u"1 item copied.\r\n", R"({"message":"1 item copied.","output":[""]})"},
       {command_action, text(u"ECHO\r\nA\r\nB") + vm + u"C",
        R"({"message":"ECHO","output":["A",["B","C"]]})"},
-      {command_action, text(u"M\r\nA") + sm + u"B", R"({"message":"M","output":[[["A","B"]]]})"},
       {command_action, u"no line end", R"({"message":"no line end","output":[]})"},
-      {command_action, u"", R"({"message":"","output":[]})"},
       {command_action, u"\r\n", R"({"message":"","output":[""]})"},
-      {command_action, u"cr\ronly", R"({"message":"cr\ronly","output":[]})"},
-      {command_action, u"\u00E9\r\n\u20AC",
-       "{\"message\":\"\xC3\xA9\",\"output\":[\"\xE2\x82\xAC\"]}"},
       {call_action, u"plain", R"({"result":"plain"})"},
-      {call_action, u"", R"({"result":""})"},
       {call_action, u"cr\ronly\n", R"({"result":"cr\ronly\n"})"},
-      {call_action, u"\u00E9", "{\"result\":\"\xC3\xA9\"}"},
       {call_action, u"a\r\nb", R"({"result":["a","b"]})"},
       {call_action, text(u"a") + vm + u"b", R"({"result":[["a","b"]]})"},
-      {call_action, text(u"a") + sm + u"b", R"({"result":[[["a","b"]]]})"},
-      {call_action, u"one\r\n", R"({"result":["one"]})"},
   };
   for (const answer_case& c : cases) {
     const bool is_cmd = c.action == command_action;
-    check_action({printable_text(c.answer), c.action, is_cmd ? "cmd" : "call",
+    check_action({test::hex_units(c.answer), c.action, is_cmd ? "cmd" : "call",
                   is_cmd ? std::vector<std::string>{"ECHO", "MD", "X"}
                          : std::vector<std::string>{"ECHO"},
                   "{}", {}, 200, json_reply(c.json),

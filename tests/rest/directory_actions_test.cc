@@ -28,12 +28,8 @@ TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
       {
           {"Md", list_directory_action, "dir", {"MD"}, "", {}, 200, empty_listing,
            {list_call(u"MD", 0, 0)}},
-          {"Account", list_directory_action, "dir", {"SALES"}, "", {}, 200, empty_listing,
-           {list_call(u"MD", 0, 0)}},
           {"Dict", list_directory_action, "dir", {"MD", "CUSTOMERS"}, "", {}, 200, empty_listing,
            {list_call(u"DICT CUSTOMERS", 0, 0)}},
-          {"Data", list_directory_action, "dir", {"MD", "CUSTOMERS", "CUSTOMERS"}, "", {}, 200,
-           empty_listing, {list_call(u"CUSTOMERS", 0, 0)}},
           {"Section", list_directory_action, "dir", {"SALES", "CUSTOMERS", "HIST"}, "", {}, 200,
            empty_listing, {list_call(u"CUSTOMERS,HIST", 0, 0)}},
           {"StatSelector", stat_action, "stat", {"MD", "CUST", "CUST", "C1"}, "", {}, 200,
@@ -43,15 +39,6 @@ TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
            "invalid path for dir: \n"},
           {"DirLowerCaseRoot", list_directory_action, "dir", {"sales"}, "", {}, 400, bad_root, {},
            "invalid MD/VOC for dir: sales\n"},
-          {"DirTooLong", list_directory_action, "dir", {"MD", "F", "D", "X"}, "", {}, 400, no_file,
-           {}, "invalid path for dir: MD/F/D/X\n"},
-          {"StatNothing", stat_action, "stat", {}, "", {}, 400, no_file, {},
-           "file name missing for stat: \n"},
-          {"StatBadRoot", stat_action, "stat", {"X", "Y"}, "", {}, 400, bad_root, {},
-           "invalid MD/VOC for stat: X/Y\n"},
-          {"StatNoItem", stat_action, "stat", {"MD"}, "", {}, 400,
-           error_reply(400, "File name or item ID missing from URL path.", "203"), {},
-           "invalid path for stat: MD\n"},
       },
       session);
 }
@@ -66,14 +53,9 @@ TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
   const parameter_case cases[] = {
       {std::nullopt, std::nullopt, 0, 0},
       {"abc", "10", 0, 10},
-      {"7x", std::nullopt, 7, 0},
-      {"16", "0", 16, 0},
       {"  \t42abc", " -3", 42, -3},
       {"+12", "-0", 12, 0},
-      {"", "", 0, 0},
-      {"-", "+", 0, 0},
       {"0x10", "1e3", 0, 1},
-      {"- 5", "\n8", 0, 8},
       {"2147483647", "-2147483648", 2147483647, -2147483647 - 1},
       {"2147483648", "-2147483649", 0, 0},
       {"99999999999999999999999", "00000000000000000000009", 0, 9},
@@ -101,19 +83,12 @@ TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
            u"C",
        R"({"items":[{"id":"A","attr":0,"size":120},{"id":"B","attr":16},{"id":"C"}]})"},
       {u"", R"({"items":[]})"},
-      {u"no line end", R"({"items":[]})"},
-      {u"HEADER\r\n", R"({"items":[]})"},
       {text(u"H\r\nA") + vm + vm + u"B" + vm, R"({"items":[{"id":"A"},{"id":"B"}]})"},
-      {text(u"H\r\n") + vm + u"A", R"({"items":[{"id":"A"}]})"},
       {text(u"H\r\nA") + sm + u"x" + sm + u"5", R"({"items":[{"id":"A","attr":0,"size":5}]})"},
-      {text(u"H\r\nA") + sm + u"1", R"({"items":[{"id":"A","attr":1}]})"},
       {text(u"H\r\nA") + sm, R"({"items":[{"id":"A","attr":0}]})"},
-      {text(u"H\r\nA") + sm + sm, R"({"items":[{"id":"A","attr":0,"size":0}]})"},
       // 48 = 0x30 has the directory bit; 32 has not.
       {text(u"H\r\nA") + sm + u"48" + sm + u"7" + vm + u"B" + sm + u"32" + sm + u"7",
        R"({"items":[{"id":"A","attr":48},{"id":"B","attr":32,"size":7}]})"},
-      {text(u"H\r\nA") + sm + u"1" + sm + u"2" + sm + u"3" + sm + u"4",
-       R"({"items":[{"id":"A","attr":1,"size":2}]})"},
       {text(u"H\r\n") + sm + u"5" + sm + u"6" + vm + u"D" + sm + u"0" + sm + u"1",
        R"({"items":[{"id":"D","attr":0,"size":1}]})"},
       // -32 lacks the directory bit; -3 has it (two's complement).
@@ -123,8 +98,6 @@ TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
       {text(u"H\r\nA") + sm + u"007" + sm + u"0012" + vm + u"B" + sm + u"00" + sm +
            u"1000000000000000000",
        R"({"items":[{"id":"A","attr":7,"size":12},{"id":"B","attr":0,"size":1000000000000000000}]})"},
-      {text(u"H\r\nBIG") + sm + u"0" + sm + u"99999999999",
-       R"({"items":[{"id":"BIG","attr":0,"size":99999999999}]})"},
       {text(u"H\r\nA") + sm + u"0" + sm + u"99999999999999999999",
        R"({"items":[{"id":"A","attr":0,"size":9223372036854775807}]})"},
       // Only the first CR LF ends the header; names are written as UTF-8 and escaped.
@@ -132,7 +105,7 @@ TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
        "{\"items\":[{\"id\":\"X\\r\\n\xC3\xA9\\\"\",\"attr\":0,\"size\":1}]}"},
   };
   for (const listing_case& c : cases) {
-    check_action({printable_text(c.listing), list_directory_action, "dir", {"MD"}, "", {}, 200,
+    check_action({test::hex_units(c.listing), list_directory_action, "dir", {"MD"}, "", {}, 200,
                   json_reply(c.json), {list_call(u"MD", 0, 0)}, std::nullopt,
                   {{"list_items", c.listing}}},
                  session);
@@ -147,20 +120,14 @@ TEST(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
   const stat_case cases[] = {
       {u"16\r\n2048", R"({"attr":16,"size":0})"},
       {u"32\r\n2048", R"({"attr":32,"size":2048})"},
-      {u"\r\n5\r\n7", R"({"attr":5,"size":7})"},
       {u"", R"({"attr":0,"size":0})"},
-      {u"7", R"({"attr":7,"size":0})"},
-      {u"7\r\n", R"({"attr":7,"size":0})"},
       {u"\r\n\r\n\r\n3\r\n\r\n4\r\n9", R"({"attr":3,"size":4})"},
-      {u"abc\r\n5", R"({"attr":0,"size":5})"},
       {u" 1x\r\n 64 bytes", R"({"attr":1,"size":64})"},
-      {u"-1\r\n-5", R"({"attr":-1,"size":0})"},
       {u"-32\r\n-5", R"({"attr":-32,"size":-5})"},
-      {u"1\r2\r\n3", R"({"attr":1,"size":3})"},
       {u"0\r\n4294967296", R"({"attr":0,"size":4294967296})"},
   };
   for (const stat_case& c : cases) {
-    check_action({printable_text(c.result), stat_action, "stat", {"MD", "X"}, "", {}, 200,
+    check_action({test::hex_units(c.result), stat_action, "stat", {"MD", "X"}, "", {}, 200,
                   json_reply(c.json), {stat_call(u"MD", u"X")}, std::nullopt,
                   {{"stat_item", c.result}}},
                  session);

@@ -1,11 +1,5 @@
 // A recording fake host for tests: records every operation with its arguments in call order and
 // answers with scripted results or scripted _com_error failures. Not thread-safe.
-//
-//   fake_host host;
-//   host.script("read_item", u"A\r\nB");
-//   host.script_error("delete_item", _com_error(host_error_code(202), u"Item not found"));
-//   ... run the action ...
-//   EXPECT_EQ(host.calls, (std::vector<host_call>{host_call{"read_item", {u"MD", u"X"}, {0, 0, 0, 0}}}));
 #pragma once
 
 #include <cstdint>
@@ -20,6 +14,7 @@
 #include "host/com_error.h"
 #include "host/text.h"
 #include "host/velquor_base.h"
+#include "tests/expected_bytes.h"
 
 namespace ombrix {
 
@@ -33,32 +28,10 @@ struct host_call {
   friend bool operator==(const host_call&, const host_call&) = default;
 };
 
-// Readable form for test failure messages: non-ASCII and control units as \uXXXX.
-inline std::string printable_text(const text& value) {
-  static constexpr char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (char16_t unit : value) {
-    if (unit >= 0x20 && unit < 0x7F && unit != u'\\') {
-      out.push_back(static_cast<char>(unit));
-    } else {
-      out += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out.push_back(digits[(unit >> shift) & 0xF]);
-    }
-  }
-  return out;
-}
-
 inline void PrintTo(const host_call& call, std::ostream* out) {
   *out << call.operation << "(";
-  const char* separator = "";
-  for (const text& value : call.texts) {
-    *out << separator << '"' << printable_text(value) << '"';
-    separator = ", ";
-  }
-  for (std::int64_t number : call.numbers) {
-    *out << separator << number;
-    separator = ", ";
-  }
+  for (const text& value : call.texts) *out << '"' << test::hex_units(value) << "\" ";
+  for (std::int64_t number : call.numbers) *out << number << " ";
   *out << ")";
 }
 

@@ -41,15 +41,10 @@ TEST(rename_action_test, ReadsCreatesAndDeletesWithinOneFile) {
       {
           rename_case("Generation80", c1, "ACCT/CUST/C2", 200, "", dict_80),
           rename_case("Generation71", c1, "ACCT/CUST/C2", 200, "", dict_71, std::nullopt, 71),
-          rename_case("Data", {"ACCT", "CUST", "CUST", "C1"}, "ACCT/CUST/CUST/C9", 200, "",
-                      moved(u"CUST", u"C1", u"C9")),
           rename_case("Section", {"ACCT", "CUST", "HIST", "C1"}, "ACCT/CUST/HIST/C9", 200, "",
                       moved(u"CUST,HIST", u"C1", u"C9")),
-          rename_case("Md", {"MD", "OLD"}, "MD/NEW", 200, "", moved(u"MD", u"OLD", u"NEW")),
           // A "/" at the very end adds no segment.
           rename_case("TrailingSlash", c1, "ACCT/CUST/C2/", 200, "", dict_80),
-          rename_case("NonAscii", c1, "ACCT/CUST/\xC3\xA9", 200, "",
-                      moved(u"DICT CUST", u"C1", u"\u00E9")),
           rename_case("SameIdOnlyReads", c1, "ACCT/CUST/C1", 200, "",
                       {read_call(u"DICT CUST", u"C1")}),
       },
@@ -64,15 +59,10 @@ TEST(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
   };
   const move_case cases[] = {
       {{"ACCT", "CUST", "C1"}, "ACCT/ORDERS/C2", false},
-      {{"ACCT", "CUST", "C1"}, "C2", false},
       {{"ACCT", "CUST", "C1"}, "ACCT/CUST/CUST/C2", false},
       {{"ACCT", "CUST", "C1"}, "acct/CUST/C2", true},
-      {{"ACCT", "CUST", "C1"}, "ACCT/cust/C2", true},
-      {{"ACCT", "CUST", "C1"}, "MD/CUST/C2", false},
       {{"ACCT", "CUST", "C1"}, "ACCT/CUST", false},
-      {{"ACCT", "CUST", "C1"}, "ACCT//C2", false},
       {{"ACCT", "CUST", "C1"}, "/ACCT/CUST/C2", false},
-      {{"ACCT", "CUST", "C1"}, "", false},
       {{"ACCT", "CUST", "C1"}, std::nullopt, false},
       {{"MD", "X"}, std::nullopt, false},
   };
@@ -91,8 +81,6 @@ TEST(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
 
 // A newname that would pass the directory rule does not matter: the old path is checked first.
 TEST(rename_action_test, OldPathRefusalsUseTheOldPathTexts) {
-  const std::string no_item =
-      error_reply(400, "Old file name or item ID missing from URL path.", "203");
   check_actions(
       {
           rename_case("Nothing", {}, "ACCT/C2", 400,
@@ -101,10 +89,6 @@ TEST(rename_action_test, OldPathRefusalsUseTheOldPathTexts) {
           rename_case("LowerCaseRoot", {"acct", "C1"}, "ACCT/C2", 400,
                       error_reply(400, "Old MD, VOC or account name is not valid.", "201"), {},
                       "invalid MD/VOC for rename: acct/C1\n"),
-          rename_case("RootOnly", {"ACCT"}, "ACCT/C2", 400, no_item, {},
-                      "invalid old path for rename: ACCT\n"),
-          rename_case("TooLong", {"ACCT", "A", "B", "C", "D"}, "ACCT/C2", 400, no_item, {},
-                      "invalid old path for rename: ACCT/A/B/C/D\n"),
       },
       session);
 }

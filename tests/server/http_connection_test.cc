@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -25,9 +26,6 @@ void set_timeouts(int socket, int seconds) {
   setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-// Serves `request` through handle_http_request on one end of a socket pair while this thread
-// plays the client on the other: it sends the request, half-closes when asked, and reads the
-// response until the server closes.
 // Two connected TCP sockets on the loopback address (server end first), as the listener gets
 // them; false when they could not be made.
 bool tcp_pair(int ends[2]) {
@@ -46,13 +44,13 @@ bool tcp_pair(int ends[2]) {
   return ends[0] >= 0;
 }
 
-enum class transport_kind { local, tcp };
-
-exchange over_socket_pair(std::string_view request, const script& plan, bool half_close,
-                          int server_timeout_seconds = 5,
-                          transport_kind kind = transport_kind::local) {
+// Serves one request through handle_http_request on one end of a connected pair (local, or TCP
+// as the listener gets them) while `client` plays the client on the other end; then reads the
+// response until the server closes.
+exchange served(const script& plan, const std::function<void(int)>& client, int server_timeout_seconds = 5,
+                bool tcp = false) {
   int ends[2];
-  if (kind == transport_kind::tcp ? !tcp_pair(ends) : socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
+  if (tcp ? !tcp_pair(ends) : socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) {
     ADD_FAILURE() << "no connected sockets";
     return {};
   }
@@ -67,12 +65,7 @@ exchange over_socket_pair(std::string_view request, const script& plan, bool hal
     shutdown(ends[0], SHUT_RDWR);
     close(ends[0]);
   });
-  for (std::size_t sent = 0; sent < request.size();) {
-    const ssize_t n = send(ends[1], request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;  // the server may answer and close before reading everything
-    sent += static_cast<std::size_t>(n);
-  }
-  if (half_close) shutdown(ends[1], SHUT_WR);
+  client(ends[1]);
   char block[4096];
   for (ssize_t n; (n = recv(ends[1], block, sizeof block, 0)) > 0;) {
     result.response.append(block, static_cast<std::size_t>(n));
@@ -80,6 +73,22 @@ exchange over_socket_pair(std::string_view request, const script& plan, bool hal
   close(ends[1]);  // as clients do once the response has ended
   server.join();
   return result;
+}
+
+// Sends all of `bytes` it can (the server may answer and close before reading everything).
+std::size_t send_what_is_taken(int socket, std::string_view bytes) {
+  std::size_t sent = 0;
+  for (ssize_t n; sent < bytes.size() && (n = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)) > 0;) {
+    sent += static_cast<std::size_t>(n);
+  }
+  return sent;
+}
+
+exchange over_socket_pair(std::string_view request, const script& plan, bool half_close, int server_timeout_seconds = 5) {
+  return served(plan, [&](int client) {
+    send_what_is_taken(client, request);
+    if (half_close) shutdown(client, SHUT_WR);
+  }, server_timeout_seconds);
 }
 
 class HttpConnection : public testing::TestWithParam<request_case> {};
@@ -122,32 +131,13 @@ TEST(HttpConnection, ABodyCutOffByTheTimeOutIsAnswered408) {
 
 // A client that waits for "100 Continue" before it sends its body gets it, and then its answer.
 TEST(HttpConnection, TheInterimResponseComesBeforeTheBodyIsSent) {
-  int ends[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-  set_timeouts(ends[0], 5);
-  set_timeouts(ends[1], 10);
-  exchange result;
-  const request_context context{peer_text, peer_text, ends[0], server_port, connection_number};
-  const script plan;
-  const rest_dispatcher dispatch = stand_in(plan, result.call);
-  memory_budget budget(std::numeric_limits<std::size_t>::max());
-  std::thread server([&] {
-    result.returned = handle_http_request(context, default_settings, budget, dispatch);
-    shutdown(ends[0], SHUT_RDWR);
-    close(ends[0]);
+  const exchange result = served(script{}, [](int client) {
+    send_what_is_taken(client, "PUT /x HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n");
+    char block[4096];
+    const ssize_t interim = recv(client, block, sizeof block, 0);
+    EXPECT_EQ(std::string(block, static_cast<std::size_t>(std::max<ssize_t>(interim, 0))), continue_line);
+    send_what_is_taken(client, "body");
   });
-  const std::string head =
-      "PUT /x HTTP/1.1\r\nHost: h\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n";
-  send(ends[1], head.data(), head.size(), MSG_NOSIGNAL);
-  char block[4096];
-  const ssize_t interim = recv(ends[1], block, sizeof block, 0);
-  EXPECT_EQ(std::string(block, static_cast<std::size_t>(std::max<ssize_t>(interim, 0))), continue_line);
-  send(ends[1], "body", 4, MSG_NOSIGNAL);
-  for (ssize_t n; (n = recv(ends[1], block, sizeof block, 0)) > 0;) {
-    result.response.append(block, static_cast<std::size_t>(n));
-  }
-  server.join();
-  close(ends[1]);
   EXPECT_EQ(result.response, ok_response);
   EXPECT_EQ(result.call.body, "body");
 }
@@ -157,33 +147,9 @@ TEST(HttpConnection, TheInterimResponseComesBeforeTheBodyIsSent) {
 // broken pipe and clients that stop there never saw the reply. The rest of the body is now read
 // and dropped, so the whole body goes out and the reply arrives.
 TEST(HttpConnection, AClientStillSendingReceivesTheEarlyRefusal) {
-  int ends[2];
-  ASSERT_TRUE(tcp_pair(ends));
-  set_timeouts(ends[0], 5);
-  set_timeouts(ends[1], 10);
-  exchange result;
-  const request_context context{peer_text, peer_text, ends[0], server_port, connection_number};
-  const script plan;
-  const rest_dispatcher dispatch = stand_in(plan, result.call);
-  memory_budget budget(std::numeric_limits<std::size_t>::max());
-  std::thread server([&] {
-    handle_http_request(context, default_settings, budget, dispatch);
-    shutdown(ends[0], SHUT_RDWR);
-    close(ends[0]);
-  });
-  const std::string request = "PUT /x HTTP/1.1\r\nContent-Length: 33554432\r\n\r\n" +
-                              std::string(32 * 1024 * 1024, 'b');
+  const std::string request = "PUT /x HTTP/1.1\r\nContent-Length: 33554432\r\n\r\n" + std::string(32 * 1024 * 1024, 'b');
   std::size_t sent = 0;
-  for (ssize_t n; sent < request.size() &&
-                  (n = send(ends[1], request.data() + sent, request.size() - sent, MSG_NOSIGNAL)) > 0;) {
-    sent += static_cast<std::size_t>(n);
-  }
-  char block[4096];
-  for (ssize_t n; (n = recv(ends[1], block, sizeof block, 0)) > 0;) {
-    result.response.append(block, static_cast<std::size_t>(n));
-  }
-  close(ends[1]);
-  server.join();
+  const exchange result = served(script{}, [&](int client) { sent = send_what_is_taken(client, request); }, 5, true);
   EXPECT_EQ(sent, request.size());
   EXPECT_EQ(result.response, missing_host);
   EXPECT_FALSE(result.call.called);

@@ -7,7 +7,6 @@
 #include "host/admin/admin_commands.h"
 #include "host/admin/admin_store.h"
 #include "tests/host/pg/pg_test_database.h"
-#include "tests/host/temporary_data_root.h"
 
 namespace ombrix {
 namespace {
@@ -45,23 +44,7 @@ std::string image_text(const std::string& store, const text& name) {
   return out;
 }
 
-class CopyAccount : public testing::temporary_data_root {
- protected:
-  void SetUp() override {
-    if (testing::test_cluster().empty()) {
-      GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
-                      "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
-    }
-    temporary_data_root::SetUp();
-    database_ = std::make_unique<testing::test_database>();
-    ASSERT_EQ(database_->failure(), "");
-  }
-  void TearDown() override {
-    database_.reset();
-    if (!testing::test_cluster().empty()) temporary_data_root::TearDown();
-  }
-  std::unique_ptr<testing::test_database> database_;
-};
+using CopyAccount = testing::pg_data_root_test;
 
 TEST_F(CopyAccount, BothWaysItemByItem) {
   make_account(u"SALES", u"SMD");

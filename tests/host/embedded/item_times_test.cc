@@ -56,10 +56,6 @@ class ItemTimes : public testing::temporary_data_root {
     sqlite_connection c(root_ + "/SALES.db", false);
     c.execute(sql);
   }
-  std::int64_t generation_now() {
-    sqlite_connection c(root_ + "/SALES.db", false);
-    return read_change_generation(c).value_or(-1);
-  }
   // `time` was taken between `before` and now (SQLite's clock counts milliseconds).
   void expect_now(std::int64_t time, std::int64_t before) {
     EXPECT_GE(time, before - millisecond);

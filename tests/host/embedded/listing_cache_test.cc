@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "host/embedded/account_schema.h"
 #include "host/embedded/account_store.h"
 #include "host/embedded/sqlite_db.h"
 #include "tests/host/temporary_data_root.h"
@@ -208,26 +207,6 @@ TEST_F(StoreListings, EveryChangeShowsInTheNextListing) {
       EXPECT_EQ(sink.reused, kept);
     }
   }
-}
-
-// A database from before the change generation (or one whose triggers are gone) lists what is
-// there: no listing is kept, and opening the account again adds the generation back.
-TEST_F(StoreListings, ADatabaseWithoutTheGenerationListsCurrentRowsAndGetsItOnOpen) {
-  store_->write(u"CUST", u"C1", u"abc");
-  change_directly("DROP TRIGGER items_updated");
-  EXPECT_EQ(store_->list(u"CUST", 0, 0), joined({entry(u"C1", u"0", u"3")}, u"CUST"));
-  change_directly("UPDATE items SET size = 42 WHERE id = CAST('C1' AS BLOB)");  // bumps nothing now
-  EXPECT_EQ(store_->list(u"CUST", 0, 0), joined({entry(u"C1", u"0", u"42")}, u"CUST"));
-
-  store_.reset();
-  stores().release_unused();
-  store_ = stores().open(u"SALES");
-  sqlite_connection check(store_->path(), false);
-  statement_use generation = prepare(check, account_statement::read_generation);
-  EXPECT_TRUE(generation.step()) << "the open added the trigger back";
-  EXPECT_EQ(store_->list(u"CUST", 0, 0), joined({entry(u"C1", u"0", u"42")}, u"CUST"));
-  change_directly("UPDATE items SET size = 43 WHERE id = CAST('C1' AS BLOB)");
-  EXPECT_EQ(store_->list(u"CUST", 0, 0), joined({entry(u"C1", u"0", u"43")}, u"CUST"));
 }
 
 // I0, I1, ... (appended: GCC 12 warns falsely about u"I" + temporary text).

@@ -149,7 +149,7 @@ TEST_F(StorePieces, LargeTextsComeInPiecesAndTheirRenderingOnlyWhileUnchanged) {
 TEST_F(StorePieces, SmallTextsAreNotKeptAndMissingItemsFailFirst) {
   store_->write(u"CUST", u"S", u"small");
   recording_sink small = read(u"S");
-  EXPECT_TRUE(small.received == u"small" && small.ended && !small.asked);
+  EXPECT_TRUE(small.received == u"small" && small.announced == 5u && small.ended && !small.asked);
   EXPECT_EQ(read(u"S").reused, nullptr);
 
   const text huge(4 * 1024 * 1024, u'h');  // its rendering is over the 2 MiB kept at most

@@ -6,12 +6,12 @@
 #include "host/pg/pg_host.h"
 #include "host/pg/pg_store.h"
 #include "tests/host/pg/pg_test_database.h"
-#include "tests/host/temporary_data_root.h"
 
 namespace ombrix {
 namespace {
 
-class HostStore : public testing::temporary_data_root {};
+using HostStore = testing::temporary_data_root;
+using PostgresqlHostStore = testing::pg_data_root_test;
 
 TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
   make_account(u"SALES");
@@ -21,13 +21,8 @@ TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
   EXPECT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
 }
 
-TEST_F(HostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
-  if (testing::test_cluster().empty()) {
-    GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
-                    "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
-  }
-  testing::test_database database;
-  ASSERT_EQ(database.failure(), "");
+TEST_F(PostgresqlHostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
+  const testing::test_database& database = *database_;
   std::shared_ptr<host_store> store = host_store::open({database.conninfo(), "", ""});
   ASSERT_NE(store->postgresql(), nullptr);
   store->postgresql()->create_account(u"SALES", u"MD");

@@ -14,7 +14,6 @@
 #include "host/host_errors.h"
 #include "host/pg/pg_store.h"
 #include "tests/host/pg/pg_test_database.h"
-#include "tests/host/temporary_data_root.h"
 
 namespace ombrix {
 namespace {
@@ -184,24 +183,17 @@ std::vector<std::pair<const char*, step>> contract_steps() {
   };
 }
 
-class PgHostContract : public testing::temporary_data_root {
+class PgHostContract : public testing::pg_data_root_test {
  protected:
   void SetUp() override {
-    if (testing::test_cluster().empty()) {
-      GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
-                      "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
-    }
-    temporary_data_root::SetUp();
-    database_ = std::make_unique<testing::test_database>();
-    ASSERT_EQ(database_->failure(), "");
+    pg_data_root_test::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     store_ = pg_store::open(database_->conninfo());
   }
   void TearDown() override {
     store_.reset();
-    database_.reset();
-    if (!testing::test_cluster().empty()) temporary_data_root::TearDown();
+    pg_data_root_test::TearDown();
   }
-  std::unique_ptr<testing::test_database> database_;
   std::shared_ptr<pg_store> store_;
 };
 

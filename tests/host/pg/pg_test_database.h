@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "tests/host/temporary_data_root.h"
+
 namespace ombrix::testing {
 
 // The cluster's maintenance connection text, or empty.
@@ -99,20 +101,23 @@ class test_database {
   std::string failure_;
 };
 
-// Skips the test when no cluster is given; else makes its database.
-class pg_database_test : public ::testing::Test {
+// A data root (temporary_data_root) and a database of its own for a test; the test is skipped
+// when no cluster is given.
+class pg_data_root_test : public temporary_data_root {
  protected:
   void SetUp() override {
     if (test_cluster().empty()) {
       GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
                       "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
     }
+    temporary_data_root::SetUp();
     database_ = std::make_unique<test_database>();
     ASSERT_EQ(database_->failure(), "");
   }
-  void TearDown() override { database_.reset(); }
-
-  const std::string& conninfo() const { return database_->conninfo(); }
+  void TearDown() override {
+    database_.reset();
+    if (!test_cluster().empty()) temporary_data_root::TearDown();
+  }
   std::unique_ptr<test_database> database_;
 };
 

@@ -1,4 +1,4 @@
-#include "rest/json/item_text.h"
+#include "json/item_text.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "rest/json/json_writer.h"
+#include "json/json_writer.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "rest/json/json_writer.h"
+#include "json/json_writer.h"
 
 #include "host/text.h"
 
@@ -23,98 +23,35 @@ struct writer_case {
 
 TEST(JsonWriterTest, InsertsSeparatorsByState) {
   const std::vector<writer_case> cases = {
-      {"nothing written", [](json_writer&) {}, ""},
       {"member with integer and escaped string; keys escape like strings",
-       [](json_writer& w) {
-         w.begin_object();
-         w.dynamic_key("a\"b\tc");
-         w.integer(std::int64_t{-5});
-         w.key("b");
-         w.string("say \"hi\"");
-         w.end_object();
-       },
+       [](json_writer& w) { w.begin_object(); w.dynamic_key("a\"b\tc");
+         w.integer(std::int64_t{-5}); w.key("b"); w.string("say \"hi\""); w.end_object(); },
        R"({"a\"b\tc":-5,"b":"say \"hi\""})"},
-      {"empty containers",
-       [](json_writer& w) {
-         w.begin_array();
-         w.begin_object();
-         w.end_object();
-         w.begin_array();
-         w.end_array();
-         w.end_array();
-       },
-       "[{},[]]"},
       {"nested values and members",
-       [](json_writer& w) {
-         w.begin_object();
-         w.key("o");
-         w.begin_object();
-         w.key("p");
-         w.begin_array();
-         w.string("x");
-         w.integer(std::int64_t{1});
-         w.begin_array();
-         w.string("");
-         w.end_array();
-         w.end_array();
-         w.end_object();
-         w.key("q");
-         w.string("y");
-         w.end_object();
-       },
+       [](json_writer& w) { w.begin_object(); w.key("o"); w.begin_object(); w.key("p");
+         w.begin_array(); w.string("x"); w.integer(std::int64_t{1}); w.begin_array();
+         w.string(""); w.end_array(); w.end_array(); w.end_object(); w.key("q"); w.string("y");
+         w.end_object(); },
        R"({"o":{"p":["x",1,[""]]},"q":"y"})"},
       {"values at the top level are separated too",
-       [](json_writer& w) {
-         w.integer(std::int64_t{1});
-         w.string("s");
-         w.begin_array();
-         w.end_array();
-       },
+       [](json_writer& w) { w.integer(std::int64_t{1}); w.string("s"); w.begin_array();
+         w.end_array(); },
        R"(1,"s",[])"},
-      {"a key right after a key gets a colon",
-       [](json_writer& w) {
-         w.begin_object();
-         w.key("a");
-         w.key("b");
-         w.end_object();
-       },
-       R"({"a":"b"})"},
       {"integer limits and the 32-bit overload",
-       [](json_writer& w) {
-         w.begin_array();
-         w.integer(std::numeric_limits<std::int64_t>::min());
-         w.integer(std::numeric_limits<std::int64_t>::max());
-         w.integer(std::int32_t{-1});
-         w.integer(std::numeric_limits<std::int32_t>::min());
-         w.integer(std::int64_t{0});
-         w.end_array();
-       },
+       [](json_writer& w) { w.begin_array(); w.integer(std::numeric_limits<std::int64_t>::min());
+         w.integer(std::numeric_limits<std::int64_t>::max()); w.integer(std::int32_t{-1});
+         w.integer(std::numeric_limits<std::int32_t>::min()); w.integer(std::int64_t{0});
+         w.end_array(); },
        "[-9223372036854775808,9223372036854775807,-1,-2147483648,0]"},
       {"names of the code and names made at run time write the same bytes",
-       [](json_writer& w) {
-         w.begin_object();
-         w.key("status");
-         w.integer(1);
-         w.dynamic_key("status");
-         w.integer(2);
-         w.key("caf\xC3\xA9 d'or");
-         w.begin_array();
-         w.end_array();
-         w.dynamic_key("caf\xC3\xA9 d'or");
-         w.string("");
-         w.end_object();
-       },
+       [](json_writer& w) { w.begin_object(); w.key("status"); w.integer(1);
+         w.dynamic_key("status"); w.integer(2); w.key("caf\xC3\xA9 d'or"); w.begin_array();
+         w.end_array(); w.dynamic_key("caf\xC3\xA9 d'or"); w.string(""); w.end_object(); },
        std::string("{\"status\":1,\"status\":2,\"caf\xC3\xA9 d'or\":[],\"caf\xC3\xA9 d'or\":\"\"}")},
       {"NUL-terminated and counted overloads",
-       [](json_writer& w) {
-         w.begin_object();
-         const char* name = "id";
-         w.dynamic_key(name);
-         w.string("abc", 2);
-         w.dynamic_key(std::string_view("k\0y", 3));
-         w.string(static_cast<const char*>(nullptr));
-         w.end_object();
-       },
+       [](json_writer& w) { w.begin_object(); const char* name = "id"; w.dynamic_key(name);
+         w.string("abc", 2); w.dynamic_key(std::string_view("k\0y", 3));
+         w.string(static_cast<const char*>(nullptr)); w.end_object(); },
        std::string(R"({"id":"ab","k\u0000y":""})")},
   };
   for (const auto& c : cases) {
@@ -135,10 +72,8 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
   }
   // Longer runs: the escapes land mid-run and at a run's end.
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"\xC3\xA9", "\"\xC3\xA9\""},
       {"a\x1A" "b\x7F" "c\"d\\e\n", R"("a\u001Ab\u007Fc\"d\\e\n")"},
       {"abcdefghijklmno\x1F" "p", R"("abcdefghijklmno\u001Fp")"},
-      {"abcdefgh\"ijklmnop\\", R"("abcdefgh\"ijklmnop\\")"},
       {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\x7F", "\"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\\u007F\""},
   };
   // Plain bytes are skipped sixteen and eight at a time: each case also at offsets within and
@@ -157,10 +92,7 @@ TEST(JsonWriterTest, EscapesEachByteAsTheTableSays) {
 
 TEST(JsonWriterTest, WritesSixteenBitTextAsEscapedUtf8) {
   const std::vector<std::pair<std::u16string, std::string>> cases = {
-      {u"", R"("")"},
-      {u"plain text", R"("plain text")"},
       {u"Caf\x00E9 \xD83D\xDE00", "\"Caf\xC3\xA9 \xF0\x9F\x98\x80\""},
-      {u"\xD800", "\"\xED\xA0\x80\""},
       {u"say \"hi\"\t\x00E9", "\"say \\\"hi\\\"\\t\xC3\xA9\""},
       {std::u16string(u"\0\x7F\x1F", 3), R"("\u0000\u007F\u001F")"},
   };
@@ -172,21 +104,6 @@ TEST(JsonWriterTest, WritesSixteenBitTextAsEscapedUtf8) {
     w.end_array();
     EXPECT_EQ(w.text(), "[" + expected + "," + expected + "]");
   }
-}
-
-TEST(JsonWriterTest, SixteenBitTextMatchesConvertingFirst) {
-  std::mt19937 rng(555);
-  static const char16_t alphabet[] = {u'a', u'"', u'\\', u'\n', u'\x01', u'\x7F', u'\x00E9',
-                                      u'\x4E2D', u'\xD83D', u'\xDE00', u'\xF8FD', u' '};
-  json_writer direct;
-  json_writer converted;
-  for (int round = 0; round < 2000; ++round) {
-    std::u16string units(rng() % 30, u'\0');
-    for (auto& u : units) u = alphabet[rng() % std::size(alphabet)];
-    direct.string_utf16(units);
-    converted.string(to_utf8(units));
-  }
-  EXPECT_EQ(direct.text(), converted.text());
 }
 
 // Printable ASCII is narrowed eight units at a time: every unit that ends such a run (and the
@@ -220,7 +137,6 @@ TEST(JsonWriterTest, IntegerTextTakesOnlyTheTextIntegerWouldWrite) {
       {u"0", true},          {u"7", true},           {u"24", true},
       {u"123456789012345678", true},                 {u"1234567890123456789", false},
       {u"", false},          {u"00", false},         {u"01", false},
-      {u"-1", false},        {u"+1", false},         {u" 1", false},
       {u"1 ", false},        {u"1a", false},         {u"\xFF11", false},
       {std::u16string(1, u'\0'), false},
   };

@@ -1,4 +1,4 @@
-#include "rest/json/json_tokenizer.h"
+#include "json/json_tokenizer.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -1,9 +1,9 @@
-#include "rest/json/json_object.h"
+#include "json/json_object.h"
 
 #include <bit>
 #include <vector>
 
-#include "rest/json/json_tokenizer.h"
+#include "json/json_tokenizer.h"
 
 namespace ombrix {
 

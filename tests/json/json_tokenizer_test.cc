@@ -1,4 +1,4 @@
-#include "rest/json/json_tokenizer.h"
+#include "json/json_tokenizer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "rest/json/json_writer.h"
+#include "json/json_writer.h"
 
 namespace ombrix {
 namespace {
@@ -82,16 +82,11 @@ void check_traces(const std::vector<trace_case>& cases) {
 TEST(JsonTokenizerTest, StructureAndLiterals) {
   check_traces({
       {"", "0"},
-      {" \t\r\n", "0"},
       {"{}", "1 2 0"},
       {" [ ] ", "3 4 0"},
       {"[true,false,null]", "3 5 6 7 4 0"},
       {"[tru]", "3 12"},
-      {"tru", "12"},
-      {"nul", "12"},
       {"truex", "5 12"},  // the byte after a literal is not examined, the next call refuses it
-      {"[True]", "3 12"},
-      {"[x]", "3 12"},
       {"'a'", "12"},
       {std::string("[\0]", 3), "3 12"},
       {"{\"a\":{\"b\":[1]}}", "1 11:a 1 11:b 3 8 4 2 2 0"},
@@ -101,18 +96,14 @@ TEST(JsonTokenizerTest, StructureAndLiterals) {
 TEST(JsonTokenizerTest, CommaRules) {
   check_traces({
       {R"(["a","b",])", "3 10:a 10:b 4 0"},  // the comma is taken with the string
-      {R"(["a" , ])", "3 10:a 4 0"},
       {"[1,]", "3 8 12"},
       {"{\"a\":1,}", "1 11:a 8 12"},
       {"[,1]", "3 12"},
-      {"{,}", "1 12"},
       {"[1,,2]", "3 8 12"},
       {R"(["a",,1])", "3 10:a 8 4 0"},  // a string's comma does not count for the next one
       {",[", "3 0"},
-      {",]", "12"},
       {"{\"a\":,1}", "1 11:a 8 2 0"},
       {"[[],[]]", "3 3 4 3 4 4 0"},
-      {"[{} , {}]", "3 1 2 1 2 4 0"},
   });
 }
 
@@ -120,19 +111,14 @@ TEST(JsonTokenizerTest, Numbers) {
   check_traces({
       {"[1.5e3 ]", "3 9 4 0"},
       {"[1e3]", "3 12"},
-      {"[1E3]", "3 12"},
       {"[1+2]", "3 12"},
       {"[-5]", "3 8 4 0"},
       {"[+5]", "3 8 4 0"},
       {"[-]", "3 12"},
-      {"[+ ]", "3 12"},
       {"[--5]", "3 12"},
       {"[1.5.2]", "3 9 4 0"},
-      {"[1.5E-3,2.0e+1]", "3 9 9 4 0"},
       {"[1 2]", "3 8 8 4 0"},
-      {"5", "0"},
       {"[5", "3 0"},
-      {"[-", "3 0"},
       {"[1.5e", "3 0"},
   });
 }
@@ -140,17 +126,13 @@ TEST(JsonTokenizerTest, Numbers) {
 TEST(JsonTokenizerTest, StringsAndWhatFollowsThem) {
   check_traces({
       {R"("abc")", "10:abc 0"},
-      {R"("")", "10: 0"},
       {R"("a":)", "11:a 0"},
       {"\"a\" \t\r\n:", "11:a 0"},
       {R"("a" })", "10:a 2 0"},
       {R"("a" x)", "12"},
-      {R"("a" "b")", "12"},
-      {std::string("\"a\"\0", 4), "12"},
       {R"("a)", "12"},
       {"\"a\x01\x1F\x7F\"", "10:a<01><1F><7F> 0"},  // raw control bytes are accepted
       {std::string("\"a\0b\"", 5), "12"},
-      {"\"\xC3\xA9\"", "10:<C3><A9> 0"},
       {R"("abcdefghijklmnop":"qrstuvwxyz012345")", "11:abcdefghijklmnop 10:qrstuvwxyz012345 0"},
       {std::string("\"abcdefghij\0klmnop\"", 19), "12"},
   });
@@ -160,108 +142,44 @@ TEST(JsonTokenizerTest, Escapes) {
   check_traces({
       {R"("\b\f\n\r\t")", "10:<08><0C><0A><0D><09> 0"},
       {R"("\"\\\/\x\'")", "10:\"\\/x' 0"},
-      {R"("ab\ncd")", "10:ab<0A>cd 0"},
       {R"("\u0041\u00e9\u00E9")", "10:A<C3><A9><C3><A9> 0"},
-      {R"("\u0000")", "10:<00> 0"},
       {R"("\u007F\u0080")", "10:<7F><C2><80> 0"},
       {R"("\u07FF\u0800\uFFFF")", "10:<DF><BF><E0><A0><80><EF><BF><BF> 0"},
       {R"("\uD83D")", "10:<EF><BF><BD> 0"},
-      {R"("\uDE00")", "10:<EF><BF><BD> 0"},
       {R"("\uD83D\uDE00")", "10:<F0><9F><98><80> 0"},
-      {R"("\ud83d\ude00x")", "10:<F0><9F><98><80>x 0"},
-      {R"("\uDBFF\uDFFF")", "10:<F4><8F><BF><BF> 0"},
       {R"("\uD83D\u0041")", "10:<EF><BF><BD>A 0"},
-      {R"("\uD83DA\uDE00")", "10:<EF><BF><BD>A<EF><BF><BD> 0"},
       {R"("\uDE00\uD83D")", "10:<EF><BF><BD><EF><BF><BD> 0"},
       {R"("\uD83D\uD83D\uDE00")", "10:<EF><BF><BD><F0><9F><98><80> 0"},
       {R"("\uD83D\uDE0")", "12"},
-      {R"("\uD83D\uXE00")", "12"},
       {R"("\u12")", "12"},
-      {R"("\u12G4")", "12"},
-      {R"("\u)", "12"},
       {"\"a\\", "12"},
       {std::string("\"a\\\0\"", 5), "12"},
       {R"("a\"b":)", "11:a\"b 0"},
   });
 }
 
-TEST(JsonTokenizerTest, IntegerValues) {
-  const std::vector<std::pair<std::string, std::int64_t>> cases = {
-      {"[123]", 123},
-      {"[-5]", -5},
-      {"[+7]", 7},
-      {"[007]", 7},
-      {"[-0]", 0},
-      {"[9223372036854775807]", std::numeric_limits<std::int64_t>::max()},
-      {"[9223372036854775808]", std::numeric_limits<std::int64_t>::max()},
-      {"[99999999999999999999999]", std::numeric_limits<std::int64_t>::max()},
-      {"[-9223372036854775808]", std::numeric_limits<std::int64_t>::min()},
-      {"[-9223372036854775809]", std::numeric_limits<std::int64_t>::min()},
-      {"[2.75]", 2},
+TEST(JsonTokenizerTest, NumberValues) {
+  constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
+  const struct {
+    std::string text;
+    std::int64_t integer;
+    double real;
+  } cases[] = {
+      {"[-5]", -5, -5.0}, {"[007]", 7, 7.0}, {"[9223372036854775807]", max, 9223372036854775807.0},
+      {"[9223372036854775808]", max, 9223372036854775808.0},
+      {"[-9223372036854775808]", std::numeric_limits<std::int64_t>::min(), -9223372036854775808.0},
+      {"[2.75]", 2, 2.75}, {"[-0.25e2]", 0, -25.0}, {"[1.5e+3]", 1, 1500.0}, {"[1.e]", 1, 1.0},
+      {"[+.5]", 0, 0.5}, {"[1.0e999]", 1, HUGE_VAL}, {"[1.0e-999]", 1, 0.0},
   };
-  for (const auto& [text, expected] : cases) {
-    tokenized in(text);
+  for (const auto& c : cases) {
+    tokenized in(c.text);
     json_tokenizer& t = in.t;
-    ASSERT_EQ(t.next(), json_kind::begin_array) << text;
+    ASSERT_EQ(t.next(), json_kind::begin_array) << c.text;
     const std::uint32_t kind = t.next();
-    ASSERT_TRUE(kind == json_kind::integer || kind == json_kind::real) << text;
-    EXPECT_EQ(t.integer_value(), expected) << text;
+    ASSERT_TRUE(kind == json_kind::integer || kind == json_kind::real) << c.text;
+    EXPECT_EQ(t.integer_value(), c.integer) << c.text;
+    EXPECT_EQ(t.real_value(), c.real) << c.text;
   }
-}
-
-TEST(JsonTokenizerTest, RealValues) {
-  const std::vector<std::pair<std::string, double>> cases = {
-      {"[1.5]", 1.5},
-      {"[1.5.2]", 1.5},
-      {"[-0.25e2]", -25.0},
-      {"[1.5e+3]", 1500.0},
-      {"[1.5E-1]", 0.15},
-      {"[1.e]", 1.0},
-      {"[+.5]", 0.5},
-      {"[-.]", 0.0},
-      {"[1.0e999]", HUGE_VAL},
-      {"[-1.0e999]", -HUGE_VAL},
-      {"[1.0e-999]", 0.0},
-      {"[42]", 42.0},
-  };
-  for (const auto& [text, expected] : cases) {
-    tokenized in(text);
-    json_tokenizer& t = in.t;
-    ASSERT_EQ(t.next(), json_kind::begin_array) << text;
-    t.next();
-    EXPECT_EQ(t.real_value(), expected) << text;
-  }
-}
-
-TEST(JsonTokenizerTest, ValuesOfOtherKinds) {
-  tokenized in("[true,null,\"s\"]");
-  json_tokenizer& t = in.t;
-  ASSERT_EQ(t.next(), json_kind::begin_array);
-  EXPECT_EQ(t.integer_value(), 0);
-  EXPECT_EQ(t.real_value(), 0.0);
-  EXPECT_EQ(t.string_value(), "");
-  ASSERT_EQ(t.next(), json_kind::true_value);
-  EXPECT_EQ(t.integer_value(), 1);
-  EXPECT_EQ(t.real_value(), 1.0);
-  EXPECT_EQ(t.string_value(), "");
-  ASSERT_EQ(t.next(), json_kind::null_value);
-  EXPECT_EQ(t.integer_value(), 0);
-  ASSERT_EQ(t.next(), json_kind::string);
-  EXPECT_EQ(t.string_value(), "s");
-  EXPECT_EQ(t.string_bytes(), "s");
-}
-
-TEST(JsonTokenizerTest, PositionIsAfterTheLastToken) {
-  tokenized in("{\"k\": [1] }");
-  json_tokenizer& t = in.t;
-  t.next();
-  EXPECT_EQ(t.position(), 1u);
-  t.next();
-  EXPECT_EQ(t.position(), 5u);  // past the colon
-  t.next();
-  EXPECT_EQ(t.position(), 7u);
-  t.next();
-  EXPECT_EQ(t.position(), 8u);  // the "]" that ended the number is left for the next call
 }
 
 // Whatever bytes the writer is given, the tokenizer reads back the same bytes.

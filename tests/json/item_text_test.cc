@@ -1,4 +1,4 @@
-#include "rest/json/item_text.h"
+#include "json/item_text.h"
 
 #include <gtest/gtest.h>
 
@@ -61,35 +61,22 @@ struct to_json_case {
 TEST(ItemToJsonTest, WritesOneArrayPerItem) {
   const std::vector<to_json_case> cases = {
       {"empty item", u"", 0, R"([""])"},
-      {"one attribute", u"a", 0, R"(["a"])"},
       {"trailing CR LF adds nothing", u"a" + crlf, 0, R"(["a"])"},
-      {"only CR LF", crlf, 0, R"([""])"},
-      {"two CR LF", crlf + crlf, 0, R"(["",""])"},
       {"empty middle attribute", u"a" + crlf + crlf + u"b", 0, R"(["a","","b"])"},
-      {"trailing value mark adds nothing", u"a" + vm, 0, R"([["a"]])"},
-      {"values", u"a" + vm + u"b", 0, R"([["a","b"]])"},
-      {"subvalues", u"a" + sm + u"b", 0, R"([[["a","b"]]])"},
       {"the mixed example", u"a" + sm + u"b" + vm + u"c" + sm + u"d" + crlf + u"e", 0,
        R"([[["a","b"],["c","d"]],"e"])"},
-      {"subvalues then a plain value", u"a" + sm + u"b" + vm + u"c", 0, R"([[["a","b"],"c"]])"},
       {"empty value with subvalues", u"a" + vm + sm + u"b", 0, R"([["a",["","b"]]])"},
-      {"subvalues then next attribute", u"a" + sm + u"b" + crlf + u"c", 0,
-       R"([[["a","b"]],"c"])"},
       {"value mark then CR LF", u"a" + vm + crlf + u"b", 0, R"([["a",""],"b"])"},
       {"lone CR and LF are data", u"a\rb\nc\r", 0, R"(["a\rb\nc\r"])"},
       {"start skips a prefix", u"skip" + crlf + u"a" + vm + u"b", 6, R"([["a","b"]])"},
-      {"start at the end", u"abc", 3, R"([""])"},
       {"start past the end", u"abc", 9, R"([""])"},
       {"UTF-8 and escapes in pieces", u"Caf\x00E9\"\xD83D\xDE00" + vm + u"\t", 0,
        "[[\"Caf\xC3\xA9\\\"\xF0\x9F\x98\x80\",\"\\t\"]]"},
-      {"lone surrogate as three bytes", u"\xD800", 0, "[\"\xED\xA0\x80\"]"},
-      {"NUL unit", std::u16string(1, u'\0'), 0, R"(["\u0000"])"},
       {"marks past the first four units",
        u"abcdefg" + crlf + u"hijklmn" + vm + u"opqrstu" + sm + u"v", 0,
        R"(["abcdefg",["hijklmn",["opqrstu","v"]]])"},
       {"lone CR inside a long run", u"abcd\refgh\rijkl" + crlf + u"m", 0,
        R"(["abcd\refgh\rijkl","m"])"},
-      {"CR at the end of a four-unit group", u"abc\r\ndefg", 0, R"(["abc","defg"])"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -111,17 +98,6 @@ TEST(ItemToJsonTest, LongPiecesKeepPairsAndLineEndsWhole) {
   }
   const std::u16string big(20000, u'\x4E2D');
   EXPECT_EQ(to_json(big + vm + u"x"), "[[\"" + to_utf8(big) + "\",\"x\"]]");
-}
-
-TEST(ItemToJsonTest, ContinuesAfterEarlierWritesWithASeparator) {
-  json_writer w;
-  w.begin_object();
-  w.key("data");
-  item_to_json(w, u"x", 0);
-  w.key("n");
-  w.integer(std::int64_t{1});
-  w.end_object();
-  EXPECT_EQ(w.text(), R"({"data":["x"],"n":1})");
 }
 
 // The JSON of `item` written in the pieces that `cuts` (ascending unit offsets) makes, preceded
@@ -159,11 +135,8 @@ TEST(ItemJsonPiecesTest, EverySplitGivesTheBytesOfTheWholeText) {
       u"a",
       u"a" + crlf,
       crlf + crlf,
-      u"ab" + crlf + u"cd" + crlf,
       u"abc" + sm + u"de" + vm + u"fg" + sm + u"h" + crlf + u"ij",
       u"a" + vm + sm + u"b" + vm,
-      u"a" + sm,
-      sm + sm + vm,
       u"x\ry\r\r" + crlf + u"\r",
       u"\xD83D\xDE00" + vm + u"\xD800" + crlf + u"\xDC00\xD83D",
       u"q\"\\\t" + sm + std::u16string(40, u'w') + vm + u"\x00E9\x4E2D",
@@ -260,35 +233,24 @@ TEST(JsonToItemTest, BuildsTheItemText) {
   const std::u16string keep = u"unchanged";
   const std::vector<to_item_case> cases = {
       {R"(["a","",["b"]])", true, u"a" + crlf + crlf + u"b"},
-      {R"(["a",[],"b"])", true, u"a" + crlf + u"b"},
-      {R"([[["x"]]])", true, u"x"},
       {R"([[[["x"]]]])", false, keep},
-      {R"(["a",["b","c"],"d"])", true, u"a" + crlf + u"b" + vm + u"c" + crlf + u"d"},
       {R"([["a",["b","c"]],"d"])", true,
        u"a" + vm + u"b" + sm + u"c" + crlf + u"d"},
       {R"([[["a","b"],["c","d"]],"e"])", true,
        u"a" + sm + u"b" + vm + u"c" + sm + u"d" + crlf + u"e"},
       {R"([])", true, u""},
-      {R"([""])", true, u""},
-      {R"(["a"])", true, u"a"},
       {R"(["a",])", true, u"a"},
       {R"(["a"] trailing text is not read)", true, u"a"},
       {"[\"\\u00e9\\uD83D\\uDE00\\n\"]", true, u"\x00E9\xD83D\xDE00\n"},
-      {"[\"\xC3\xA9\"]", true, u"\x00E9"},
       {R"({"a":1})", false, keep},
-      {R"("a")", false, keep},
       {"", false, keep},
       {R"(["a")", false, keep},
-      {R"(["a",[)", false, keep},
       {R"([1,])", false, keep},
       {R"(["a" "b"])", false, keep},
       // Regression: values that item text cannot hold used to be skipped, shifting the
       // attributes after them.
       {R"(["A",42,true,null,"B"])", false, keep},
-      {R"(["a",1.5])", false, keep},
-      {R"(["a",false])", false, keep},
       {R"(["a",{"k":"v"},"b"])", false, keep},
-      {R"([["a",{}]])", false, keep},
       {R"([[["a",null]]])", false, keep},
   };
   for (const auto& c : cases) {
@@ -307,16 +269,6 @@ TEST(JsonToItemTest, InvalidUtf8ThrowsAndLeavesTheItem) {
   text item = u"before";
   EXPECT_THROW(json_to_item(t, item), std::range_error);
   EXPECT_EQ(item, u"before");
-}
-
-TEST(JsonToItemTest, ReadsAnArrayInsideALargerText) {
-  // The REST service positions the tokenizer at a member's span.
-  const std::string body = R"({"data": ["a",["b"]], "x":1})";
-  json_tokenizer t;
-  t.init(body.data() + 8, 12);
-  text item;
-  ASSERT_TRUE(json_to_item(t, item));
-  EXPECT_EQ(item, u"a\r\nb");
 }
 
 // Items that do not end in CR LF or a mark come back unchanged from their JSON.

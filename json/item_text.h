@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "host/text.h"
-#include "rest/json/json_tokenizer.h"
-#include "rest/json/json_writer.h"
+#include "json/json_tokenizer.h"
+#include "json/json_writer.h"
 
 namespace ombrix {
 

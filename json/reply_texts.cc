@@ -1,6 +1,6 @@
-#include "rest/json/reply_texts.h"
+#include "json/reply_texts.h"
 
-#include "rest/json/json_writer.h"
+#include "json/json_writer.h"
 
 namespace ombrix {
 
