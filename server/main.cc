@@ -38,12 +38,13 @@ int main(int argc, char** argv) {
     std::cerr << error.what() << std::endl;
     return 1;
   }
-  // Never destroyed: the listener's threads may use it until the process ends, which is right
-  // after run_server returns.
-  auto& context = *new ombrix::process_context(
+  // Never destroyed (kept reachable): the listener's threads may use it until the process
+  // ends, which is right after run_server returns.
+  static ombrix::process_context* const process = new ombrix::process_context(
       decision.settings.server_settings(), store,
       ombrix::default_budget_bytes(std::getenv("OMBRIX_MEMORY_BUDGET_MB")),
       ombrix::platform::real_seam());
+  ombrix::process_context& context = *process;
 
   const ombrix::rest_context rest = context.rest();
   const ombrix::rest_dispatcher dispatch = [rest](std::int32_t connection,
