@@ -1,7 +1,8 @@
 // The platform calls whose timing and failures tests steer: the clock, sleeping, accepting a
 // connection and starting a thread. main builds one from real_seam() and hands it down; a test
 // replaces the members it needs. The listener needs every member set; the embedded store's
-// connection pool uses now and sleep, the real ones when empty. Copies are cheap.
+// connection pool (now, sleep) and table of open accounts (now) take the real ones for empty
+// members. Copies are cheap.
 // Thread-safe as long as every member is (the real ones are).
 //
 //   platform::seam calls = platform::real_seam();

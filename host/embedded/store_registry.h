@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/seam.h"
+
 namespace ombrix {
 
 template <typename Stored>
@@ -29,8 +31,8 @@ class store_registry {
     std::size_t max_open = 32;
     // An object no one has asked for this long, and no one holds, is closed.
     std::chrono::seconds idle{60};
-    // The clock; steady_clock when empty.
-    std::function<clock::time_point()> now;
+    // The clock (calls.now); steady_clock when empty. The seam's other members are not used.
+    platform::seam calls;
   };
 
   store_registry() : store_registry(limits{}) {}
@@ -50,7 +52,7 @@ class store_registry {
     std::shared_ptr<slot> place;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      const clock::time_point now = limits_.now ? limits_.now() : clock::now();
+      const clock::time_point now = limits_.calls.now ? limits_.calls.now() : clock::now();
       if (now - last_sweep_ >= sweep_interval) {
         last_sweep_ = now;
         close_idle(now, closed);

@@ -47,7 +47,9 @@ TEST(StoreRegistry, ReleasesOnlyWhatNoOneHolds) {
 // accounts touched by logins exhausted the descriptors and took the default account down too.
 TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds) {
   std::chrono::steady_clock::time_point now{};
-  store_registry<int> registry({3, std::chrono::seconds(60), [&] { return now; }});
+  platform::seam calls;
+  calls.now = [&] { return now; };
+  store_registry<int> registry({3, std::chrono::seconds(60), calls});
   std::vector<std::weak_ptr<int>> made;
   const auto open = [&](const std::string& key) {
     now += std::chrono::milliseconds(1);
@@ -79,7 +81,9 @@ TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds
 
 TEST(StoreRegistry, ClosesWhatHasBeenIdleForTheLimit) {
   std::chrono::steady_clock::time_point now{};
-  store_registry<int> registry({32, std::chrono::seconds(60), [&] { return now; }});
+  platform::seam calls;
+  calls.now = [&] { return now; };
+  store_registry<int> registry({32, std::chrono::seconds(60), calls});
   auto held = registry.find_or_make("held", [] { return std::make_shared<int>(1); });
   std::weak_ptr<int> idle = registry.find_or_make("idle", [] { return std::make_shared<int>(2); });
   now += std::chrono::seconds(59);
