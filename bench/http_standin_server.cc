@@ -39,8 +39,9 @@ int main(int argc, char** argv) {
 
   const std::string reply = ombrix::json_reply(json_of_size(200));
   const ombrix::rest_dispatcher dispatch = [reply](std::int32_t, const std::string&,
-                                                   const std::string&, std::string& out) {
-    out = reply;
+                                                   const std::string&,
+                                                   ombrix::dispatch_reply& out) {
+    out.text = reply;
     return 200;
   };
   ombrix::memory_budget budget(

@@ -17,7 +17,7 @@ namespace {
 // The stand-in's status and reply come from the body: a first byte picks the status, the rest
 // is the reply text.
 int stand_in_dispatch(std::int32_t, const std::string& environment, const std::string& body,
-                      std::string& reply) {
+                      ombrix::dispatch_reply& reply) {
   static constexpr int statuses[] = {200, 200, 200, 401, 404, 409, 500, 201};
   // The environment must stay a sequence of complete NAME=value lines: no LF outside a line
   // end, no line without "=", nothing after the last line end.
@@ -31,10 +31,10 @@ int stand_in_dispatch(std::int32_t, const std::string& environment, const std::s
     start = end + 2;
   }
   if (body.empty()) {
-    reply = "Content-Type:application/json\r\n\r\n{}\r\n";
+    reply.text = "Content-Type:application/json\r\n\r\n{}\r\n";
     return 200;
   }
-  reply = body.substr(1);
+  reply.text = body.substr(1);
   return statuses[static_cast<unsigned char>(body[0]) % 8];
 }
 

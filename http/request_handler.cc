@@ -391,24 +391,25 @@ int serve(std::iostream& stream, const request_origin& origin, const rest_dispat
 
   debug_line(config, 2, "Calling Velquor");
   std::optional<memory_budget::lease> reply_charge;  // outlives the reply it pays for
-  std::string reply;
+  dispatch_reply reply;
   const int status = dispatch(origin.connection_number, environment, body, reply);
   body = std::string();
   body_charge = budget.empty_lease();
-  if (reply.size() <= small_reply_bytes) {
-    reply_charge = budget.take_now(reply.size());
+  const std::string_view sent = reply.view();
+  if (sent.size() <= small_reply_bytes) {
+    reply_charge = budget.take_now(sent.size());
   } else {
-    reply_charge = budget.take(reply.size(), budget_wait);
+    reply_charge = budget.take(sent.size(), budget_wait);
     if (!reply_charge) {
       debug_line(
           config, 1,
-          "Memory budget spent; refusing a reply of " + std::to_string(reply.size()) + " bytes");
-      reply = std::string();
+          "Memory budget spent; refusing a reply of " + std::to_string(sent.size()) + " bytes");
+      reply = dispatch_reply();
       return fail(refusal{503, "server busy, try again later"});
     }
   }
   prepare_for_output(stream);
-  return write_dispatcher_response(stream, config, status, reply);
+  return write_dispatcher_response(stream, config, status, sent);
 }
 
 }  // namespace

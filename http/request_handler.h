@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -15,9 +16,17 @@
 
 namespace ombrix {
 
+// What a dispatcher answers with: `text`, or, when it sets `kept`, a text it shares with a cache
+// that keeps it, which is then sent as it is (never copied) and `text` is ignored.
+struct dispatch_reply {
+  std::string text;
+  std::shared_ptr<const std::string> kept;
+  std::string_view view() const { return kept ? std::string_view(*kept) : std::string_view(text); }
+};
+
 // The REST entry point: (connection number, request environment text, body, reply) -> status.
 using rest_dispatcher =
-    std::function<int(std::int32_t, const std::string&, const std::string&, std::string&)>;
+    std::function<int(std::int32_t, const std::string&, const std::string&, dispatch_reply&)>;
 
 // What the reader knows of the connection besides its stream.
 struct request_origin {

@@ -1,6 +1,7 @@
 // What the dispatcher hands to an action: the request's own objects, valid for the call only.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct action_request {
   velquor_base& host;             // the request's host object
   item_lock_table& locks;         // held around every change of an item
   const settings& config;         // the server's settings
+  // Where a GET may hand back a reply the host keeps, instead of copying it (null: copy it).
+  std::shared_ptr<const std::string>* kept_reply = nullptr;
 };
 
 }  // namespace ombrix

@@ -193,9 +193,14 @@ void write_listing(json_writer& writer, std::u16string_view listing,
 // to keep, and a kept one is taken as it is.
 class listing_reply_sink final : public kept_reply_sink {
  public:
-  explicit listing_reply_sink(std::string& reply) : kept_reply_sink(reply) {}
+  listing_reply_sink(std::string& reply, std::shared_ptr<const std::string>* kept_out)
+      : kept_reply_sink(reply, kept_out) {}
 
-  void begin(std::size_t units) override { listing_.reserve(units); }
+  void begin(std::size_t units) override {
+    forget_kept();
+    listing_.clear();
+    listing_.reserve(units);
+  }
   void piece(std::u16string_view units) override { listing_.append(units); }
   void end() override {
     json_writer writer;
@@ -218,7 +223,7 @@ int list_directory_action(const action_request& request, std::string& reply) {
   const std::int32_t attr = parameter_value(request.env.value("QS_ATTR"));
   const std::int32_t max_items = parameter_value(request.env.value("QS_MAX_ITEMS"));
   if (request.env.value("QS_DATA") != "1") {
-    listing_reply_sink sink(reply);
+    listing_reply_sink sink(reply, request.kept_reply);
     request.host.list_items_pieces(*file, attr, max_items, sink);
     return 200;
   }

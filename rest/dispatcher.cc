@@ -118,7 +118,8 @@ int unknown_session_reply(const request_head& head, std::string& reply, const se
 }
 
 int route_request(std::int32_t connection, const std::string& environment_text,
-                  const std::string& body, std::string& reply, const rest_context& context) {
+                  const std::string& body, std::string& reply, const rest_context& context,
+                  std::shared_ptr<const std::string>* kept_reply) {
   session_table& sessions = context.sessions;
   const host_factory& make_host = context.make_host;
   const environment env(environment_text);
@@ -149,7 +150,8 @@ int route_request(std::int32_t connection, const std::string& environment_text,
                                 "' in request.");
   }
   const action_request request{action_name, std::move(rest), body,          env,
-                               *session,    *host,           context.locks, context.config};
+                               *session,    *host,           context.locks, context.config,
+                               kept_reply};
   return chosen->run(request, reply);
 }
 
@@ -157,12 +159,15 @@ int route_request(std::int32_t connection, const std::string& environment_text,
 
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
                           const std::string& body, std::string& reply,
-                          const rest_context& context) {
+                          const rest_context& context,
+                          std::shared_ptr<const std::string>* kept_reply) {
   try {
-    return route_request(connection, environment_text, body, reply, context);
+    return route_request(connection, environment_text, body, reply, context, kept_reply);
   } catch (const _com_error& error) {
+    if (kept_reply != nullptr) kept_reply->reset();
     return com_error_reply(error, reply, context.config);
   } catch (...) {
+    if (kept_reply != nullptr) kept_reply->reset();
     return make_error_reply(reply, 500, "", "Unexpected exception");
   }
 }

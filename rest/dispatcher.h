@@ -32,8 +32,12 @@ struct rest_context {
 // Routes one request and runs its action. Returns the HTTP status and fills `reply` with a text
 // whose first line is a Content-Type header (or leaves it empty). Catches every exception of the
 // routing and the actions; only a failure while building the error reply itself can escape.
+// With `kept_reply`, a GET of an item or a listing whose reply the host keeps sets it to that
+// kept text, shared and not copied, instead of filling `reply`; it is null after any other
+// request and after a failure.
 int dispatch_rest_request(std::int32_t connection, const std::string& environment_text,
-                          const std::string& body, std::string& reply, const rest_context& context);
+                          const std::string& body, std::string& reply, const rest_context& context,
+                          std::shared_ptr<const std::string>* kept_reply = nullptr);
 
 // The reply that the request of `environment_text` gets whatever its body holds, when its head
 // alone decides it: a path outside the service, a missing token, a session that is not in

@@ -179,9 +179,11 @@ std::optional<std::int64_t> nanoseconds_value(std::string_view value) {
 // offered to the host to keep, and a kept one is taken as it is.
 class get_reply_sink final : public kept_reply_sink {
  public:
-  get_reply_sink(std::string id, std::string& reply) : kept_reply_sink(reply), id_(std::move(id)) {}
+  get_reply_sink(std::string id, std::string& reply, std::shared_ptr<const std::string>* kept_out)
+      : kept_reply_sink(reply, kept_out), id_(std::move(id)) {}
 
   void begin(std::size_t units) override {
+    forget_kept();
     reply_.clear();
     // Text of ASCII units takes about a byte per unit; the marks' quotes and brackets a little
     // more. Reserved, the reply is never copied as it grows, and the untouched part costs no
@@ -236,7 +238,7 @@ int read_item_action(const action_request& request, std::string& reply) {
   }
 
   if (!tagged) {
-    get_reply_sink sink(to_utf8(path->item), reply);
+    get_reply_sink sink(to_utf8(path->item), reply, request.kept_reply);
     request.host.read_item_pieces(path->file, path->item, sink);
     return 200;
   }

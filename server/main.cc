@@ -49,8 +49,11 @@ int main(int argc, char** argv) {
   const ombrix::rest_context rest = context.rest();
   const ombrix::rest_dispatcher dispatch = [rest](std::int32_t connection,
                                                   const std::string& environment_text,
-                                                  const std::string& body, std::string& reply) {
-    return ombrix::dispatch_rest_request(connection, environment_text, body, reply, rest);
+                                                  const std::string& body,
+                                                  ombrix::dispatch_reply& reply) {
+    // A kept reply of a large item or listing is sent from the host's cache, not copied.
+    return ombrix::dispatch_rest_request(connection, environment_text, body, reply.text, rest,
+                                         &reply.kept);
   };
   // A client that waits before sending its body is answered at once when its head decides.
   const ombrix::early_reply_check early_reply = [rest](const std::string& environment_text,

@@ -53,11 +53,11 @@ struct recorded_call {
 
 inline rest_dispatcher stand_in(const script& plan, recorded_call& call) {
   return [&plan, &call](std::int32_t connection, const std::string& environment,
-                        const std::string& body, std::string& reply) {
+                        const std::string& body, dispatch_reply& reply) {
     call = {true, connection, environment, body};
     if (plan.action == outcome::throw_runtime_error) throw std::runtime_error("host failure");
     if (plan.action == outcome::throw_bad_alloc) throw std::bad_alloc();
-    reply = plan.reply;
+    reply.text = plan.reply;
     return plan.status;
   };
 }

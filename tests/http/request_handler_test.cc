@@ -186,9 +186,9 @@ TEST(RequestBudget, BodiesAndRepliesAreChargedWhileTheyAreHeld) {
   const std::string put = "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: 200001\r\n\r\n" + body;
   std::size_t held_during_dispatch = 0;
   const rest_dispatcher watch = [&](std::int32_t, const std::string&, const std::string&,
-                                    std::string& reply) {
+                                    dispatch_reply& reply) {
     held_during_dispatch = budget.held();
-    reply = ok_reply;
+    reply.text = ok_reply;
     return 200;
   };
   memory_stream stream(put);

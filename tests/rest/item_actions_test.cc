@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -38,6 +39,54 @@ TEST(item_actions_test, ReadResolvesEachPathAndAnswersIdTypeAndData) {
            {{"read_item", text(u"caf\u00E9") + sm + u"\u20AC\r\n\"q\""}}},
       },
       session);
+}
+
+// A host that keeps the reply's rendering as the stores do: the first read renders and keeps it,
+// later ones reuse it; `read_again` runs the read once more after a reuse, as a store does when
+// its snapshot has to be taken again.
+class keeping_host : public fake_host {
+ public:
+  std::shared_ptr<const std::string> kept;
+  bool read_again = false;
+  void read_item_pieces(const text&, const text&, item_text_sink& sink) override {
+    if (kept && sink.reuse(kept) && !read_again) return;
+    const text content = read_again ? u"NEW" : u"OLD";
+    sink.begin(content.size());
+    sink.piece(content);
+    sink.end();
+    if (!kept) kept = sink.rendering(1 << 20);
+  }
+};
+
+// A kept reply is handed back shared, byte for byte what a fresh read makes; without a place
+// for it, it is copied; a read run again after a reuse answers its own text, not the kept one.
+TEST(item_actions_test, KeptRepliesAreSharedAndARepeatedReadIsItsOwn) {
+  const settings config;
+  item_lock_table locks;
+  keeping_host host;
+  const std::string old_reply = json_reply(R"({"id":"X","type":"array","data":["OLD"]})");
+  const auto get = [&](std::shared_ptr<const std::string>* kept_out) {
+    const action_request request{"file", {"MD", "X"}, "", {}, session, host, locks, config,
+                                 kept_out};
+    std::string reply = "stale";
+    EXPECT_EQ(read_item_action(request, reply), 200);
+    return reply;
+  };
+  std::shared_ptr<const std::string> shared;
+  EXPECT_EQ(get(&shared), "");  // rendered, kept and handed over whole
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(*shared, old_reply);
+  ASSERT_EQ(host.kept, shared);
+
+  std::shared_ptr<const std::string> reused;
+  EXPECT_EQ(get(&reused), "");
+  EXPECT_EQ(reused, host.kept);  // the same text, not a copy
+  EXPECT_EQ(get(nullptr), old_reply);
+
+  host.read_again = true;
+  std::shared_ptr<const std::string> again;
+  EXPECT_EQ(get(&again), json_reply(R"({"id":"X","type":"array","data":["NEW"]})"));
+  EXPECT_EQ(again, nullptr);
 }
 
 // Texts that are not UTF-8 throw before any host call; a failed create on generation 71 stops.
