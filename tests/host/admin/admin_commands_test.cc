@@ -175,6 +175,8 @@ TEST_F(AdminCommands, UsageErrorsExitWithTwo) {
       {}, {"frobnicate"}, {"list"}, {"list", "A", "B", "C"}, {"create-account"},
       {"create-account", "A", "--md"}, {"create-account", "A", "--mx", "B"},
       {"import", "A", "F"}, {"export", "A", "F", "D", "E"}, {"export", "A", "F", "D", "--force", "E"}, {"create-file", "A"},
+      {"copy-account", "A"}, {"copy-account", "A", "--to"}, {"copy-account", "A", "--to", ""},
+      {"copy-account", "A", "--into", "B"},
   };
   const run_result help = admin({"--help"}, false);
   EXPECT_EQ(help.code, admin_ok);
