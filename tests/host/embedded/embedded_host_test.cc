@@ -435,6 +435,8 @@ TEST_F(EmbeddedHost, MoveIsOneStepAndARefusedMoveChangesNothing) {
       {u"DICT CUST", u"HIST", u"X", 202, ""},  // a section's entry is no item
       {u"CUST", u"C9", u"", 202, ""},          // the read comes first, as in the single calls
       {u"CUST", u"C1", u"", 203, ""},
+      {u"CUST", u"", u"C3", 203, ""},  // an invalid id of `from` is refused as such
+      {u"CUST", u"C\r1", u"C3", 203, ""},
       {u"CUST", u"C1", u"C2", 204, "Item 'C2' already exists in file 'CUST'."},
       {u"DICT CUST", u"D1", u"HIST", 207,
        "Item 'HIST' cannot be written in file 'DICT CUST': it names a data section of the "
