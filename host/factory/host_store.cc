@@ -4,20 +4,28 @@
 #include "host/embedded/account_stores.h"
 #include "host/embedded/embedded_host.h"
 #include "host/factory/connected_host.h"
-#include "host/pg/pg_host.h"
-#include "host/pg/pg_store.h"
+#include "host/factory/postgresql_module.h"
+#include "platform/shared_library.h"
 
 namespace ombrix {
 
 std::shared_ptr<host_store> host_store::open(const host_store_choice& choice) {
   auto opened = std::make_shared<host_store>();
-  opened->default_account_ = default_account_from(choice.account.c_str());
   if (!choice.store.empty()) {
-    try {
-      opened->postgresql_ = pg_store::open(choice.store);
-    } catch (const pg_store_error& error) {
-      throw host_store_error(error.what());
+    const std::string module = choice.postgresql_module.empty()
+                                   ? platform::program_folder() + "/" + postgresql_module_file
+                                   : choice.postgresql_module;
+    std::string error;
+    const auto open_store = reinterpret_cast<postgresql_module_open>(
+        platform::load_library_symbol(module, postgresql_module_entry, error));
+    if (open_store == nullptr) {
+      throw host_store_error("The PostgreSQL store cannot be used: its module " + module +
+                             " did not load (" + error + ").");
     }
+    postgresql_hosts* hosts =
+        open_store(choice.store, default_account_from(choice.account.c_str()), error);
+    if (hosts == nullptr) throw host_store_error(error);
+    opened->postgresql_.reset(hosts);
   } else {
     // With a PostgreSQL store the data root is neither read nor created.
     opened->embedded_ = std::make_shared<account_stores>(
@@ -33,7 +41,7 @@ std::shared_ptr<velquor_base> host_store::create(const settings& config,
   return connected_host(
       [&]() -> std::shared_ptr<velquor_base> {
         if (generation != 71 && generation != 80) throw _com_error(e_nointerface);
-        if (postgresql_) return std::make_shared<pg_host>(postgresql_, default_account_);
+        if (postgresql_) return postgresql_->make_host();
         return std::make_shared<embedded_host>(*embedded_);
       },
       server, config);

@@ -16,7 +16,7 @@
 namespace ombrix {
 
 class account_stores;
-class pg_store;
+class postgresql_hosts;
 
 // What main read from the environment.
 struct host_store_choice {
@@ -29,6 +29,8 @@ struct host_store_choice {
   // OMBRIX_ACCOUNT as read (empty when unset): the account of a server text that names none,
   // MAIN when empty (default_account_from).
   std::string account;
+  // The PostgreSQL module's path; empty: libombrix-postgresql.so in the program's folder.
+  std::string postgresql_module;
 };
 
 // Why the chosen store cannot be used: one sentence for standard error.
@@ -39,8 +41,9 @@ class host_store_error : public std::runtime_error {
 
 class host_store {
  public:
-  // Opens the store `choice` names: for PostgreSQL, checks the connection text, connects and
-  // prepares the database (the data root is neither read nor created). Throws host_store_error.
+  // Opens the store `choice` names: for PostgreSQL, loads the module, checks the connection
+  // text, connects and prepares the database (the data root is neither read nor created).
+  // Throws host_store_error.
   static std::shared_ptr<host_store> open(const host_store_choice& choice);
 
   // A connected host object of the generation config.host_version names (71 or 80) for
@@ -48,16 +51,15 @@ class host_store {
   // failure of connect. At debug level 1 the failure is also written to standard error.
   std::shared_ptr<velquor_base> create(const settings& config, const std::string& server) const;
 
-  // The PostgreSQL store, or null for the embedded one.
-  const std::shared_ptr<pg_store>& postgresql() const { return postgresql_; }
+  // The PostgreSQL store's hosts, or null for the embedded store.
+  const std::shared_ptr<postgresql_hosts>& postgresql() const { return postgresql_; }
 
   // The embedded store's accounts; null for a PostgreSQL store and in the Windows build.
   const std::shared_ptr<account_stores>& embedded() const { return embedded_; }
 
  private:
-  std::shared_ptr<pg_store> postgresql_;
+  std::shared_ptr<postgresql_hosts> postgresql_;
   std::shared_ptr<account_stores> embedded_;
-  text default_account_ = u"MAIN";  // for the PostgreSQL host
 };
 
 }  // namespace ombrix

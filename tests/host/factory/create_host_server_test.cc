@@ -15,7 +15,7 @@ class CreateHostServer : public testing::temporary_data_root {
   void SetUp() override {
     temporary_data_root::SetUp();
     make_account(u"SALES");
-    store_ = host_store::open({"", root_, ""});
+    store_ = host_store::open({"", root_, "", ""});
   }
   std::shared_ptr<host_store> store_;
 };

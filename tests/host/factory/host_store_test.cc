@@ -11,11 +11,14 @@ namespace ombrix {
 namespace {
 
 using HostStore = testing::temporary_data_root;
+
+// The PostgreSQL module as the build leaves it, beside the programs.
+const std::string module = std::string(OMBRIX_BINARY_DIR) + "/libombrix-postgresql.so";
 using PostgresqlHostStore = testing::pg_data_root_test;
 
 TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
   make_account(u"SALES");
-  std::shared_ptr<host_store> store = host_store::open({"", root_, ""});
+  std::shared_ptr<host_store> store = host_store::open({"", root_, "", ""});
   EXPECT_EQ(store->postgresql(), nullptr);
   std::shared_ptr<velquor_base> host = store->create(settings{.host_version = 80}, "SALES**c");
   EXPECT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
@@ -23,9 +26,9 @@ TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
 
 TEST_F(PostgresqlHostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
   const testing::test_database& database = *database_;
-  std::shared_ptr<host_store> store = host_store::open({database.conninfo(), "", ""});
+  pg_store::open(database.conninfo())->create_account(u"SALES", u"MD");
+  std::shared_ptr<host_store> store = host_store::open({database.conninfo(), "", "", module});
   ASSERT_NE(store->postgresql(), nullptr);
-  store->postgresql()->create_account(u"SALES", u"MD");
   for (int generation : {71, 80}) {
     std::shared_ptr<velquor_base> host = store->create(settings{.host_version = generation}, "SALES**c");
     EXPECT_NE(dynamic_cast<pg_host*>(host.get()), nullptr);
@@ -42,13 +45,27 @@ TEST_F(PostgresqlHostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations)
 
 TEST_F(HostStore, ABadChoiceIsOneSentence) {
   try {
-    host_store::open({"postgresql://[::1", "", ""});
+    host_store::open({"postgresql://[::1", "", "", module});
     ADD_FAILURE() << "opened";
   } catch (const host_store_error& error) {
     EXPECT_TRUE(std::string(error.what()).starts_with(
         "The store 'postgresql://[::1' is not a valid PostgreSQL connection ("))
         << error.what();
   }
+}
+
+// A store named without its module is one sentence naming the module, and no data root.
+TEST_F(HostStore, AMissingModuleIsOneSentence) {
+  try {
+    host_store::open({"postgresql:///x", root_, "", "/nonexistent/libombrix-postgresql.so"});
+    ADD_FAILURE() << "opened";
+  } catch (const host_store_error& error) {
+    EXPECT_TRUE(std::string(error.what()).starts_with(
+        "The PostgreSQL store cannot be used: its module /nonexistent/libombrix-postgresql.so "
+        "did not load ("))
+        << error.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(root_));
 }
 
 }  // namespace
