@@ -389,5 +389,25 @@ TEST_F(PgHostContract, RacingServersLoseAndDoubleNothing) {
   EXPECT_EQ(accounts[0]->list(u"F", 0, 0), accounts[1]->list(u"F", 0, 0));
 }
 
+// A connection given back goes at once to a call that waits for one: the waiter is woken, it does
+// not sit out the wait bound (10 s here) with the connection idle.
+TEST_F(PgHostContract, AFreedConnectionGoesAtOnceToAWaitingCall) {
+  pg_pool pool(database_->conninfo(),
+               pg_pool::options{.max_connections = 1, .borrow_wait = std::chrono::seconds(10)});
+  std::atomic<bool> holding{false};
+  std::thread holder([&] {
+    pool.run(u"A", true, [&](pg_connection&) {
+      holding = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+  });
+  while (!holding) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  pool.run(u"A", true, [](pg_connection&) {});
+  const auto waited = std::chrono::steady_clock::now() - start;
+  holder.join();
+  EXPECT_LT(waited, std::chrono::seconds(5));
+}
+
 }  // namespace
 }  // namespace ombrix
