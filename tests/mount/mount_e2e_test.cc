@@ -192,6 +192,12 @@ TEST_F(mount_test, vim_save_leaves_only_the_new_item) {
 
 TEST_F(mount_test, rename_remove_and_refusals) {
   const std::string dir = in("CUSTOMERS/CUSTOMERS/");
+  // A name that is a malformed escape ("%" then "%zz") names no id: EINVAL (which mv words as
+  // a move into a subdirectory of itself), and nothing moves.
+  const run_result bad = shell("mv " + dir + "C1 " + dir + "%%zz");
+  EXPECT_NE(bad.exit_code, 0);
+  EXPECT_NE(bad.err.find("to a subdirectory of itself"), std::string::npos) << bad.err;
+  EXPECT_EQ(read_file(dir + "C1"), seeded_customers()[0].second);
   EXPECT_EQ(shell("mv " + dir + "C1 " + dir + "C9").exit_code, 0);
   EXPECT_EQ(shell("mv " + dir + "C9 " + dir + "C2").exit_code, 0);  // over an existing item
   EXPECT_EQ(read_file(dir + "C2"), seeded_customers()[0].second);
