@@ -453,7 +453,9 @@ std::size_t account_store::import_items(const text& file, const std::vector<item
   check_file_name(file);
   for (const item& each : items) check_item_id(file, each.id);
   // The file and section that `file` names, in case they have to be made.
-  const auto [base, section_name] = split_file_name(file);
+  const file_name_parts parts = split_file_name(file);
+  const text& base = parts.base;
+  const text& section_name = parts.section;
   const std::string file_key = encode_name(file);
   const account_names names{name_, md_name_, md_key_};
   std::vector<std::pair<std::string, std::string>> encoded;  // id key, units

@@ -20,12 +20,18 @@ struct pg_section {
 
 namespace {
 // The stored forms of a file name and an item id, after both are checked: the opening of every
-// single-item operation.
-std::pair<std::string, std::string> checked_keys(const text& file, const text& id) {
-  check_file_name(file);
-  check_item_id(file, id);
-  return {encode_name(file), encode_name(id)};
-}
+// single-item operation. (Plain members, not a structured binding: the operations' lambdas
+// capture them, which not every compiler of the project allows for bindings.)
+struct checked_keys {
+  checked_keys(const text& file, const text& id) {
+    check_file_name(file);
+    check_item_id(file, id);
+    file_key = encode_name(file);
+    id_key = encode_name(id);
+  }
+  std::string file_key;
+  std::string id_key;
+};
 
 // A snapshot for the whole transaction: what a listing or a dump reads is one moment's state.
 constexpr const char* snapshot_begin = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
@@ -63,7 +69,9 @@ bool pg_account::names_data_section(pg_connection& c, const pg_section& s,
 }
 
 text pg_account::read(const text& file, const text& id) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   return pool_->run(name_, true, [&](pg_connection& c) -> text {
     pg_rows rows = c.run(pg_statement::read_item,
                          pg_params().int32(id_).bytes(file_key).bytes(id_key));
@@ -88,7 +96,9 @@ void pg_account::put(pg_connection& c, const text& file, const std::string& file
 }
 
 void pg_account::write(const text& file, const text& id, const text& content) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   std::string scratch;
   const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
@@ -99,7 +109,9 @@ void pg_account::write(const text& file, const text& id, const text& content) {
 }
 
 void pg_account::create_item(const text& file, const text& id, const text& content) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   std::string scratch;
   const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
@@ -109,7 +121,9 @@ void pg_account::create_item(const text& file, const text& id, const text& conte
 }
 
 void pg_account::remove(const text& file, const text& id) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
     const pg_section s = require_section(c, file, file_key);
@@ -123,7 +137,9 @@ void pg_account::remove(const text& file, const text& id) {
 }
 
 text pg_account::stat(const text& file, const text& id) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   return pool_->run(name_, true, [&](pg_connection& c) -> text {
     pg_rows rows = c.run(pg_statement::stat_item,
                          pg_params().int32(id_).bytes(file_key).bytes(id_key).bytes(md_key_));
@@ -298,7 +314,9 @@ void pg_account::move(const text& file, const text& from, const text& to, bool r
 
 bool pg_account::change_if(const text& file, const text& id, const text* content,
                            const item_condition& condition) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   std::string scratch;
   const std::string_view units = content ? content_bytes(*content, scratch) : std::string_view{};
   const std::int64_t size = content ? utf8_size(*content) : 0;
@@ -399,7 +417,9 @@ std::size_t pg_account::import_items(const text& file,
   check_file_name(file);
   for (const auto& each : items) check_item_id(file, each.id);
   // The file and section that `file` names, in case they have to be made.
-  const auto [base, section_name] = split_file_name(file);
+  const file_name_parts parts = split_file_name(file);
+  const text& base = parts.base;
+  const text& section_name = parts.section;
   const std::string file_key = encode_name(file);
   return pool_->run(name_, true, [&](pg_connection& c) {
     pg_transaction t(c);
@@ -454,7 +474,9 @@ std::vector<std::pair<text, std::int64_t>> pg_account::item_times(const text& fi
 }
 
 void pg_account::set_item_time(const text& file, const text& id, std::int64_t nanoseconds) {
-  const auto [file_key, id_key] = checked_keys(file, id);
+  const checked_keys keys(file, id);
+  const std::string& file_key = keys.file_key;
+  const std::string& id_key = keys.id_key;
   pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
     const pg_section s = require_section(c, file, file_key);

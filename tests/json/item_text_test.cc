@@ -139,6 +139,7 @@ TEST(ItemJsonPiecesTest, EverySplitGivesTheBytesOfTheWholeText) {
       u"a" + vm + sm + u"b" + vm,
       u"x\ry\r\r" + crlf + u"\r",
       u"\xD83D\xDE00" + vm + u"\xD800" + crlf + u"\xDC00\xD83D",
+      u"\xD800\xDC00\xDBFF\xDFFF",  // the first and the last surrogate pair
       u"q\"\\\t" + sm + std::u16string(40, u'w') + vm + u"\x00E9\x4E2D",
       std::u16string(37, u'p') + sm + std::u16string(45, u'r') + crlf + std::u16string(9, u's'),
   };
