@@ -10,7 +10,6 @@
 #include <olectl.h>
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "host/com/code_page_units.h"
@@ -19,6 +18,7 @@
 #include "host/embedded/account_location.h"
 #include "host/embedded/account_stores.h"
 #include "host/embedded/embedded_host.h"
+#include "platform/environment.h"
 
 namespace ombrix::com {
 namespace {
@@ -37,8 +37,8 @@ HMODULE this_module = nullptr;
 // server reads them. Never destroyed: instances may outlive the module's static destructors.
 account_stores& module_stores() {
   static account_stores* const stores =
-      new account_stores(data_root_from(std::getenv("OMBRIX_DATA")),
-                         default_account_from(std::getenv("OMBRIX_ACCOUNT")));
+      new account_stores(data_root_from(platform::environment_value("OMBRIX_DATA").c_str()),
+                         default_account_from(platform::environment_value("OMBRIX_ACCOUNT").c_str()));
   return *stores;
 }
 

@@ -95,29 +95,24 @@ void pg_account::put(pg_connection& c, const text& file, const std::string& file
   if (rows.int64(0, 2) == 0) item_exists(file, id);
 }
 
-void pg_account::write(const text& file, const text& id, const text& content) {
+void pg_account::store(const text& file, const text& id, const text& content, bool create) {
   const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
   std::string scratch;
   const std::string_view units = content_bytes(content, scratch);
   const std::int64_t size = utf8_size(content);
-  // Replacing twice leaves what replacing once does: safe to run again on a new connection.
-  pool_->run(name_, true, [&](pg_connection& c) {
-    put(c, file, file_key, id, id_key, units, size, false);
+  // Replacing twice leaves what replacing once does: safe to run again on a new connection; a
+  // create is not.
+  pool_->run(name_, !create, [&](pg_connection& c) {
+    put(c, file, keys.file_key, id, keys.id_key, units, size, create);
   });
 }
 
+void pg_account::write(const text& file, const text& id, const text& content) {
+  store(file, id, content, false);
+}
+
 void pg_account::create_item(const text& file, const text& id, const text& content) {
-  const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
-  std::string scratch;
-  const std::string_view units = content_bytes(content, scratch);
-  const std::int64_t size = utf8_size(content);
-  pool_->run(name_, false, [&](pg_connection& c) {
-    put(c, file, file_key, id, id_key, units, size, true);
-  });
+  store(file, id, content, true);
 }
 
 void pg_account::remove(const text& file, const text& id) {

@@ -79,6 +79,8 @@ class pg_account {
   bool names_data_section(pg_connection& c, const pg_section& s, std::string_view id_key);
   void visit_section(pg_connection& c, const pg_section& s, std::int32_t attribute,
                      std::int32_t max_count, const entry_visitor& visit);
+  // write (create false) or create_item (create true) in a transaction of its own.
+  void store(const text& file, const text& id, const text& content, bool create);
   // write_item or create_item on `c`; the refusals of write and create_item.
   void put(pg_connection& c, const text& file, const std::string& file_key, const text& id,
            const std::string& id_key, std::string_view units, std::int64_t size, bool create);
