@@ -7,9 +7,22 @@
 #include "host/pg/pg_schema.h"
 
 namespace ombrix {
+namespace {
+
+// "30 s", or "250 ms" for a bound that is not whole seconds.
+std::string duration_text(std::chrono::milliseconds bound) {
+  const auto count = bound.count();
+  return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
+}
+
+}  // namespace
 
 pg_pool::pg_pool(std::string conninfo, options settings)
     : conninfo_(std::move(conninfo)), options_(settings) {}
+
+platform::seam::clock::time_point pg_pool::now() const {
+  return options_.calls.now ? options_.calls.now() : platform::seam::clock::now();
+}
 
 std::unique_ptr<pg_connection> pg_pool::connect_now() const {
   return std::make_unique<pg_connection>(conninfo_,
@@ -18,7 +31,7 @@ std::unique_ptr<pg_connection> pg_pool::connect_now() const {
 
 pg_pool::lease pg_pool::borrow(const text& account) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const auto deadline = std::chrono::steady_clock::now() + options_.borrow_wait;
+  const auto deadline = now() + options_.borrow_wait;
   for (;;) {
     while (!idle_.empty()) {
       lease taken = std::move(idle_.back());
@@ -33,11 +46,15 @@ pg_pool::lease pg_pool::borrow(const text& account) {
       lock.lock();
     }
     if (open_ < options_.max_connections) break;
-    if (freed_.wait_until(lock, deadline) == std::cv_status::timeout && idle_.empty() &&
-        open_ >= options_.max_connections) {
-      throw_host_error(host_error::storage_failure,
-                       describe({u"Storage failure in account '", account,
-                                 u"': no database connection came free within 30 s."}));
+    const auto left = deadline - now();
+    if (left <= platform::seam::clock::duration::zero() ||
+        freed_.wait_for(lock, left) == std::cv_status::timeout) {
+      if (idle_.empty() && open_ >= options_.max_connections) {
+        throw_host_error(host_error::storage_failure,
+                         describe({u"Storage failure in account '", account,
+                                   u"': no database connection came free within ",
+                                   from_utf8(duration_text(options_.borrow_wait)), u"."}));
+      }
     }
   }
   ++open_;
@@ -82,7 +99,12 @@ bool pg_pool::retry(const pg_failure& failure, bool lost, bool repeatable, bool 
     return repeatable && reused;
   }
   if ((failure.retryable() || failure.unique_violation()) && attempt < options_.max_attempts) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(attempt));
+    const std::chrono::milliseconds pause(attempt);
+    if (options_.calls.sleep) {
+      options_.calls.sleep(pause);
+    } else {
+      std::this_thread::sleep_for(pause);
+    }
     return true;
   }
   return false;
@@ -91,11 +113,8 @@ bool pg_pool::retry(const pg_failure& failure, bool lost, bool repeatable, bool 
 void pg_pool::storage_failure(const text& account, const pg_failure& failure) const {
   std::string what = failure.what();
   if (failure.sqlstate() == "55P03") {
-    const auto wait = options_.lock_wait.count();
-    std::string bound = wait % 1000 == 0 ? std::to_string(wait / 1000) : std::to_string(wait);
-    bound += wait % 1000 == 0 ? " s" : " ms";
-    what = std::string("another transaction held a lock for longer than ") + bound + " (" + what +
-           ")";
+    what = "another transaction held a lock for longer than " + duration_text(options_.lock_wait) +
+           " (" + what + ")";
   }
   throw_host_error(host_error::storage_failure,
                    describe({u"Storage failure in account '", account, u"': ",

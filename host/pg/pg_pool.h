@@ -20,6 +20,7 @@
 
 #include "host/pg/pg_connection.h"
 #include "host/text.h"
+#include "platform/seam.h"
 
 namespace ombrix {
 
@@ -32,6 +33,9 @@ class pg_pool {
     int max_attempts = 8;  // runs of work that keeps meeting serialization failures
     // How long a statement waits for another transaction's row lock before it fails (206).
     std::chrono::milliseconds lock_wait{30000};
+    // The clock the borrow wait is measured by (calls.now) and the pause before a retry
+    // (calls.sleep); the real ones when the member is empty. The other members are not used.
+    platform::seam calls;
   };
 
   pg_pool(std::string conninfo, options settings);
@@ -86,6 +90,7 @@ class pg_pool {
   // Whether to run the work again; marks lost connections. REQUIRES: `borrowed` given back.
   bool retry(const pg_failure& failure, bool lost, bool repeatable, bool reused, int attempt);
   [[noreturn]] void storage_failure(const text& account, const pg_failure& failure) const;
+  platform::seam::clock::time_point now() const;
 
   const std::string conninfo_;
   const options options_;
