@@ -1,12 +1,9 @@
 // The soak driver: one table of soaks run against the real server over loopback, each with its
 // property and its bound, in a short variant (CI) and a long one (minutes).
 //
-//   soak [--bin DIR] [--long] [--seconds N] [--clients N] [--connections N] [--cycles N]
-//        [--limit N] [NAME...]
+//   soak [--bin DIR] [--long] [NAME...]
 //
-// Without names every soak runs; the number options replace the chosen variant's values.
-// Exit code 0 when every property held, 1 when a soak reported a violation, 2 on bad usage.
-#include <fcntl.h>
+// Without names every soak runs; the table below holds each variant's values. Exit code 0 when every property held, 1 when a soak reported a violation, 2 on bad usage.
 #include <poll.h>
 #include <sys/resource.h>
 
@@ -33,10 +30,11 @@ using namespace ombrix::e2e;
 using namespace std::string_literals;
 using clock_type = std::chrono::steady_clock;
 
+// A soak's values, from its line in the table.
 struct soak_options {
-  double seconds = 5;
-  int clients = 64, connections = 500, cycles = 2;
-  double limit = 0;  // a soak's own bound (see its line in the table); 0: report only
+  double seconds;
+  int clients, connections, cycles;
+  double limit;  // the soak's own bound
 };
 
 // Collects violated properties and the figures of one soak, printing them. Thread-safe.
@@ -635,14 +633,14 @@ void trickle_soak(soak_run& run) {
   }
   run.still_running(*server);
   run.result.note("held per client, s (+: still held when the run ended)", held_list);
-  run.result.require(run.options.limit <= 0 || longest <= run.options.limit,
+  run.result.require(longest <= run.options.limit,
                      "a trickling client was held " + fixed(longest) + " s, more than " + fixed(run.options.limit));
 }
 
 // ---- big body: a 50 MiB PUT (creating, replacing) and its GET against resident memory ----------
 
 void big_body_soak(soak_run& run) {
-  const long mib = run.options.limit > 0 ? static_cast<long>(run.options.limit) : 50;
+  const long mib = static_cast<long>(run.options.limit);
   if (!run.create_main("DATA")) return;
   const auto server = run.start();
   const pid_t pid = server->pid();
@@ -688,7 +686,7 @@ std::vector<std::string> prlimit(int limit) { return {"prlimit", "--nofile=" + s
 // ---- descriptors: out of descriptors the server idles, and serves again after the release ------
 
 void descriptors_soak(soak_run& run) {
-  const int limit = run.options.limit > 0 ? static_cast<int>(run.options.limit) : 64;
+  const int limit = static_cast<int>(run.options.limit);
   if (!run.create_main()) return;
   const auto server = run.start({}, prlimit(limit));
   const pid_t pid = server->pid();
@@ -728,7 +726,7 @@ void descriptors_soak(soak_run& run) {
 // ---- accounts: thousands of accounts round-robin under a low descriptor limit ------------------
 
 void accounts_soak(soak_run& run) {
-  const int limit = run.options.limit > 0 ? static_cast<int>(run.options.limit) : 1024;
+  const int limit = static_cast<int>(run.options.limit);
   if (!run.create_main()) return;
   // Account files are copies of MAIN's database: the master dictionary keeps its name.
   for (int n = 0; n < run.options.clients; ++n) {
@@ -776,31 +774,19 @@ const soak_entry soaks[] = {
 };
 
 int run_soaks(int argc, char** argv) {
-  const char* usage = "usage: soak [--bin DIR] [--long] [--seconds N] [--clients N] [--connections N] [--cycles N] [--limit N] [NAME...]";
-  const std::map<std::string, std::function<void(soak_options&, double)>> setters = {
-      {"--seconds", [](soak_options& o, double v) { o.seconds = v; }},
-      {"--clients", [](soak_options& o, double v) { o.clients = static_cast<int>(v); }},
-      {"--connections", [](soak_options& o, double v) { o.connections = static_cast<int>(v); }},
-      {"--cycles", [](soak_options& o, double v) { o.cycles = static_cast<int>(v); }},
-      {"--limit", [](soak_options& o, double v) { o.limit = v; }},
-  };
   std::string bin = "build";
   bool long_runs = false;
   std::vector<std::string> names;
-  std::vector<std::function<void(soak_options&)>> overrides;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
-    const bool valued = i + 1 < argc;
-    if (word == "--bin" && valued) {
+    if (word == "--bin" && i + 1 < argc) {
       bin = argv[++i];
     } else if (word == "--long") {
       long_runs = true;
-    } else if (setters.contains(word) && valued) {
-      overrides.push_back([set = setters.at(word), v = std::stod(argv[++i])](soak_options& o) { set(o, v); });
-    } else if (!word.starts_with("-") && std::any_of(std::begin(soaks), std::end(soaks), [&](const soak_entry& s) { return word == s.name; })) {
+    } else if (std::any_of(std::begin(soaks), std::end(soaks), [&](const soak_entry& s) { return word == s.name; })) {
       names.push_back(word);
     } else {
-      std::cerr << (word.starts_with("-") ? "" : "no soak named " + word + "\n") << usage << "\n";
+      std::cerr << "usage: soak [--bin DIR] [--long] [NAME...], NAME one of the soaks of its table\n";
       return 2;
     }
   }
@@ -813,7 +799,6 @@ int run_soaks(int argc, char** argv) {
   for (const soak_entry& soak : soaks) {
     if (!names.empty() && std::find(names.begin(), names.end(), soak.name) == names.end()) continue;
     soak_run run(bin, long_runs ? soak.long_run : soak.short_run);
-    for (const auto& apply : overrides) apply(run.options);
     std::cout << "-- " << soak.name << std::endl;
     try {
       soak.run(run);
