@@ -22,7 +22,6 @@ namespace {
 
 using namespace ombrix::com;
 
-HMODULE this_module = nullptr;
 std::wstring journal;
 
 std::wstring render(BSTR value) {
@@ -168,14 +167,6 @@ using fault_factory = server_class<fault_state, fault_methods>::factory<mode>;
 
 using namespace ombrix::fault;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    this_module = instance;
-    ::DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
-}
-
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   static fault_factory factories[mode_count] = {};
   if (out == nullptr) return E_POINTER;
@@ -191,7 +182,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
 STDAPI DllCanUnloadNow() { return ombrix::com::live_objects == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() {
-  const std::wstring path = ombrix::com::module_path(this_module);
+  const std::wstring path = ombrix::com::module_path(::GetModuleHandleW(dll_name));
   for (int i = 0; i < mode_count; ++i) {
     if (path.empty() || !ombrix::com::register_class(HKEY_CURRENT_USER, progids[i], class_of(i), path.c_str(), nullptr)) {
       return SELFREG_E_CLASS;
