@@ -46,6 +46,7 @@ TEST(bstr_handle, AdoptsWithoutCopyingAndOwnsWhatACallWrites) {
   EXPECT_EQ(handle.str(), text(u"x\0y", 3));
   EXPECT_EQ(handle.use_count(), 1);
   const bstr_handle adopted_null = bstr_handle::adopt(nullptr);
+  EXPECT_EQ(adopted_null.get(), nullptr);
   EXPECT_EQ(adopted_null.str(), u"");
   EXPECT_EQ(adopted_null.use_count(), 1);
   bstr_handle result;
