@@ -1,6 +1,6 @@
-// The PostgreSQL host against the embedded host: the same calls on both give the same results,
-// refusals and descriptions. Also what only a shared database has: accounts by catalog id,
-// changes by other processes in cached listings, races between two stores, start-up failures.
+// The PostgreSQL host keeps the host contract; and what only a shared database has: accounts by
+// catalog id, changes by other processes in cached listings, races between two stores, start-up
+// failures.
 #include "host/pg/pg_host.h"
 
 #include <gtest/gtest.h>
@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/embedded/embedded_host.h"
 #include "host/host_errors.h"
 #include "host/pg/pg_store.h"
+#include "tests/host/host_contract.h"
 #include "tests/host/pg/pg_test_database.h"
 
 namespace ombrix {
@@ -20,167 +20,11 @@ namespace {
 
 using testing::failure_of;
 
-// What one call gave: its text, or its host error number and description.
-template <typename Call>
-std::string outcome(Call&& call) {
-  try {
-    return "ok: " + to_utf8(call());
-  } catch (const _com_error& error) {
-    return "error " + std::to_string(testing::host_error_number(error)) + ": " +
-           to_utf8(error.Description());
-  }
-}
-
-using step = std::function<text(velquor_base&)>;
-
-text done() { return u"done"; }
-
 // The id `letter` followed by the digits of `number`.
 text numbered(char16_t letter, int number) {
   text id(1, letter);
   for (char digit : std::to_string(number)) id.push_back(static_cast<char16_t>(digit));
   return id;
-}
-
-// Every kind of call the REST service makes, with the refusals of each, in one sequence: the
-// listings in it also check that a process's cached listings follow its own changes.
-std::vector<std::pair<const char*, step>> contract_steps() {
-  const text lossless = text(u"\0x\r\u00E9", 4) + u'\xD800' + u" \xF8FD\xF8FC" + u"\U0001F600";
-  const auto write = [](text file, text id, text content) {
-    return [=](velquor_base& h) {
-      h.write_item(file, id, content, 0, 0, 0, 0);
-      return done();
-    };
-  };
-  const auto read = [](text file, text id) {
-    return [=](velquor_base& h) { return h.read_item(file, id, 0, 0, 0, 0); };
-  };
-  const auto stat = [](text file, text id) {
-    return [=](velquor_base& h) { return h.stat_item(file, id, u"-1\xF8FD-2"); };
-  };
-  const auto list = [](text file, int attribute, int max) {
-    return [=](velquor_base& h) { return h.list_items(file, attribute, max, u"", u"-1"); };
-  };
-  const auto subroutine = [](text name, text first, text second) {
-    return [=](velquor_base& h) { return h.call_subroutine(name, first, second); };
-  };
-  const auto move = [](text file, text from, text to, bool replace) {
-    return [=](velquor_base& h) {
-      h.move_item(file, from, to, replace, create_style::with_content);
-      return done();
-    };
-  };
-  const auto copy = [](text file, text from, text to, bool overwrite) {
-    return [=](velquor_base& h) {
-      h.copy_item(file, from, to, overwrite, create_style::with_content);
-      return done();
-    };
-  };
-  const auto change_if = [](text file, text id, text content, item_condition condition) {
-    return [=](velquor_base& h) {
-      return text(h.change_item_if(file, id, &content, condition) ? u"changed" : u"refused");
-    };
-  };
-  const auto delete_if = [](text file, text id, item_condition condition) {
-    return [=](velquor_base& h) {
-      return text(h.change_item_if(file, id, nullptr, condition) ? u"deleted" : u"refused");
-    };
-  };
-  item_condition absent;
-  absent.must_be_absent = true;
-  item_condition present;
-  present.must_exist = true;
-  const auto tagged = [](std::u16string_view content) {
-    item_condition condition;
-    condition.match.push_back(item_tag(content));
-    return condition;
-  };
-  return {
-      {"names", [](velquor_base& h) { return h.get_server_name() + u"|" + h.get_property_3() +
-                                             u"|" + h.get_property_5() + u"|" + h.get_property_2(); }},
-      {"write", write(u"CUST", u"C1", u"A\r\nB")},
-      {"read", read(u"CUST", u"C1")},
-      {"write lossless", write(u"CUST", u"N", lossless)},
-      {"read lossless", read(u"CUST", u"N")},
-      {"stat lossless", stat(u"CUST", u"N")},
-      {"create existing",
-       [](velquor_base& h) { h.create_item(u"CUST", u"C1", u"x"); return done(); }},
-      {"create empty", [](velquor_base& h) { h.create_item(u"CUST", u"E", u""); return done(); }},
-      {"read empty", read(u"CUST", u"E")},
-      {"read missing item", read(u"CUST", u"NONE")},
-      {"read missing file", read(u"NOFILE", u"C1")},
-      {"read empty id", read(u"CUST", u"")},
-      {"read id with LF", read(u"CUST", u"A\nB")},
-      {"write into missing file", write(u"NOFILE", u"X", u"x")},
-      {"read a section entry", read(u"DICT CUST", u"HIST")},
-      {"write a section entry", write(u"DICT CUST", u"HIST", u"x")},
-      {"delete a section entry",
-       [](velquor_base& h) { h.delete_item(u"DICT CUST", u"HIST"); return done(); }},
-      {"delete a file pointer",
-       [](velquor_base& h) { h.delete_item(u"MD", u"CUST"); return done(); }},
-      {"delete missing", [](velquor_base& h) { h.delete_item(u"CUST", u"NONE"); return done(); }},
-      {"stat file", stat(u"MD", u"CUST")},
-      {"stat section", stat(u"DICT CUST", u"HIST")},
-      {"stat default section", stat(u"DICT CUST", u"CUST")},
-      {"stat item", stat(u"CUST", u"C1")},
-      {"stat missing", stat(u"CUST", u"NONE")},
-      {"write dictionary item", write(u"DICT CUST", u"NAME", u"D\r\n1")},
-      {"write section item", write(u"CUST,HIST", u"H1", u"old")},
-      {"write z", write(u"CUST", u"z", u"1")},
-      {"write e-acute", write(u"CUST", u"\u00E9", u"22")},
-      {"write U+FFFD", write(u"CUST", u"\uFFFD", u"333")},
-      {"write U+1F600", write(u"CUST", u"\U0001F600", u"4444")},
-      {"write U+E000", write(u"CUST", u"\uE000", u"55555")},
-      {"list CUST", list(u"CUST", 0, 0)},
-      {"list CUST max 2", list(u"CUST", 0, 2)},
-      {"list CUST directories", list(u"CUST", 16, 0)},
-      {"list DICT CUST", list(u"DICT CUST", 0, 0)},
-      {"list DICT CUST directories", list(u"DICT CUST", 16, 0)},
-      {"list DICT CUST max 1", list(u"DICT CUST", 0, 1)},
-      {"list MD", list(u"MD", 0, 0)},
-      {"list MD directories", list(u"MD", 16, 0)},
-      {"list section", list(u"CUST,HIST", 0, 0)},
-      {"list missing", list(u"NOFILE", 0, 0)},
-      {"echo", subroutine(u"ECHO", u"", lossless)},
-      {"FTFSCMD echo", subroutine(u"FTFSCMD", u"ECHO", u"CUST\r\nC1")},
-      {"FTFSCMD copy", subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC9")},
-      {"FTFSCMD copy onto existing", subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1\r\nto\r\nC9")},
-      {"FTFSCMD copy overwrite",
-       subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nN\r\nto\xF8FDoverwrite\r\nC9\xF8FD" u"1")},
-      {"read copy", read(u"CUST", u"C9")},
-      {"FTFSCMD copy without to", subroutine(u"FTFSCMD", u"COPY", u"CUST\r\nC1")},
-      {"FTFSCMD unknown", subroutine(u"FTFSCMD", u"SORT", u"")},
-      {"unknown subroutine", subroutine(u"NOSUCH", u"", u"")},
-      {"move", move(u"CUST", u"C9", u"C10", false)},
-      {"moved away", read(u"CUST", u"C9")},
-      {"moved here", read(u"CUST", u"C10")},
-      {"move onto existing", move(u"CUST", u"C10", u"C1", false)},
-      {"move replacing", move(u"CUST", u"C10", u"C1", true)},
-      {"replaced", read(u"CUST", u"C1")},
-      {"move missing", move(u"CUST", u"C10", u"C11", false)},
-      {"move onto itself", move(u"CUST", u"C1", u"C1", false)},
-      {"move a file pointer", move(u"MD", u"CUST", u"CUST2", false)},
-      {"move onto a section entry", move(u"DICT CUST", u"NAME", u"HIST", false)},
-      {"move a section entry", move(u"DICT CUST", u"HIST", u"OTHER", false)},
-      {"copy onto itself", copy(u"CUST", u"C1", u"C1", false)},
-      {"copy onto itself overwriting", copy(u"CUST", u"C1", u"C1", true)},
-      {"copy missing", copy(u"CUST", u"NONE", u"C2", false)},
-      {"copy into section entry", copy(u"DICT CUST", u"NAME", u"HIST", true)},
-      {"change if absent, existing", change_if(u"CUST", u"C1", u"new", absent)},
-      {"change if the tag matches", change_if(u"CUST", u"C1", u"new", tagged(u"A\r\nB"))},
-      {"changed", read(u"CUST", u"C1")},
-      {"change if the tag is stale", change_if(u"CUST", u"C1", u"newer", tagged(u"A\r\nB"))},
-      {"create if absent", change_if(u"CUST", u"NEWC", u"c", absent)},
-      {"delete if present", delete_if(u"CUST", u"NEWC", present)},
-      {"delete if present, absent", delete_if(u"CUST", u"NEWC", present)},
-      {"delete absent unconditionally", delete_if(u"CUST", u"NEWC", item_condition{})},
-      {"change a section entry", change_if(u"DICT CUST", u"HIST", u"x", item_condition{})},
-      {"delete a file pointer if present", delete_if(u"MD", u"CUST", present)},
-      {"list CUST after", list(u"CUST", 0, 0)},
-      {"delete", [](velquor_base& h) { h.delete_item(u"CUST", u"C1"); return done(); }},
-      {"deleted", read(u"CUST", u"C1")},
-      {"list CUST at the end", list(u"CUST", 0, 0)},
-  };
 }
 
 class PgHostContract : public testing::pg_data_root_test {
@@ -197,30 +41,12 @@ class PgHostContract : public testing::pg_data_root_test {
   std::shared_ptr<pg_store> store_;
 };
 
-TEST_F(PgHostContract, EveryCallGivesWhatTheEmbeddedHostGives) {
-  make_account(u"SALES");
-  stores().open(u"SALES")->create_file(u"CUST", {u"HIST"});
+TEST_F(PgHostContract, KeepsTheHostContract) {
   store_->create_account(u"SALES", u"MD");
   store_->account(u"SALES")->create_file(u"CUST", {u"HIST"});
-
-  embedded_host embedded(stores());
-  embedded.connect(u"SALES**dev");
-  pg_host postgres(store_, u"MAIN");
-  postgres.connect(u"SALES**dev");
-  for (const auto& [name, call] : contract_steps()) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(outcome([&] { return call(postgres); }), outcome([&] { return call(embedded); }));
-  }
-  // A few of them spelled out, so that both hosts cannot be wrong together.
-  EXPECT_EQ(to_utf8(postgres.list_items(u"CUST", 0, 0, u"", u"-1")),
-            "CUST\r\nE\xEF\xA3\xBC" "0\xEF\xA3\xBC" "0\xEF\xA3\xBDN\xEF\xA3\xBC" "0\xEF\xA3\xBC"
-            "19\xEF\xA3\xBDz\xEF\xA3\xBC" "0\xEF\xA3\xBC" "1\xEF\xA3\xBD\xC3\xA9\xEF\xA3\xBC"
-            "0\xEF\xA3\xBC" "2\xEF\xA3\xBD\xEE\x80\x80\xEF\xA3\xBC" "0\xEF\xA3\xBC"
-            "5\xEF\xA3\xBD\xEF\xBF\xBD\xEF\xA3\xBC" "0\xEF\xA3\xBC" "3\xEF\xA3\xBD\xF0\x9F\x98\x80"
-            "\xEF\xA3\xBC" "0\xEF\xA3\xBC" "4")
-      << "byte order of the UTF-8 ids; sizes in UTF-8 bytes, CR LF two";
-  EXPECT_EQ(failure_of([&] { postgres.read_item(u"CUST", u"C1", 0, 0, 0, 0); }),
-            std::make_pair(202, std::string("Item 'C1' not found in file 'CUST'.")));
+  pg_host host(store_, u"MAIN");
+  host.connect(u"SALES**dev");
+  testing::check_host_contract(host);
 }
 
 TEST_F(PgHostContract, AccountsAreFoundByNameWhateverTheirLength) {
