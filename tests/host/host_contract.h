@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,38 +38,23 @@ inline text marked(text expected) {
 inline void check_host_contract(velquor_base& host) {
   const text done = u"done";
   const text lossless = text(u"\0x\r\u00E9", 4) + u'\xD800' + u" \xF8FD\xF8FC" + u"\U0001F600";
-  const auto W = [=](text file, text id, text content) -> host_call {
-    return [=](velquor_base& h) { h.write_item(file, id, content, 0, 0, 0, 0); return done; };
+  using T = const text&;
+  const auto W = [=](T f, T id, T content) -> host_call { return [=](velquor_base& h) { h.write_item(f, id, content, 0, 0, 0, 0); return done; }; };
+  const auto N = [=](T f, T id, T content) -> host_call { return [=](velquor_base& h) { h.create_item(f, id, content); return done; }; };
+  const auto D = [=](T f, T id) -> host_call { return [=](velquor_base& h) { h.delete_item(f, id); return done; }; };
+  const auto R = [](T f, T id) -> host_call { return [=](velquor_base& h) { return h.read_item(f, id, 0, 0, 0, 0); }; };
+  const auto S = [](T f, T id) -> host_call { return [=](velquor_base& h) { return h.stat_item(f, id, u"-1\xF8FD-2"); }; };
+  const auto L = [](T f, int attribute, int max) -> host_call { return [=](velquor_base& h) { return h.list_items(f, attribute, max, u"", u"-1"); }; };
+  const auto C = [](T name, T first, T second) -> host_call { return [=](velquor_base& h) { return h.call_subroutine(name, first, second); }; };
+  const auto MV = [=](T f, T from, T to, bool replace) -> host_call {
+    return [=](velquor_base& h) { h.move_item(f, from, to, replace, create_style::with_content); return done; };
   };
-  const auto N = [=](text file, text id, text content) -> host_call {
-    return [=](velquor_base& h) { h.create_item(file, id, content); return done; };
-  };
-  const auto D = [=](text file, text id) -> host_call {
-    return [=](velquor_base& h) { h.delete_item(file, id); return done; };
-  };
-  const auto R = [](text file, text id) -> host_call {
-    return [=](velquor_base& h) { return h.read_item(file, id, 0, 0, 0, 0); };
-  };
-  const auto S = [](text file, text id) -> host_call {
-    return [=](velquor_base& h) { return h.stat_item(file, id, u"-1\xF8FD-2"); };
-  };
-  const auto L = [](text file, int attribute, int max) -> host_call {
-    return [=](velquor_base& h) { return h.list_items(file, attribute, max, u"", u"-1"); };
-  };
-  const auto C = [](text name, text first, text second) -> host_call {
-    return [=](velquor_base& h) { return h.call_subroutine(name, first, second); };
-  };
-  const auto MV = [=](text file, text from, text to, bool replace) -> host_call {
-    return [=](velquor_base& h) { h.move_item(file, from, to, replace, create_style::with_content); return done; };
-  };
-  const auto CP = [=](text file, text from, text to, bool overwrite) -> host_call {
-    return [=](velquor_base& h) { h.copy_item(file, from, to, overwrite, create_style::with_content); return done; };
+  const auto CP = [=](T f, T from, T to, bool overwrite) -> host_call {
+    return [=](velquor_base& h) { h.copy_item(f, from, to, overwrite, create_style::with_content); return done; };
   };
   // A conditional change (content) or delete (no content).
-  const auto IF = [](text file, text id, std::optional<text> content, item_condition condition) -> host_call {
-    return [=](velquor_base& h) {
-      return text(h.change_item_if(file, id, content ? &*content : nullptr, condition) ? u"yes" : u"no");
-    };
+  const auto IF = [](T f, T id, std::optional<text> content, item_condition condition) -> host_call {
+    return [=](velquor_base& h) { return text(h.change_item_if(f, id, content ? &*content : nullptr, condition) ? u"yes" : u"no"); };
   };
   const item_condition any, absent{false, true, {}, {}}, present{true, false, {}, {}};
   const auto tag = [](std::u16string_view content) { return item_condition{false, false, {item_tag(content)}, {}}; };
