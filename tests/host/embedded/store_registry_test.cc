@@ -16,31 +16,22 @@
 namespace ombrix {
 namespace {
 
-TEST(StoreRegistry, MakesEachKeyOnceAndKeepsNothingWhenMakingFails) {
+std::shared_ptr<int> value(int v) { return std::make_shared<int>(v); }
+
+TEST(StoreRegistry, MakesEachKeyOnceKeepsNothingWhenMakingFailsAndReleasesOnlyWhatNoOneHolds) {
   store_registry<int> registry;
   int made = 0;
-  const auto make = [&] {
-    ++made;
-    return std::make_shared<int>(made);
-  };
+  const auto make = [&] { return value(++made); };
   auto a = registry.find_or_make("a", make);
   EXPECT_EQ(registry.find_or_make("a", make), a);
   EXPECT_EQ(made, 1);
-  EXPECT_THROW(registry.find_or_make("b", []() -> std::shared_ptr<int> {
-    throw std::runtime_error("cannot open");
-  }),
+  EXPECT_THROW(registry.find_or_make("b", []() -> std::shared_ptr<int> { throw std::runtime_error("cannot open"); }),
                std::runtime_error);
   EXPECT_EQ(registry.size(), 1u);
   EXPECT_EQ(*registry.find_or_make("b", make), 2);
-}
-
-TEST(StoreRegistry, ReleasesOnlyWhatNoOneHolds) {
-  store_registry<int> registry;
-  auto held = registry.find_or_make("held", [] { return std::make_shared<int>(1); });
-  registry.find_or_make("loose", [] { return std::make_shared<int>(2); });
   registry.release_unused();
   EXPECT_EQ(registry.size(), 1u);
-  EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(3); }), held);
+  EXPECT_EQ(registry.find_or_make("a", make), a);
 }
 
 // Every account once opened stayed open for good (3 descriptors and some 150 KiB each): 2,000
@@ -54,7 +45,7 @@ TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds
   const auto open = [&](const std::string& key) {
     now += std::chrono::milliseconds(1);
     return registry.find_or_make(key, [&] {
-      auto object = std::make_shared<int>(static_cast<int>(made.size()));
+      auto object = value(static_cast<int>(made.size()));
       made.push_back(object);
       return object;
     });
@@ -84,16 +75,17 @@ TEST(StoreRegistry, ClosesWhatHasBeenIdleForTheLimit) {
   platform::seam calls;
   calls.now = [&] { return now; };
   store_registry<int> registry({32, std::chrono::seconds(60), calls});
-  auto held = registry.find_or_make("held", [] { return std::make_shared<int>(1); });
-  std::weak_ptr<int> idle = registry.find_or_make("idle", [] { return std::make_shared<int>(2); });
+  const auto make = [] { return value(1); };
+  auto held = registry.find_or_make("held", make);
+  std::weak_ptr<int> idle = registry.find_or_make("idle", make);
   now += std::chrono::seconds(59);
-  registry.find_or_make("other", [] { return std::make_shared<int>(3); });
+  registry.find_or_make("other", make);
   EXPECT_FALSE(idle.expired());
   now += std::chrono::seconds(2);
-  registry.find_or_make("other", [] { return std::make_shared<int>(4); });
+  registry.find_or_make("other", make);
   EXPECT_TRUE(idle.expired());
   EXPECT_EQ(registry.size(), 2u);  // held and other
-  EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(5); }), held);
+  EXPECT_EQ(registry.find_or_make("held", make), held);
 }
 
 // Opening an account ran its whole set-up under the table's one lock, so a slow open (a large
