@@ -34,22 +34,17 @@ class ItemTimes : public testing::temporary_data_root {
     connect();
   }
 
-  void connect() {
-    host_ = std::make_unique<embedded_host>(stores());
-    host_->connect(u"SALES**test");
-  }
+  void connect() { (host_ = std::make_unique<embedded_host>(stores()))->connect(u"SALES**test"); }
 
   std::map<text, std::int64_t> times() {
     std::map<text, std::int64_t> out;
     for (auto& [id, nanoseconds] : host_->list_item_times(u"CUST")) out.emplace(id, nanoseconds);
     return out;
   }
-  // The time of `id`, which must have one.
+  // The time of `id`; 0 when it has none.
   std::int64_t time_of(const text& id) {
     const auto all = times();
-    const auto found = all.find(id);
-    EXPECT_NE(found, all.end());
-    return found == all.end() ? 0 : found->second;
+    return all.contains(id) ? all.at(id) : 0;
   }
   // Runs `sql` as a plain SQLite client of the account's database would.
   void plain_client(const char* sql) {
@@ -112,8 +107,7 @@ TEST_F(ItemTimes, OlderDatabasesGainTimesWhenOpened) {
   EXPECT_EQ(host_->read_item(u"CUST", u"OLD", 0, 0, 0, 0), u"old");
   const std::int64_t before = now_nanoseconds();
   host_->write_item(u"CUST", u"NEW", u"new", 0, 0, 0, 0);
-  const auto all = times();
-  EXPECT_EQ(all.size(), 1u);
+  EXPECT_EQ(times().size(), 1u);
   expect_now(time_of(u"NEW"), before);
 }
 
