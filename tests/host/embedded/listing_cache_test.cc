@@ -27,17 +27,9 @@ TEST(ListingCache, AListingIsFoundOnlyForItsOwnKeyAndGeneration) {
   cache.store(cust, 5, listing_of(10));
   ASSERT_NE(cache.find(cust, 5), nullptr);
   EXPECT_EQ(*cache.find(cust, 5), text(10, u'x'));
-  struct miss {
-    const char* what;
-    listing_cache::key listed;
-    std::int64_t generation;
-  };
-  for (const miss& m : {miss{"a later generation", cust, 6}, miss{"an earlier one", cust, 4},
-                        miss{"another section", {8, 0, 0}, 5},
-                        miss{"another attribute", {7, 16, 0}, 5},
-                        miss{"another count", {7, 0, 2}, 5}}) {
-    EXPECT_EQ(cache.find(m.listed, m.generation), nullptr) << m.what;
-  }
+  // A later or earlier generation, another section, attribute or count.
+  const std::pair<listing_cache::key, std::int64_t> misses[] = {{cust, 6}, {cust, 4}, {{8, 0, 0}, 5}, {{7, 16, 0}, 5}, {{7, 0, 2}, 5}};
+  for (const auto& [listed, generation] : misses) EXPECT_EQ(cache.find(listed, generation), nullptr) << generation;
 }
 
 TEST(ListingCache, ANewerGenerationDropsTheOlderListingsAndAnOlderOneIsNotKept) {
@@ -61,9 +53,7 @@ TEST(ListingCache, ANewerGenerationDropsTheOlderListingsAndAnOlderOneIsNotKept) 
 
 TEST(ListingCache, BoundsDropTheLeastRecentlyUsedAndRefuseLongListings) {
   listing_cache cache(3, 100);
-  for (std::int64_t section = 1; section <= 3; ++section) {
-    cache.store({section, 0, 0}, 1, listing_of(20));
-  }
+  for (std::int64_t section = 1; section <= 3; ++section) cache.store({section, 0, 0}, 1, listing_of(20));
   ASSERT_NE(cache.find({1, 0, 0}, 1), nullptr);  // 2 is now the least recently used
   cache.store({4, 0, 0}, 1, listing_of(20));
   EXPECT_EQ(cache.size(), 3u);
@@ -89,10 +79,7 @@ class StoreListings : public testing::temporary_data_root {
     store_ = stores().open(u"SALES");
     store_->create_file(u"CUST", {u"HIST"});
   }
-  void TearDown() override {
-    store_.reset();
-    temporary_data_root::TearDown();
-  }
+  void TearDown() override { store_.reset(), temporary_data_root::TearDown(); }
   std::shared_ptr<account_store> store_;
 };
 
@@ -103,11 +90,7 @@ class rendering_sink final : public item_text_sink {
   void piece(std::u16string_view units) override { listing += units; }
   void end() override { result = std::make_shared<const std::string>(to_utf8(listing)); }
   std::shared_ptr<const std::string> rendering(std::size_t) override { return result; }
-  bool reuse(const std::shared_ptr<const std::string>& kept) override {
-    result = kept;
-    reused = true;
-    return true;
-  }
+  bool reuse(const std::shared_ptr<const std::string>& kept) override { return result = kept, reused = true; }
   text listing;
   std::shared_ptr<const std::string> result;
   bool reused = false;
