@@ -44,8 +44,7 @@ class AdminCommands : public testing::temporary_data_root {
   // Runs the tool with --data pointing at the test's root.
   run_result admin(std::vector<std::string> args, bool with_root = true) {
     if (with_root) args.insert(args.begin(), {"--data", root_});
-    std::ostringstream out;
-    std::ostringstream err;
+    std::ostringstream out, err;
     const int code = run_admin(args, "", root_, out, err);
     return {code, out.str(), err.str()};
   }
@@ -198,12 +197,11 @@ TEST_F(AdminCommands, ImportExportRoundTripOfTextFiles) {
   const run_result imported = admin({"import", "SALES", "ORDERS", in.string()});
   EXPECT_EQ(imported.code, admin_ok) << imported.err;
   EXPECT_EQ(imported.out, "7 items imported into 'ORDERS'.\n");
-  auto sales = host();  // the items as the host sees them
-  EXPECT_EQ(sales->read_item(u"ORDERS", u"C1", 0, 0, 0, 0), u"NAME\r\nADDR1\xF8FD" u"ADDR2\r\n42");
-  EXPECT_EQ(sales->read_item(u"ORDERS", u"crlf", 0, 0, 0, 0), u"X\r\nY");
-  EXPECT_EQ(sales->read_item(u"ORDERS", u"caf\u00E9", 0, 0, 0, 0), u"\u20AC 12\xF8FC" u"5");
-  EXPECT_EQ(sales->read_item(u"ORDERS", u"EMPTY", 0, 0, 0, 0), u"");
-  EXPECT_EQ(sales->stat_item(u"MD", u"ORDERS", u"-1"), u"16\r\n0") << "the file was created";
+  auto sales = stores().open(u"SALES");  // the file was created with the items
+  for (const auto& [id, content] : {std::pair<text, text>{u"C1", u"NAME\r\nADDR1\xF8FD" u"ADDR2\r\n42"}, {u"crlf", u"X\r\nY"},
+                                    {u"caf\u00E9", u"\u20AC 12\xF8FC" u"5"}, {u"EMPTY", u""}}) {
+    EXPECT_EQ(sales->read(u"ORDERS", id), content);
+  }
 
   const run_result exported = admin({"export", "SALES", "ORDERS", out.string()});
   EXPECT_EQ(exported.code, admin_ok) << exported.err;
