@@ -9,14 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <optional>
-#include <random>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -209,12 +208,9 @@ TEST_F(StoreReliability, ConcurrentHostObjectsLoseNothingAndTearNothing) {
 // account stays consistent. Runs in a child process, which alone gets the limit.
 TEST_F(StoreReliability, FullDiskIs206AndLeavesTheAccountConsistent) {
   make_account(u"FULL");
-  {
-    auto store = stores().open(u"FULL");
-    store->create_file(u"F", {});
-    store->write(u"F", u"SMALL", u"before");
-    store->checkpoint();
-  }
+  stores().open(u"FULL")->create_file(u"F", {});
+  stores().open(u"FULL")->write(u"F", u"SMALL", u"before");
+  stores().open(u"FULL")->checkpoint();
   stores().release_unused();
   const auto [child, out] = fork_child([&](int report_end) {
     signal(SIGXFSZ, SIG_IGN);
@@ -222,12 +218,9 @@ TEST_F(StoreReliability, FullDiskIs206AndLeavesTheAccountConsistent) {
     if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(5);
     embedded_host host(stores());
     host.connect(u"FULL**");
-    const auto [number, description] =
-        failure_of([&] { host.write_item(u"F", u"BIG", text(1 << 20, u'x'), 0, 0, 0, 0); });
-    const std::string report =
-        std::to_string(number) + "|" + description + "|" +
-        to_utf8(host.read_item(u"F", u"SMALL", 0, 0, 0, 0)) + "|" +
-        std::to_string(failure_of([&] { host.stat_item(u"F", u"BIG", u"-1"); }).first);
+    const auto [number, description] = failure_of([&] { host.write_item(u"F", u"BIG", text(1 << 20, u'x'), 0, 0, 0, 0); });
+    const std::string report = std::to_string(number) + "|" + description + "|" + to_utf8(host.read_item(u"F", u"SMALL", 0, 0, 0, 0)) +
+                               "|" + std::to_string(failure_of([&] { host.stat_item(u"F", u"BIG", u"-1"); }).first);
     if (write(report_end, report.data(), report.size()) < 0) _exit(4);
   });
   ASSERT_GT(child, 0);
@@ -238,8 +231,7 @@ TEST_F(StoreReliability, FullDiskIs206AndLeavesTheAccountConsistent) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_TRUE(report.starts_with("206|Storage failure in account 'FULL': ")) << report;
-  EXPECT_TRUE(report.ends_with("|before|202")) << report;
+  EXPECT_TRUE(report.starts_with("206|Storage failure in account 'FULL': ") && report.ends_with("|before|202")) << report;
 
   auto store = stores().open(u"FULL");
   EXPECT_EQ(store->check_integrity(), "ok");
