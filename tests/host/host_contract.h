@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -216,6 +217,35 @@ inline void check_host_contract(velquor_base& host) {
     SCOPED_TRACE(row.what);
     EXPECT_EQ(to_utf8(outcome(host, row.call)), to_utf8(marked(row.expected)));
   }
+}
+
+// Item times as the mount shows them, in `file` (holding no items A and B): a write sets the time
+// (now), a time set is kept to the nanosecond, a rename keeps it, a rewrite with the same text
+// and `plain_write_of_b` (another client changing B behind the host's back) move it again.
+inline void check_item_times(velquor_base& host, const text& file, const std::function<void()>& plain_write_of_b) {
+  const auto time_of = [&](const text& id) {
+    for (const auto& [name, nanoseconds] : host.list_item_times(file)) {
+      if (name == id) return nanoseconds;
+    }
+    return std::int64_t{-1};
+  };
+  const auto now = [] { return std::chrono::system_clock::now().time_since_epoch() / std::chrono::nanoseconds(1); };
+  constexpr std::int64_t set = 1234567890123456789, millisecond = 1000000;  // 2009-02-13
+  const std::int64_t before = now();
+  host.write_item(file, u"A", u"one", 0, 0, 0, 0);
+  EXPECT_GE(time_of(u"A"), before - millisecond);
+  EXPECT_LE(time_of(u"A"), now() + millisecond);
+  ASSERT_TRUE(host.set_item_time(file, u"A", set));
+  EXPECT_EQ(time_of(u"A"), set);
+  host.move_item(file, u"A", u"B", false, create_style::with_content);
+  EXPECT_EQ(time_of(u"B"), set) << "a rename keeps the time";
+  EXPECT_EQ(time_of(u"A"), -1);
+  host.write_item(file, u"B", u"one", 0, 0, 0, 0);
+  EXPECT_GE(time_of(u"B"), before - millisecond) << "the same text again moves it";
+  ASSERT_TRUE(host.set_item_time(file, u"B", set));
+  plain_write_of_b();
+  EXPECT_GE(time_of(u"B"), before - millisecond) << "a plain SQL write moves it";
+  EXPECT_EQ(failure_of([&] { host.set_item_time(file, u"MISSING", 1); }).first, 202);
 }
 
 }  // namespace ombrix::testing
