@@ -31,6 +31,7 @@ inline text outcome(velquor_base& host, const host_call& call) {
   }
 }
 
+// `expected` with each '|' made the subvalue mark and each '^' the value mark.
 inline text marked(text expected) {
   for (char16_t& unit : expected) unit = unit == u'|' ? subvalue_mark : unit == u'^' ? value_mark : unit;
   return expected;
