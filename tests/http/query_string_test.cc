@@ -5,7 +5,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/http/http_test_support.h"
+#include "base/settings.h"
+#include "tests/expected_bytes.h"
 
 namespace ombrix {
 namespace {

@@ -6,7 +6,8 @@
 #include <streambuf>
 #include <string>
 
-#include "tests/http/http_test_support.h"
+#include "base/settings.h"
+#include "tests/expected_bytes.h"
 
 namespace ombrix {
 namespace {
