@@ -93,17 +93,6 @@ INSTANTIATE_TEST_SUITE_P(Requests, HttpConnection, testing::ValuesIn(request_cas
                            return std::string(info.param.name);
                          });
 
-TEST(HttpConnection, LargeBodyArrivesWholeThroughTheSocketStream) {
-  // Many socket-stream buffers and more than one growth step of the body buffer.
-  std::string body(200'001, 'x');
-  for (std::size_t i = 0; i < body.size(); i += 977) body[i] = static_cast<char>(i & 0xFF);
-  const std::string request = "PUT /x HTTP/1.1\r\nHost: h\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body;
-  const exchange result = over_socket_pair(request, false);
-  EXPECT_EQ(result.response, ok_response);
-  EXPECT_EQ(result.call.body, body);
-}
-
 // Regression: a body still arriving when the receive time-out struck was answered 400 "bad
 // content-length", as if its length were wrong; a body the client ends stays that 400.
 TEST(HttpConnection, ABodyCutOffByTheTimeOutIsAnswered408) {
