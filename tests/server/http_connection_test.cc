@@ -1,8 +1,6 @@
 #include "server/http_connection.h"
 
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -14,6 +12,7 @@
 #include <thread>
 
 #include "tests/http/request_cases.h"
+#include "tests/support/loopback_client.h"
 
 namespace ombrix {
 namespace {
@@ -24,17 +23,9 @@ using namespace test;
 // gets them; false when they could not be made.
 bool connected_pair(int ends[2], bool tcp) {
   if (!tcp) return socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0;
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ends[1] = socket(AF_INET, SOCK_STREAM, 0);
-  const bool made = bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener, 1) == 0 &&
-                    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-                    connect(ends[1], reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ends[0] = made ? accept(listener, nullptr, nullptr) : -1;
-  close(listener);
+  const auto [listener, port] = bound_socket(true);
+  ends[1] = ::dup(connect_loopback(port).fd());  // the client end outlives the helper's socket
+  ends[0] = ends[1] >= 0 ? accept(listener.fd(), nullptr, nullptr) : -1;
   return ends[0] >= 0;
 }
 
