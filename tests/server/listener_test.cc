@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -65,33 +66,6 @@ bool connection_threads_ended() {
   return live_connection_threads == 0;
 }
 
-// run_server on a thread of its own, stopped through services.server_running.
-class running_server {
- public:
-  running_server(connection_handler handler, const listener_services& services)
-      : port_(free_port()), running_(services.server_running) {
-    result_ = std::async(std::launch::async, [this, handler, services] { return run_server(port_, handler, services); });
-    for (int waits = 0; waits < 1000 && !running_ && result_.wait_for(5ms) != std::future_status::ready; ++waits) {
-    }
-    EXPECT_TRUE(running_) << "the server did not start";
-  }
-  ~running_server() { (void)stop(); }
-  int port() const { return port_; }
-  // Clears server_running and waits (bounded) for run_server's result; -2 when it did not end.
-  int stop(std::chrono::milliseconds limit = 5s) {
-    if (!result_.valid()) return result_value_;
-    running_ = false;
-    if (result_.wait_for(limit) != std::future_status::ready) return ADD_FAILURE() << "run_server did not end", -2;
-    return result_value_ = result_.get();
-  }
-
- private:
-  int port_;
-  std::atomic<bool>& running_;
-  std::future<int> result_;
-  int result_value_ = -2;
-};
-
 class ListenerTest : public ::testing::Test {
  protected:
   ListenerTest() { calls_.start_thread = counting_start; }
@@ -99,19 +73,24 @@ class ListenerTest : public ::testing::Test {
   listener_services services(peer_user_finder find_peer = nullptr) {
     return listener_services{config_, server_running_, counter_, calls_, find_peer};
   }
-  // The debug lines written while `run` talks to a server of `handler` at level 1 or more.
-  std::string debug_lines(connection_handler handler, const std::function<void(int port)>& run,
-                          peer_user_finder find_peer = nullptr) {
+  // Runs run_server with `handler` on a thread of its own while `run` talks to it, then clears
+  // server_running, which must end the loop within about a second (a generous bound still
+  // catches a loop that never looks again) with exit code 0. Returns what it wrote to standard
+  // error after its listening notice and, at a level other than 0, its debug notice.
+  std::string serve(connection_handler handler, const std::function<void(int port)>& run, peer_user_finder find_peer = nullptr) {
     CaptureStderr();
-    int port = 0;
-    {
-      running_server server(handler, services(find_peer));
-      run(port = server.port());
-      EXPECT_EQ(server.stop(), 0);
+    port_ = free_port();
+    std::future<int> result = std::async(std::launch::async, [&] { return run_server(port_, handler, services(find_peer)); });
+    for (int waits = 0; waits < 1000 && !server_running_ && result.wait_for(5ms) != std::future_status::ready; ++waits) {
     }
+    EXPECT_TRUE(server_running_) << "the server did not start";
+    if (server_running_) run(port_);
+    server_running_ = false;
+    EXPECT_EQ(result.wait_for(3s), std::future_status::ready) << "run_server did not end";  // else held until the runner's time-out
+    EXPECT_EQ(result.get(), 0);
     EXPECT_TRUE(connection_threads_ended());
     const std::string written = GetCapturedStderr();
-    const std::string head = listening_notice(port) + (config_.debug_level != 0 ? "Debugging enabled\n" : "");
+    const std::string head = listening_notice(port_) + (config_.debug_level != 0 ? "Debugging enabled\n" : "");
     EXPECT_EQ(written.substr(0, head.size()), head);
     return written.substr(std::min(head.size(), written.size()));
   }
@@ -120,6 +99,7 @@ class ListenerTest : public ::testing::Test {
   std::atomic<bool> server_running_{false};
   connection_counter counter_;
   platform::seam calls_ = platform::real_seam();
+  int port_ = 0;
 };
 
 // Numbers start from one and go on across runs of the same counter; the peer and port are passed.
@@ -129,9 +109,7 @@ TEST_F(ListenerTest, NumbersConnectionsAcrossRunsAndPassesPeerAndPort) {
                                  << context.remote_address << ' ' << context.server_port;
   };
   for (const char* number : {"1", "2"}) {
-    running_server server(tell, services());
-    EXPECT_EQ(exchange(server.port()), number + " 127.0.0.1 127.0.0.1 "s + std::to_string(server.port()));
-    EXPECT_EQ(server.stop(), 0);
+    serve(tell, [&](int port) { EXPECT_EQ(exchange(port), number + " 127.0.0.1 127.0.0.1 "s + std::to_string(port)); });
   }
 }
 
@@ -145,7 +123,8 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
     int inside = 0, most_inside = 0;
   };
   auto place = std::make_shared<meeting>();
-  running_server server([place](const request_context& context) {
+  std::vector<std::string> answers(clients);
+  serve([place](const request_context& context) {
     {
       std::unique_lock<std::mutex> lock(place->mutex);
       place->most_inside = std::max(place->most_inside, ++place->inside);
@@ -153,12 +132,11 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
       place->changed.wait_for(lock, 10s, [&] { return place->inside >= clients; });
     }
     answer_number(context);
-  }, services());
-  std::vector<std::string> answers(clients);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < clients; ++i) threads.emplace_back([&answers, i, port = server.port()] { answers[i] = exchange(port); });
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(server.stop(), 0);
+  }, [&](int port) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < clients; ++i) threads.emplace_back([&answers, i, port] { answers[i] = exchange(port); });
+    for (auto& thread : threads) thread.join();
+  });
   std::vector<int> numbers, expected;
   for (int i = 0; i < clients; ++i) numbers.push_back(std::atoi(answers[i].c_str())), expected.push_back(i + 1);
   std::sort(numbers.begin(), numbers.end());
@@ -173,16 +151,14 @@ TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
     bool read = false;
   };
   auto seen = std::make_shared<options>();
-  running_server server([seen](const request_context& context) {
+  serve([seen](const request_context& context) {
     const auto get = [&](int name, auto& value) {
       socklen_t length = sizeof value;
       return ::getsockopt(context.socket, SOL_SOCKET, name, &value, &length) == 0;
     };
     seen->read = get(SO_RCVTIMEO, seen->receive) && get(SO_SNDTIMEO, seen->send) && get(SO_LINGER, seen->lingering);
     socketstream(context.socket) << "done";
-  }, services());
-  EXPECT_EQ(exchange(server.port()), "done");
-  EXPECT_EQ(server.stop(), 0);
+  }, [](int port) { EXPECT_EQ(exchange(port), "done"); });
   ASSERT_TRUE(seen->read);
   EXPECT_EQ(seen->receive.tv_sec * 1000000 + seen->receive.tv_usec, 5000000);
   EXPECT_EQ(seen->send.tv_sec * 1000000 + seen->send.tv_usec, 5000000);
@@ -203,16 +179,14 @@ TEST_F(ListenerTest, BusyPortGivesTheBindMessageAndExitCode1) {
 TEST_F(ListenerTest, ListensOnLoopbackOnlyWithItsNoticesAndStops) {
   for (const int level : {0, -1}) {
     config_.debug_level = level;
-    EXPECT_EQ(debug_lines(answering("hello"), [](int port) {
+    EXPECT_EQ(serve(answering("hello"), [](int port) {
       EXPECT_EQ(exchange(port), "hello");
       EXPECT_FALSE(connect_loopback(port, "127.0.0.2").valid());
       EXPECT_EQ(errno, ECONNREFUSED);
     }), "") << level;
+    EXPECT_FALSE(connect_loopback(port_).valid()) << "the listening socket is closed after the loop";
+    EXPECT_EQ(errno, ECONNREFUSED);
   }
-  running_server server(answering("hello"), services());
-  EXPECT_EQ(server.stop(3s), 0);  // the loop may be inside a full one-second wait
-  EXPECT_FALSE(connect_loopback(server.port()).valid()) << "the listening socket is closed after the loop";
-  EXPECT_EQ(errno, ECONNREFUSED);
 }
 
 TEST_F(ListenerTest, FailedThreadStartOrHandlerExceptionEndsOnlyItsConnection) {
@@ -221,14 +195,14 @@ TEST_F(ListenerTest, FailedThreadStartOrHandlerExceptionEndsOnlyItsConnection) {
   calls_.start_thread = [starts](void (*entry)(void*), void* argument) {
     return starts->fetch_add(1) == 0 ? EAGAIN : counting_start(entry, argument);
   };
-  EXPECT_EQ(debug_lines(answer_number, [](int port) {
+  EXPECT_EQ(serve(answer_number, [](int port) {
     EXPECT_EQ(exchange(port), "") << "closed without an answer, not left hanging";
     EXPECT_EQ(exchange(port), "2\n") << "the failed connection used number 1";
   }), "Failed to launch thread for connection: " + std::to_string(EAGAIN) + "\n");
   calls_.start_thread = counting_start;
   config_.debug_level = 2;
   auto count = std::make_shared<std::atomic<int>>(0);
-  EXPECT_EQ(debug_lines([count](const request_context& context) {
+  EXPECT_EQ(serve([count](const request_context& context) {
     if (count->fetch_add(1) == 0) throw std::runtime_error("handler failure");
     socketstream(context.socket) << "served";
   }, [](int port) {
@@ -256,7 +230,7 @@ TEST_F(ListenerTest, ForeignOrUnknownUsersAreClosedUnreadWithTheirOwnLine) {
   for (const auto& c : cases) {
     next_standing = c.standing;
     next_user = c.user;
-    EXPECT_EQ(debug_lines(answering("served"), [&](int port) { EXPECT_EQ(exchange(port), c.answer) << c.user; }, scripted_peer), c.line);
+    EXPECT_EQ(serve(answering("served"), [&](int port) { EXPECT_EQ(exchange(port), c.answer) << c.user; }, scripted_peer), c.line);
   }
 }
 
@@ -287,11 +261,11 @@ TEST_F(ListenerTest, DescriptorExhaustionPausesInsteadOfSpinningAndServesAgain) 
     const std::lock_guard<std::mutex> lock(state->mutex);
     state->pauses.push_back(pause.count());
   };
-  running_server server(answering("served"), services());
-  EXPECT_EQ(exchange(server.port()), "served") << "served once descriptors are back";
-  state->failures_left = 2;
-  EXPECT_EQ(exchange(server.port()), "served");
-  EXPECT_EQ(server.stop(), 0);
+  serve(answering("served"), [&](int port) {
+    EXPECT_EQ(exchange(port), "served") << "served once descriptors are back";
+    state->failures_left = 2;
+    EXPECT_EQ(exchange(port), "served");
+  });
   EXPECT_EQ(state->pauses, (std::vector<long>{10, 20, 40, 80, 10, 20}));  // the second run starts over
 }
 
