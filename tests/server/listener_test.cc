@@ -1,6 +1,8 @@
 #include "server/listener.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -144,19 +146,23 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
   EXPECT_EQ(place->most_inside, clients);
 }
 
-TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
+// Set on the listener where accepted sockets inherit them, else on each connection: either way
+// they must arrive on the accepted socket.
+TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsLingerAndGatheredOutput) {
   struct options {
     timeval receive{}, send{};
     linger lingering{};
+    int cork = 0;
     bool read = false;
   };
   auto seen = std::make_shared<options>();
   serve([seen](const request_context& context) {
-    const auto get = [&](int name, auto& value) {
+    const auto get = [&](int level, int name, auto& value) {
       socklen_t length = sizeof value;
-      return ::getsockopt(context.socket, SOL_SOCKET, name, &value, &length) == 0;
+      return ::getsockopt(context.socket, level, name, &value, &length) == 0;
     };
-    seen->read = get(SO_RCVTIMEO, seen->receive) && get(SO_SNDTIMEO, seen->send) && get(SO_LINGER, seen->lingering);
+    seen->read = get(SOL_SOCKET, SO_RCVTIMEO, seen->receive) && get(SOL_SOCKET, SO_SNDTIMEO, seen->send) &&
+                 get(SOL_SOCKET, SO_LINGER, seen->lingering) && get(IPPROTO_TCP, TCP_CORK, seen->cork);
     socketstream(context.socket) << "done";
   }, [](int port) { EXPECT_EQ(exchange(port), "done"); });
   ASSERT_TRUE(seen->read);
@@ -164,6 +170,7 @@ TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
   EXPECT_EQ(seen->send.tv_sec * 1000000 + seen->send.tv_usec, 5000000);
   EXPECT_EQ(seen->lingering.l_onoff, 1);
   EXPECT_EQ(seen->lingering.l_linger, 30);
+  EXPECT_EQ(seen->cork, 1);
 }
 
 TEST_F(ListenerTest, BusyPortGivesTheBindMessageAndExitCode1) {
