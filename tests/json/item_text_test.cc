@@ -27,11 +27,7 @@ json_tokenizer tokenizer_of(const std::string& json) {
 }
 
 TEST(ItemToJsonTest, WritesOneArrayPerItem) {
-  const struct {
-    std::u16string item;
-    std::size_t start;
-    std::string json;
-  } cases[] = {
+  const struct { std::u16string item; std::size_t start; std::string json; } cases[] = {
       {u"", 0, R"([""])"},
       {u"a" + crlf, 0, R"(["a"])"},  // a trailing CR LF adds nothing
       {u"a" + crlf + crlf + u"b", 0, R"(["a","","b"])"},
@@ -136,11 +132,7 @@ TEST(ItemJsonPiecesTest, EverySplitGivesTheBytesOfTheWholeText) {
 
 TEST(JsonToItemTest, BuildsTheItemTextOrRefusesAndLeavesIt) {
   const std::u16string keep = u"unchanged";
-  const struct {
-    std::string json;
-    bool ok;
-    std::u16string item;
-  } cases[] = {
+  const struct { std::string json; bool ok; std::u16string item; } cases[] = {
       {R"(["a","",["b"]])", true, u"a" + crlf + crlf + u"b"},
       {R"([[["a","b"],["c","d"]],"e"])", true, u"a" + sm + u"b" + vm + u"c" + sm + u"d" + crlf + u"e"},
       {R"([])", true, u""},

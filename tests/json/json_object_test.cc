@@ -29,11 +29,7 @@ std::string dump(const json_members& members, std::string_view text) {
 }
 
 TEST(ParseJsonObjectTest, ResultsAndMembers) {
-  const struct {
-    std::string text;
-    std::uint32_t result;
-    std::string members;
-  } cases[] = {
+  const struct { std::string text; std::uint32_t result; std::string members; } cases[] = {
       {R"({"a":1,"a":2})", 2, "a=8:1"},
       {R"({"data": [1,"x",[2]]})", 2, "data=3: [1,\"x\",[2]]"},
       {"{\"o\":\n {\"p\":[1,{\"q\":2}]} ,\"z\":0}", 2, "o=1:\n {\"p\":[1,{\"q\":2}]}|z=8:0"},

@@ -83,11 +83,7 @@ TEST(JsonTokenizerTest, TokenTraces) {
 
 TEST(JsonTokenizerTest, NumberValues) {
   constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
-  const struct {
-    std::string text;
-    std::int64_t integer;
-    double real;
-  } cases[] = {
+  const struct { std::string text; std::int64_t integer; double real; } cases[] = {
       {"[-5]", -5, -5.0}, {"[007]", 7, 7.0}, {"[9223372036854775807]", max, 9223372036854775807.0},
       {"[9223372036854775808]", max, 9223372036854775808.0},
       {"[-9223372036854775808]", std::numeric_limits<std::int64_t>::min(), -9223372036854775808.0},

@@ -12,10 +12,7 @@ const std::string header = "Content-Type:application/json\r\n\r\n";
 // An error reply is the header and the compact object, ending at its brace; a JSON reply adds
 // CR LF.
 TEST(ReplyTextsTest, ErrorAndJsonReplies) {
-  const struct {
-    int status;
-    std::string code, message, expected_json;
-  } cases[] = {
+  const struct { int status; std::string code, message, expected_json; } cases[] = {
       {401, "", "Unauthorized", R"({"status":401,"message":"Unauthorized","code":""})"},
       {404, "202", "Item \"A1\" not found\r\nin file",
        R"({"status":404,"message":"Item \"A1\" not found\r\nin file","code":"202"})"},

@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "rest/environment.h"
 #include "tests/rest/rest_test_support.h"
@@ -96,11 +91,7 @@ TEST(command_actions_test, ThrowsOnTextsThatAreNotUtf8AndPassesHostErrorsThrough
 
 // cmd splits the answer at the first CR LF; call answers a string unless the answer has marks.
 TEST(command_actions_test, RepliesShapeTheHostsAnswer) {
-  const struct {
-    action_fn action;
-    text answer;
-    std::string json;
-  } cases[] = {
+  const struct { action_fn action; text answer; std::string json; } cases[] = {
       {command_action, u"1 item copied.\r\n", R"({"message":"1 item copied.","output":[""]})"},
       {command_action, text(u"ECHO\r\nA\r\nB") + vm + u"C", R"({"message":"ECHO","output":["A",["B","C"]]})"},
       {command_action, u"no line end", R"({"message":"no line end","output":[]})"},
@@ -131,10 +122,7 @@ class narrowing_host final : public fake_host {
 TEST(command_actions_test, CmdSendsTheNamesInTheHostsFormOrRefusesThemWithoutACall) {
   const std::string refused =
       error_reply(400, "File name or item ID cannot be represented in the host's code page.");
-  const struct {
-    std::vector<std::string> rest;
-    bool sent;
-  } cases[] = {{{"COPY", "MD", "CUST", "CUST", "\xE2\x82\xAC"}, true},
+  const struct { std::vector<std::string> rest; bool sent; } cases[] = {{{"COPY", "MD", "CUST", "CUST", "\xE2\x82\xAC"}, true},
                {{"COPY", "MD", "CUST", "CUST", "X\xD0\x96"}, false},
                {{"COPY", "MD", "\xD0\x96", "\xD0\x96", "C1"}, false}};
   for (const auto& c : cases) {

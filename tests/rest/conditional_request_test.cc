@@ -2,11 +2,6 @@
 // the headers parsed, the exact replies and host calls, and a plain request's bytes unchanged.
 #include "rest/conditional_request.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "host/host_errors.h"
 #include "host/item_tag.h"
 #include "tests/rest/rest_test_support.h"
@@ -47,11 +42,7 @@ TEST(conditional_request_test, HeadersBecomeConditions) {
 TEST(conditional_request_test, ConditionsHoldOrNotForAnItemOrNone) {
   const text item = u"A\r\nB", other = u"A\r\nC";
   const std::string tag = item_tag(item);
-  const struct {
-    item_condition condition;
-    const text* current;
-    bool holds;
-  } cases[] = {
+  const struct { item_condition condition; const text* current; bool holds; } cases[] = {
       {{}, nullptr, true},
       {{true, false, {}, {}}, nullptr, false},
       {{true, false, {}, {}}, &item, true},

@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "tests/rest/rest_test_support.h"
 
@@ -56,10 +51,7 @@ TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
 
 TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
   const text h = u"H\r\n";
-  const struct {
-    text listing;
-    std::string json;
-  } cases[] = {
+  const struct { text listing; std::string json; } cases[] = {
       {h + u"A" + sm + u"0" + sm + u"120" + vm + u"B" + sm + u"16" + sm + u"0" + vm + u"C",
        R"([{"id":"A","attr":0,"size":120},{"id":"B","attr":16},{"id":"C"}])"},
       {u"", R"([])"},
@@ -87,10 +79,7 @@ TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
 }
 
 TEST(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
-  const struct {
-    text result;
-    std::string json;
-  } cases[] = {
+  const struct { text result; std::string json; } cases[] = {
       {u"16\r\n2048", R"({"attr":16,"size":0})"},
       {u"32\r\n2048", R"({"attr":32,"size":2048})"},
       {u"", R"({"attr":0,"size":0})"},

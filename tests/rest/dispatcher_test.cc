@@ -1,19 +1,9 @@
 #include "rest/dispatcher.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <functional>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
-#include "base/settings.h"
-#include "host/com_error.h"
 #include "rest/access_token.h"
-#include "rest/item_locks.h"
 #include "rest/session_table.h"
 #include "tests/rest/rest_test_support.h"
 
@@ -179,9 +169,7 @@ TEST(dispatcher_test, ActionGetsTheSessionTheRestAndTheHost) {
 // which handler the dispatcher picked.
 TEST(dispatcher_test, PicksTheHandlerByMethodAndAction) {
   const char name_missing[] = "File name missing from URL path.";
-  const struct {
-    std::string method, action, diagnostic, code, message;
-  } cases[] = {
+  const struct { std::string method, action, diagnostic, code, message; } cases[] = {
       {"GET", "file", "file name missing for read: ", "200", name_missing},
       {"PUT", "file", "file name missing for update/create: ", "200", name_missing},
       {"DELETE", "file", "invalid path for delete: ", "200", name_missing},

@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "tests/rest/rest_test_support.h"
 

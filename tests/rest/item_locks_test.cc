@@ -1,15 +1,9 @@
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "rest/item_locks.h"
 #include "tests/rest/rest_test_support.h"

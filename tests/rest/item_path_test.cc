@@ -1,12 +1,7 @@
 #include "rest/item_path.h"
 
-#include <gtest/gtest.h>
-
-#include <optional>
 #include <stdexcept>
 #include <tuple>
-#include <string>
-#include <vector>
 
 #include "tests/rest/rest_test_support.h"
 

@@ -1,8 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "tests/rest/rest_test_support.h"
 

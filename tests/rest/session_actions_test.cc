@@ -1,11 +1,6 @@
 #include "rest/session_actions.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "rest/item_locks.h"
 #include "tests/rest/rest_test_support.h"
@@ -95,11 +90,7 @@ TEST(login_action_test, FailuresAddNoSession) {
 // Without -a a logout never contacts the host; with it, the last one quits the host and stops
 // the server even when the factory or the quit fails, and with no session at all.
 TEST(logout_action_test, RemovesTheSessionAndStopsOnlyWithExitOnLogout) {
-  const struct {
-    bool exit, factory_fails;
-    std::string failing_operation;
-    bool known;
-  } cases[] = {{false, false, "", true}, {true, true, "", true}, {true, false, "quit", true}, {true, false, "", false}};
+  const struct { bool exit, factory_fails; std::string failing_operation; bool known; } cases[] = {{false, false, "", true}, {true, true, "", true}, {true, false, "quit", true}, {true, false, "", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.exit) + std::to_string(c.factory_fails) + c.failing_operation);
     const settings config{.exit_on_logout = c.exit};
