@@ -55,6 +55,12 @@ TEST(conditional_request_test, ConditionsHoldOrNotForAnItemOrNone) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(cases[i].condition.holds(cases[i].current), cases[i].holds) << i;
   }
+  // Tags are 32 hex digits and tell texts apart that differ in one unit or in length.
+  EXPECT_EQ(tag.size(), 32u);
+  EXPECT_EQ(tag.find_first_not_of("0123456789abcdef"), std::string::npos);
+  EXPECT_NE(item_tag(other), tag);
+  EXPECT_NE(item_tag(u"A\r\nB "), tag);
+  EXPECT_NE(item_tag(u""), item_tag(std::u16string(1, u'\0')));
 }
 
 const text stored = u"old\r\nitem";
