@@ -24,6 +24,7 @@ TEST(conditional_request_test, HeadersBecomeConditions) {
       {"", "W/\"w\", \"s\"", true, false, false, {}, {"w", "s"}},  // weak comparison
       {"W/\"w\"", "", true, false, false, {"-"}, {}},             // strong: matches nothing
       {"a1", "", false, false, false, {}, {}},
+      {"x\", \"y\"", "", false, false, false, {}, {}},  // a tag must open with its quote
       {"\"a\" \"b\"", "", false, false, false, {}, {}},
   };
   for (const auto& c : cases) {
