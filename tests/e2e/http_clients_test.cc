@@ -12,31 +12,10 @@
 namespace ombrix::e2e {
 namespace {
 
-// The Python client of a test: `requests` when it is installed, else the standard library's
-// http.client, which sends an iterable body in chunks as well. Arguments: port, token, then
-// the script's own. Prints the status, a line end and the reply body.
-const std::string python_client = R"(
-import sys
-port, token = int(sys.argv[1]), sys.argv[2]
-def send(method, path, body, headers):
-    headers = dict(headers, Authorization='Bearer ' + token)
-    try:
-        import requests
-        reply = requests.request(method, 'http://127.0.0.1:%d%s' % (port, path), data=body, headers=headers)
-        return reply.status_code, reply.text
-    except ImportError:
-        import http.client
-        connection = http.client.HTTPConnection('127.0.0.1', port)
-        connection.request(method, path, body=body, headers=headers)
-        reply = connection.getresponse()
-        return reply.status, reply.read().decode()
-)";
-
-run_result run_python(int port, const std::string& token, const std::string& script,
-                      std::vector<std::string> args = {}) {
-  std::vector<std::string> argv{"python3", "-c", python_client + script, std::to_string(port), token};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_program(argv);
+// Runs `script` after a prelude that reads the port and the token from the arguments.
+run_result run_python(int port, const std::string& token, const std::string& script) {
+  return run_program({"python3", "-c", "import sys, http.client\nport, token = int(sys.argv[1]), sys.argv[2]\n" + script,
+                      std::to_string(port), token});
 }
 
 run_result run_curl(std::vector<std::string> args) {
@@ -51,21 +30,18 @@ using HttpClients = client_test;
 TEST_F(HttpClients, AChunkedPutFromAGeneratorIsStoredExactly) {
   std::string text;
   for (int i = 0; i < 300'000; ++i) text.push_back(static_cast<char>('A' + i % 26));
-  const std::string data = "[\"first\",\"" + text + "\",\"last\"]";
   const run_result put = run_python(port(), client().token(), R"(
 text = ''.join(chr(65 + i % 26) for i in range(300000))
 body = ('{"data":["first","' + text + '","last"]}').encode()
-def pieces():
-    for start in range(0, len(body), 7000):
-        yield body[start:start + 7000]
-status, text = send('PUT', '/quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/G1', pieces(), {})
-print(status)
-print(text)
+connection = http.client.HTTPConnection('127.0.0.1', port)
+connection.request('PUT', '/quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/G1', headers={'Authorization': 'Bearer ' + token},
+                   body=(body[start:start + 7000] for start in range(0, len(body), 7000)))
+reply = connection.getresponse()
+print(reply.status, reply.read().decode())
 )");
-  ASSERT_TRUE(put.exited) << put.err;
-  EXPECT_EQ(put.out, "200\n\n") << put.err;
+  EXPECT_EQ(put.out, "200 \n") << put.err;
   // Compared without printing: a failure would print the whole item.
-  EXPECT_TRUE(client().get(api + "file/" + customers + "/G1").raw == item_response("G1", data));
+  EXPECT_TRUE(client().get(api + "file/" + customers + "/G1").raw == item_response("G1", "[\"first\",\"" + text + "\",\"last\"]"));
 }
 
 // Regression: curl sends "Expect: 100-continue" with every body over 1 MiB and waited a second
@@ -74,14 +50,10 @@ TEST_F(HttpClients, CurlWithItsDefaultsPutsTwoMebibytesWellUnderASecond) {
   const std::string data = "[\"" + std::string(2 * 1024 * 1024, 'q') + "\"]";
   temp_dir folder("ombrix-curl");
   write_file(folder.path() / "body.json", data_body(data));
-  const run_result put = run_curl(
-      {"-v", "-o", "/dev/null", "-w", "%{http_code} %{time_total}", "-X", "PUT", "-H",
-       "Authorization: Bearer " + client().token(), "--data-binary",
-       "@" + (folder.path() / "body.json").string(),
-       "http://127.0.0.1:" + std::to_string(port()) + api + "file/" + customers + "/BIG"});
-  ASSERT_TRUE(put.exited) << put.err;
-  ASSERT_TRUE(put.out.starts_with("200 ")) << put.out;
-  // curl went on at the interim response instead of waiting out its one-second pause.
+  const run_result put = run_curl({"-v", "-o", "/dev/null", "-w", "%{http_code} %{time_total}", "-X", "PUT", "-H",
+                                   "Authorization: Bearer " + client().token(), "--data-binary", "@" + (folder.path() / "body.json").string(),
+                                   "http://127.0.0.1:" + std::to_string(port()) + api + "file/" + customers + "/BIG"});
+  ASSERT_TRUE(put.out.starts_with("200 ")) << put.out << put.err;
   EXPECT_NE(put.err.find("< HTTP/1.1 100 Continue"), std::string::npos) << put.err.substr(0, 2000);
   if (!windows_programs()) {  // Wine is slower
     EXPECT_LT(std::stod(put.out.substr(4)), 0.5);
@@ -92,33 +64,25 @@ TEST_F(HttpClients, CurlWithItsDefaultsPutsTwoMebibytesWellUnderASecond) {
 // Regression: a reply given before the body was read (here 401, from the head alone) was
 // followed by a close with the body unread, a reset that made clients still sending lose it.
 TEST_F(HttpClients, ARefusalOfATwentyMebibyteUploadReachesTheClient) {
-  const std::string unknown_token = token_for_sid("ff");
-  const std::string refusal = "{\"status\":401,\"message\":\"" + unknown_session + "\",\"code\":\"\"}";
+  const std::string unknown_token = token_for_sid("ff"), refusal = error_json(401, unknown_session);
   temp_dir folder("ombrix-curl");
   write_file(folder.path() / "body.json", data_body("[\"" + std::string(20 * 1024 * 1024, 'z') + "\"]"));
   // curl waits for leave to send and is answered without sending.
-  const run_result curl = run_curl(
-      {"-w", "\n%{http_code}", "-X", "PUT", "-H", "Authorization: Bearer " + unknown_token,
-       "--data-binary", "@" + (folder.path() / "body.json").string(),
-       "http://127.0.0.1:" + std::to_string(port()) + api + "file/" + customers + "/C9"});
-  ASSERT_TRUE(curl.exited) << curl.err;
-  EXPECT_EQ(curl.out, refusal + "\n401");
+  const run_result curl = run_curl({"-w", "\n%{http_code}", "-X", "PUT", "-H", "Authorization: Bearer " + unknown_token, "--data-binary",
+                                    "@" + (folder.path() / "body.json").string(),
+                                    "http://127.0.0.1:" + std::to_string(port()) + api + "file/" + customers + "/C9"});
+  EXPECT_EQ(curl.out, refusal + "\n401") << curl.err;
   // The standard library's client sends the whole body at once, whatever it asked for, and
   // gives up at the first failed send: refused for its path, and for its token.
   const run_result python = run_python(port(), unknown_token, R"(
-import http.client
 body = b'{"data":["' + b'z' * (20 * 1024 * 1024) + b'"]}'
 for target in ['no-slash', '/quelm/restfs/file/MAIN/CUSTOMERS/CUSTOMERS/C9']:
     connection = http.client.HTTPConnection('127.0.0.1', port)
-    connection.request('PUT', target, body=body,
-                       headers={'Authorization': 'Bearer ' + token, 'Expect': '100-continue'})
+    connection.request('PUT', target, body=body, headers={'Authorization': 'Bearer ' + token, 'Expect': '100-continue'})
     reply = connection.getresponse()
     print(reply.status, reply.read().decode())
 )");
-  ASSERT_TRUE(python.exited) << python.err;
-  EXPECT_EQ(python.out, "400 {\"status\":400,\"message\":\"path missing\",\"code\":\"\"}\n401 " +
-                            refusal + "\n")
-      << python.err;
+  EXPECT_EQ(python.out, "400 " + error_json(400, "path missing") + "\n401 " + refusal + "\n") << python.err;
 }
 
 // A client that connects and stays silent is answered 405 once the 5-second receive time-out
@@ -136,13 +100,11 @@ TEST_F(HttpClients, StalledClientsAreAnsweredAfterTheReceiveTimeout) {
   std::chrono::steady_clock::duration silent_time{}, half_time{};
   std::thread silent_thread(stall, "", &silent, &silent_time);
   std::thread half_thread(stall, "GET /quelm/restfs/logout HTTP/1.1\r\n", &half, &half_time);
-  silent_thread.join();
-  half_thread.join();
+  silent_thread.join(), half_thread.join();
   EXPECT_EQ(silent.bytes, http_error(405));
   EXPECT_TRUE(silent.closed);
-  EXPECT_GE(silent_time, 4s);
   EXPECT_EQ(half.bytes, http_error(400, "missing HOST header"));
-  EXPECT_GE(half_time, 4s);
+  EXPECT_GE(std::min(silent_time, half_time), 4s);
   EXPECT_EQ(client().get(api + "logout").raw, empty_success());
 }
 
