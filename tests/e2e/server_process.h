@@ -38,23 +38,15 @@ using env_list = std::vector<std::pair<std::string, std::string>>;
 // program file (for example "wine /path/ombrix.exe"). OMBRIX_E2E_PLATFORM=windows says that they
 // are Windows programs: their standard streams end lines with CR LF, which the harness reads as
 // LF, and their socket failure numbers are those of Windows Sockets.
-inline bool windows_programs() {
-  const char* platform = std::getenv("OMBRIX_E2E_PLATFORM");
-  return platform != nullptr && std::string_view(platform) == "windows";
-}
+inline bool windows_programs() { return std::getenv("OMBRIX_E2E_PLATFORM") && std::string_view(std::getenv("OMBRIX_E2E_PLATFORM")) == "windows"; }
 
 // The number a failed bind reports for a port that another socket holds.
 inline int address_in_use_error() { return windows_programs() ? 10048 : EADDRINUSE; }
 
 // What a program wrote to one of its standard streams, with the line ends of this platform.
 inline std::string program_text(std::string bytes) {
-  if (!windows_programs()) return bytes;
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(bytes[i]);
-  }
-  return text;
+  for (std::size_t at = 0; windows_programs() && (at = bytes.find("\r\n", at)) != std::string::npos;) bytes.erase(at, 1);
+  return bytes;
 }
 
 inline std::vector<std::string> command_from(const char* variable, std::string binary) {
@@ -65,12 +57,8 @@ inline std::vector<std::string> command_from(const char* variable, std::string b
 }
 
 #ifdef OMBRIX_BINARY_DIR
-inline std::vector<std::string> server_command() {
-  return command_from("OMBRIX_E2E_SERVER", std::string(OMBRIX_BINARY_DIR) + "/ombrix");
-}
-inline std::vector<std::string> admin_command() {
-  return command_from("OMBRIX_E2E_ADMIN", std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin");
-}
+inline std::vector<std::string> server_command() { return command_from("OMBRIX_E2E_SERVER", std::string(OMBRIX_BINARY_DIR) + "/ombrix"); }
+inline std::vector<std::string> admin_command() { return command_from("OMBRIX_E2E_ADMIN", std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin"); }
 // The server's command followed by `args`.
 inline std::vector<std::string> server_command(const std::vector<std::string>& args) {
   std::vector<std::string> argv = server_command();
@@ -80,9 +68,7 @@ inline std::vector<std::string> server_command(const std::vector<std::string>& a
 
 inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
