@@ -1,5 +1,6 @@
-// The memory budget against clients that hold bytes in flight, watched from outside through the
-// server's resident memory: half-sent bodies and unread replies under a 16 MiB budget.
+// The memory budget the environment sets, against clients that hold bytes in flight, watched from
+// outside through the server's resident memory: half-sent bodies under a 16 MiB budget (what is
+// charged when is pinned by the budget's own tests).
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -48,8 +49,8 @@ class MemoryBudget : public ::testing::Test {
 
   // `clients` connections each send `request` (as far as the server takes it within 3 s) and
   // hold it unread; the growth of the server's resident memory 3.5 s later, and the count of
-  // connections then answered busy and answered 200.
-  std::size_t growth_while_held(const std::string& request, int& refused, int& served) {
+  // connections then answered busy.
+  std::size_t growth_while_held(const std::string& request, int& refused) {
     const std::size_t before = resident_bytes(server_->pid());
     std::vector<client_socket> sockets;
     std::vector<std::thread> senders;
@@ -62,19 +63,10 @@ class MemoryBudget : public ::testing::Test {
     std::this_thread::sleep_for(3500ms);
     const std::size_t during = resident_bytes(server_->pid());
     for (auto& sender : senders) sender.join();
-    refused = served = 0;
-    for (auto& socket : sockets) {
-      const std::string response = read_until_close(socket.fd(), 1s).bytes;
-      refused += response == busy;
-      served += response.starts_with("HTTP/1.1 200 OK\r\n");
-    }
+    refused = 0;
+    for (auto& socket : sockets) refused += read_until_close(socket.fd(), 1s).bytes == busy;
     std::printf("server grew by %zu KiB\n", (during > before ? during - before : 0) / 1024);
     return during > before ? during - before : 0;
-  }
-
-  std::string request(const std::string& method, const std::string& id, std::vector<std::string> headers = {}) const {
-    headers.push_back("Authorization: Bearer " + client_->token());
-    return http_request(method, api + "file/" + customers + "/" + id, "", headers);
   }
 
   temp_dir data_;
@@ -85,26 +77,12 @@ class MemoryBudget : public ::testing::Test {
 // Regression: a body was charged to the budget only once it had fully arrived: half-sent bodies
 // grew the server by their whole size, past any budget, and new bodies were still taken.
 TEST_F(MemoryBudget, HalfSentBodiesGrowTheServerByLittleMoreThanTheBudget) {
-  int refused = 0, served = 0;
-  EXPECT_LT(growth_while_held(request("PUT", "H1", {"Content-Length: " + std::to_string(item_bytes + 1000)}) +
-                                  std::string(item_bytes, 'h'), refused, served), budget);
+  int refused = 0;
+  const std::string request = http_request("PUT", api + "file/" + customers + "/H1", "", {"Authorization: Bearer " + client_->token(),
+                                           "Content-Length: " + std::to_string(item_bytes + 1000)});
+  EXPECT_LT(growth_while_held(request + std::string(item_bytes, 'h'), refused), budget);
   EXPECT_GE(refused, clients - 2);
   EXPECT_EQ(client_->get(api + "file/" + customers + "/C2").raw, item_response("C2", c2_data));
-}
-
-// Regression: replies were never charged, so clients that asked for a large item and did not
-// read held a copy each, for as long as their connection lasted.
-TEST_F(MemoryBudget, UnreadRepliesGrowTheServerByLittleMoreThanTheBudget) {
-  ASSERT_EQ(client_->put(api + "file/" + customers + "/R1", data_body("[\"" + std::string(item_bytes, 'r') + "\"]")).status, 200);
-  // Readers that take their replies at once first, so that the host's caches and the allocator's
-  // heaps have grown to what such reads need before the growth is measured.
-  std::vector<std::thread> readers;
-  for (int i = 0; i < clients; ++i) readers.emplace_back([&] { http_exchange(server_->port(), request("GET", "R1")); });
-  for (auto& reader : readers) reader.join();
-  int refused = 0, served = 0;
-  EXPECT_LT(growth_while_held(request("GET", "R1"), refused, served), budget + 8 * mebibyte);
-  EXPECT_GE(refused, clients - 3);
-  EXPECT_EQ(refused + served, clients);
 }
 
 }  // namespace

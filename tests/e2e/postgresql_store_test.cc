@@ -1,13 +1,12 @@
-// What only a shared PostgreSQL store has, end to end: two servers racing on one account, a
-// crash of the server and of the database during writes, and the database going away and
-// coming back while the server runs. Each test starts a cluster of its own
+// What only a PostgreSQL store has, end to end: a crash of the server and of the database during
+// writes, and the database going away and coming back while the server runs (servers racing on
+// one account are the host's own tests). Each test starts a cluster of its own
 // (scripts/pg_cluster.sh), since it stops and restarts it; they run once, in the run with
 // embedded stores, and need OMBRIX_TEST_POSTGRES only as the sign that PostgreSQL is there.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -65,63 +64,6 @@ class PostgresqlStore : public ::testing::Test {
   std::string uri_;
   std::vector<std::unique_ptr<server_process>> servers_;
 };
-
-// The ids of a dir listing, from its JSON.
-std::vector<std::string> listed_ids(const std::string& body) {
-  std::vector<std::string> ids;
-  for (std::size_t at = body.find("\"id\":\""); at != std::string::npos; at = body.find("\"id\":\"", at)) {
-    ids.push_back(body.substr(at + 6, body.find('"', at + 6) - at - 6)), at += 6;
-  }
-  return ids;
-}
-
-TEST_F(PostgresqlStore, TwoServersRacingOnTheSameIdsLoseAndDoubleNothing) {
-  server_process &a = start_server(), &b = start_server();
-  rest_client seed(a.port());
-  ASSERT_TRUE(seed.login());
-  ASSERT_EQ(seed.put(api + "file/" + section_path + "X0", put_body("moving")).status, 200);
-  ASSERT_EQ(seed.put(api + "file/" + section_path + "SRC", put_body("source")).status, 200);
-
-  constexpr int rounds = 30;
-  std::atomic<int> copies{0}, unexpected{0};
-  std::mutex acked_mutex;
-  std::map<std::string, std::string> acked;  // id -> the value of its last acknowledged PUT
-  const auto racer = [&](int who) {
-    rest_client client(who % 2 == 0 ? a.port() : b.port());
-    if (!client.login()) return void(++unexpected);
-    for (int round = 0; round < rounds; ++round) {
-      const std::string from = std::string("X") + std::to_string((round + who) % 4), to = std::string("X") + std::to_string((round + who + 1) % 4);
-      const int renamed = client.get(api + "rename/" + section_path + from + "?newname=" + section_path + to).status;
-      if (renamed != 200 && renamed != 404 && renamed != 500) ++unexpected;
-      copies += client.post(api + "cmd/COPY/" + section_path + "SRC", std::string("{\"to\":\"K") + std::to_string(round) + "\"}").status == 200;
-      // Everyone writes the same ids: the last acknowledged value of each must stand.
-      const std::string id = std::string("P") + std::to_string(round % 5), value = std::to_string(who) + "-" + std::to_string(round);
-      std::lock_guard<std::mutex> lock(acked_mutex);  // PUT and its record in one order
-      if (client.put(api + "file/" + section_path + id, put_body(value)).status == 200) acked[id] = value;
-      else ++unexpected;
-    }
-  };
-  std::vector<std::thread> threads;
-  for (int who = 0; who < 4; ++who) threads.emplace_back(racer, who);
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(unexpected.load(), 0);
-  EXPECT_EQ(copies.load(), rounds) << "exactly one COPY without overwrite wins each round";
-
-  rest_client on_a(a.port()), on_b(b.port());
-  ASSERT_TRUE(on_a.login());
-  ASSERT_TRUE(on_b.login());
-  const http_response listing_a = on_a.get(api + "dir/" + section_path);
-  EXPECT_EQ(listing_a.raw, on_b.get(api + "dir/" + section_path).raw) << "both servers list what the rows hold";
-  int moving = 0, copied_items = 0;
-  for (const std::string& id : listed_ids(listing_a.body)) {
-    moving += id.starts_with("X");
-    copied_items += id.starts_with("K");
-  }
-  EXPECT_EQ(moving, 1) << "the renamed item exists under exactly one id\n" << listing_a.body;
-  EXPECT_EQ(copied_items, rounds);
-  for (const auto& [id, value] : acked) EXPECT_EQ(on_b.get(api + "file/" + section_path + id).raw, value_of(id, value));
-  EXPECT_FALSE(std::filesystem::exists(data_.path() / "never")) << "no data root with PostgreSQL";
-}
 
 TEST_F(PostgresqlStore, AcknowledgedWritesSurviveKillAndAnImmediateDatabaseRestart) {
   server_process* server = &start_server();
@@ -185,6 +127,7 @@ TEST_F(PostgresqlStore, DatabaseDownIsStorageFailureWithinSecondsThenRecoversByI
     std::this_thread::sleep_for(100ms);
   }
   EXPECT_EQ(client.last().raw, value_of("C1", "one")) << "the same server, without a restart";
+  EXPECT_FALSE(std::filesystem::exists(data_.path() / "never")) << "no data root with PostgreSQL";
 }
 
 }  // namespace
