@@ -172,11 +172,8 @@ TEST_F(mount_test, change_through_rest_shows_after_the_cache_time_and_a_stopped_
   EXPECT_EQ(read_file(file), changed);
   EXPECT_EQ(fs::file_size(file), changed.size());
   server_.reset();
-  std::this_thread::sleep_for(1100ms);  // past the attribute cache
-  const auto started = std::chrono::steady_clock::now();
-  const run_result r = shell("cat " + in("CUSTOMERS/CUSTOMERS/C1"), 20s);
-  EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+  std::this_thread::sleep_for(1100ms);  // past the attribute cache; a hang is killed after 10 s
+  EXPECT_NE(shell("cat " + in("CUSTOMERS/CUSTOMERS/C1"), 10s).err.find("Input/output error"), std::string::npos);
 }
 
 TEST_F(mount_test, dotfiles_tilde_and_editor_named_files_copied_in_reach_the_account) {
