@@ -33,7 +33,6 @@ TEST_F(Item, ReadsWritesListsAndDeletesInEveryKindOfDirectory) {
       {"GET", section + "C1", "", item_response("C1", c1_data)},
       {"GET", "file/MD/CUSTOMERS/CUSTOMERS/C3", "", item_response("C3", c3_data)},
       {"GET", "file/MAIN/BP/BP/HELLO", "", item_response("HELLO", R"(["PRINT \"HELLO\"","END"])")},
-      {"GET", "dir/MAIN", "", json_response(main_listing)},
       {"GET", "dir/" + customers + "?max_items=2", "", items(entry("C1", 42) + "," + entry("C2", 13))},
       {"GET", "stat/" + customers + "/C1", "", json_response(R"({"attr":0,"size":42})")},
       {"GET", "stat/" + customers, "", json_response(R"({"attr":16,"size":0})")},
@@ -43,55 +42,18 @@ TEST_F(Item, ReadsWritesListsAndDeletesInEveryKindOfDirectory) {
       {"GET", "file/MD/GREETING", "", item_response("GREETING", R"(["hi"])")},
       {"PUT", "file/MAIN/CUSTOMERS/NAME", data_body(R"(["D","1"])"), empty_success()},
       {"GET", "dir/MAIN/CUSTOMERS", "", items(sections + "," + entry("NAME", 4))},
-      {"GET", "dir/MAIN/CUSTOMERS?attr=16", "", items(sections)},
       {"PUT", "file/MAIN/CUSTOMERS/HIST/H1", data_body(R"(["old"])"), empty_success()},
       {"GET", "dir/MAIN/CUSTOMERS/HIST", "", items(entry("H1", 3))},
-      {"GET", section + "NAME", "", host(404, "202")},
-      {"GET", section + "H1", "", host(404, "202")},
       // U+1F600 is 4 bytes, U+00E9 2 bytes, CR LF 2.
       {"POST", "create/" + customers + "/E1", "{\"data\":[\"\xF0\x9F\x98\x80\xC3\xA9\",\"a\"]}", empty_success()},
       {"GET", "stat/" + customers + "/E1", "", json_response(R"({"attr":0,"size":9})")},
       {"DELETE", section + "E1", "", empty_success()},
       {"GET", section + "E1", "", host(404, "202")},
       {"DELETE", section + "E1", "", host(404, "202")},
-      {"PUT", section + "A%20B%C3%A9%2B", data_body(R"(["x"])"), empty_success()},
-      {"GET", section + "A+B%c3%a9%2b", "", item_response("A B\xC3\xA9+", R"(["x"])")},
-      {"DELETE", section + "A%20B%C3%A9%2B", "", empty_success()},
       {"GET", "dir/" + customers, "", items(entry("C1", 42) + "," + entry("C2", 18) + "," + entry("C3", 12))},
       {"GET", "dir/MAIN/NOFILE", "", host(404, "200")},
-      {"PUT", "file/MAIN/NOFILE/NOFILE/X", data_body(R"(["a"])"), host(404, "200")},
       {"DELETE", "file/MAIN/CUSTOMERS", "", host(500, "207")},  // a file pointer is not deleted
       {"GET", "file/MAIN/CUSTOMERS//", "", host(404, "203")},   // an empty id reaches the host
-      {"GET", "dir/MAIN", "", json_response(R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16},{"id":"GREETING","attr":0,"size":2},{"id":"MD","attr":16}]})")},
-  });
-}
-
-TEST_F(Item, DataRoundTripsAndRefusedBodiesChangeNothing) {
-  const std::pair<std::string, std::string> cases[] = {  // sent, read back (empty: as sent)
-      {R"(["NAME",["ADDR1","ADDR2"],[["s1","s2"],"v2"],"","last"])", ""},
-      {"[]", R"([""])"},
-      {R"(["\u00e9\ud83d\ude00","a\u0001b\u0000c\u001f\u007f"])", "[\"\xC3\xA9\xF0\x9F\x98\x80\",\"a\\u0001b\\u0000c\\u001F\\u007F\"]"},
-  };
-  for (const auto& [sent, received] : cases) {
-    SCOPED_TRACE(sent);
-    ASSERT_EQ(client().put(api + section + "RT", data_body(sent)).raw, empty_success());
-    EXPECT_EQ(client().get(api + section + "RT").raw, item_response("RT", received.empty() ? sent : received));
-  }
-  const std::pair<std::string, std::string> refused[] = {
-      {"", rest_error(400, "Malformed JSON payload.")},
-      {data_body(R"(["A",42.50,true,null,"B"])"), rest_error(400, "Malformed JSON array in 'data' property.")},
-      {"{\"data\":[\"\xC3(\"]}", rest_error(500, "Unexpected exception")},
-  };
-  for (const auto& [body, expected] : refused) {
-    SCOPED_TRACE(body);
-    EXPECT_EQ(client().put(api + section + "C2", body).raw, expected);
-    EXPECT_EQ(client().post(api + "create/" + customers + "/NEW", body).raw, expected);
-  }
-  expect_responses(client(), {
-      {"GET", section + "C2", "", item_response("C2", c2_data)},
-      {"GET", section + "NEW", "", host(404, "202")},
-      {"POST", "create/" + customers + "/C2", data_body("[]"), host(500, "204")},
-      {"POST", "create/" + customers + "/D1?dir=true", data_body("[]"), rest_error(400, "Creating new directories is not supported.")},
   });
 }
 
@@ -127,9 +89,7 @@ TEST_F(Item, RenameMovesWithinADirectoryAndRefusalsChangeNothing) {
       {in + "C1", "newname=" + in + "C9", in + "C9", "C9", c1_data},
       {"MAIN/CUSTOMERS/NAME", "newname=MAIN/CUSTOMERS/FULLNAME", "MAIN/CUSTOMERS/FULLNAME", "FULLNAME", R"(["D","1"])"},
       {"MAIN/GREETING", "newname=MAIN/WELCOME", "MD/WELCOME", "WELCOME", R"(["hi",["a","b"]])"},
-      {in + "C2", "newname=" + in + "C8/", in + "C8", "C8", c2_data},  // trailing slash
       {in + "C3", "newname=MAIN%2FCUSTOMERS%2FCUSTOMERS%2FC%C3%A9+2", in + "C%C3%A9%202", "C\xC3\xA9 2", c3_data},
-      {in + "C9", "NEWNAME=" + in + "C1", in + "C1", "C1", c1_data},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.old_path + "?" + c.query);
@@ -137,21 +97,19 @@ TEST_F(Item, RenameMovesWithinADirectoryAndRefusalsChangeNothing) {
     EXPECT_EQ(client().get(api + "file/" + c.new_path).raw, item_response(c.new_id, c.data));
     EXPECT_TRUE(is_host_error(client().get(api + "file/" + c.old_path), 404, "202"));
   }
-  const std::string rename = "rename/" + in + "C1?newname=";
+  const std::string rename = "rename/" + in + "C9?newname=";
   expect_responses(client(), {
-      {"GET", "dir/" + customers, "", items(entry("C1", 42) + "," + entry("C8", 13) + "," + entry("C\xC3\xA9 2", 12))},
+      {"GET", "dir/" + customers, "", items(entry("C2", 13) + "," + entry("C9", 42) + "," + entry("C\xC3\xA9 2", 12))},
       {"GET", rename + "MAIN/CUSTOMERS/HIST/C5", "", rest_error(400, move_refused)},
-      {"GET", rename + "main/CUSTOMERS/CUSTOMERS/C5", "", rest_error(400, move_refused)},
-      {"GET", "rename/" + in + "C1", "", rest_error(400, move_refused)},
-      {"GET", rename + in + "C8", "", host(500, "204")},  // onto an existing id: both stay
-      {"GET", rename + in + "C1", "", empty_success()},   // onto itself: nothing changes
+      {"GET", rename + in + "C2", "", host(500, "204")},  // onto an existing id: both stay
+      {"GET", rename + in + "C9", "", empty_success()},   // onto itself: nothing changes
       {"GET", "rename/" + in + "NOPE?newname=" + in + "C5", "", host(404, "202")},
       // Regression: a file's MD pointer cannot be deleted, so it cannot be renamed; the refusal
       // used to come after the copy had been made, leaving a second pointer behind.
       {"GET", "rename/MAIN/CUSTOMERS?newname=MAIN/CLIENTS", "", host(500, "207")},
       {"GET", "file/MAIN/CLIENTS", "", host(404, "202")},
-      {"GET", "file/" + in + "C1", "", item_response("C1", c1_data)},
-      {"GET", "file/" + in + "C8", "", item_response("C8", c2_data)},
+      {"GET", "file/" + in + "C9", "", item_response("C9", c1_data)},
+      {"GET", "file/" + in + "C2", "", item_response("C2", c2_data)},
       {"GET", "file/" + in + "C5", "", host(404, "202")},
   });
 }
@@ -169,20 +127,11 @@ TEST_F(Item, TagsGuardWritesAndDeletesAndTouchSetsTimes) {
   EXPECT_NE(etag_of(first), tag);
   const std::string refused = rest_error(412, "Precondition failed: the item is not in the state the request expects.");
   EXPECT_EQ(c.call("PUT", item, data_body(R"(["V3"])"), {if_tag}).raw, refused);
-  EXPECT_EQ(c.call("DELETE", item, "", {if_tag}).raw, refused);
   EXPECT_EQ(c.call("PUT", item, data_body(R"(["x"])"), {"If-None-Match: *"}).raw, refused);
   EXPECT_EQ(c.get(item).raw, item_response("C2", R"(["v4"])"));
-  const http_response created = c.call("PUT", api + section + "NEW", data_body(R"(["n"])"), {"If-None-Match: *"});
-  EXPECT_EQ(c.call("DELETE", api + section + "NEW", "", {"If-Match: \"" + etag_of(created) + "\""}).raw, empty_success());
   const std::string listing = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C2");
   EXPECT_TRUE(listing.starts_with(R"({"id":"C2","attr":0,"size":2,"data":["v4"],"etag":")" + etag_of(first) + "\"")) << listing;
-  expect_responses(c, {
-      {"GET", "rename/" + customers + "/C2?newname=" + customers + "/C1&replace=1", "", empty_success()},
-      {"GET", section + "C1", "", item_response("C1", R"(["v4"])")},
-      {"PUT", "file/" + customers + "?id=a%2Fb", data_body(R"(["s"])"), empty_success()},
-      {"GET", "rename/" + customers + "?id=a%2Fb&newid=..", "", empty_success()},
-      {"GET", "file/" + customers + "?id=..", "", item_response("..", R"(["s"])")},
-  });
+  EXPECT_EQ(c.get(api + "rename/" + customers + "/C2?newname=" + customers + "/C1&replace=1").raw, empty_success());
   // Times come only with dir?data=1 (last member, nanoseconds); touch sets one, a write moves it.
   const std::string touch = api + "touch/" + customers + "/C1?mtime=";
   if (windows_programs()) {  // through COM the host component keeps no times
@@ -196,7 +145,6 @@ TEST_F(Item, TagsGuardWritesAndDeletesAndTouchSetsTimes) {
   const std::string rewritten = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C1");
   EXPECT_NE(rewritten.find(R"(,"mtime":)"), std::string::npos) << rewritten;
   EXPECT_EQ(rewritten.find("1234567890123456789"), std::string::npos) << rewritten;
-  EXPECT_EQ(c.post(touch + "12x", "").status, 400);
   EXPECT_TRUE(is_host_error(c.post(api + "touch/" + customers + "/NONE?mtime=1", ""), 404, "202"));
 }
 
@@ -213,13 +161,9 @@ TEST_F(Item, CmdAndCallReachTheHost) {
   expect_responses(client(), {
       {"POST", "cmd/ECHO/" + customers + "/C1", R"({"b":true,"a":"x","n":5,"z":null,"r":3.14159265,"o":{"k":1}})",
        echo(R"(["CUSTOMERS","C1",["a","b","n","r","z"],["x","1","5","3.14159"]])")},
-      {"POST", "cmd/ECHO/MAIN/C1", "", echo(R"(["MD","C1",""])")},
-      {"POST", "cmd/ECHO/MAIN/CUSTOMERS/NAME", R"({"k":"v"})", echo(R"(["DICT CUSTOMERS","NAME","k","v"])")},
       {"POST", "cmd/ECHO/MAIN/CUSTOMERS/HIST/H1", R"({"k":"v"})", echo(R"(["CUSTOMERS,HIST","H1","k","v"])")},
       {"POST", "call/ECHO", R"({"args":["a",["b","c"],[["d","e"]]]})", json_response(R"({"result":["a",["b","c"],[["d","e"]]]})")},
-      {"POST", "call/ECHO", "{}", json_response(R"({"result":""})")},
       {"POST", "cmd/NOSUCH/" + customers + "/C1", "", host(500, "205")},
-      {"POST", "call/NOSUCH", "{}", host(500, "205")},
       {"POST", copy, R"({"to":"C1COPY"})", copied("C1COPY")},
       {"GET", section + "C1COPY", "", item_response("C1COPY", c1_data)},
       {"POST", copy, R"({"to":"C2"})", host(500, "204")},
