@@ -172,10 +172,10 @@ class server_test : public ::testing::Test {
   }
   void TearDown() override { server_.reset(), database_.reset(); }
 
-  void start_server(std::vector<std::string> args) {
+  void start_server(std::vector<std::string> args, env_list env = {}) {
     server_.reset();
-    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args),
-                                               database_ ? env_list{{"OMBRIX_STORE", database_->uri()}} : env_list{});
+    if (database_) env.emplace_back("OMBRIX_STORE", database_->uri());
+    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args), std::move(env));
   }
   int port() const { return server_->port(); }
   // One raw exchange with the server; the whole response as received.
