@@ -334,6 +334,7 @@ TEST_F(mount_test, contents_read_back_as_written_or_the_write_fails) {
     const std::string id = std::string("R") + std::to_string(i);
     EXPECT_EQ(write_and_close(in("CUSTOMERS/HIST/" + id), refused[i].first, O_CREAT | O_WRONLY | O_EXCL), refused[i].second) << id;
     EXPECT_EQ(rest().get(api + "file/MD/CUSTOMERS/HIST/" + id).status, 404) << id;
+    EXPECT_FALSE(fs::exists(in("CUSTOMERS/HIST/" + id))) << id;
   }
   EXPECT_EQ(recovered().size(), 4u);
   // Beyond what one request may carry: refused at once, not when the memory runs out.
