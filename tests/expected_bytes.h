@@ -14,16 +14,11 @@ inline constexpr std::string_view fixed_headers =
 // The reason phrase the server writes after `status`: ten phrases, "Bad Request" for the rest.
 inline std::string reason_phrase(int status) {
   switch (status) {
-    case 200: return "OK";
-    case 401: return "Unauthorized";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 412: return "Precondition Failed";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Error";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
+    case 200: return "OK";                    case 401: return "Unauthorized";
+    case 404: return "Not Found";             case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";       case 412: return "Precondition Failed";
+    case 413: return "Payload Too Large";     case 500: return "Internal Error";
+    case 501: return "Not Implemented";       case 503: return "Service Unavailable";
     default: return "Bad Request";
   }
 }
@@ -38,25 +33,13 @@ inline std::string header_block(int status) {
 // A JSON string literal with the server's escaping rules (control bytes, quote, backslash).
 inline std::string json_quote(std::string_view text) {
   static constexpr char hex[] = "0123456789ABCDEF";
+  static constexpr std::string_view short_forms[] = {"\\b", "\\t", "\\n", "", "\\f", "\\r"};  // 0x08 to 0x0D
   std::string out = "\"";
   for (unsigned char c : text) {
-    switch (c) {
-      case 0x08: out += "\\b"; break;
-      case 0x09: out += "\\t"; break;
-      case 0x0A: out += "\\n"; break;
-      case 0x0C: out += "\\f"; break;
-      case 0x0D: out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\u00";
-          out += hex[c >> 4];
-          out += hex[c & 15];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
+    if (c == '"' || c == '\\') out.append(1, '\\').append(1, static_cast<char>(c));
+    else if (c >= 0x08 && c <= 0x0D && c != 0x0B) out += short_forms[c - 0x08];
+    else if (c < 0x20 || c == 0x7F) out.append("\\u00").append(1, hex[c >> 4]).append(1, hex[c & 15]);
+    else out += static_cast<char>(c);
   }
   return out + "\"";
 }
@@ -93,14 +76,11 @@ inline std::string http_error(int status, std::string_view message = {}) {
 }
 
 // The fixed plain-text replies for an exception in the HTTP layer and for memory running out.
-inline std::string unknown_error_response() {
-  return "HTTP/1.1 500 Internal Server Error\r\n" + std::string(fixed_headers) +
-         "Content-Type: text/plain\r\n\r\nUnknown error";
+inline std::string plain_500(std::string_view text) {
+  return "HTTP/1.1 500 Internal Server Error\r\n" + std::string(fixed_headers) + "Content-Type: text/plain\r\n\r\n" + std::string(text);
 }
-inline std::string out_of_memory_response() {
-  return "HTTP/1.1 500 Internal Server Error\r\n" + std::string(fixed_headers) +
-         "Content-Type: text/plain\r\n\r\nOut of memory";
-}
+inline std::string unknown_error_response() { return plain_500("Unknown error"); }
+inline std::string out_of_memory_response() { return plain_500("Out of memory"); }
 
 // The JSON of one item as the file action returns it.
 inline std::string item_json(std::string_view id, std::string_view data) {

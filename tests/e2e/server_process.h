@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,55 +38,37 @@ using env_list = std::vector<std::pair<std::string, std::string>>;
 // program file (for example "wine /path/ombrix.exe"). OMBRIX_E2E_PLATFORM=windows says that they
 // are Windows programs: their standard streams end lines with CR LF, which the harness reads as
 // LF, and their socket failure numbers are those of Windows Sockets.
-inline bool windows_programs() {
-  const char* platform = std::getenv("OMBRIX_E2E_PLATFORM");
-  return platform != nullptr && std::string_view(platform) == "windows";
-}
+inline bool windows_programs() { return std::getenv("OMBRIX_E2E_PLATFORM") && std::string_view(std::getenv("OMBRIX_E2E_PLATFORM")) == "windows"; }
 
 // The number a failed bind reports for a port that another socket holds.
 inline int address_in_use_error() { return windows_programs() ? 10048 : EADDRINUSE; }
 
 // What a program wrote to one of its standard streams, with the line ends of this platform.
 inline std::string program_text(std::string bytes) {
-  if (!windows_programs()) return bytes;
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    text.push_back(bytes[i]);
-  }
-  return text;
+  for (std::size_t at = 0; windows_programs() && (at = bytes.find("\r\n", at)) != std::string::npos;) bytes.erase(at, 1);
+  return bytes;
 }
 
 inline std::vector<std::string> command_from(const char* variable, std::string binary) {
   std::vector<std::string> words;
-  if (const char* command = std::getenv(variable); command != nullptr && *command != '\0') {
-    std::istringstream in(command);
-    for (std::string word; in >> word;) words.push_back(word);
-  }
-  if (words.empty()) words.push_back(std::move(binary));
-  return words;
+  std::istringstream in(std::getenv(variable) ? std::getenv(variable) : "");
+  for (std::string word; in >> word;) words.push_back(word);
+  return words.empty() ? std::vector<std::string>{std::move(binary)} : words;
 }
 
 #ifdef OMBRIX_BINARY_DIR
-inline std::vector<std::string> server_command() {
-  return command_from("OMBRIX_E2E_SERVER", std::string(OMBRIX_BINARY_DIR) + "/ombrix");
-}
-inline std::vector<std::string> admin_command() {
-  return command_from("OMBRIX_E2E_ADMIN", std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin");
-}
+inline std::vector<std::string> server_command() { return command_from("OMBRIX_E2E_SERVER", std::string(OMBRIX_BINARY_DIR) + "/ombrix"); }
+inline std::vector<std::string> admin_command() { return command_from("OMBRIX_E2E_ADMIN", std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin"); }
 // The server's command followed by `args`.
 inline std::vector<std::string> server_command(const std::vector<std::string>& args) {
   std::vector<std::string> argv = server_command();
-  argv.insert(argv.end(), args.begin(), args.end());
-  return argv;
+  return argv.insert(argv.end(), args.begin(), args.end()), argv;
 }
 #endif
 
 inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
@@ -102,10 +85,7 @@ class temp_dir {
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
-  ~temp_dir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
+  ~temp_dir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
   temp_dir(const temp_dir&) = delete;
   temp_dir& operator=(const temp_dir&) = delete;
 
@@ -118,77 +98,44 @@ class temp_dir {
 
 namespace detail {
 
-// The child's environment: ours without the variables that steer the hosts, plus `extra`.
-inline std::vector<std::string> child_environment(const env_list& extra) {
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string_view line(*entry);
-    if (line.starts_with("OMBRIX_DATA=") || line.starts_with("OMBRIX_ACCOUNT=") ||
-        line.starts_with("OMBRIX_STORE=")) {
-      continue;
-    }
-    result.emplace_back(line);
-  }
-  for (const auto& [name, value] : extra) result.push_back(name + "=" + value);
-  return result;
-}
-
-inline std::vector<char*> pointers(std::vector<std::string>& texts) {
-  std::vector<char*> result;
-  for (auto& text : texts) result.push_back(text.data());
-  result.push_back(nullptr);
-  return result;
-}
-
-// `name` itself when it holds a slash, else the first executable file of that name on PATH.
-inline std::string find_program(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  if (name.find('/') != std::string::npos || path == nullptr) return name;
-  std::istringstream folders(path);
-  for (std::string folder; std::getline(folders, folder, ':');) {
-    std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return name;
-}
-
-// Starts `argv` with stdout and stderr sent to the given files; returns the child's pid.
-inline pid_t spawn(std::vector<std::string> argv, const env_list& extra_env,
+// Starts `argv` (its first word looked up on PATH) with our environment less the variables that
+// steer the hosts, plus `extra`; stdout and stderr go to the given files. Returns the child's pid.
+inline pid_t spawn(std::vector<std::string> argv, const env_list& extra,
                    const std::filesystem::path& out_file, const std::filesystem::path& err_file) {
-  std::vector<std::string> env = child_environment(extra_env);
-  argv[0] = find_program(argv[0]);
-  std::vector<char*> argv_ptrs = pointers(argv);
-  std::vector<char*> env_ptrs = pointers(env);
-  int out_fd = ::open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  int err_fd = ::open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (out_fd < 0 || err_fd < 0 || null_fd < 0) throw std::runtime_error("cannot open capture files");
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    // Only async-signal-safe calls between fork and exec.
-    ::dup2(null_fd, 0);
-    ::dup2(out_fd, 1);
-    ::dup2(err_fd, 2);
-    ::execve(argv_ptrs[0], argv_ptrs.data(), env_ptrs.data());
-    ::_exit(127);
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view line(*entry);
+    if (!line.starts_with("OMBRIX_DATA=") && !line.starts_with("OMBRIX_ACCOUNT=") && !line.starts_with("OMBRIX_STORE=")) {
+      env.emplace_back(line);
+    }
   }
-  ::close(out_fd);
-  ::close(err_fd);
-  ::close(null_fd);
-  if (pid < 0) throw std::runtime_error("fork failed");
+  for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
+  const auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> result;
+    for (auto& text : texts) result.push_back(text.data());
+    result.push_back(nullptr);
+    return result;
+  };
+  std::vector<char*> argv_ptrs = pointers(argv), env_ptrs = pointers(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  const int error = ::posix_spawnp(&pid, argv_ptrs[0], &actions, nullptr, argv_ptrs.data(), env_ptrs.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
   return pid;
 }
 
 // Waits for `pid` up to `timeout`; the raw wait status, or nullopt while it still runs.
 inline std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
+  for (auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
     int status = 0;
-    pid_t done = ::waitpid(pid, &status, WNOHANG);
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) return status;
-    if (done < 0 && errno != EINTR) return std::nullopt;
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(5ms);
+    if ((done < 0 && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) return std::nullopt;
   }
 }
 
@@ -208,19 +155,10 @@ inline run_result run_program(const std::vector<std::string>& argv, const env_li
   temp_dir capture("ombrix-run");
   pid_t pid = detail::spawn(argv, env, capture.path() / "out", capture.path() / "err");
   std::optional<int> status = detail::wait_for(pid, timeout);
-  if (!status) {
-    ::kill(pid, SIGKILL);
-    int ignored = 0;
-    ::waitpid(pid, &ignored, 0);
-  }
-  run_result result;
-  if (status && WIFEXITED(*status)) {
-    result.exited = true;
-    result.exit_code = WEXITSTATUS(*status);
-  }
-  result.out = program_text(read_file(capture.path() / "out"));
-  result.err = program_text(read_file(capture.path() / "err"));
-  return result;
+  if (!status) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
+  const bool exited = status && WIFEXITED(*status);
+  return {exited, exited ? WEXITSTATUS(*status) : -1, program_text(read_file(capture.path() / "out")),
+          program_text(read_file(capture.path() / "err"))};
 }
 
 // The real server as a child process. Started on a free loopback port with OMBRIX_DATA set;
@@ -260,11 +198,9 @@ class server_process {
   // Waits until standard error holds `needle` (lines are written whole, but possibly after
   // the response has reached the client). True when found within `timeout`.
   bool wait_for_stderr(std::string_view needle, std::chrono::milliseconds timeout = 5s) const {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
+    for (auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(10ms)) {
       if (stderr_text().find(needle) != std::string::npos) return true;
       if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(10ms);
     }
   }
 
@@ -284,14 +220,12 @@ class server_process {
 
   // Sends `signal` (SIGKILL by default) and reaps the process; safe to call more than once.
   void stop(int signal = SIGKILL) {
-    if (pid_ <= 0) return;
-    if (!exit_status_) {
-      ::kill(pid_, signal);
-      int status = 0;
-      while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-      exit_status_ = status;
+    if (pid_ <= 0 || exit_status_) return;
+    ::kill(pid_, signal);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
+    exit_status_ = status;
   }
 
  private:
@@ -300,13 +234,11 @@ class server_process {
   // without opening a connection (which would take a connection number from the tests).
   bool wait_for_listening() {
     const std::string line = listening_notice(port_);
-    auto deadline = std::chrono::steady_clock::now() + 10s;
     bool announced = false;
-    for (;;) {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s;; std::this_thread::sleep_for(2ms)) {
       announced = announced || stderr_text().find(line) != std::string::npos;
       if (announced && is_listening(port_)) return true;
       if (has_exited() || std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(2ms);
     }
   }
 

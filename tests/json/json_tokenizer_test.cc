@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 #include <string>
@@ -13,26 +14,14 @@
 namespace ombrix {
 namespace {
 
-// The text in a heap block of exactly its size, so that a read past the end is caught by the
-// address sanitizer.
-class exact_text {
- public:
-  explicit exact_text(std::string_view text)
-      : bytes_(new char[text.size() == 0 ? 1 : text.size()]), size_(text.size()) {
-    std::copy(text.begin(), text.end(), bytes_.get());
-  }
-  const char* data() const { return size_ == 0 ? nullptr : bytes_.get(); }
-  std::uint32_t size() const { return static_cast<std::uint32_t>(size_); }
-
- private:
-  std::unique_ptr<char[]> bytes_;
-  std::size_t size_;
-};
-
-// A tokenizer over an exact copy of the text it was given.
+// A tokenizer over a copy of the text in a heap block of exactly its size, so that a read past
+// the end is caught by the address sanitizer.
 struct tokenized {
-  explicit tokenized(std::string_view text) : exact(text) { t.init(exact.data(), exact.size()); }
-  exact_text exact;
+  explicit tokenized(std::string_view text) : bytes(new char[text.empty() ? 1 : text.size()]) {
+    std::copy(text.begin(), text.end(), bytes.get());
+    t.init(text.empty() ? nullptr : bytes.get(), static_cast<std::uint32_t>(text.size()));
+  }
+  std::unique_ptr<char[]> bytes;
   json_tokenizer t;
 };
 
@@ -40,14 +29,8 @@ std::string printable(std::string_view bytes) {
   static constexpr char digits[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char b : bytes) {
-    if (b >= 0x20 && b < 0x7F && b != '<') {
-      out += static_cast<char>(b);
-    } else {
-      out += '<';
-      out += digits[b >> 4];
-      out += digits[b & 0xF];
-      out += '>';
-    }
+    if (b >= 0x20 && b < 0x7F && b != '<') out += static_cast<char>(b);
+    else out.append({'<', digits[b >> 4], digits[b & 0xF], '>'});
   }
   return out;
 }
@@ -56,115 +39,51 @@ std::string printable(std::string_view bytes) {
 // names followed by ":" and their decoded bytes.
 std::string trace(std::string_view text) {
   tokenized in(text);
-  json_tokenizer& tokenizer = in.t;
   std::string out;
   for (int i = 0; i < 100; ++i) {
-    const std::uint32_t kind = tokenizer.next();
+    const std::uint32_t kind = in.t.next();
     if (!out.empty()) out += ' ';
     out += std::to_string(kind);
-    if (kind == json_kind::string || kind == json_kind::name) {
-      out += ':' + printable(tokenizer.string_value());
-    }
+    if (kind == json_kind::string || kind == json_kind::name) out += ':' + printable(in.t.string_value());
     if (kind == json_kind::end || kind == json_kind::error) return out;
   }
   return out + " ...";
 }
 
-struct trace_case {
-  std::string text;
-  std::string expected;
-};
-
-void check_traces(const std::vector<trace_case>& cases) {
-  for (const auto& c : cases) EXPECT_EQ(trace(c.text), c.expected) << printable(c.text);
-}
-
-TEST(JsonTokenizerTest, StructureAndLiterals) {
-  check_traces({
-      {"", "0"},
-      {"{}", "1 2 0"},
-      {" [ ] ", "3 4 0"},
-      {"[true,false,null]", "3 5 6 7 4 0"},
-      {"[tru]", "3 12"},
-      {"truex", "5 12"},  // the byte after a literal is not examined, the next call refuses it
-      {"'a'", "12"},
-      {std::string("[\0]", 3), "3 12"},
+TEST(JsonTokenizerTest, TokenTraces) {
+  const std::pair<std::string, std::string> cases[] = {
+      // Structure and literals; the byte after a literal is refused by the next call.
+      {"", "0"}, {"{}", "1 2 0"}, {" [ ] ", "3 4 0"}, {"[true,false,null]", "3 5 6 7 4 0"}, {"[tru]", "3 12"},
+      {"truex", "5 12"}, {"'a'", "12"}, {std::string("[\0]", 3), "3 12"},
       {"{\"a\":{\"b\":[1]}}", "1 11:a 1 11:b 3 8 4 2 2 0"},
-  });
-}
-
-TEST(JsonTokenizerTest, CommaRules) {
-  check_traces({
-      {R"(["a","b",])", "3 10:a 10:b 4 0"},  // the comma is taken with the string
-      {"[1,]", "3 8 12"},
-      {"{\"a\":1,}", "1 11:a 8 12"},
-      {"[,1]", "3 12"},
-      {"[1,,2]", "3 8 12"},
-      {R"(["a",,1])", "3 10:a 8 4 0"},  // a string's comma does not count for the next one
-      {",[", "3 0"},
-      {"{\"a\":,1}", "1 11:a 8 2 0"},
+      // Commas: a string takes its comma along, and it does not count for the next value.
+      {R"(["a","b",])", "3 10:a 10:b 4 0"}, {"[1,]", "3 8 12"}, {"{\"a\":1,}", "1 11:a 8 12"}, {"[,1]", "3 12"},
+      {"[1,,2]", "3 8 12"}, {R"(["a",,1])", "3 10:a 8 4 0"}, {",[", "3 0"}, {"{\"a\":,1}", "1 11:a 8 2 0"},
       {"[[],[]]", "3 3 4 3 4 4 0"},
-  });
-}
-
-TEST(JsonTokenizerTest, Numbers) {
-  check_traces({
-      {"[1.5e3 ]", "3 9 4 0"},
-      {"[1e3]", "3 12"},
-      {"[1+2]", "3 12"},
-      {"[-5]", "3 8 4 0"},
-      {"[+5]", "3 8 4 0"},
-      {"[-]", "3 12"},
-      {"[--5]", "3 12"},
-      {"[1.5.2]", "3 9 4 0"},
-      {"[1 2]", "3 8 8 4 0"},
-      {"[5", "3 0"},
-      {"[1.5e", "3 0"},
-  });
-}
-
-TEST(JsonTokenizerTest, StringsAndWhatFollowsThem) {
-  check_traces({
-      {R"("abc")", "10:abc 0"},
-      {R"("a":)", "11:a 0"},
-      {"\"a\" \t\r\n:", "11:a 0"},
-      {R"("a" })", "10:a 2 0"},
-      {R"("a" x)", "12"},
-      {R"("a)", "12"},
-      {"\"a\x01\x1F\x7F\"", "10:a<01><1F><7F> 0"},  // raw control bytes are accepted
-      {std::string("\"a\0b\"", 5), "12"},
+      // Numbers.
+      {"[1.5e3 ]", "3 9 4 0"}, {"[1e3]", "3 12"}, {"[1+2]", "3 12"}, {"[+5]", "3 8 4 0"}, {"[-]", "3 12"},
+      {"[--5]", "3 12"}, {"[1.5.2]", "3 9 4 0"}, {"[1 2]", "3 8 8 4 0"}, {"[5", "3 0"}, {"[1.5e", "3 0"},
+      // Strings, names and what follows them; raw control bytes are accepted, NUL is not.
+      {R"("abc")", "10:abc 0"}, {"\"a\" \t\r\n:", "11:a 0"}, {R"("a" })", "10:a 2 0"}, {R"("a" x)", "12"},
+      {R"("a)", "12"}, {"\"a\x01\x1F\x7F\"", "10:a<01><1F><7F> 0"}, {std::string("\"a\0b\"", 5), "12"},
       {R"("abcdefghijklmnop":"qrstuvwxyz012345")", "11:abcdefghijklmnop 10:qrstuvwxyz012345 0"},
       {std::string("\"abcdefghij\0klmnop\"", 19), "12"},
-  });
-}
-
-TEST(JsonTokenizerTest, Escapes) {
-  check_traces({
-      {R"("\b\f\n\r\t")", "10:<08><0C><0A><0D><09> 0"},
-      {R"("\"\\\/\x\'")", "10:\"\\/x' 0"},
-      {R"("\u0041\u00e9\u00E9")", "10:A<C3><A9><C3><A9> 0"},
-      {R"("\u007F\u0080")", "10:<7F><C2><80> 0"},
+      // Escapes; lone or reversed surrogates become U+FFFD.
+      {R"("\b\f\n\r\t")", "10:<08><0C><0A><0D><09> 0"}, {R"("\"\\\/\x\'")", "10:\"\\/x' 0"},
+      {R"("\u0041\u00e9\u00E9")", "10:A<C3><A9><C3><A9> 0"}, {R"("\u007F\u0080")", "10:<7F><C2><80> 0"},
       {R"("\u07FF\u0800\uFFFF")", "10:<DF><BF><E0><A0><80><EF><BF><BF> 0"},
-      {R"("\uD83D")", "10:<EF><BF><BD> 0"},
-      {R"("\uD83D\uDE00")", "10:<F0><9F><98><80> 0"},
+      {R"("\uD83D")", "10:<EF><BF><BD> 0"}, {R"("\uD83D\uDE00")", "10:<F0><9F><98><80> 0"},
       {R"("\uD83D\u0041")", "10:<EF><BF><BD>A 0"},
       {R"("\uDE00\uD83D")", "10:<EF><BF><BD><EF><BF><BD> 0"},
-      {R"("\uD83D\uD83D\uDE00")", "10:<EF><BF><BD><F0><9F><98><80> 0"},
-      {R"("\uD83D\uDE0")", "12"},
-      {R"("\u12")", "12"},
-      {"\"a\\", "12"},
-      {std::string("\"a\\\0\"", 5), "12"},
-      {R"("a\"b":)", "11:a\"b 0"},
-  });
+      {R"("\uD83D\uD83D\uDE00")", "10:<EF><BF><BD><F0><9F><98><80> 0"}, {R"("\uD83D\uDE0")", "12"},
+      {R"("\u12")", "12"}, {"\"a\\", "12"}, {std::string("\"a\\\0\"", 5), "12"}, {R"("a\"b":)", "11:a\"b 0"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(trace(text), expected) << printable(text);
 }
 
 TEST(JsonTokenizerTest, NumberValues) {
   constexpr std::int64_t max = std::numeric_limits<std::int64_t>::max();
-  const struct {
-    std::string text;
-    std::int64_t integer;
-    double real;
-  } cases[] = {
+  const struct { std::string text; std::int64_t integer; double real; } cases[] = {
       {"[-5]", -5, -5.0}, {"[007]", 7, 7.0}, {"[9223372036854775807]", max, 9223372036854775807.0},
       {"[9223372036854775808]", max, 9223372036854775808.0},
       {"[-9223372036854775808]", std::numeric_limits<std::int64_t>::min(), -9223372036854775808.0},
@@ -173,12 +92,11 @@ TEST(JsonTokenizerTest, NumberValues) {
   };
   for (const auto& c : cases) {
     tokenized in(c.text);
-    json_tokenizer& t = in.t;
-    ASSERT_EQ(t.next(), json_kind::begin_array) << c.text;
-    const std::uint32_t kind = t.next();
+    ASSERT_EQ(in.t.next(), json_kind::begin_array) << c.text;
+    const std::uint32_t kind = in.t.next();
     ASSERT_TRUE(kind == json_kind::integer || kind == json_kind::real) << c.text;
-    EXPECT_EQ(t.integer_value(), c.integer) << c.text;
-    EXPECT_EQ(t.real_value(), c.real) << c.text;
+    EXPECT_EQ(in.t.integer_value(), c.integer) << c.text;
+    EXPECT_EQ(in.t.real_value(), c.real) << c.text;
   }
 }
 
@@ -199,14 +117,13 @@ TEST(JsonTokenizerTest, ReadsBackEveryStringTheWriterWrites) {
     w.string(input);
     w.end_array();
     tokenized in(w.view());
-    json_tokenizer& t = in.t;
-    ASSERT_EQ(t.next(), json_kind::begin_array);
+    ASSERT_EQ(in.t.next(), json_kind::begin_array);
     for (int k = 0; k < 2; ++k) {
-      ASSERT_EQ(t.next(), json_kind::string) << printable(input);
-      ASSERT_EQ(t.string_value(), input);
+      ASSERT_EQ(in.t.next(), json_kind::string) << printable(input);
+      ASSERT_EQ(in.t.string_value(), input);
     }
-    ASSERT_EQ(t.next(), json_kind::end_array);
-    ASSERT_EQ(t.next(), json_kind::end);
+    ASSERT_EQ(in.t.next(), json_kind::end_array);
+    ASSERT_EQ(in.t.next(), json_kind::end);
   }
 }
 

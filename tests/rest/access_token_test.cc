@@ -4,47 +4,29 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace ombrix {
 namespace {
 
 const std::string bearer = "Bearer eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=.";
 
-TEST(access_token_test, TokensNameTheSessionInLowerCaseHex) {
-  EXPECT_EQ(token_prefix, bearer);
-  EXPECT_EQ(base64url_decode(token_header, 36), R"({"alg":"none","typ":"JWT"})");
-  EXPECT_EQ(session_id_for_connection(26), "1a");
-  EXPECT_EQ(session_id_for_connection(0x7fffffff), "7fffffff");
-  // {"sid":"1a"} is 12 bytes: no padding; {"sid":"100"} is 13 bytes: two.
-  EXPECT_EQ(make_access_token("1a"), bearer.substr(7) + "eyJzaWQiOiIxYSJ9");
-  EXPECT_EQ(make_access_token("100"), bearer.substr(7) + "eyJzaWQiOiIxMDAifQ==");
-  for (std::int32_t connection : {1, 15, 16, 255, 4096, 1048576, 0x7fffffff}) {
-    const std::string id = session_id_for_connection(connection);
-    EXPECT_EQ(session_id_from_authorization("Bearer " + make_access_token(id)), id);
-  }
-}
-
 TEST(access_token_test, Base64UrlEncodesAndDecodesWithinItsCapacity) {
-  const struct {
-    std::string bytes;
-    std::size_t capacity;
-    std::string encoded;
-  } encodings[] = {
-      {"f", 4, "Zg=="}, {"fo", 4, "Zm8="}, {"foobar", 8, "Zm9vYmFy"}, {"\xFB\xFF", 4, "-_8="},
-      // Below ((n - 1) / 3) * 4 + 4 nothing is written.
-      {"f", 3, ""}, {"foob", 7, ""}, {"foo", 100, "Zm9v"}};
-  for (const auto& c : encodings) EXPECT_EQ(base64url_encode(c.bytes, c.capacity), c.encoded) << c.bytes;
-  const struct {
-    std::string text;
-    std::size_t capacity;
-    std::string decoded;
-  } decodings[] = {
-      {"Zm9v", 4, "foo"}, {"Zm8=", 4, "fo"}, {"-_8=", 4, "\xFB\xFF"},
-      // With capacity equal to the length, inputs of 1, 2 and 5 characters are refused.
-      {"Zg", 2, ""}, {"Zm9vY", 5, ""}, {"Zg", 3, "f"}, {"Zm9vYg", 6, "foob"}, {"Zm9vY", 6, "foo"},
-      // Characters outside the alphabet are skipped, standard "+" and "/" included.
-      {"Zm9v\r\nYmFy", 10, "foobar"}, {"Zm+9/v", 6, "foo"}, {"====", 4, ""}, {"", 3, ""}};
-  for (const auto& c : decodings) EXPECT_EQ(base64url_decode(c.text, c.capacity), c.decoded) << c.text;
+  // Below ((n - 1) / 3) * 4 + 4 nothing is written.
+  for (const auto& [bytes, capacity, encoded] : std::vector<std::tuple<std::string, std::size_t, std::string>>{
+           {"f", 4, "Zg=="}, {"fo", 4, "Zm8="}, {"foobar", 8, "Zm9vYmFy"}, {"\xFB\xFF", 4, "-_8="},
+           {"f", 3, ""}, {"foob", 7, ""}, {"foo", 100, "Zm9v"}}) {
+    EXPECT_EQ(base64url_encode(bytes, capacity), encoded) << bytes;
+  }
+  // With capacity equal to the length, inputs of 1, 2 and 5 characters are refused; characters
+  // outside the alphabet are skipped, standard "+" and "/" included.
+  for (const auto& [text, capacity, decoded] : std::vector<std::tuple<std::string, std::size_t, std::string>>{
+           {"Zm9v", 4, "foo"}, {"Zm8=", 4, "fo"}, {"-_8=", 4, "\xFB\xFF"}, {"Zg", 2, ""}, {"Zm9vY", 5, ""},
+           {"Zg", 3, "f"}, {"Zm9vYg", 6, "foob"}, {"Zm9vY", 6, "foo"}, {"Zm9v\r\nYmFy", 10, "foobar"},
+           {"Zm+9/v", 6, "foo"}, {"====", 4, ""}, {"", 3, ""}}) {
+    EXPECT_EQ(base64url_decode(text, capacity), decoded) << text;
+  }
   std::string bytes;
   for (int value = 0; value < 256; ++value) bytes.push_back(static_cast<char>(value));
   for (std::size_t length = 1; length <= bytes.size(); length += 37) {
@@ -58,7 +40,17 @@ TEST(access_token_test, Base64UrlEncodesAndDecodesWithinItsCapacity) {
   EXPECT_EQ(decode_token_payload(bearer + "Z"), "");
 }
 
-TEST(access_token_test, SessionIdFromAuthorization) {
+TEST(access_token_test, TokensNameTheSessionInLowerCaseHex) {
+  EXPECT_EQ(token_prefix, bearer);
+  EXPECT_EQ(base64url_decode(token_header, 36), R"({"alg":"none","typ":"JWT"})");
+  EXPECT_EQ(session_id_for_connection(0x7fffffff), "7fffffff");
+  // {"sid":"1a"} is 12 bytes: no padding; {"sid":"100"} is 13 bytes: two.
+  EXPECT_EQ(make_access_token("1a"), bearer.substr(7) + "eyJzaWQiOiIxYSJ9");
+  EXPECT_EQ(make_access_token("100"), bearer.substr(7) + "eyJzaWQiOiIxMDAifQ==");
+  for (std::int32_t connection : {1, 26, 255, 4096, 1048576}) {
+    const std::string id = session_id_for_connection(connection);
+    EXPECT_EQ(session_id_from_authorization("Bearer " + make_access_token(id)), id);
+  }
   const std::pair<std::string, std::string> cases[] = {
       {bearer + "eyJzaWQiOiIxIn0=", "1"},
       {bearer + "eyJzaWQiOiIxMDAifQ", "100"},  // padding removed

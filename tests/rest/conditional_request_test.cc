@@ -2,11 +2,6 @@
 // the headers parsed, the exact replies and host calls, and a plain request's bytes unchanged.
 #include "rest/conditional_request.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "host/host_errors.h"
 #include "host/item_tag.h"
 #include "tests/rest/rest_test_support.h"
@@ -18,28 +13,24 @@ const kelm_info session{"SALES**test", "SALES", "MD"};
 
 TEST(conditional_request_test, HeadersBecomeConditions) {
   const struct {
-    const char* if_match;
-    const char* if_none_match;
-    bool valid;
-    bool must_exist;
-    bool must_be_absent;
-    std::vector<std::string> match;
-    std::vector<std::string> none_match;
+    const char *if_match, *if_none_match;
+    bool valid, must_exist, must_be_absent;
+    std::vector<std::string> match, none_match;
   } cases[] = {
       {"", "", true, false, false, {}, {}},
-      {"\"a1\"", "", true, false, false, {"a1"}, {}},
       {" \"a1\" , \"b2\"", "", true, false, false, {"a1", "b2"}, {}},
       {"*", "", true, true, false, {}, {}},
       {"", "*", true, false, true, {}, {}},
       {"", "W/\"w\", \"s\"", true, false, false, {}, {"w", "s"}},  // weak comparison
-      {"W/\"w\"", "", true, false, false, {"-"}, {}},  // strong comparison: matches nothing
+      {"W/\"w\"", "", true, false, false, {"-"}, {}},             // strong: matches nothing
       {"a1", "", false, false, false, {}, {}},
+      {"x\", \"y\"", "", false, false, false, {}, {}},  // a tag must open with its quote
       {"\"a\" \"b\"", "", false, false, false, {}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.if_match) + " | " + c.if_none_match);
-    const environment env{{"HTTP_IF_MATCH", c.if_match}, {"HTTP_IF_NONE_MATCH", c.if_none_match}};
-    const std::optional<item_condition> condition = request_condition(env);
+    const std::optional<item_condition> condition =
+        request_condition({{"HTTP_IF_MATCH", c.if_match}, {"HTTP_IF_NONE_MATCH", c.if_none_match}});
     ASSERT_EQ(condition.has_value(), c.valid);
     if (!c.valid) continue;
     EXPECT_EQ(condition->must_exist, c.must_exist);
@@ -50,14 +41,9 @@ TEST(conditional_request_test, HeadersBecomeConditions) {
 }
 
 TEST(conditional_request_test, ConditionsHoldOrNotForAnItemOrNone) {
-  const text item = u"A\r\nB";
+  const text item = u"A\r\nB", other = u"A\r\nC";
   const std::string tag = item_tag(item);
-  const text other = u"A\r\nC";
-  const struct {
-    item_condition condition;
-    const text* current;
-    bool holds;
-  } cases[] = {
+  const struct { item_condition condition; const text* current; bool holds; } cases[] = {
       {{}, nullptr, true},
       {{true, false, {}, {}}, nullptr, false},
       {{true, false, {}, {}}, &item, true},
@@ -68,8 +54,7 @@ TEST(conditional_request_test, ConditionsHoldOrNotForAnItemOrNone) {
       {{false, false, {}, {tag}}, &other, true},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(cases[i].condition.holds(cases[i].current), cases[i].holds);
+    EXPECT_EQ(cases[i].condition.holds(cases[i].current), cases[i].holds) << i;
   }
   // Tags are 32 hex digits and tell texts apart that differ in one unit or in length.
   EXPECT_EQ(tag.size(), 32u);
@@ -77,23 +62,12 @@ TEST(conditional_request_test, ConditionsHoldOrNotForAnItemOrNone) {
   EXPECT_NE(item_tag(other), tag);
   EXPECT_NE(item_tag(u"A\r\nB "), tag);
   EXPECT_NE(item_tag(u""), item_tag(std::u16string(1, u'\0')));
-  EXPECT_EQ(item_tag(text(u"A\r\nB")), tag);
-}
-
-TEST(conditional_request_test, TagLineFollowsTheFirstLine) {
-  std::string reply = "Content-Type:application/json\r\n\r\n{}\r\n";
-  add_tag_line(reply, "t1");
-  EXPECT_EQ(reply, "Content-Type:application/json\r\nETag: \"t1\"\r\n\r\n{}\r\n");
-  std::string empty;
-  add_tag_line(empty, "t2");
-  EXPECT_EQ(empty, "Content-Type:application/json\r\nETag: \"t2\"\r\n\r\n");
 }
 
 const text stored = u"old\r\nitem";
 const std::string stored_tag = item_tag(stored);
-const std::string quoted = "\"" + stored_tag + "\"";
-const std::string precondition_reply = error_reply(
-    412, "Precondition failed: the item is not in the state the request expects.", "");
+const std::string precondition_reply =
+    error_reply(412, "Precondition failed: the item is not in the state the request expects.");
 const std::string new_tag = item_tag(u"new");
 
 std::string tagged(std::string_view tag, std::string_view json = {}) {
@@ -103,78 +77,67 @@ std::string tagged(std::string_view tag, std::string_view json = {}) {
 
 TEST(conditional_request_test, ItemActionsCheckConditionsInOneHostStep) {
   const std::string body = R"({"data":["new"]})";
+  const std::vector<std::string> x{"MD", "F", "F", "X"};
   const std::vector<std::pair<std::string, text>> current = {{"read_item", stored}};
-  check_actions(
-      {
-          {"PutMatching", update_item_action, "file", {"MD", "F", "F", "X"}, body,
-           {{"HTTP_IF_MATCH", quoted}}, 200, tagged(new_tag),
-           {read_call(u"F", u"X"), write_call(u"F", u"X", u"new")}, std::nullopt, current},
-          {"PutStale", update_item_action, "file", {"MD", "F", "F", "X"}, body,
-           {{"HTTP_IF_MATCH", "\"0123\""}}, 412, precondition_reply, {read_call(u"F", u"X")},
-           std::nullopt, current},
-          {"PutCreateOnlyOverAnItem", update_item_action, "file", {"MD", "F", "F", "X"}, body,
-           {{"HTTP_IF_NONE_MATCH", "*"}}, 412, precondition_reply, {read_call(u"F", u"X")},
-           std::nullopt, current},
-          {"PutMalformedHeader", update_item_action, "file", {"MD", "F", "F", "X"}, body,
-           {{"HTTP_IF_MATCH", "nope"}}, 400,
-           error_reply(400, "Malformed If-Match or If-None-Match header.", ""), {}},
-          {"PutTagOnly", update_item_action, "file", {"MD", "F", "F", "X"}, body,
-           {{"QS_ETAG", "1"}}, 200, tagged(new_tag), {write_call(u"F", u"X", u"new")}},
-          {"PutPlain", update_item_action, "file", {"MD", "F", "F", "X"}, body, {}, 200, "",
-           {write_call(u"F", u"X", u"new")}},
-          {"DeleteMatching", delete_item_action, "file", {"MD", "F", "F", "X"}, "",
-           {{"HTTP_IF_MATCH", quoted}}, 200, "", {read_call(u"F", u"X"), delete_call(u"F", u"X")},
-           std::nullopt, current},
-          {"GetTagged", read_item_action, "file", {"MD", "F", "F", "X"}, "", {{"QS_ETAG", "1"}},
-           200, tagged(stored_tag, R"({"id":"X","type":"array","data":["old","item"]})"),
-           {read_call(u"F", u"X")}, std::nullopt, current},
-          {"IdParameterNamesTheItem", read_item_action, "file", {"MD", "F", "F"}, "",
-           {{"QS_ID", "a/b"}}, 200, json_reply(R"({"id":"a/b","type":"array","data":["old","item"]})"),
-           {read_call(u"F", u"a/b")}, std::nullopt, current},
-      },
-      session);
+  const calls read_x{read_call(u"F", u"X")};
+  check_actions({
+      {"PutMatching", update_item_action, "file", x, body, {{"HTTP_IF_MATCH", "\"" + stored_tag + "\""}}, 200,
+       tagged(new_tag), {read_call(u"F", u"X"), write_call(u"F", u"X", u"new")}, std::nullopt, current},
+      {"PutStale", update_item_action, "file", x, body, {{"HTTP_IF_MATCH", "\"0123\""}}, 412, precondition_reply,
+       read_x, std::nullopt, current},
+      {"PutCreateOnlyOverAnItem", update_item_action, "file", x, body, {{"HTTP_IF_NONE_MATCH", "*"}}, 412,
+       precondition_reply, read_x, std::nullopt, current},
+      {"PutMalformedHeader", update_item_action, "file", x, body, {{"HTTP_IF_MATCH", "nope"}}, 400,
+       error_reply(400, "Malformed If-Match or If-None-Match header."), {}},
+      {"PutTagOnly", update_item_action, "file", x, body, {{"QS_ETAG", "1"}}, 200, tagged(new_tag),
+       {write_call(u"F", u"X", u"new")}},
+      {"PutPlain", update_item_action, "file", x, body, {}, 200, "", {write_call(u"F", u"X", u"new")}},
+      {"DeleteMatching", delete_item_action, "file", x, "", {{"HTTP_IF_MATCH", "\"" + stored_tag + "\""}}, 200,
+       "", {read_call(u"F", u"X"), delete_call(u"F", u"X")}, std::nullopt, current},
+      {"GetTagged", read_item_action, "file", x, "", {{"QS_ETAG", "1"}}, 200,
+       tagged(stored_tag, R"({"id":"X","type":"array","data":["old","item"]})"), read_x, std::nullopt, current},
+      {"IdParameterNamesTheItem", read_item_action, "file", {"MD", "F", "F"}, "", {{"QS_ID", "a/b"}}, 200,
+       json_reply(R"({"id":"a/b","type":"array","data":["old","item"]})"), {read_call(u"F", u"a/b")},
+       std::nullopt, current},
+  }, session);
 }
 
 TEST(conditional_request_test, CreateOnlyWritesAMissingItem) {
   const settings config;
   item_lock_table locks;
-  fake_host host;
-  host.script_error("read_item", _com_error(host_error_code(202), u"Item 'X' not found."));
   const environment env{{"HTTP_IF_NONE_MATCH", "*"}};
   const std::string body = R"({"data":["new"]})";
-  const action_request request{"file", {"MD", "F", "F", "X"}, body, env, session, host, locks, config};
   std::string reply;
-  EXPECT_EQ(update_item_action(request, reply), 200);
+  fake_host host;
+  host.script_error("read_item", _com_error(host_error_code(202), u"Item 'X' not found."));
+  EXPECT_EQ(update_item_action({"file", {"MD", "F", "F", "X"}, body, env, session, host, locks, config}, reply), 200);
   EXPECT_EQ(reply, tagged(new_tag));
   EXPECT_EQ(host.calls, (calls{read_call(u"F", u"X"), write_call(u"F", u"X", u"new")}));
   // Any other host failure of the read is the request's failure, and nothing is written.
   fake_host failing;
   failing.script_error("read_item", _com_error(host_error_code(200), u"File 'F' not found."));
-  const action_request second{"file", {"MD", "F", "F", "X"}, body, env, session, failing, locks, config};
-  EXPECT_THROW(update_item_action(second, reply), _com_error);
-  EXPECT_EQ(failing.calls, (calls{read_call(u"F", u"X")}));
+  EXPECT_THROW(update_item_action({"file", {"MD", "F", "F", "X"}, body, env, session, failing, locks, config},
+                                  reply), _com_error);
+  EXPECT_EQ(failing.calls, calls{read_call(u"F", u"X")});
 }
 
 TEST(conditional_request_test, ListingWithDataCarriesSmallItemsAndTheirTags) {
   const settings config;
   item_lock_table locks;
-  const text listing = text(u"F\r\nA") + sm + u"0" + sm + u"5" + vm + u"B" + sm + u"0" + sm +
-                       u"70000" + vm + u"S" + sm + u"16" + sm + u"0" + vm + u"G" + sm + u"0" +
-                       sm + u"3";
+  const text a = text(u"a\r\nb") + vm + u"c";
   fake_host host;
-  host.script("list_items", listing);
-  host.script("read_item", text(u"a\r\nb") + vm + u"c");
+  host.script("list_items", text(u"F\r\nA") + sm + u"0" + sm + u"5" + vm + u"B" + sm + u"0" + sm + u"70000" +
+                                vm + u"S" + sm + u"16" + sm + u"0" + vm + u"G" + sm + u"0" + sm + u"3");
+  host.script("read_item", a);
   host.script_error("read_item", _com_error(host_error_code(202), u"Item 'G' not found."));
-  const environment env{{"QS_DATA", "1"}};
-  const action_request request{"dir", {"MD", "F"}, "", env, session, host, locks, config};
   std::string reply;
-  EXPECT_EQ(list_directory_action(request, reply), 200);
-  EXPECT_EQ(reply, json_reply(R"({"items":[{"id":"A","attr":0,"size":5,"data":["a",["b","c"]],)"
-                              R"("etag":")" + item_tag(text(u"a\r\nb") + vm + u"c") +
-                              R"("},{"id":"B","attr":0,"size":70000},{"id":"S","attr":16},)"
+  EXPECT_EQ(list_directory_action({"dir", {"MD", "F"}, "", {{"QS_DATA", "1"}}, session, host, locks, config},
+                                  reply), 200);
+  EXPECT_EQ(reply, json_reply(R"({"items":[{"id":"A","attr":0,"size":5,"data":["a",["b","c"]],"etag":")" +
+                              item_tag(a) + R"("},{"id":"B","attr":0,"size":70000},{"id":"S","attr":16},)"
                               R"({"id":"G","attr":0,"size":3}]})"));
   // B is over 64 KiB and S a directory: only A and G (gone meanwhile) are read.
-  EXPECT_EQ(host.calls.size(), 3u);
+  ASSERT_EQ(host.calls.size(), 3u);
   EXPECT_EQ(host.calls[1], read_call(u"DICT F", u"A"));
   EXPECT_EQ(host.calls[2], read_call(u"DICT F", u"G"));
 }
@@ -183,24 +146,15 @@ TEST(conditional_request_test, ListingWithDataCarriesSmallItemsAndTheirTags) {
 // be refused), then writes over it.
 TEST(conditional_request_test, RenameReplacesOnlyWhenAsked) {
   const std::vector<std::pair<std::string, text>> content = {{"read_item", u"c"}};
-  check_actions(
-      {
-          {"Replace", rename_action, "rename", {"MD", "F", "F", "T"}, "",
-           {{"QS_NEWNAME", "MD/F/F/N"}, {"QS_REPLACE", "1"}}, 200, "",
-           {read_call(u"F", u"T"), read_call(u"F", u"N"), write_call(u"F", u"N", u"c"),
-            delete_call(u"F", u"T")},
-           std::nullopt, content},
-          {"NoReplace", rename_action, "rename", {"MD", "F", "F", "T"}, "",
-           {{"QS_NEWNAME", "MD/F/F/N"}}, 200, "",
-           {read_call(u"F", u"T"), create_call(u"F", u"N", u"c"), delete_call(u"F", u"T")},
-           std::nullopt, content},
-          {"OddIds", rename_action, "rename", {"MD", "F", "F"}, "",
-           {{"QS_ID", "a/b"}, {"QS_NEWID", ".."}, {"QS_REPLACE", "1"}}, 200, "",
-           {read_call(u"F", u"a/b"), read_call(u"F", u".."), write_call(u"F", u"..", u"c"),
-            delete_call(u"F", u"a/b")},
-           std::nullopt, content},
-      },
-      session);
+  check_actions({
+      {"Replace", rename_action, "rename", {"MD", "F", "F", "T"}, "",
+       {{"QS_NEWNAME", "MD/F/F/N"}, {"QS_REPLACE", "1"}}, 200, "",
+       {read_call(u"F", u"T"), read_call(u"F", u"N"), write_call(u"F", u"N", u"c"), delete_call(u"F", u"T")},
+       std::nullopt, content},
+      {"OddIds", rename_action, "rename", {"MD", "F", "F"}, "",
+       {{"QS_ID", "a/b"}, {"QS_NEWID", ".."}}, 200, "",
+       {read_call(u"F", u"a/b"), create_call(u"F", u"..", u"c"), delete_call(u"F", u"a/b")}, std::nullopt, content},
+  }, session);
 }
 
 }  // namespace

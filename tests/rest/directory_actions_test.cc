@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
 #include <cstdint>
-#include <optional>
-#include <string>
-#include <vector>
 
 #include "tests/rest/rest_test_support.h"
 
@@ -21,36 +16,21 @@ host_call stat_call(text file, text item) {
 }
 
 TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
-  const std::string no_file = error_reply(400, "File name missing from URL path.", "200");
-  const std::string bad_root =
-      error_reply(400, "File MD, VOC or account name is not valid.", "201");
-  check_actions(
-      {
-          {"Md", list_directory_action, "dir", {"MD"}, "", {}, 200, empty_listing,
-           {list_call(u"MD", 0, 0)}},
-          {"Dict", list_directory_action, "dir", {"MD", "CUSTOMERS"}, "", {}, 200, empty_listing,
-           {list_call(u"DICT CUSTOMERS", 0, 0)}},
-          {"Section", list_directory_action, "dir", {"SALES", "CUSTOMERS", "HIST"}, "", {}, 200,
-           empty_listing, {list_call(u"CUSTOMERS,HIST", 0, 0)}},
-          {"StatSelector", stat_action, "stat", {"MD", "CUST", "CUST", "C1"}, "", {}, 200,
-           json_reply(R"({"attr":0,"size":12})"), {stat_call(u"CUST", u"C1")}, std::nullopt,
-           {{"stat_item", u"0\r\n12"}}},
-          {"DirNothing", list_directory_action, "dir", {}, "", {}, 400, no_file, {},
-           "invalid path for dir: \n"},
-          {"DirLowerCaseRoot", list_directory_action, "dir", {"sales"}, "", {}, 400, bad_root, {},
-           "invalid MD/VOC for dir: sales\n"},
-      },
-      session);
+  check_actions({
+      {"Dict", list_directory_action, "dir", {"MD", "CUSTOMERS"}, "", {}, 200, empty_listing,
+       {list_call(u"DICT CUSTOMERS", 0, 0)}},
+      {"StatSelector", stat_action, "stat", {"MD", "CUST", "CUST", "C1"}, "", {}, 200,
+       json_reply(R"({"attr":0,"size":12})"), {stat_call(u"CUST", u"C1")}, std::nullopt, {{"stat_item", u"0\r\n12"}}},
+      {"DirLowerCaseRoot", list_directory_action, "dir", {"sales"}, "", {}, 400,
+       error_reply(400, "File MD, VOC or account name is not valid.", "201"), {}, "invalid MD/VOC for dir: sales\n"},
+  }, session);
 }
 
 TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
-  struct parameter_case {
-    std::optional<std::string> attr;
-    std::optional<std::string> max_items;
-    std::int64_t expected_attr;
-    std::int64_t expected_max_items;
-  };
-  const parameter_case cases[] = {
+  const struct {
+    std::optional<std::string> attr, max_items;
+    std::int64_t expected_attr, expected_max_items;
+  } cases[] = {
       {std::nullopt, std::nullopt, 0, 0},
       {"abc", "10", 0, 10},
       {"  \t42abc", " -3", 42, -3},
@@ -60,64 +40,46 @@ TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
       {"2147483648", "-2147483649", 0, 0},
       {"99999999999999999999999", "00000000000000000000009", 0, 9},
   };
-  for (const parameter_case& c : cases) {
+  for (const auto& c : cases) {
     std::string query_text;
     if (c.attr) query_text += "QS_ATTR=" + *c.attr + "\r\n";
     if (c.max_items) query_text += "QS_MAX_ITEMS=" + *c.max_items + "\r\n";
-    const environment query(query_text);
-    check_action({"attr '" + c.attr.value_or("(absent)") + "' max_items '" +
-                      c.max_items.value_or("(absent)") + "'",
-                  list_directory_action, "dir", {"MD"}, "", query, 200, empty_listing,
-                  {list_call(u"MD", c.expected_attr, c.expected_max_items)}},
-                 session);
+    check_action({query_text, list_directory_action, "dir", {"MD"}, "", environment(query_text), 200,
+                  empty_listing, {list_call(u"MD", c.expected_attr, c.expected_max_items)}}, session);
   }
 }
 
 TEST(directory_actions_test, ListingEntriesBecomeIdAttrSizeObjects) {
-  struct listing_case {
-    text listing;
-    std::string json;
-  };
-  const listing_case cases[] = {
-      {text(u"HEADER\r\nA") + sm + u"0" + sm + u"120" + vm + u"B" + sm + u"16" + sm + u"0" + vm +
-           u"C",
-       R"({"items":[{"id":"A","attr":0,"size":120},{"id":"B","attr":16},{"id":"C"}]})"},
-      {u"", R"({"items":[]})"},
-      {text(u"H\r\nA") + vm + vm + u"B" + vm, R"({"items":[{"id":"A"},{"id":"B"}]})"},
-      {text(u"H\r\nA") + sm + u"x" + sm + u"5", R"({"items":[{"id":"A","attr":0,"size":5}]})"},
-      {text(u"H\r\nA") + sm, R"({"items":[{"id":"A","attr":0}]})"},
-      // 48 = 0x30 has the directory bit; 32 has not.
-      {text(u"H\r\nA") + sm + u"48" + sm + u"7" + vm + u"B" + sm + u"32" + sm + u"7",
-       R"({"items":[{"id":"A","attr":48},{"id":"B","attr":32,"size":7}]})"},
-      {text(u"H\r\n") + sm + u"5" + sm + u"6" + vm + u"D" + sm + u"0" + sm + u"1",
-       R"({"items":[{"id":"D","attr":0,"size":1}]})"},
-      // -32 lacks the directory bit; -3 has it (two's complement).
-      {text(u"H\r\nA") + sm + u" -32" + sm + u"+9z" + vm + u"B" + sm + u"-3" + sm + u"9",
-       R"({"items":[{"id":"A","attr":-32,"size":9},{"id":"B","attr":-3}]})"},
+  const text h = u"H\r\n";
+  const struct { text listing; std::string json; } cases[] = {
+      {h + u"A" + sm + u"0" + sm + u"120" + vm + u"B" + sm + u"16" + sm + u"0" + vm + u"C",
+       R"([{"id":"A","attr":0,"size":120},{"id":"B","attr":16},{"id":"C"}])"},
+      {u"", R"([])"},
+      {h + u"A" + vm + vm + u"B" + vm, R"([{"id":"A"},{"id":"B"}])"},
+      {h + u"A" + sm + u"x" + sm + u"5", R"([{"id":"A","attr":0,"size":5}])"},
+      {h + u"A" + sm, R"([{"id":"A","attr":0}])"},
+      // 48 = 0x30 has the directory bit, 32 has not; -32 lacks it, -3 has it (two's complement).
+      {h + u"A" + sm + u"48" + sm + u"7" + vm + u"B" + sm + u"32" + sm + u"7",
+       R"([{"id":"A","attr":48},{"id":"B","attr":32,"size":7}])"},
+      {h + u"A" + sm + u" -32" + sm + u"+9z" + vm + u"B" + sm + u"-3" + sm + u"9",
+       R"([{"id":"A","attr":-32,"size":9},{"id":"B","attr":-3}])"},
+      {h + sm + u"5" + sm + u"6" + vm + u"D" + sm + u"0" + sm + u"1", R"([{"id":"D","attr":0,"size":1}])"},
       // Leading zeros and 19 digits take the parsing path; the numbers are the same.
-      {text(u"H\r\nA") + sm + u"007" + sm + u"0012" + vm + u"B" + sm + u"00" + sm +
-           u"1000000000000000000",
-       R"({"items":[{"id":"A","attr":7,"size":12},{"id":"B","attr":0,"size":1000000000000000000}]})"},
-      {text(u"H\r\nA") + sm + u"0" + sm + u"99999999999999999999",
-       R"({"items":[{"id":"A","attr":0,"size":9223372036854775807}]})"},
+      {h + u"A" + sm + u"007" + sm + u"0012" + vm + u"B" + sm + u"00" + sm + u"1000000000000000000",
+       R"([{"id":"A","attr":7,"size":12},{"id":"B","attr":0,"size":1000000000000000000}])"},
+      {h + u"A" + sm + u"0" + sm + u"99999999999999999999", R"([{"id":"A","attr":0,"size":9223372036854775807}])"},
       // Only the first CR LF ends the header; names are written as UTF-8 and escaped.
-      {text(u"H\r\nX\r\n\u00E9\"") + sm + u"0" + sm + u"1",
-       "{\"items\":[{\"id\":\"X\\r\\n\xC3\xA9\\\"\",\"attr\":0,\"size\":1}]}"},
+      {h + u"X\r\n\u00E9\"" + sm + u"0" + sm + u"1", "[{\"id\":\"X\\r\\n\xC3\xA9\\\"\",\"attr\":0,\"size\":1}]"},
   };
-  for (const listing_case& c : cases) {
+  for (const auto& c : cases) {
     check_action({test::hex_units(c.listing), list_directory_action, "dir", {"MD"}, "", {}, 200,
-                  json_reply(c.json), {list_call(u"MD", 0, 0)}, std::nullopt,
-                  {{"list_items", c.listing}}},
-                 session);
+                  json_reply("{\"items\":" + c.json + "}"), {list_call(u"MD", 0, 0)}, std::nullopt,
+                  {{"list_items", c.listing}}}, session);
   }
 }
 
 TEST(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
-  struct stat_case {
-    text result;
-    std::string json;
-  };
-  const stat_case cases[] = {
+  const struct { text result; std::string json; } cases[] = {
       {u"16\r\n2048", R"({"attr":16,"size":0})"},
       {u"32\r\n2048", R"({"attr":32,"size":2048})"},
       {u"", R"({"attr":0,"size":0})"},
@@ -126,11 +88,9 @@ TEST(directory_actions_test, StatReadsTheFirstTwoNonEmptyLines) {
       {u"-32\r\n-5", R"({"attr":-32,"size":-5})"},
       {u"0\r\n4294967296", R"({"attr":0,"size":4294967296})"},
   };
-  for (const stat_case& c : cases) {
-    check_action({test::hex_units(c.result), stat_action, "stat", {"MD", "X"}, "", {}, 200,
-                  json_reply(c.json), {stat_call(u"MD", u"X")}, std::nullopt,
-                  {{"stat_item", c.result}}},
-                 session);
+  for (const auto& c : cases) {
+    check_action({test::hex_units(c.result), stat_action, "stat", {"MD", "X"}, "", {}, 200, json_reply(c.json),
+                  {stat_call(u"MD", u"X")}, std::nullopt, {{"stat_item", c.result}}}, session);
   }
 }
 

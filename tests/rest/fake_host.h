@@ -18,13 +18,11 @@
 
 namespace ombrix {
 
-// One recorded operation: its name, its text arguments and its numeric arguments, each in the
-// order of the operation's parameter list.
+// One recorded operation: its name, its text and its numeric arguments in parameter order.
 struct host_call {
   std::string operation;
   std::vector<text> texts;
   std::vector<std::int64_t> numbers;
-
   friend bool operator==(const host_call&, const host_call&) = default;
 };
 
@@ -37,8 +35,8 @@ inline void PrintTo(const host_call& call, std::ostream* out) {
 
 class fake_host : public velquor_base {
  public:
-  // Queues `result` as the answer of the next unanswered call of `operation`. Operations that
-  // return text and have nothing queued answer the empty text.
+  // Queues `result` as the answer of the next unanswered call of `operation`; text operations
+  // with nothing queued answer the empty text.
   void script(const std::string& operation, text result) {
     scripted_[operation].emplace_back(std::move(result));
   }
@@ -66,19 +64,13 @@ class fake_host : public velquor_base {
   void create_item(const text& file, const text& item, const text& content) override {
     answer({"create_item", {file, item, content}, {}});
   }
-  void delete_item(const text& file, const text& item) override {
-    answer({"delete_item", {file, item}, {}});
-  }
+  void delete_item(const text& f, const text& i) override { answer({"delete_item", {f, i}, {}}); }
   text stat_item(const text& file, const text& item, const text& selector) override {
     return answer({"stat_item", {file, item, selector}, {}});
   }
-  std::int16_t query_flag_1(const text& a) override {
-    answer({"query_flag_1", {a}, {}});
-    return 0;
-  }
+  std::int16_t query_flag_1(const text& a) override { return answer({"query_flag_1", {a}, {}}), 0; }
   std::int16_t query_flag_2(const text& a, const text& b) override {
-    answer({"query_flag_2", {a, b}, {}});
-    return 0;
+    return answer({"query_flag_2", {a, b}, {}}), 0;
   }
   text list_items(const text& file, std::int32_t attribute, std::int32_t max_count,
                   const text& b, const text& selector) override {
@@ -100,7 +92,7 @@ class fake_host : public velquor_base {
   using outcome = std::variant<text, _com_error>;
 
   text answer(host_call call) {
-    std::string operation = call.operation;
+    const std::string operation = call.operation;
     calls.push_back(std::move(call));
     auto found = scripted_.find(operation);
     if (found == scripted_.end() || found->second.empty()) return {};

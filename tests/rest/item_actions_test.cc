@@ -1,9 +1,4 @@
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "tests/rest/rest_test_support.h"
 
@@ -11,34 +6,81 @@ namespace ombrix {
 namespace {
 
 const kelm_info session{"SALES**test", "SALES", "MD"};
-
-std::string refused(std::string_view message, std::string_view code = "") {
-  return error_reply(400, message, code);
-}
-
 const char bad_root[] = "File MD, VOC or account name is not valid.";
 const char no_item[] = "File name or item ID missing from URL path.";
+const char malformed[] = "Malformed JSON payload.";
+const char missing[] = "'data' property missing from JSON payload.";
+const char bad_array[] = "Malformed JSON array in 'data' property.";
 
-TEST(item_actions_test, ReadResolvesEachPathAndAnswersIdTypeAndData) {
-  const text read = text(u"A\r\nB") + vm + u"C";
-  check_actions(
-      {
-          {"IdTypeDataInOrder", read_item_action, "file", {"MD", "X"}, "", {}, 200,
-           json_reply(R"({"id":"X","type":"array","data":["A",["B","C"]]})"),
-           {read_call(u"MD", u"X")}, "", {{"read_item", read}}},
-          {"Dictionary", read_item_action, "file", {"MD", "CUSTOMERS", "X"}, "", {}, 200,
-           json_reply(R"({"id":"X","type":"array","data":[""]})"),
-           {read_call(u"DICT CUSTOMERS", u"X")}},
-          {"OtherSection", read_item_action, "file", {"MD", "CUSTOMERS", "HIST", "X"}, "", {}, 200,
-           json_reply(R"({"id":"X","type":"array","data":[""]})"),
-           {read_call(u"CUSTOMERS,HIST", u"X")}},
-          {"NonAsciiIdAndContent", read_item_action, "file", {"MD", "\xC3\xA9 1"}, "", {}, 200,
-           json_reply("{\"id\":\"\xC3\xA9 1\",\"type\":\"array\",\"data\":"
-                      "[[[\"caf\xC3\xA9\",\"\xE2\x82\xAC\"]],\"\\\"q\\\"\"]}"),
-           {read_call(u"MD", u"\u00E9 1")}, "",
-           {{"read_item", text(u"caf\u00E9") + sm + u"\u20AC\r\n\"q\""}}},
-      },
-      session);
+std::string item_reply(std::string_view id, std::string_view data) {
+  return json_reply("{\"id\":\"" + std::string(id) + "\",\"type\":\"array\",\"data\":" + std::string(data) + "}");
+}
+
+TEST(item_actions_test, ReadUpdateCreateAndDeleteMakeTheExactHostCalls) {
+  const std::string data = R"({"data":["a",["b","c"]]})";
+  const text content = text(u"a\r\nb") + vm + u"c";
+  check_actions({
+      {"Read", read_item_action, "file", {"MD", "X"}, "", {}, 200, item_reply("X", R"(["a",["b","c"]])"),
+       {read_call(u"MD", u"X")}, "", {{"read_item", content}}},
+      {"ReadDict", read_item_action, "file", {"MD", "CUSTOMERS", "X"}, "", {}, 200, item_reply("X", R"([""])"),
+       {read_call(u"DICT CUSTOMERS", u"X")}},
+      {"ReadNonAscii", read_item_action, "file", {"MD", "\xC3\xA9 1"}, "", {}, 200,
+       item_reply("\xC3\xA9 1", "[[[\"caf\xC3\xA9\",\"\xE2\x82\xAC\"]],\"\\\"q\\\"\"]"),
+       {read_call(u"MD", u"\u00E9 1")}, "", {{"read_item", text(u"caf\u00E9") + sm + u"\u20AC\r\n\"q\""}}},
+      {"Update", update_item_action, "file", {"MD", "CUST", "CUST", "C1"},
+       R"({"data": ["NAME", ["ADDR1","ADDR2"], "42.50"], "other": 1})", {}, 200, "",
+       {write_call(u"CUST", u"C1", text(u"NAME\r\nADDR1") + vm + u"ADDR2\r\n42.50")}},
+      {"UpdateFirstOfTwoData", update_item_action, "file", {"MD", "X"},
+       R"({"data":["first"],"data":["second"]})", {}, 200, "", {write_call(u"MD", u"X", u"first")}},
+      {"Create80", create_item_action, "create", {"SALES", "F", "X"}, data, {}, 200, "",
+       {create_call(u"DICT F", u"X", content)}},
+      {"Create71EmptyThenWrite", create_item_action, "create", {"SALES", "F", "X"}, data, {}, 200, "",
+       {create_call(u"DICT F", u"X", u""), write_call(u"DICT F", u"X", content)}, std::nullopt, {}, 71},
+      {"CreateDirNotTrue", create_item_action, "create", {"MD", "X"}, data, {{"QS_DIR", "true "}}, 200, "",
+       {create_call(u"MD", u"X", content)}},
+      {"Delete", delete_item_action, "file", {"MD", "F", "F", "X"}, "", {}, 200, "", {delete_call(u"F", u"X")}},
+  }, session);
+}
+
+TEST(item_actions_test, RefusalsMakeNoHostCall) {
+  const auto refusal = [](action_fn action, std::string name, std::vector<std::string> rest,
+                          std::string body, environment env, std::string message, std::string code,
+                          std::string diagnostic) {
+    return action_case{body + diagnostic, action, std::move(name), std::move(rest), body, std::move(env), 400,
+                       error_reply(400, message, code), {}, diagnostic + "\n"};
+  };
+  const std::string a = R"({"data":["a"]})";
+  check_actions({
+      refusal(read_item_action, "file", {"VOC", "X"}, a, {}, bad_root, "201", "invalid MD/VOC for read: VOC/X"),
+      refusal(update_item_action, "file", {"md", "X"}, a, {}, bad_root, "201",
+              "invalid MD/VOC for update/create: md/X"),
+      refusal(delete_item_action, "file", {"SALES"}, "", {}, no_item, "203", "invalid path for delete: SALES"),
+      refusal(create_item_action, "create", {"MD"}, a, {{"QS_DIR", "true"}}, no_item, "203",
+              "invalid path for update/create: MD"),
+      refusal(create_item_action, "create", {"MD", "F", "NEW"}, a, {{"QS_DIR", "True"}},
+              "Creating new directories is not supported.", "",
+              "invalid option 'dir=true' for 'create': MD/F/NEW"),
+      refusal(update_item_action, "file", {"MD", "X"}, "", {}, malformed, "", "invalid JSON payload for 'file"),
+      refusal(update_item_action, "file", {"MD", "X"}, R"({"data":["a"])", {}, malformed, "",
+              "invalid JSON payload for 'file"),
+      refusal(create_item_action, "create", {"MD", "X"}, "{}", {}, missing, "",
+              "no 'data' property found for 'create'"),
+      refusal(update_item_action, "file", {"MD", "X"}, R"({"data":{"a":["b"]}})", {},
+              "'data' property must be a JSON array.", "", "'data' property must be a JSON array for 'file'"),
+      refusal(update_item_action, "file", {"MD", "X"}, R"({"data":[[[["deep"]]]]})", {}, bad_array, "",
+              "invalid JSON array format for 'file'"),
+      // Regression: a number or literal used to be dropped and the item stored shifted.
+      refusal(update_item_action, "file", {"MD", "X"}, R"({"data":["A",42,true,null,"B"]})", {}, bad_array,
+              "", "invalid JSON array format for 'file'"),
+  }, session);
+  // Quiet at debug level zero.
+  const settings config;
+  item_lock_table locks;
+  fake_host host;
+  std::string reply;
+  EXPECT_EQ(stderr_of([&] {
+    EXPECT_EQ(update_item_action({"file", {"MD", "X"}, "[]", {}, session, host, locks, config}, reply), 400);
+  }), "");
 }
 
 // A host that keeps the reply's rendering as the stores do: the first read renders and keeps it,
@@ -64,28 +106,21 @@ TEST(item_actions_test, KeptRepliesAreSharedAndARepeatedReadIsItsOwn) {
   const settings config;
   item_lock_table locks;
   keeping_host host;
-  const std::string old_reply = json_reply(R"({"id":"X","type":"array","data":["OLD"]})");
   const auto get = [&](std::shared_ptr<const std::string>* kept_out) {
-    const action_request request{"file", {"MD", "X"}, "", {}, session, host, locks, config,
-                                 kept_out};
     std::string reply = "stale";
-    EXPECT_EQ(read_item_action(request, reply), 200);
+    EXPECT_EQ(read_item_action({"file", {"MD", "X"}, "", {}, session, host, locks, config, kept_out}, reply), 200);
     return reply;
   };
-  std::shared_ptr<const std::string> shared;
+  std::shared_ptr<const std::string> shared, reused, again;
   EXPECT_EQ(get(&shared), "");  // rendered, kept and handed over whole
   ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(*shared, old_reply);
-  ASSERT_EQ(host.kept, shared);
-
-  std::shared_ptr<const std::string> reused;
+  EXPECT_EQ(*shared, item_reply("X", R"(["OLD"])"));
+  EXPECT_EQ(host.kept, shared);
   EXPECT_EQ(get(&reused), "");
   EXPECT_EQ(reused, host.kept);  // the same text, not a copy
-  EXPECT_EQ(get(nullptr), old_reply);
-
+  EXPECT_EQ(get(nullptr), item_reply("X", R"(["OLD"])"));
   host.read_again = true;
-  std::shared_ptr<const std::string> again;
-  EXPECT_EQ(get(&again), json_reply(R"({"id":"X","type":"array","data":["NEW"]})"));
+  EXPECT_EQ(get(&again), item_reply("X", R"(["NEW"])"));
   EXPECT_EQ(again, nullptr);
 }
 
@@ -94,112 +129,17 @@ TEST(item_actions_test, ThrowsBeforeOrInsteadOfFurtherHostCalls) {
   settings config;
   item_lock_table locks;
   std::string reply;
-  const std::string data = R"({"data":["a"]})";
   fake_host host;
   EXPECT_THROW(read_item_action({"file", {"MD", "\xC3("}, "", {}, session, host, locks, config}, reply),
                std::range_error);
-  EXPECT_THROW(
-      update_item_action({"file", {"MD", "X"}, "{\"data\":[\"\xFF\"]}", {}, session, host, locks, config}, reply),
-      std::range_error);
+  EXPECT_THROW(update_item_action({"file", {"MD", "X"}, "{\"data\":[\"\xFF\"]}", {}, session, host, locks,
+                                   config}, reply), std::range_error);
   EXPECT_TRUE(host.calls.empty());
   config.host_version = 71;
   host.script_error("create_item", _com_error(host_error_code(204), u"Item already exists"));
-  EXPECT_THROW(create_item_action({"create", {"MD", "X"}, data, {}, session, host, locks, config}, reply),
-               _com_error);
+  EXPECT_THROW(create_item_action({"create", {"MD", "X"}, R"({"data":["a"]})", {}, session, host, locks,
+                                   config}, reply), _com_error);
   EXPECT_EQ(host.calls, calls{create_call(u"MD", u"X", u"")});
-}
-
-TEST(item_actions_test, PathRefusalsMakeNoHostCall) {
-  const std::string data = R"({"data":["A"]})";
-  check_actions(
-      {
-          {"ReadVoc", read_item_action, "file", {"VOC", "X"}, data, {}, 400,
-           refused(bad_root, "201"), {}},
-          {"UpdateLowerCaseRoot", update_item_action, "file", {"md", "X"}, data, {}, 400,
-           refused(bad_root, "201"), {}},
-          {"DeleteRootOnly", delete_item_action, "file", {"SALES"}, "", {}, 400,
-           refused(no_item, "203"), {}, "invalid path for delete: SALES\n"},
-          {"CreatePathBeforeDir", create_item_action, "create", {"MD"}, data, {{"QS_DIR", "true"}},
-           400, refused(no_item, "203"), {}},
-      },
-      session);
-}
-
-TEST(item_actions_test, UpdateCreateAndDeleteMakeTheExactHostCalls) {
-  const std::string data = R"({"data":["a",["b","c"]]})";
-  const text content = text(u"a\r\nb") + vm + u"c";
-  check_actions(
-      {
-          {"UpdateWritesItemText", update_item_action, "file", {"MD", "CUST", "CUST", "C1"},
-           R"({"data": ["NAME", ["ADDR1","ADDR2"], "42.50"], "other": 1})", {}, 200, "",
-           {write_call(u"CUST", u"C1", text(u"NAME\r\nADDR1") + vm + u"ADDR2\r\n42.50")}},
-          {"UpdateFirstOfTwoData", update_item_action, "file", {"MD", "X"},
-           R"({"data":["first"],"data":["second"]})", {}, 200, "",
-           {write_call(u"MD", u"X", u"first")}},
-          {"Create80OneCall", create_item_action, "create", {"SALES", "F", "X"}, data, {}, 200, "",
-           {create_call(u"DICT F", u"X", content)}},
-          {"Create71EmptyThenWrite", create_item_action, "create", {"SALES", "F", "X"}, data, {},
-           200, "", {create_call(u"DICT F", u"X", u""), write_call(u"DICT F", u"X", content)},
-           std::nullopt, {}, 71},
-          {"Delete", delete_item_action, "file", {"MD", "F", "F", "X"}, "", {}, 200, "",
-           {delete_call(u"F", u"X")}},
-      },
-      session);
-}
-
-TEST(item_actions_test, CreateRefusesDirTrueInAnyCaseOnly) {
-  const std::string data = R"({"data":["a"]})";
-  for (const char* value : {"true", "TRUE", "True"}) {
-    check_action({value, create_item_action, "create", {"MD", "F", "NEW"}, data,
-                  {{"QS_DIR", value}}, 400, refused("Creating new directories is not supported."),
-                  {}, "invalid option 'dir=true' for 'create': MD/F/NEW\n"},
-                 session);
-  }
-  for (const char* value : {"yes", "1", "", "false", "true "}) {
-    check_action({value, create_item_action, "create", {"MD", "X"}, data, {{"QS_DIR", value}},
-                  200, "", {create_call(u"MD", u"X", u"a")}},
-                 session);
-  }
-}
-
-TEST(item_actions_test, BodyRefusalsMakeNoHostCall) {
-  const char malformed[] = "Malformed JSON payload.";
-  const char missing[] = "'data' property missing from JSON payload.";
-  const char not_array[] = "'data' property must be a JSON array.";
-  struct body_case {
-    std::string body;
-    std::string message;
-    std::string diagnostic;  // for action "file"
-  };
-  const body_case cases[] = {
-      {"", malformed, "invalid JSON payload for 'file"},
-      {R"({"data":["a"])", malformed, "invalid JSON payload for 'file"},
-      {R"({})", missing, "no 'data' property found for 'file'"},
-      {R"({"data":{"a":["b"]}})", not_array, "'data' property must be a JSON array for 'file'"},
-      {R"({"data":[[[["deep"]]]]})", "Malformed JSON array in 'data' property.",
-       "invalid JSON array format for 'file'"},
-      // Regression: a number or literal used to be dropped and the item stored shifted.
-      {R"({"data":["A",42,true,null,"B"]})", "Malformed JSON array in 'data' property.",
-       "invalid JSON array format for 'file'"},
-  };
-  for (const body_case& c : cases) {
-    check_action({c.body, update_item_action, "file", {"MD", "X"}, c.body, {}, 400,
-                  refused(c.message), {}, c.diagnostic + "\n"},
-                 session);
-  }
-  check_action({"CreateNamesItsAction", create_item_action, "create", {"MD", "X"}, "{}", {}, 400,
-                refused(missing), {}, "no 'data' property found for 'create'\n"},
-               session);
-  // Quiet at debug level zero.
-  const settings config;  // debug level zero
-  item_lock_table locks;
-  fake_host host;
-  std::string reply;
-  EXPECT_EQ(stderr_of([&] {
-              EXPECT_EQ(update_item_action({"file", {"MD", "X"}, "[]", {}, session, host, locks, config}, reply),
-                        400);
-            }),
-            "");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Shared helpers of the REST tests: reply builders, stderr capture and a
-// table runner for actions against a fresh fake host. Not thread-safe.
+// Shared helpers of the REST tests: reply builders, stderr capture, a table runner for actions
+// against a fresh fake host, and a recording host factory. Not thread-safe.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/settings.h"
 #include "rest/actions.h"
 #include "rest/session_actions.h"
-#include "base/settings.h"
 #include "tests/rest/fake_host.h"
 
 namespace ombrix {
@@ -27,14 +27,12 @@ constexpr char16_t sm = subvalue_mark;
 inline std::string json_reply(std::string_view json) {
   return "Content-Type:application/json\r\n\r\n" + std::string(json) + "\r\n";
 }
-
 // An error reply; `message` is already JSON-escaped.
-inline std::string error_reply(int status, std::string_view message, std::string_view code) {
+inline std::string error_reply(int status, std::string_view message, std::string_view code = "") {
   return "Content-Type:application/json\r\n\r\n{\"status\":" + std::to_string(status) +
          ",\"message\":\"" + std::string(message) + "\",\"code\":\"" + std::string(code) + "\"}";
 }
 
-// Runs `run` and returns what it wrote to stderr.
 template <typename F>
 std::string stderr_of(F&& run) {
   ::testing::internal::CaptureStderr();
@@ -68,7 +66,7 @@ struct action_case {
   int status;
   std::string reply;  // exact bytes
   calls made;         // exact host calls in order
-  std::optional<std::string> diagnostic = std::nullopt;  // stderr at debug level 1, when given
+  std::optional<std::string> diagnostic = std::nullopt;    // stderr at debug level 1, when given
   std::vector<std::pair<std::string, text>> answers = {};  // scripted host answers
   int version = 80;                                        // host generation
   bool ignore_case = false;                                // the -c setting
@@ -106,9 +104,7 @@ struct recording_factory {
   std::string failing_operation;  // this host operation throws `error` instead of answering
   _com_error error{e_fail};
   bool yields_no_host = false;
-  text server_name = u"SRV";
-  text account_name = u"SALES";
-  text md_name = u"MD";
+  text server_name = u"SRV", md_name = u"MD";
   std::function<void(fake_host&)> prepare;  // more scripting, when set
 
   host_factory function() {
@@ -118,15 +114,10 @@ struct recording_factory {
       if (yields_no_host) return nullptr;
       auto host = std::make_shared<fake_host>();
       const std::pair<const char*, text> answers[] = {{"get_server_name", server_name},
-                                                      {"get_property_3", account_name},
-                                                      {"get_property_5", md_name},
-                                                      {"quit", {}}};
+          {"get_property_3", u"SALES"}, {"get_property_5", md_name}, {"quit", {}}};
       for (const auto& [operation, answer] : answers) {
-        if (operation == failing_operation) {
-          host->script_error(operation, error);
-        } else {
-          host->script(operation, answer);
-        }
+        if (operation == failing_operation) host->script_error(operation, error);
+        else host->script(operation, answer);
       }
       if (prepare) prepare(*host);
       hosts.push_back(host);

@@ -1,7 +1,8 @@
 #include "server/listener.h"
-#include "platform/seam.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -10,16 +11,17 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
-#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/settings.h"
+#include "platform/seam.h"
 #include "platform/thread.h"
 #include "server/socket_stream.h"
 #include "tests/support/loopback_client.h"
@@ -28,6 +30,7 @@ namespace ombrix {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using namespace test;
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
@@ -35,118 +38,81 @@ using ::testing::internal::GetCapturedStderr;
 // Everything the server sends on one connection up to its close.
 std::string exchange(int port) { return http_exchange(port, "").bytes; }
 
-void answer_number(const request_context& context) {
-  socketstream(context.socket) << context.connection_number << '\n';
-}
+void answer_number(const request_context& context) { socketstream(context.socket) << context.connection_number << '\n'; }
 connection_handler answering(std::string answer) {
   return [answer](const request_context& context) { socketstream(context.socket) << answer; };
 }
 
-// Connection threads started through counting_start; tests wait for them to end before they
-// read their output or touch the settings the threads read.
+// Connection threads started through counting_start; tests wait for them to end before they read
+// their output or touch the settings the threads read.
 std::atomic<int> live_connection_threads{0};
-
 struct counted_start {
   void (*entry)(void*);
   void* argument;
 };
-
-void run_counted(void* start_argument) {
-  const counted_start start = *static_cast<counted_start*>(start_argument);
-  delete static_cast<counted_start*>(start_argument);
-  start.entry(start.argument);
-  live_connection_threads.fetch_sub(1);
-}
-
 int counting_start(void (*entry)(void*), void* argument) {
   auto* start = new counted_start{entry, argument};
-  live_connection_threads.fetch_add(1);
-  const int error = platform::start_detached_thread(run_counted, start);
-  if (error != 0) {
-    delete start;
-    live_connection_threads.fetch_sub(1);
-  }
+  ++live_connection_threads;
+  const int error = platform::start_detached_thread([](void* start_argument) {
+    const counted_start start = *static_cast<counted_start*>(start_argument);
+    delete static_cast<counted_start*>(start_argument);
+    start.entry(start.argument);
+    --live_connection_threads;
+  }, start);
+  if (error != 0) delete start, --live_connection_threads;
   return error;
 }
-
-// Waits (bounded) until every counted connection thread has ended.
 bool connection_threads_ended() {
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (live_connection_threads > 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
+  while (live_connection_threads > 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
   return live_connection_threads == 0;
 }
 
-// run_server on a thread of its own, stopped through services.server_running. A run_server
-// that never ends is reported by stop() and then holds the test until the runner's time-out.
-class running_server {
- public:
-  running_server(connection_handler handler, const listener_services& services)
-      : port_(free_port()), server_running_(services.server_running) {
-    result_ = std::async(std::launch::async, [this, handler, services] {
-      return run_server(port_, handler, services);
-    });
-    for (int waits = 0; waits < 1000 && !server_running_ &&
-                        result_.wait_for(5ms) != std::future_status::ready;
-         ++waits) {
-    }
-    started_ = server_running_;
-  }
-  ~running_server() { (void)stop(); }
-
-  bool started() const { return started_; }
-  int port() const { return port_; }
-
-  // Clears server_running and waits (bounded) for run_server's result; -2 when it did not end.
-  int stop(std::chrono::milliseconds limit = 5s) {
-    if (!result_.valid()) return result_value_;
-    server_running_ = false;
-    if (result_.wait_for(limit) != std::future_status::ready) {
-      ADD_FAILURE() << "run_server did not end";
-      return -2;
-    }
-    return result_value_ = result_.get();
-  }
-
- private:
-  int port_;
-  std::atomic<bool>& server_running_;
-  bool started_ = false;
-  std::future<int> result_;
-  int result_value_ = -2;
-};
-
-// Owns what run_server uses of the process; connection threads start through counting_start.
 class ListenerTest : public ::testing::Test {
  protected:
   ListenerTest() { calls_.start_thread = counting_start; }
-  void TearDown() override {
-    EXPECT_TRUE(connection_threads_ended()) << "connection threads did not end";
-  }
+  void TearDown() override { EXPECT_TRUE(connection_threads_ended()) << "connection threads did not end"; }
   listener_services services(peer_user_finder find_peer = nullptr) {
     return listener_services{config_, server_running_, counter_, calls_, find_peer};
+  }
+  // Runs run_server with `handler` on a thread of its own while `run` talks to it, then clears
+  // server_running, which must end the loop within about a second (a generous bound still
+  // catches a loop that never looks again) with exit code 0. Returns what it wrote to standard
+  // error after its listening notice and, at a level other than 0, its debug notice.
+  std::string serve(connection_handler handler, const std::function<void(int port)>& run, peer_user_finder find_peer = nullptr) {
+    CaptureStderr();
+    port_ = free_port();
+    std::future<int> result = std::async(std::launch::async, [&] { return run_server(port_, handler, services(find_peer)); });
+    for (int waits = 0; waits < 1000 && !server_running_ && result.wait_for(5ms) != std::future_status::ready; ++waits) {
+    }
+    EXPECT_TRUE(server_running_) << "the server did not start";
+    if (server_running_) run(port_);
+    server_running_ = false;
+    EXPECT_EQ(result.wait_for(3s), std::future_status::ready) << "run_server did not end";  // else held until the runner's time-out
+    EXPECT_EQ(result.get(), 0);
+    EXPECT_TRUE(connection_threads_ended());
+    const std::string written = GetCapturedStderr();
+    const std::string head = listening_notice(port_) + (config_.debug_level != 0 ? "Debugging enabled\n" : "");
+    EXPECT_EQ(written.substr(0, head.size()), head);
+    return written.substr(std::min(head.size(), written.size()));
   }
 
   settings config_;
   std::atomic<bool> server_running_{false};
   connection_counter counter_;
   platform::seam calls_ = platform::real_seam();
+  int port_ = 0;
 };
 
-TEST_F(ListenerTest, NumbersConnectionsFromOneAndPassesPeerAndPort) {
-  running_server server(
-      [](const request_context& context) {
-        socketstream(context.socket)
-            << context.connection_number << ' ' << context.remote_host << ' '
-            << context.remote_address << ' ' << context.server_port;
-      },
-      services());
-  ASSERT_TRUE(server.started());
-  const std::string peer_and_port = " 127.0.0.1 127.0.0.1 " + std::to_string(server.port());
-  EXPECT_EQ(exchange(server.port()), "1" + peer_and_port);
-  EXPECT_EQ(exchange(server.port()), "2" + peer_and_port);
-  EXPECT_EQ(server.stop(), 0);
+// Numbers start from one and go on across runs of the same counter; the peer and port are passed.
+TEST_F(ListenerTest, NumbersConnectionsAcrossRunsAndPassesPeerAndPort) {
+  const connection_handler tell = [](const request_context& context) {
+    socketstream(context.socket) << context.connection_number << ' ' << context.remote_host << ' '
+                                 << context.remote_address << ' ' << context.server_port;
+  };
+  for (const char* number : {"1", "2"}) {
+    serve(tell, [&](int port) { EXPECT_EQ(exchange(port), number + " 127.0.0.1 127.0.0.1 "s + std::to_string(port)); });
+  }
 }
 
 // Every connection has a thread of its own: the handlers wait until all of them are running at
@@ -156,193 +122,122 @@ TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
   struct meeting {
     std::mutex mutex;
     std::condition_variable changed;
-    int inside = 0;
-    int most_inside = 0;
+    int inside = 0, most_inside = 0;
   };
   auto place = std::make_shared<meeting>();
-  running_server server(
-      [place](const request_context& context) {
-        {
-          std::unique_lock<std::mutex> lock(place->mutex);
-          place->most_inside = std::max(place->most_inside, ++place->inside);
-          place->changed.notify_all();
-          place->changed.wait_for(lock, 10s, [&] { return place->inside >= clients; });
-        }
-        answer_number(context);
-      },
-      services());
-  ASSERT_TRUE(server.started());
   std::vector<std::string> answers(clients);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < clients; ++i) {
-    threads.emplace_back([&answers, i, port = server.port()] { answers[i] = exchange(port); });
-  }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(server.stop(), 0);
+  serve([place](const request_context& context) {
+    {
+      std::unique_lock<std::mutex> lock(place->mutex);
+      place->most_inside = std::max(place->most_inside, ++place->inside);
+      place->changed.notify_all();
+      place->changed.wait_for(lock, 10s, [&] { return place->inside >= clients; });
+    }
+    answer_number(context);
+  }, [&](int port) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < clients; ++i) threads.emplace_back([&answers, i, port] { answers[i] = exchange(port); });
+    for (auto& thread : threads) thread.join();
+  });
   std::vector<int> numbers, expected;
-  for (int i = 0; i < clients; ++i) {
-    numbers.push_back(std::atoi(answers[i].c_str()));
-    expected.push_back(i + 1);
-  }
+  for (int i = 0; i < clients; ++i) numbers.push_back(std::atoi(answers[i].c_str())), expected.push_back(i + 1);
   std::sort(numbers.begin(), numbers.end());
   EXPECT_EQ(numbers, expected);
-  const std::lock_guard<std::mutex> lock(place->mutex);
   EXPECT_EQ(place->most_inside, clients);
 }
 
-TEST_F(ListenerTest, ProcessWideCounterKeepsNumbersUniqueAcrossRuns) {
-  int first = 0;
-  {
-    running_server server(answer_number, services());
-    ASSERT_TRUE(server.started());
-    first = std::atoi(exchange(server.port()).c_str());
-  }
-  running_server server(answer_number, services());
-  ASSERT_TRUE(server.started());
-  EXPECT_GE(first, 1);
-  EXPECT_EQ(exchange(server.port()), std::to_string(first + 1) + "\n");
-}
-
-TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsAndLinger) {
+// Set on the listener where accepted sockets inherit them, else on each connection: either way
+// they must arrive on the accepted socket.
+TEST_F(ListenerTest, AcceptedSocketsCarryTheTimeOutsLingerAndGatheredOutput) {
   struct options {
-    timeval receive{};
-    timeval send{};
+    timeval receive{}, send{};
     linger lingering{};
+    int cork = 0;
     bool read = false;
   };
   auto seen = std::make_shared<options>();
-  running_server server([seen](const request_context& context) {
-    const auto get = [&](int name, auto& value) {
+  serve([seen](const request_context& context) {
+    const auto get = [&](int level, int name, auto& value) {
       socklen_t length = sizeof value;
-      return ::getsockopt(context.socket, SOL_SOCKET, name, &value, &length) == 0;
+      return ::getsockopt(context.socket, level, name, &value, &length) == 0;
     };
-    seen->read = get(SO_RCVTIMEO, seen->receive) && get(SO_SNDTIMEO, seen->send) &&
-                 get(SO_LINGER, seen->lingering);
+    seen->read = get(SOL_SOCKET, SO_RCVTIMEO, seen->receive) && get(SOL_SOCKET, SO_SNDTIMEO, seen->send) &&
+                 get(SOL_SOCKET, SO_LINGER, seen->lingering) && get(IPPROTO_TCP, TCP_CORK, seen->cork);
     socketstream(context.socket) << "done";
-  }, services());
-  ASSERT_TRUE(server.started());
-  EXPECT_EQ(exchange(server.port()), "done");
-  EXPECT_EQ(server.stop(), 0);
+  }, [](int port) { EXPECT_EQ(exchange(port), "done"); });
   ASSERT_TRUE(seen->read);
   EXPECT_EQ(seen->receive.tv_sec * 1000000 + seen->receive.tv_usec, 5000000);
   EXPECT_EQ(seen->send.tv_sec * 1000000 + seen->send.tv_usec, 5000000);
   EXPECT_EQ(seen->lingering.l_onoff, 1);
   EXPECT_EQ(seen->lingering.l_linger, 30);
+  EXPECT_EQ(seen->cork, 1);
 }
 
 TEST_F(ListenerTest, BusyPortGivesTheBindMessageAndExitCode1) {
   const auto [blocker, port] = bound_socket(true);
   CaptureStderr();
-  const int result = run_server(port, [](const request_context&) {}, services());
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(GetCapturedStderr(), "Cannot bind to port " + std::to_string(port) + ": " +
-                                     std::to_string(EADDRINUSE) + "\n");
+  EXPECT_EQ(run_server(port, [](const request_context&) {}, services()), 1);
+  EXPECT_EQ(GetCapturedStderr(), "Cannot bind to port " + std::to_string(port) + ": " + std::to_string(EADDRINUSE) + "\n");
   EXPECT_FALSE(server_running_);
 }
 
-TEST_F(ListenerTest, WritesTheListeningNoticeAndTheDebugNotice) {
-  for (const int level : {0, 1, -1}) {
-    SCOPED_TRACE(level);
+// Serves on 127.0.0.1 only, writes its notices, and clearing server_running ends the loop and
+// closes the socket.
+TEST_F(ListenerTest, ListensOnLoopbackOnlyWithItsNoticesAndStops) {
+  for (const int level : {0, -1}) {
     config_.debug_level = level;
-    CaptureStderr();
-    running_server server([](const request_context&) {}, services());
-    EXPECT_TRUE(server.started());
-    EXPECT_EQ(server.stop(), 0);
-    EXPECT_EQ(GetCapturedStderr(),
-              listening_notice(server.port()) + (level != 0 ? "Debugging enabled\n" : ""));
+    EXPECT_EQ(serve(answering("hello"), [](int port) {
+      EXPECT_EQ(exchange(port), "hello");
+      EXPECT_FALSE(connect_loopback(port, "127.0.0.2").valid());
+      EXPECT_EQ(errno, ECONNREFUSED);
+    }), "") << level;
+    EXPECT_FALSE(connect_loopback(port_).valid()) << "the listening socket is closed after the loop";
+    EXPECT_EQ(errno, ECONNREFUSED);
   }
 }
 
-// Serves on 127.0.0.1 only, and clearing server_running ends the loop and closes the socket.
-TEST_F(ListenerTest, ListensOnLoopbackOnlyAndStopsWithinAboutASecond) {
-  running_server server(answering("hello"), services());
-  ASSERT_TRUE(server.started());
-  EXPECT_EQ(exchange(server.port()), "hello");
-  EXPECT_FALSE(connect_loopback(server.port(), "127.0.0.2").valid());
-  EXPECT_EQ(errno, ECONNREFUSED);
-  // The loop may be inside a full one-second wait; a generous bound still catches a loop that
-  // never looks at the flag again.
-  EXPECT_EQ(server.stop(3s), 0);
-  EXPECT_FALSE(connect_loopback(server.port()).valid()) << "the listening socket is closed after the loop";
-  EXPECT_EQ(errno, ECONNREFUSED);
-}
-
-// Fails the first thread start with EAGAIN, then starts threads as usual.
-std::atomic<int> failed_starts{0};
-int fail_first_start(void (*entry)(void*), void* argument) {
-  if (failed_starts.fetch_add(1) == 0) return EAGAIN;
-  return counting_start(entry, argument);
-}
-
-TEST_F(ListenerTest, FailedThreadStartClosesTheConnectionAndServingGoesOn) {
+TEST_F(ListenerTest, FailedThreadStartOrHandlerExceptionEndsOnlyItsConnection) {
   config_.debug_level = 1;
-  failed_starts = 0;
-  CaptureStderr();
-  calls_.start_thread = fail_first_start;
-  running_server server(answer_number, services());
-  ASSERT_TRUE(server.started());
-  EXPECT_EQ(exchange(server.port()), "") << "closed without an answer, not left hanging";
-  EXPECT_EQ(exchange(server.port()), "2\n") << "the failed connection used number 1";
-  EXPECT_EQ(server.stop(), 0);
-  EXPECT_EQ(GetCapturedStderr(), listening_notice(server.port()) +
-                                     "Debugging enabled\nFailed to launch thread for "
-                                     "connection: " + std::to_string(EAGAIN) + "\n");
-}
-
-TEST_F(ListenerTest, HandlerExceptionEndsOnlyItsConnection) {
+  auto starts = std::make_shared<std::atomic<int>>(0);
+  calls_.start_thread = [starts](void (*entry)(void*), void* argument) {
+    return starts->fetch_add(1) == 0 ? EAGAIN : counting_start(entry, argument);
+  };
+  EXPECT_EQ(serve(answer_number, [](int port) {
+    EXPECT_EQ(exchange(port), "") << "closed without an answer, not left hanging";
+    EXPECT_EQ(exchange(port), "2\n") << "the failed connection used number 1";
+  }), "Failed to launch thread for connection: " + std::to_string(EAGAIN) + "\n");
+  calls_.start_thread = counting_start;
   config_.debug_level = 2;
   auto count = std::make_shared<std::atomic<int>>(0);
-  CaptureStderr();
-  running_server server([count](const request_context& context) {
+  EXPECT_EQ(serve([count](const request_context& context) {
     if (count->fetch_add(1) == 0) throw std::runtime_error("handler failure");
     socketstream(context.socket) << "served";
-  }, services());
-  ASSERT_TRUE(server.started());
-  EXPECT_EQ(exchange(server.port()), "");
-  EXPECT_EQ(exchange(server.port()), "served");
-  EXPECT_EQ(server.stop(), 0);
-  EXPECT_TRUE(connection_threads_ended());
-  EXPECT_EQ(GetCapturedStderr(), listening_notice(server.port()) +
-                                     "Debugging enabled\nEnd of thread execution\n"
-                                     "End of thread execution\n");
+  }, [](int port) {
+    EXPECT_EQ(exchange(port), "");
+    EXPECT_EQ(exchange(port), "served");
+  }), "End of thread execution\nEnd of thread execution\n");
 }
-
-// ---- The accept loop's guards: other users' clients, failed accepts ---------------------------
 
 // What the fake owner look-up reports for the next connections.
 std::atomic<platform::peer_standing> next_standing{platform::peer_standing::allowed};
 std::atomic<long> next_user{-1};
-platform::peer_user scripted_peer(socket_handle, const platform::peer_address&) {
-  return {next_standing.load(), next_user.load()};
-}
+platform::peer_user scripted_peer(socket_handle, const platform::peer_address&) { return {next_standing.load(), next_user.load()}; }
 
 TEST_F(ListenerTest, ForeignOrUnknownUsersAreClosedUnreadWithTheirOwnLine) {
   const struct {
     platform::peer_standing standing;
     long user;
-    std::string answer, line;  // the debug line after "Debugging enabled", empty for none
+    std::string answer, line;
   } cases[] = {
       {platform::peer_standing::allowed, 0, "served", ""},
       {platform::peer_standing::foreign, 1001, "", "Refused connection from user 1001\n"},
-      {platform::peer_standing::unknown, -1, "",
-       "Refused connection: the user of its client socket cannot be determined\n"},
+      {platform::peer_standing::unknown, -1, "", "Refused connection: the user of its client socket cannot be determined\n"},
   };
+  config_.debug_level = 1;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.user);
-    config_.debug_level = 1;
     next_standing = c.standing;
     next_user = c.user;
-    CaptureStderr();
-    std::string answer;
-    int port = 0;
-    {
-      running_server server(answering("served"), services(scripted_peer));
-      port = server.port();
-      answer = exchange(port);
-    }
-    EXPECT_TRUE(connection_threads_ended());
-    EXPECT_EQ(GetCapturedStderr(), listening_notice(port) + "Debugging enabled\n" + c.line);
-    EXPECT_EQ(answer, c.answer);
+    EXPECT_EQ(serve(answering("served"), [&](int port) { EXPECT_EQ(exchange(port), c.answer) << c.user; }, scripted_peer), c.line);
   }
 }
 
@@ -355,41 +250,30 @@ TEST(AcceptBackoffTest, DoublesFromTenMillisecondsToHalfASecondAndStartsOverAfte
   EXPECT_EQ(backoff.after_failure().count(), 10);
 }
 
-// Accepts fail with EMFILE while `failures_left` is above zero, as in a process without free
-// descriptors; the pending connection keeps the listening socket readable meanwhile.
-std::atomic<int> failures_left{0};
-socket_handle exhausted_accept(socket_handle listener, platform::peer_address& peer) {
-  if (failures_left.fetch_sub(1) > 0) {
-    errno = EMFILE;
-    return invalid_socket;
-  }
-  return platform::accept_connection(listener, peer);
-}
-
-std::mutex pauses_mutex;
-std::vector<long> pauses_taken;
-void record_pause(std::chrono::milliseconds pause) {
-  {
-    const std::lock_guard<std::mutex> lock(pauses_mutex);
-    pauses_taken.push_back(pause.count());
-  }
-  std::this_thread::sleep_for(1ms);
-}
-
 // The loop used to retry a failing accept at once, spinning a core while nobody was served.
+// Accepts fail with EMFILE while `failures_left` is above zero; the pending connection keeps the
+// listening socket readable meanwhile.
 TEST_F(ListenerTest, DescriptorExhaustionPausesInsteadOfSpinningAndServesAgain) {
-  pauses_taken.clear();
-  failures_left = 4;
-  calls_.accept = exhausted_accept;
-  calls_.sleep = record_pause;
-  running_server server(answering("served"), services());
-  ASSERT_TRUE(server.started());
-  EXPECT_EQ(exchange(server.port()), "served") << "served once descriptors are back";
-  failures_left = 2;
-  EXPECT_EQ(exchange(server.port()), "served");
-  const std::lock_guard<std::mutex> lock(pauses_mutex);
-  // The second run of failures starts from the first pause again.
-  EXPECT_EQ(pauses_taken, (std::vector<long>{10, 20, 40, 80, 10, 20}));
+  struct shared {
+    std::atomic<int> failures_left{4};
+    std::mutex mutex;
+    std::vector<long> pauses;
+  };
+  auto state = std::make_shared<shared>();
+  calls_.accept = [state](socket_handle listener, platform::peer_address& peer) {
+    if (state->failures_left.fetch_sub(1) > 0) return errno = EMFILE, invalid_socket;
+    return platform::accept_connection(listener, peer);
+  };
+  calls_.sleep = [state](std::chrono::milliseconds pause) {
+    const std::lock_guard<std::mutex> lock(state->mutex);
+    state->pauses.push_back(pause.count());
+  };
+  serve(answering("served"), [&](int port) {
+    EXPECT_EQ(exchange(port), "served") << "served once descriptors are back";
+    state->failures_left = 2;
+    EXPECT_EQ(exchange(port), "served");
+  });
+  EXPECT_EQ(state->pauses, (std::vector<long>{10, 20, 40, 80, 10, 20}));  // the second run starts over
 }
 
 }  // namespace

@@ -5,41 +5,37 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ombrix {
 namespace {
 
+using std::chrono::milliseconds;
+using strings = std::vector<std::string>;
+constexpr auto eof = std::char_traits<char>::eof();
+
 // Two connected local sockets; SOCK_SEQPACKET keeps the boundary of every send, so the peer sees
 // exactly the blocks the stream sent.
-class socket_pair {
- public:
+struct socket_pair {
+  int ends[2] = {-1, -1};
   explicit socket_pair(int type = SOCK_SEQPACKET) {
-    if (::socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, ends_) != 0) ADD_FAILURE() << errno;
+    if (::socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, ends) != 0) ADD_FAILURE() << errno;
   }
-  ~socket_pair() {
-    close_end(0);
-    close_end(1);
-  }
-  socket_pair(const socket_pair&) = delete;
-  socket_pair& operator=(const socket_pair&) = delete;
-
-  int stream_end() const { return ends_[0]; }
-  int peer() const { return ends_[1]; }
+  ~socket_pair() { close_end(0), close_end(1); }
+  int stream_end() const { return ends[0]; }
+  int peer() const { return ends[1]; }
   void close_end(int which) {
-    if (ends_[which] >= 0) ::close(ends_[which]);
-    ends_[which] = -1;
+    if (ends[which] >= 0) ::close(std::exchange(ends[which], -1));
   }
-
   // The messages waiting at the peer, without waiting for more.
-  std::vector<std::string> drain_peer() const {
-    std::vector<std::string> messages;
+  strings drain_peer() const {
+    strings messages;
     std::vector<char> buffer(1 << 20);
     for (ssize_t got; (got = ::recv(peer(), buffer.data(), buffer.size(), MSG_DONTWAIT)) >= 0;) {
       messages.emplace_back(buffer.data(), static_cast<std::size_t>(got));
@@ -47,14 +43,9 @@ class socket_pair {
     }
     return messages;
   }
-
   void send_from_peer(const std::string& bytes) const {
-    ASSERT_EQ(::send(peer(), bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::send(peer(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
   }
-
- private:
-  int ends_[2] = {-1, -1};
 };
 
 std::string pattern(std::size_t size) {
@@ -63,71 +54,40 @@ std::string pattern(std::size_t size) {
   return bytes;
 }
 
-std::vector<std::size_t> sizes_of(const std::vector<std::string>& messages) {
+std::vector<std::size_t> sizes_of(const strings& messages) {
   std::vector<std::size_t> sizes;
   for (const auto& message : messages) sizes.push_back(message.size());
   return sizes;
 }
 
-// ---- output ---------------------------------------------------------------------------------
-
 constexpr std::size_t block = socketbuf::buffer_size;
 
 TEST(SocketStreamOutputTest, SendsFullBlocksLargeWritesWholeAndTheRestAtDestruction) {
-  struct block_case {
-    std::vector<std::size_t> writes;              // sizes of the successive insertions
-    std::vector<std::size_t> before_destruction;  // sends while the stream lives
-    std::vector<std::size_t> at_destruction;      // sends its destruction adds
+  const struct {
+    std::vector<std::size_t> writes, before_destruction, at_destruction;
+  } cases[] = {
+      {{0}, {}, {}}, {{1}, {}, {1}}, {{block - 1}, {}, {block - 1}},
+      {{block}, {block}, {}}, {{3 * block + 5}, {3 * block + 5}, {}},  // a block or more leaves as it is
+      {{block - 1, 2}, {block}, {1}}, {{100, 100, 100}, {}, {300}},  // the overflowing byte completes a block
+      {{10, block}, {10, block}, {}},  // what is pending leaves before a large write
   };
-  const std::vector<block_case> cases = {
-      {{0}, {}, {}},
-      {{1}, {}, {1}},
-      {{block - 1}, {}, {block - 1}},
-      // A block or more in one write leaves as it is, without a copy into the buffer.
-      {{block}, {block}, {}},
-      {{3 * block + 5}, {3 * block + 5}, {}},
-      // Small writes fill the buffer; the byte that overflows it completes the block.
-      {{block - 1, 2}, {block}, {1}},
-      {{100, 100, 100}, {}, {300}},
-      // What is pending leaves before a large write.
-      {{10, block}, {10, block}, {}},
-  };
-  for (const block_case& test : cases) {
+  for (const auto& test : cases) {
     SCOPED_TRACE(test.writes.size() == 1 ? test.writes[0] : test.writes.size());
     socket_pair pair;
-    std::string response;
-    std::vector<std::string> sent;
+    std::string response, all;
     {
       socketstream stream(pair.stream_end());
-      for (const std::size_t size : test.writes) {
-        const std::string piece = pattern(size);
-        response += piece;
-        stream << piece;
-      }
+      for (const std::size_t size : test.writes) response += pattern(size), stream << pattern(size);
       EXPECT_TRUE(stream.good());
-      sent = pair.drain_peer();
+      const strings sent = pair.drain_peer();
       EXPECT_EQ(sizes_of(sent), test.before_destruction);
+      for (const auto& message : sent) all += message;
     }
-    const std::vector<std::string> last = pair.drain_peer();
+    const strings last = pair.drain_peer();
     EXPECT_EQ(sizes_of(last), test.at_destruction);
-    std::string all;
-    for (const auto& message : sent) all += message;
     for (const auto& message : last) all += message;
     EXPECT_EQ(all, response);
   }
-}
-
-TEST(SocketStreamOutputTest, SendsOnExplicitFlushButNotAtLineEnds) {
-  socket_pair pair;
-  {
-    socketstream stream(pair.stream_end());
-    stream << "HTTP/1.1 200 OK\r\n" << std::string(3, 'x') << '\n';
-    EXPECT_TRUE(pair.drain_peer().empty());
-    stream.flush();
-    EXPECT_EQ(pair.drain_peer(), (std::vector<std::string>{"HTTP/1.1 200 OK\r\nxxx\n"}));
-    stream << "tail";
-  }
-  EXPECT_EQ(pair.drain_peer(), (std::vector<std::string>{"tail"}));
 }
 
 // SOCK_STREAM is the case that raises SIGPIPE unless the send suppresses it.
@@ -139,8 +99,7 @@ TEST(SocketStreamOutputTest, WriterRunsToItsEndWhenThePeerIsGone) {
     int insertions = 0;
     {
       socketstream stream(pair.stream_end());
-      // Far more than one block: the first send fails, the rest is dropped without a signal.
-      for (; insertions < 100; ++insertions) stream << pattern(1000);
+      for (; insertions < 100; ++insertions) stream << pattern(1000);  // the first send fails, the rest is dropped
       EXPECT_TRUE(stream.bad());
       stream.flush();
       EXPECT_TRUE(stream.bad());
@@ -149,49 +108,14 @@ TEST(SocketStreamOutputTest, WriterRunsToItsEndWhenThePeerIsGone) {
   }
 }
 
-TEST(SocketStreamOutputTest, PeerLeavingMidResponseStopsTheWriterAfterTheFirstFailedSend) {
-  socket_pair pair;
-  socketstream stream(pair.stream_end());
-  stream << pattern(block);
-  ASSERT_EQ(sizes_of(pair.drain_peer()), std::vector<std::size_t>{block});
-  pair.close_end(1);
-  stream << pattern(block - 1);
-  EXPECT_TRUE(stream.good());  // still inside the put area: nothing was sent
-  stream << 'z';
-  EXPECT_TRUE(stream.bad());
-}
-
-TEST(SocketStreamOutputTest, HalfClosedPeerStillReceivesTheWholeResponse) {
-  socket_pair pair(SOCK_STREAM);
-  pair.send_from_peer("GET / HTTP/1.1\r\n\r\n");
-  ASSERT_EQ(::shutdown(pair.peer(), SHUT_WR), 0);
-  const std::string response = pattern(1000);
-  {
-    socketstream stream(pair.stream_end());
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "GET / HTTP/1.1\r\n\r\n");
-    stream.clear();
-    stream << response;
-  }
-  pair.close_end(0);
-  std::string received;
-  char buffer[512];
-  for (ssize_t got; (got = ::recv(pair.peer(), buffer, sizeof buffer, 0)) > 0;) {
-    received.append(buffer, static_cast<std::size_t>(got));
-  }
-  EXPECT_EQ(received, response);
-}
-
-// ---- send failures, seen call by call --------------------------------------------------------
-
-// Socket calls on a script: sends are recorded and answered with scripted counts (the full
-// count once the script is used up), receives answer scripted counts (a count gives that many 'x'
-// bytes, 0 once the script is used up), time-outs are recorded and the clock is the test's.
-// One script at a time, on the test's thread.
+// Socket calls on a script: sends are recorded and answered with scripted counts (the full count
+// once the script is used up), receives answer scripted counts of 'x' bytes (0 once used up),
+// time-outs are recorded and the clock is the test's. One script at a time, on the test's thread.
 struct scripted_io {
   using clock = std::chrono::steady_clock;
   struct script {
     std::vector<std::ptrdiff_t> send_results;
-    std::vector<std::string> sends;
+    strings sends;
     std::vector<std::ptrdiff_t> receive_results;
     std::size_t receives = 0;
     std::vector<int> timeouts;
@@ -203,8 +127,7 @@ struct scripted_io {
   static std::ptrdiff_t send(socket_handle, const char* data, std::size_t size) {
     const std::size_t call = current->sends.size();
     current->sends.emplace_back(data, size);
-    return call < current->send_results.size() ? current->send_results[call]
-                                               : static_cast<std::ptrdiff_t>(size);
+    return call < current->send_results.size() ? current->send_results[call] : static_cast<std::ptrdiff_t>(size);
   }
   static std::ptrdiff_t receive(socket_handle, char* buffer, std::size_t size) {
     const std::size_t call = current->receives++;
@@ -213,10 +136,7 @@ struct scripted_io {
     if (result > 0) std::memset(buffer, 'x', std::min(size, static_cast<std::size_t>(result)));
     return result;
   }
-  static bool set_receive_timeout(socket_handle, int milliseconds) {
-    current->timeouts.push_back(milliseconds);
-    return true;
-  }
+  static bool set_receive_timeout(socket_handle, int milliseconds) { return current->timeouts.push_back(milliseconds), true; }
   static bool last_receive_timed_out() { return current->receive_failures_time_out; }
   static clock::time_point now() { return current->time; }
 };
@@ -225,8 +145,8 @@ using scripted_stream = basic_socketstream<char, std::char_traits<char>, scripte
 
 class SocketStreamScriptedTest : public ::testing::Test {
  protected:
-  void SetUp() override { scripted_io::current = &script_; }
-  void TearDown() override { scripted_io::current = nullptr; }
+  SocketStreamScriptedTest() { scripted_io::current = &script_; }
+  ~SocketStreamScriptedTest() override { scripted_io::current = nullptr; }
   scripted_io::script script_;
 };
 
@@ -234,46 +154,41 @@ class SocketStreamScriptedTest : public ::testing::Test {
 // dropped, and the destructor's last attempt sends that same block again.
 TEST_F(SocketStreamScriptedTest, FailedSendLeavesTheWholeBlockForTheDestructor) {
   const std::string response = pattern(block + 300);
-  for (const std::ptrdiff_t result : {-1, 0, 1, 100, 127}) {
+  for (const std::ptrdiff_t result : {-1, 0, 1, 127}) {
     SCOPED_TRACE(result);
-    script_ = scripted_io::script{};
+    script_ = {};
     script_.send_results = {result};
     {  // overflow: the block's last character triggers the failing send
       scripted_stream stream(7);
       for (std::size_t at = 0; at < response.size(); at += 100) stream << response.substr(at, 100);
       EXPECT_TRUE(stream.bad());
-      stream << "more";
-      stream.flush();
+      stream << "more" << std::flush;
       EXPECT_EQ(script_.sends.size(), 1u);
     }
-    EXPECT_EQ(script_.sends, std::vector<std::string>(2, response.substr(0, block)));
-    script_ = scripted_io::script{};
+    EXPECT_EQ(script_.sends, strings(2, response.substr(0, block)));
+    script_ = {};
     script_.send_results = {std::min<std::ptrdiff_t>(result, 9)};
     {  // sync: an explicit flush fails
       scripted_stream stream(7);
-      stream << "0123456789";
-      stream.flush();
+      stream << "0123456789" << std::flush;
       EXPECT_TRUE(stream.bad());
       stream << "dropped";
     }
-    EXPECT_EQ(script_.sends, std::vector<std::string>(2, "0123456789"));
+    EXPECT_EQ(script_.sends, strings(2, "0123456789"));
   }
 }
 
-TEST_F(SocketStreamScriptedTest, FullPutAreaLeftByAFailedSendTakesNoMoreCharacters) {
+TEST_F(SocketStreamScriptedTest, AFailedSendLeavesNoRoomAndALaterSyncMayTryAgain) {
   script_.send_results = {-1, -1};
   {
     scripted_stream stream(7);
     stream << pattern(block - 1) << 'x';
     ASSERT_EQ(script_.sends.size(), 1u);
-    // Past the stream's bad state, straight to the buffer: no room is left for another byte.
-    EXPECT_EQ(stream.rdbuf()->sputc('!'), std::char_traits<char>::eof());
+    EXPECT_EQ(stream.rdbuf()->sputc('!'), eof);  // past the bad state, straight to the full buffer
     EXPECT_EQ(script_.sends.size(), 1u);
   }
-  EXPECT_EQ(script_.sends, std::vector<std::string>(2, pattern(block - 1) + 'x'));
-}
-
-TEST_F(SocketStreamScriptedTest, SuccessfulSendAfterAFailedSyncEmptiesThePutArea) {
+  EXPECT_EQ(script_.sends, strings(2, pattern(block - 1) + 'x'));
+  script_ = {};
   script_.send_results = {-1};
   {
     scripted_stream stream(7);
@@ -282,100 +197,46 @@ TEST_F(SocketStreamScriptedTest, SuccessfulSendAfterAFailedSyncEmptiesThePutArea
     EXPECT_EQ(stream.rdbuf()->pubsync(), 0);  // the buffer itself may try again
     EXPECT_EQ(stream.rdbuf()->pubsync(), 0);  // nothing pending: no call at all
   }
-  EXPECT_EQ(script_.sends, (std::vector<std::string>{"abc", "abc"}));
+  EXPECT_EQ(script_.sends, (strings{"abc", "abc"}));
 }
 
-// ---- input ----------------------------------------------------------------------------------
-
 TEST(SocketStreamInputTest, ByteFFIsDataNotEndOfInput) {
-  for (const std::size_t at : {0u, 1u, 127u, 128u, 129u, 255u, 256u, 299u}) {
+  for (const std::size_t at : {0u, 127u, 128u, 299u}) {
     SCOPED_TRACE(at);
     socket_pair pair;
     std::string body = pattern(300);
     body[at] = '\xFF';
-    // 128-byte messages: each receive of the stream takes exactly one message.
-    for (std::size_t i = 0; i < body.size(); i += 128) pair.send_from_peer(body.substr(i, 128));
+    for (std::size_t i = 0; i < body.size(); i += 128) pair.send_from_peer(body.substr(i, 128));  // one per receive
     pair.close_end(1);
     socketstream stream(pair.stream_end());
     EXPECT_EQ(stream.peek(), at == 0 ? 0xFF : 'a');  // a byte, as an unsigned value
     std::string read(body.size(), '\0');
     stream.read(read.data(), static_cast<std::streamsize>(read.size()));
-    EXPECT_EQ(stream.gcount(), static_cast<std::streamsize>(body.size()));
     EXPECT_EQ(read, body);
-    EXPECT_EQ(stream.get(), std::char_traits<char>::eof());  // only the real end ends the input
+    EXPECT_EQ(stream.get(), eof);  // only the real end ends the input
   }
 }
 
-TEST(SocketStreamInputTest, ReceivesOneBlockAtATimeAsTheReaderAsks) {
+TEST(SocketStreamInputTest, ReceivesOneBlockAtATimeAndEndsAtThePeersClose) {
   socket_pair pair;
   pair.send_from_peer("first line\r\n");
-  pair.send_from_peer("second line\r\n");
+  pair.send_from_peer("second");
   socketstream stream(pair.stream_end());
   std::string line;
   ASSERT_TRUE(std::getline(stream, line));
   EXPECT_EQ(line, "first line\r");
-  // The second message is still at the socket: nothing was read ahead of the reader.
-  char buffer[64];
-  EXPECT_EQ(::recv(pair.stream_end(), buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT), 13);
-  ASSERT_TRUE(std::getline(stream, line));
-  EXPECT_EQ(line, "second line\r");
-}
-
-TEST(SocketStreamInputTest, ReadsEndAtThePeersClose) {
-  socket_pair pair;
-  pair.send_from_peer("GET / HTTP");
+  char buffer[64];  // nothing was read ahead of the reader
+  EXPECT_EQ(::recv(pair.stream_end(), buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT), 6);
   pair.close_end(1);
-  socketstream stream(pair.stream_end());
-  std::string body(20, '\0');
-  stream.read(body.data(), 20);
-  EXPECT_EQ(stream.gcount(), 10);
+  EXPECT_TRUE(std::getline(stream, line));  // a line read returns what came before the end
+  EXPECT_EQ(line, "second");
   EXPECT_TRUE(stream.eof());
-  EXPECT_EQ(body.substr(0, 10), "GET / HTTP");
-
-  socket_pair line_pair;
-  line_pair.send_from_peer("GET / HTTP");
-  line_pair.close_end(1);
-  socketstream line_stream(line_pair.stream_end());
-  std::string line;
-  EXPECT_TRUE(std::getline(line_stream, line));  // a line read returns what came before the end
-  EXPECT_EQ(line, "GET / HTTP");
-  EXPECT_TRUE(line_stream.eof());
-  EXPECT_FALSE(std::getline(line_stream, line));
-}
-
-TEST(SocketStreamInputTest, ReceiveTimeOutIsEndOfInput) {
-  socket_pair pair;
-  const timeval timeout{0, 50 * 1000};
-  ASSERT_EQ(::setsockopt(pair.stream_end(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout),
-            0);
-  socketstream stream(pair.stream_end());
-  std::string line;
   EXPECT_FALSE(std::getline(stream, line));
-  EXPECT_TRUE(stream.eof());
-}
-
-// Regression: after a time-out the next read asked the socket again, so a line end that
-// arrived after the time-out was read as part of the request.
-TEST_F(SocketStreamScriptedTest, EndOfInputIsFinal) {
-  for (const std::ptrdiff_t ending : {std::ptrdiff_t{-1}, std::ptrdiff_t{0}}) {
-    SCOPED_TRACE(ending);
-    script_ = scripted_io::script{};
-    script_.receive_results = {3, ending, 5, 5};
-    scripted_stream stream(7);
-    std::string line;
-    EXPECT_TRUE(std::getline(stream, line));
-    EXPECT_EQ(line, "xxx");
-    stream.clear();
-    EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
-    EXPECT_EQ(stream.rdbuf()->sgetc(), std::char_traits<char>::eof());
-    EXPECT_EQ(script_.receives, 2u);
-  }
 }
 
 // Regression: a client sending a header byte every few seconds held its connection for ever,
 // since each receive had its own time-out.
 TEST_F(SocketStreamScriptedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
-  using std::chrono::milliseconds;
   script_.receive_results = std::vector<std::ptrdiff_t>(100, 1);
   scripted_stream stream(7);
   EXPECT_EQ(stream.get(), 'x');  // the first byte starts the request's time
@@ -384,74 +245,70 @@ TEST_F(SocketStreamScriptedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
   EXPECT_TRUE(script_.timeouts.empty());
   script_.time += milliseconds(4000);
   EXPECT_EQ(stream.get(), 'x');  // 2 s left: the receive may wait no longer than that
-  EXPECT_EQ(script_.timeouts, std::vector<int>{2000});
   script_.time += milliseconds(1500);
   EXPECT_EQ(stream.get(), 'x');
   EXPECT_EQ(script_.timeouts, (std::vector<int>{2000, 500}));
   script_.time += milliseconds(500);
-  EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+  EXPECT_EQ(stream.get(), eof);
   EXPECT_EQ(script_.receives, 4u);  // no receive once the time is up
   stream.clear();
-  EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+  EXPECT_EQ(stream.get(), eof);
 }
 
 // Regression: a client that read its response a byte now and then held its connection for as
 // long as the response lasted.
 TEST_F(SocketStreamScriptedTest, OutputEndsWhenTheResponseTimeIsUsedUp) {
-  using std::chrono::milliseconds;
-  const std::string block_of_data(socketbuf::buffer_size, 'r');
+  const std::string data(block, 'r');
   scripted_stream stream(7);
   stream << "HTTP/1.1 200 OK\r\n" << std::flush;  // the first send starts the time
   script_.time += milliseconds(9000);
-  stream << block_of_data;  // within the grace: sent
+  stream << data;  // within the grace: sent
   EXPECT_TRUE(stream.good());
   EXPECT_EQ(script_.sends.size(), 2u);
   script_.time += milliseconds(1500);  // 10.5 s: the block taken earned one more second
-  stream << block_of_data;
+  stream << data;
   EXPECT_TRUE(stream.good());
   script_.time += milliseconds(2000);  // 12.5 s: two blocks taken, 12 s allowed
-  stream << block_of_data;
+  stream << data;
   EXPECT_TRUE(stream.bad());
   EXPECT_EQ(script_.sends.size(), 3u);
 }
 
 TEST_F(SocketStreamScriptedTest, ABodyKeepingTheMinimumRateIsReadToItsEnd) {
-  using std::chrono::milliseconds;
-  // Each second brings the minimum rate's bytes, for longer than the grace time.
-  script_.receive_results =
-      std::vector<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(minimum_transfer_rate));
+  script_.receive_results = std::vector<std::ptrdiff_t>(30, static_cast<std::ptrdiff_t>(minimum_transfer_rate));
   scripted_stream stream(7);
   std::string chunk(minimum_transfer_rate, '\0');
-  for (int second = 0; second < 30; ++second) {
-    SCOPED_TRACE(second);
-    ASSERT_TRUE(stream.read(chunk.data(), static_cast<std::streamsize>(chunk.size())));
-    script_.time += milliseconds(1000);
+  for (int second = 0; second < 30; ++second, script_.time += milliseconds(1000)) {
+    ASSERT_TRUE(stream.read(chunk.data(), static_cast<std::streamsize>(chunk.size()))) << second;
   }
 }
 
 // The request reader answers a time-out (408) differently from a body the client ended (400).
-TEST_F(SocketStreamScriptedTest, TellsWhyTheInputEnded) {
+// Regression: after a time-out the next read asked the socket again, so a line end that arrived
+// after the time-out was read as part of the request; the end of input is final.
+TEST_F(SocketStreamScriptedTest, TellsWhyTheInputEndedAndTheEndIsFinal) {
   const struct {
     std::ptrdiff_t receive;
     bool failures_time_out;
-    std::chrono::milliseconds wait;
+    milliseconds wait;
     input_end end;
-  } cases[] = {
-      {0, true, std::chrono::milliseconds(0), input_end::closed},
-      {-1, true, std::chrono::milliseconds(0), input_end::timed_out},
-      {-1, false, std::chrono::milliseconds(0), input_end::failed},
-      {5, true, transfer_grace, input_end::timed_out},  // the request's time is used up
-  };
+  } cases[] = {{0, true, milliseconds(0), input_end::closed}, {-1, true, milliseconds(0), input_end::timed_out},
+               {-1, false, milliseconds(0), input_end::failed}, {5, true, transfer_grace, input_end::timed_out}};
   for (const auto& c : cases) {
-    script_ = scripted_io::script{};
-    script_.receive_results = {1, c.receive};
+    SCOPED_TRACE(c.receive);
+    script_ = {};
+    script_.receive_results = {1, c.receive, 5, 5};
     script_.receive_failures_time_out = c.failures_time_out;
     scripted_stream stream(7);
     EXPECT_EQ(stream.get(), 'x');
     EXPECT_EQ(stream.rdbuf()->end_of_input(), input_end::open);
     script_.time += c.wait;
-    EXPECT_EQ(stream.get(), std::char_traits<char>::eof());
+    EXPECT_EQ(stream.get(), eof);
     EXPECT_EQ(stream.rdbuf()->end_of_input(), c.end);
+    stream.clear();
+    EXPECT_EQ(stream.get(), eof);
+    EXPECT_EQ(stream.rdbuf()->sgetc(), eof);
+    EXPECT_EQ(script_.receives, c.wait.count() ? 1u : 2u);  // no receive after the end, nor once the time is up
   }
 }
 
@@ -468,30 +325,26 @@ TEST_F(SocketStreamScriptedTest, AnInterimResponseLeavesTheFinalResponseItsWhole
 }
 
 // What a client still sends after its refusal is read and dropped until it closes, or for the
-// time allowed when it does not.
-TEST(SocketStreamInputTest, DiscardsInputUntilThePeerClosesOrTheTimeIsUp) {
+// time allowed when it does not; the stream never closes the socket.
+TEST(SocketStreamInputTest, DiscardsInputUntilThePeerClosesOrTheTimeIsUpAndNeverCloses) {
   socket_pair pair(SOCK_STREAM);
+  {
+    socketstream stream(pair.stream_end());
+    EXPECT_EQ(stream.rdbuf()->socket(), pair.stream_end());
+    pair.send_from_peer(pattern(100'000));
+    auto start = std::chrono::steady_clock::now();
+    stream.rdbuf()->discard_input(milliseconds(300));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(290));
+    char byte;
+    EXPECT_LT(::recv(pair.stream_end(), &byte, 1, MSG_DONTWAIT), 0);  // nothing left unread
+  }
+  EXPECT_EQ(::send(pair.stream_end(), "open", 4, MSG_NOSIGNAL), 4);
   socketstream stream(pair.stream_end());
-  pair.send_from_peer(pattern(100'000));
-  auto start = std::chrono::steady_clock::now();
-  stream.rdbuf()->discard_input(std::chrono::milliseconds(300));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(290));
-  char byte;
-  EXPECT_LT(::recv(pair.stream_end(), &byte, 1, MSG_DONTWAIT), 0);  // nothing left unread
   pair.send_from_peer("last");
   pair.close_end(1);
-  start = std::chrono::steady_clock::now();
+  const auto start = std::chrono::steady_clock::now();
   stream.rdbuf()->discard_input(std::chrono::seconds(10));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-}
-
-TEST(SocketStreamTest, NeverClosesTheSocket) {
-  socket_pair pair;
-  { socketstream stream(pair.stream_end()); }
-  pair.send_from_peer("still open");
-  char buffer[16];
-  EXPECT_EQ(::recv(pair.stream_end(), buffer, sizeof buffer, 0), 10);
-  EXPECT_EQ(socketstream(pair.stream_end()).rdbuf()->socket(), pair.stream_end());
 }
 
 }  // namespace

@@ -1,12 +1,9 @@
 // The soak driver: one table of soaks run against the real server over loopback, each with its
 // property and its bound, in a short variant (CI) and a long one (minutes).
 //
-//   soak [--bin DIR] [--long] [--seconds N] [--clients N] [--connections N] [--cycles N]
-//        [--limit N] [NAME...]
+//   soak [--bin DIR] [--long] [NAME...]
 //
-// Without names every soak runs; the number options replace the chosen variant's values.
-// Exit code 0 when every property held, 1 when a soak reported a violation, 2 on bad usage.
-#include <fcntl.h>
+// Without names every soak runs; the table below holds each variant's values. Exit code 0 when every property held, 1 when a soak reported a violation, 2 on bad usage.
 #include <poll.h>
 #include <sys/resource.h>
 
@@ -33,15 +30,14 @@ using namespace ombrix::e2e;
 using namespace std::string_literals;
 using clock_type = std::chrono::steady_clock;
 
+// A soak's values, from its line in the table.
 struct soak_options {
-  double seconds = 5;
-  int clients = 64;
-  int connections = 500;
-  int cycles = 2;
-  double limit = 0;  // a soak's own bound (see its line in the table); 0: report only
+  double seconds;
+  int clients, connections, cycles;
+  double limit;  // the soak's own bound
 };
 
-// Collects violated properties and the figures of one soak; prints its summary. Thread-safe.
+// Collects violated properties and the figures of one soak, printing them. Thread-safe.
 class verdict {
  public:
   void fail(const std::string& what) {
@@ -67,25 +63,21 @@ std::string fixed(double value, int digits = 1) {
   std::snprintf(text, sizeof text, "%.*f", digits, value);
   return text;
 }
-
 // A short printable excerpt of a response for violation messages.
 std::string excerpt(std::string_view bytes) {
   std::string out;
   for (const char c : bytes.substr(0, 160)) out += c == '\r' ? "\\r"s : c == '\n' ? "\\n"s : std::string(1, static_cast<unsigned char>(c) < 0x20 ? '.' : c);
-  if (bytes.size() > 160) out += "...";
-  return out.empty() ? "(nothing)" : out;
+  return out.empty() ? "(nothing)" : bytes.size() > 160 ? out + "..." : out;
 }
-
 double seconds_since(clock_type::time_point start, clock_type::time_point now = clock_type::now()) {
   return std::chrono::duration<double>(now - start).count();
 }
-clock_type::time_point after(double seconds) {
-  return clock_type::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
-}
+clock_type::time_point after(double seconds) { return clock_type::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000)); }
+std::string proc(pid_t pid, const std::string& entry) { return "/proc/" + std::to_string(pid) + "/" + entry; }
 
 // A field in KiB of /proc/PID/status ("VmHWM", "VmRSS", "Threads" as a count); 0 when unread.
 long status_field(pid_t pid, const std::string& name) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::ifstream status(proc(pid, "status"));
   for (std::string line; std::getline(status, line);) {
     if (line.starts_with(name + ":")) return std::atol(line.c_str() + name.size() + 1);
   }
@@ -93,15 +85,14 @@ long status_field(pid_t pid, const std::string& name) {
 }
 long rss_kib(pid_t pid) { return status_field(pid, "VmRSS"); }
 
-// CPU time (user + system) that `pid` has used so far, in seconds; -1 when it cannot be read.
+// CPU time (user + system, fields 14 and 15) that `pid` has used so far in seconds; -1 unread.
 double cpu_seconds(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text;
+  std::ifstream stat(proc(pid, "stat"));
+  std::string text, field;
   std::getline(stat, text);
   const std::size_t close = text.rfind(')');  // the command name may hold spaces
   if (close == std::string::npos) return -1;
   std::istringstream fields(text.substr(close + 1));
-  std::string field;
   long ticks = 0;
   for (int number = 3; number <= 15 && fields >> field; ++number) ticks += number >= 14 ? std::atol(field.c_str()) : 0;
   return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
@@ -110,26 +101,18 @@ double cpu_seconds(pid_t pid) {
 long open_descriptors(pid_t pid) {
   std::error_code error;
   long count = 0;
-  for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", error), end;
-       !error && it != end; it.increment(error)) {
-    ++count;
-  }
+  for (std::filesystem::directory_iterator it(proc(pid, "fd"), error), end; !error && it != end; it.increment(error)) ++count;
   return error ? -1 : count;
 }
 
-// Latency samples; percentiles by rank.
-class latencies {
- public:
-  void add(clock_type::duration elapsed) { samples_.push_back(std::chrono::duration<double, std::milli>(elapsed).count()); }
-  std::size_t count() const { return samples_.size(); }
-  double percentile_ms(double p) {
-    if (samples_.empty()) return 0;
-    std::sort(samples_.begin(), samples_.end());
-    return samples_[static_cast<std::size_t>(p / 100.0 * static_cast<double>(samples_.size() - 1) + 0.5)];
+// Latency samples in ms; percentiles by rank.
+struct latencies {
+  std::vector<double> samples;
+  void add(clock_type::time_point start) { samples.push_back(seconds_since(start) * 1000); }
+  double percentile(double p) {
+    std::sort(samples.begin(), samples.end());
+    return samples.empty() ? 0 : samples[static_cast<std::size_t>(p / 100.0 * static_cast<double>(samples.size() - 1) + 0.5)];
   }
-
- private:
-  std::vector<double> samples_;
 };
 
 // One soak's surroundings: the programs, a data root with account MAIN, the verdict.
@@ -140,20 +123,22 @@ struct soak_run {
   verdict result;
   temp_dir data{"ombrix-soak"};
 
-  std::string server() const { return bin + "/ombrix"; }
-  // Runs ombrix-admin; false (and a violation) when it fails.
-  bool admin(std::vector<std::string> args) {
-    args.insert(args.begin(), {bin + "/ombrix-admin", "--data", data.str()});
-    const run_result run = run_program(args);
-    result.require(run.exited && run.exit_code == 0, "ombrix-admin failed: " + run.err);
-    return run.exited && run.exit_code == 0;
-  }
-  // Account MAIN and, unless `file` is empty, its file `file`.
+  // Account MAIN and, unless `file` is empty, its file `file`; false (and a violation) on failure.
   bool create_main(const std::string& file = {}) {
-    return admin({"create-account", "MAIN"}) && (file.empty() || admin({"create-file", "MAIN", file}));
+    for (std::vector<std::string> args : {std::vector<std::string>{"create-account", "MAIN"}, {"create-file", "MAIN", file}}) {
+      if (args.back().empty()) break;
+      args.insert(args.begin(), {bin + "/ombrix-admin", "--data", data.str()});
+      const run_result run = run_program(args);
+      if (!run.exited || run.exit_code != 0) {
+        result.fail("ombrix-admin failed: " + run.err);
+        return false;
+      }
+    }
+    return true;
   }
+  // The server, started under `command` (a wrapper such as prlimit) when given.
   std::unique_ptr<server_process> start(std::vector<std::string> args = {}, std::vector<std::string> command = {}) {
-    command.push_back(server());
+    command.push_back(bin + "/ombrix");
     return std::make_unique<server_process>(command, data.str(), std::move(args));
   }
   // A client logged in to MAIN, or a violation.
@@ -162,20 +147,33 @@ struct soak_run {
     result.require(ok, when + ": login failed: " + excerpt(client.last().raw));
     return ok;
   }
+  // A client logged in that wrote `value` to `item` (a violation when it could not).
+  bool with_item(rest_client& client, const std::string& item, const std::string& value) {
+    if (!logged_in(client, "set-up")) return false;
+    result.require(client.put(item, body_of(value)).raw == empty_success(), "set-up write of " + item + ": " + excerpt(client.last().raw));
+    return client.last().raw == empty_success();
+  }
+  void still_running(server_process& server) { result.require(!server.has_exited(), "the server process ended during the run"); }
+  static std::string body_of(std::string_view value) { return "{\"data\":[" + json_quote(value) + "]}"; }
 };
 
-std::string data_of(std::string_view value) { return "[" + json_quote(value) + "]"; }
-std::string body_of(std::string_view value) { return "{\"data\":" + data_of(value) + "}"; }
-std::string item_reply(std::string_view id, std::string_view value) { return json_response(item_json(id, data_of(value))); }
+std::string item_reply(std::string_view id, std::string_view value) { return json_response(item_json(id, "[" + json_quote(value) + "]")); }
+const std::string data_item = api + "file/MAIN/DATA/DATA/X";
+
+// Runs `body` on `count` threads (given their number) until they return; joins them all.
+void on_threads(int count, const std::function<void(int)>& body) {
+  std::vector<std::thread> threads;
+  for (int n = 0; n < count; ++n) threads.emplace_back(body, n);
+  for (auto& thread : threads) thread.join();
+}
 
 // ---- load: login, write, read, stat, list, rename, logout; final items and memory -------------
 
 void load_soak(soak_run& run) {
   constexpr int shared_count = 8, own_per_client = 4;
-  const std::string path = api + "file/MAIN/LOAD/LOAD/";
+  const std::string dir = "MAIN/LOAD/LOAD/", path = api + "file/" + dir;
   if (!run.create_main("LOAD")) return;
   const auto server = run.start();
-  const int port = server->port();
   struct acked_write {
     std::string value;
     clock_type::time_point sent, acked;
@@ -189,100 +187,87 @@ void load_soak(soak_run& run) {
   std::mutex shared_mutex;
   std::map<int, std::vector<acked_write>> shared;  // acknowledged writes of the shared items
   std::vector<client_state> clients(static_cast<std::size_t>(run.options.clients));
-  rest_client setup(port);
-  if (!run.logged_in(setup, "set-up")) return;
-  for (int i = 0; i < shared_count; ++i) {
-    run.result.require(setup.put(path + "S" + std::to_string(i), body_of("init")).raw == empty_success(), "shared item not made");
-  }
+  rest_client setup(server->port());
+  if (!run.with_item(setup, path + "S0", "init")) return;
+  for (int i = 1; i < shared_count; ++i) run.result.require(setup.put(path + "S" + std::to_string(i), run.body_of("init")).raw == empty_success(), "shared item not made");
   for (std::size_t n = 0; n < clients.size(); ++n) {
     clients[n].rename_id = "R" + std::to_string(n) + "a";
     clients[n].rename_value = "rename item of " + std::to_string(n);
-    run.result.require(setup.put(path + clients[n].rename_id, body_of(clients[n].rename_value)).raw == empty_success(), "rename item not made");
+    run.result.require(setup.put(path + clients[n].rename_id, run.body_of(clients[n].rename_value)).raw == empty_success(), "rename item not made");
   }
   const auto session = [&](int number, client_state& state) {
-    rest_client client(port);
-    const auto expect = [&](std::string_view method, const std::string& target, std::string_view body,
-                            const std::string& expected) {
+    rest_client client(server->port());
+    // One request; true when its reply is `expected` (any reply when that is empty).
+    const auto expect = [&](std::string_view method, const std::string& target, std::string_view body, const std::string& expected) {
       const auto start = clock_type::now();
       const http_response response = client.call(method, target, body);
-      state.timings.add(clock_type::now() - start);
+      state.timings.add(start);
       ++state.requests;
       if (expected.empty() || response.raw == expected) return true;
       run.result.fail(std::string(method) + " " + target + ": expected " + excerpt(expected) + " got " + excerpt(response.raw));
       return false;
     };
+    const auto reply_is = [&](bool ok, const std::string& what) { run.result.require(ok, what + ": " + excerpt(client.last().raw)); };
     ++state.requests;
     if (!client.login()) return run.result.fail("login: " + excerpt(client.last().raw));
-    const std::string n = std::to_string(number), seq = std::to_string(state.iteration);
-    const std::string own_id = "O" + n + "_" + std::to_string(state.iteration % own_per_client);
-    const std::string value = "c" + n + "-" + seq + " \xC3\xA9\xF0\x9F\x98\x80";
-    if (expect("PUT", path + own_id, body_of(value), empty_success())) state.own[own_id] = value;
+    const std::string n = std::to_string(number), own_id = "O" + n + "_" + std::to_string(state.iteration % own_per_client);
+    const std::string value = "c" + n + "-" + std::to_string(state.iteration) + " \xC3\xA9\xF0\x9F\x98\x80";
+    if (expect("PUT", path + own_id, run.body_of(value), empty_success())) state.own[own_id] = value;
     if (const auto it = state.own.find(own_id); it != state.own.end()) {
       expect("GET", path + own_id, {}, item_reply(own_id, it->second));
-      expect("GET", api + "stat/MAIN/LOAD/LOAD/" + own_id, {},
-             json_response("{\"attr\":0,\"size\":" + std::to_string(it->second.size()) + "}"));
-      expect("POST", api + "create/MAIN/LOAD/LOAD/" + own_id, body_of("x"), "");
-      run.result.require(client.last().status == 500 && client.last().body.ends_with("\"code\":\"204\"}"),
-                         "create over an item: " + excerpt(client.last().raw));
+      expect("GET", api + "stat/" + dir + own_id, {}, json_response("{\"attr\":0,\"size\":" + std::to_string(it->second.size()) + "}"));
+      expect("POST", api + "create/" + dir + own_id, run.body_of("x"), "");
+      reply_is(client.last().status == 500 && client.last().body.ends_with("\"code\":\"204\"}"), "create over an item");
     }
     const int item = static_cast<int>((number + state.iteration) % shared_count);
-    acked_write write{value, clock_type::now(), {}};
-    if (expect("PUT", path + "S" + std::to_string(item), body_of(value), empty_success())) {
-      write.acked = clock_type::now();
+    const std::string shared_id = path + "S" + std::to_string(item);
+    const auto sent = clock_type::now();
+    if (expect("PUT", shared_id, run.body_of(value), empty_success())) {
       const std::lock_guard lock(shared_mutex);
-      shared[item].push_back(write);
+      shared[item].push_back({value, sent, clock_type::now()});
     }
-    expect("GET", path + "S" + std::to_string(item), {}, "");
-    run.result.require(client.last().status == 200 && client.last().body.find("\"data\":[\"") != std::string::npos,
-                       "read shared: " + excerpt(client.last().raw));
-    expect("GET", api + "dir/MAIN/LOAD/LOAD/", {}, "");
-    run.result.require(client.last().body.find("{\"id\":\"" + state.rename_id + "\",") != std::string::npos,
-                       "list: " + excerpt(client.last().raw));
+    expect("GET", shared_id, {}, "");
+    reply_is(client.last().status == 200 && client.last().body.find("\"data\":[\"") != std::string::npos, "read shared");
+    expect("GET", api + "dir/" + dir, {}, "");
+    reply_is(client.last().body.find("{\"id\":\"" + state.rename_id + "\",") != std::string::npos, "list");
     const std::string next_id = "R" + n + (state.rename_id.back() == 'a' ? "b" : "a");
-    if (expect("GET", api + "rename/MAIN/LOAD/LOAD/" + state.rename_id + "?newname=MAIN/LOAD/LOAD/" + next_id, {},
-               empty_success())) {
+    if (expect("GET", api + "rename/" + dir + state.rename_id + "?newname=" + dir + next_id, {}, empty_success())) {
       const std::string old_id = std::exchange(state.rename_id, next_id);
       expect("GET", path + next_id, {}, item_reply(next_id, state.rename_value));
       expect("GET", path + old_id, {}, "");
-      run.result.require(client.last().status == 404 && client.last().body.ends_with("\"code\":\"202\"}"),
-                         "read old name: " + excerpt(client.last().raw));
+      reply_is(client.last().status == 404 && client.last().body.ends_with("\"code\":\"202\"}"), "read old name");
     }
     expect("GET", api + "logout", {}, empty_success());
   };
   const auto phase = [&](double seconds) {
     const auto deadline = after(seconds);
-    std::vector<std::thread> threads;
-    for (std::size_t n = 0; n < clients.size(); ++n) {
-      threads.emplace_back([&, n] {
-        for (client_state& state = clients[n]; clock_type::now() < deadline && state.iteration < 1'000'000; ++state.iteration) {
-          session(static_cast<int>(n), state);
-        }
-      });
-    }
-    for (auto& thread : threads) thread.join();
+    on_threads(run.options.clients, [&](int n) {
+      for (client_state& state = clients[n]; clock_type::now() < deadline && state.iteration < 1'000'000; ++state.iteration) session(n, state);
+    });
+  };
+  const auto requests = [&] {
+    long sum = 0;
+    for (const auto& state : clients) sum += state.requests;
+    return sum;
   };
   // Warm-up with the same mix (threads, allocator arenas and the host's pool reach their working
   // size), as long as the measured phase between 2 and 5 s: a leak of more than about 50 bytes
   // per request still shows as more than 10 % over the measured phase.
   phase(std::min(5.0, std::max(2.0, run.options.seconds)));
   std::this_thread::sleep_for(1500ms);
-  const long rss_before = rss_kib(server->pid());
-  long requests_before = 0;
-  for (const auto& state : clients) requests_before += state.requests;
+  const long rss_before = rss_kib(server->pid()), requests_before = requests();
   const auto start = clock_type::now();
   phase(run.options.seconds);
   const double elapsed = seconds_since(start);
   std::this_thread::sleep_for(2s);
   const long rss_after = rss_kib(server->pid());
-  run.result.require(!server->has_exited(), "the server process ended during the run");
+  run.still_running(*server);
 
-  rest_client checker(port);
+  rest_client checker(server->port());
   if (!run.logged_in(checker, "final check")) return;
-  long requests = 0;
   double p99 = 0;
   for (auto& state : clients) {
-    requests += state.requests;
-    p99 = std::max(p99, state.timings.percentile_ms(99));
+    p99 = std::max(p99, state.timings.percentile(99));
     for (const auto& [id, value] : state.own) {
       run.result.require(checker.get(path + id).raw == item_reply(id, value), "final " + id + " is not the last acknowledged write");
     }
@@ -290,8 +275,7 @@ void load_soak(soak_run& run) {
                        "renamed item " + state.rename_id + " lost: " + excerpt(checker.last().raw));
   }
   for (int i = 0; i < shared_count; ++i) {
-    const std::string id = "S" + std::to_string(i);
-    const std::string got = checker.get(path + id).raw;
+    const std::string id = "S" + std::to_string(i), got = checker.get(path + id).raw;
     const std::vector<acked_write>& writes = shared[i];
     // The value of an acknowledged write after whose acknowledgement no other write started.
     bool valid = writes.empty() && got == item_reply(id, "init");
@@ -307,9 +291,9 @@ void load_soak(soak_run& run) {
   const long allowed = std::max(rss_before / 10, 2048L);
   run.result.require(rss_after <= rss_before + allowed, "RSS after load " + std::to_string(rss_after) + " KiB is more than " +
                                                             std::to_string(allowed) + " KiB above " + std::to_string(rss_before));
-  run.result.note("requests (load phase)", std::to_string(requests - requests_before) + " in " + fixed(elapsed) + " s");
-  run.result.note("worst p99 per client", fixed(p99, 2) + " ms");
-  run.result.note("RSS before / after load", std::to_string(rss_before) + " / " + std::to_string(rss_after) + " KiB");
+  run.result.note("requests in the load phase / worst p99 per client / RSS before, after",
+                  std::to_string(requests() - requests_before) + " in " + fixed(elapsed) + " s / " + fixed(p99, 2) + " ms / " +
+                      std::to_string(rss_before) + ", " + std::to_string(rss_after) + " KiB");
 }
 
 // ---- slow clients: held connections must not slow a normal client ----------------------------
@@ -318,12 +302,11 @@ void slow_clients_soak(soak_run& run) {
   if (!run.create_main("DATA")) return;
   const auto server = run.start();
   rest_client client(server->port());
-  const std::string item = api + "file/MAIN/DATA/DATA/X";
-  if (!run.logged_in(client, "set-up") || client.put(item, body_of("x")).raw != empty_success()) return run.result.fail("set-up failed");
+  if (!run.with_item(client, data_item, "x")) return;
   const auto paced = [&](latencies& timings) {
     const auto start = clock_type::now();
-    run.result.require(client.get(item).raw == item_reply("X", "x"), "normal client got " + excerpt(client.last().raw));
-    timings.add(clock_type::now() - start);
+    run.result.require(client.get(data_item).raw == item_reply("X", "x"), "normal client got " + excerpt(client.last().raw));
+    timings.add(start);
     std::this_thread::sleep_for(5ms);  // the same pace in every phase
   };
   latencies before, loaded, quiet_after;
@@ -333,14 +316,10 @@ void slow_clients_soak(soak_run& run) {
   std::thread holder([&] {
     // Half the slots send nothing, half a request head; each one the server ends is reopened.
     // Non-blocking connects, started gradually: a burst of SYNs overflows the small backlog.
-    struct slot {
-      client_socket socket;
-      bool established = false;
-    };
-    std::vector<slot> pool(static_cast<std::size_t>(run.options.connections));
-    const auto restart = [&](slot& s) {
-      s = slot{connect_loopback(server->port(), "127.0.0.1", true), false};
-      connect_failures += !s.socket.valid();
+    std::vector<std::pair<client_socket, bool>> pool(static_cast<std::size_t>(run.options.connections));  // established
+    const auto restart = [&](auto& slot) {
+      slot = {connect_loopback(server->port(), "127.0.0.1", true), false};
+      connect_failures += !slot.first.valid();
     };
     for (std::size_t i = 0; i < pool.size(); ++i) {
       restart(pool[i]);
@@ -348,31 +327,28 @@ void slow_clients_soak(soak_run& run) {
     }
     while (clock_type::now() < deadline) {
       std::vector<pollfd> waiting;
-      for (const auto& s : pool) waiting.push_back({s.socket.fd(), static_cast<short>(s.established ? POLLIN : POLLOUT), 0});
+      for (const auto& [socket, established] : pool) waiting.push_back({socket.fd(), static_cast<short>(established ? POLLIN : POLLOUT), 0});
       ::poll(waiting.data(), waiting.size(), 100);
       for (std::size_t i = 0; i < pool.size(); ++i) {
-        slot& s = pool[i];
-        if (!s.socket.valid()) {
-          restart(s);
-        } else if (waiting[i].revents != 0 && !s.established) {
-          int error = 0;
-          socklen_t length = sizeof error;
-          ::getsockopt(s.socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length);
-          if (error != 0) {
-            ++connect_failures;
-            restart(s);
-            continue;
-          }
-          s.established = true;
+        auto& [socket, established] = pool[i];
+        if (!socket.valid()) {
+          restart(pool[i]);
+          continue;
+        }
+        if (waiting[i].revents == 0) continue;
+        char buffer[4096];
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (!established && ::getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
+          established = true;
           ++opened;
-          if (i % 2 == 1) send_all(s.socket.fd(), "GET " + item + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAutho");
-        } else if (waiting[i].revents != 0) {
-          char buffer[4096];
-          const ssize_t got = ::recv(s.socket.fd(), buffer, sizeof buffer, 0);
-          if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
-            ++ended;
-            restart(s);
-          }
+          if (i % 2 == 1) send_all(socket.fd(), "GET " + data_item + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAutho");
+          continue;
+        }
+        const ssize_t got = established ? ::recv(socket.fd(), buffer, sizeof buffer, 0) : -1;
+        if (got == 0 || (got < 0 && (!established || (errno != EAGAIN && errno != EINTR)))) {
+          ++(established ? ended : connect_failures);
+          restart(pool[i]);
         }
       }
     }
@@ -384,19 +360,18 @@ void slow_clients_soak(soak_run& run) {
     peak_threads = std::max(peak_threads, status_field(server->pid(), "Threads"));
   }
   holder.join();
-  run.result.require(!server->has_exited(), "the server process ended during the run");
-  // The quiet level once more: the machine's own load may have changed; the usual latency is the
-  // worse of the two quiet levels.
+  run.still_running(*server);
+  // The quiet level once more, as the machine's own load may have changed: the usual latency is
+  // the worse of the two quiet levels.
   std::this_thread::sleep_for(500ms);
   for (int i = 0; i < 300; ++i) paced(quiet_after);
-  const double base_p50 = std::max(before.percentile_ms(50), quiet_after.percentile_ms(50));
-  const double base_p99 = std::max(before.percentile_ms(99), quiet_after.percentile_ms(99));
-  const double p50 = loaded.percentile_ms(50), p99 = loaded.percentile_ms(99), worst = loaded.percentile_ms(100);
-  run.result.note("slow connections established / ended by the server", std::to_string(opened) + " / " + std::to_string(ended));
-  run.result.note("server threads at peak", std::to_string(peak_threads));
-  run.result.note("normal client quiet p50 / p99", fixed(base_p50, 2) + " / " + fixed(base_p99, 2) + " ms");
-  run.result.note("normal client under slow load p50 / p99 / max", fixed(p50, 2) + " / " + fixed(p99, 2) + " / " +
-                                                                       fixed(worst, 2) + " ms (" + std::to_string(loaded.count()) + ")");
+  const double base_p50 = std::max(before.percentile(50), quiet_after.percentile(50));
+  const double base_p99 = std::max(before.percentile(99), quiet_after.percentile(99));
+  const double p50 = loaded.percentile(50), p99 = loaded.percentile(99), worst = loaded.percentile(100);
+  run.result.note("slow connections established / ended by the server / server threads at peak",
+                  std::to_string(opened) + " / " + std::to_string(ended) + " / " + std::to_string(peak_threads));
+  run.result.note("normal client p50 / p99: quiet; under slow load (max, requests)", fixed(base_p50, 2) + " / " + fixed(base_p99, 2) + "; " +
+                      fixed(p50, 2) + " / " + fixed(p99, 2) + " ms (" + fixed(worst, 2) + ", " + std::to_string(loaded.samples.size()) + ")");
   // The median within twice its quiet value plus 2 ms, the 99th percentile within three times
   // its quiet value plus 10 ms, and no request near a retransmit (1 s).
   run.result.require(p50 <= 2 * base_p50 + 2, "median latency under slow load is above its usual level");
@@ -406,8 +381,35 @@ void slow_clients_soak(soak_run& run) {
   run.result.require(opened >= run.options.connections, "fewer slow connections than asked for were held");
 }
 
-// ---- crash: kill -9 during writes; every acknowledged write survives, databases stay sound ----
+// ---- crash and rename crash: kill -9 at a random moment while `threads` threads work ---------
 
+// `cycles` + 1 server runs (`args_of(cycle)`), each checked by `check(checker, cycle)` after its
+// start; in all but the last, `work(client, deadline)` runs on `threads` logged-in clients,
+// killed after between `least` ms and the cycle's time. Ends at the first violation.
+void kill_cycles(soak_run& run, int threads, int least, const std::function<std::vector<std::string>(int)>& args_of,
+                 const std::function<void(rest_client&, int)>& check, const std::function<void(rest_client&, int, clock_type::time_point)>& work) {
+  std::mt19937 random(std::random_device{}());
+  for (int cycle = 0; cycle <= run.options.cycles && run.result.failures() == 0; ++cycle) {
+    const auto server = run.start(args_of(cycle));
+    rest_client checker(server->port());
+    if (!run.logged_in(checker, "after restart")) return;
+    check(checker, cycle);
+    if (cycle == run.options.cycles) break;
+    const double window = std::max(0.4, run.options.seconds);
+    const auto deadline = after(window + 2);
+    std::thread killer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(least, static_cast<int>(window * 1000))(random)));
+      server->stop(SIGKILL);
+    });
+    on_threads(threads, [&](int n) {
+      rest_client client(server->port());
+      if (client.login()) work(client, n, deadline);
+    });
+    killer.join();
+  }
+}
+
+// Every acknowledged write survives; the databases stay sound.
 void crash_soak(soak_run& run) {
   constexpr int writers = 16;
   const std::string path = api + "file/MAIN/CRASH/CRASH/W";
@@ -416,51 +418,32 @@ void crash_soak(soak_run& run) {
     std::atomic<long> acked{0}, in_flight{0};  // 0: none
   };
   std::vector<writer> states(writers);
-  // The sequence stored in W<n>: 0 when missing, -1 when unreadable.
-  const auto check = [&](rest_client& checker, const std::string& when) {
+  std::atomic<long> total_acked{0};
+  // The sequence stored in W<n> (0 when missing, -1 when unreadable) is the acknowledged one or
+  // the one in flight when the server went.
+  const auto check = [&](rest_client& checker, int cycle) {
     for (int n = 0; n < writers; ++n) {
       const http_response got = checker.get(path + std::to_string(n));
       const std::size_t at = got.body.find("\"data\":[\"");
       const long stored = got.status == 404 ? 0 : got.status == 200 && at != std::string::npos ? std::atol(got.body.c_str() + at + 9) : -1;
       writer& state = states[n];
       run.result.require(stored == state.acked || (state.in_flight != 0 && stored == state.in_flight),
-                         when + ": W" + std::to_string(n) + " holds " + std::to_string(stored) + ", acknowledged " +
-                             std::to_string(state.acked));
+                         "cycle " + std::to_string(cycle) + ": W" + std::to_string(n) + " holds " + std::to_string(stored) +
+                             ", acknowledged " + std::to_string(state.acked));
       if (stored > state.acked) state.acked = stored;  // an unanswered write that did commit
       state.in_flight = 0;
     }
   };
-  std::mt19937 random(std::random_device{}());
-  std::atomic<long> total_acked{0};
-  for (int cycle = 0; cycle <= run.options.cycles; ++cycle) {
-    const auto server = run.start();
-    rest_client checker(server->port());
-    if (!run.logged_in(checker, "after restart")) return;
-    check(checker, "cycle " + std::to_string(cycle));
-    if (cycle == run.options.cycles) break;
-    // Killed at a random moment within the cycle's time, after at least 300 ms of writes.
-    const double window = std::max(0.4, run.options.seconds);
-    const auto deadline = after(window + 2);
-    std::vector<std::thread> threads;
-    for (int n = 0; n < writers; ++n) {
-      threads.emplace_back([&, n] {
-        rest_client client(server->port());
-        if (!client.login()) return;
-        writer& state = states[n];
-        for (long seq = state.acked + 1; clock_type::now() < deadline; seq = state.acked + 1) {
-          state.in_flight = seq;
-          const std::string body = "{\"data\":[\"" + std::to_string(seq) + "\",\"payload " + std::string(200, 'x') + "\"]}";
-          if (client.put(path + std::to_string(n), body).raw != empty_success()) return;  // the server went away
-          state.acked = seq;
-          state.in_flight = 0;
-          ++total_acked;
-        }
-      });
+  // Killed after at least 300 ms of writes.
+  kill_cycles(run, writers, 300, [](int) { return std::vector<std::string>{}; }, check, [&](rest_client& client, int n, auto deadline) {
+    for (writer& state = states[n]; clock_type::now() < deadline;) {
+      state.in_flight = state.acked + 1;
+      const std::string body = "{\"data\":[\"" + std::to_string(state.in_flight) + "\",\"payload " + std::string(200, 'x') + "\"]}";
+      if (client.put(path + std::to_string(n), body).raw != empty_success()) return;  // the server went away
+      state.acked = state.in_flight.exchange(0);
+      ++total_acked;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(300, static_cast<int>(window * 1000))(random)));
-    server->stop(SIGKILL);
-    for (auto& thread : threads) thread.join();
-  }
+  });
   int databases = 0;
   for (const auto& entry : std::filesystem::directory_iterator(run.data.path())) {
     if (entry.path().extension() != ".db") continue;
@@ -473,14 +456,11 @@ void crash_soak(soak_run& run) {
   run.result.note("writes answered 200", std::to_string(total_acked.load()));
 }
 
-// ---- rename crash: kill -9 during renames, both generations: every item under one id, whole ----
-
+// Renames under both generations: every item exists under exactly one id, whole.
 void rename_crash_soak(soak_run& run) {
-  constexpr int items = 30, renamers = 4;
+  constexpr int items = 30;
   const std::string path = "MAIN/MOVE/MOVE/";
-  const auto content = [](int n) {
-    return "[\"item " + std::to_string(n) + "\",\"" + std::string(2000, static_cast<char>('a' + n % 26)) + "\"]";
-  };
+  const auto content = [](int n) { return "[\"item " + std::to_string(n) + "\",\"" + std::string(2000, static_cast<char>('a' + n % 26)) + "\"]"; };
   if (!run.create_main("MOVE")) return;
   {
     const auto server = run.start();
@@ -491,68 +471,45 @@ void rename_crash_soak(soak_run& run) {
                          "seed write failed: " + excerpt(seeder.last().raw));
     }
   }
-  std::mt19937 random(std::random_device{}());
-  for (int cycle = 0; cycle <= run.options.cycles && run.result.failures() == 0; ++cycle) {
-    const auto server = run.start({"-n", cycle % 2 == 0 ? "80" : "71"});
-    rest_client checker(server->port());
-    if (!run.logged_in(checker, "after restart")) return;
+  const auto check = [&](rest_client& checker, int cycle) {
     for (int n = 0; n < items; ++n) {
       const http_response a = checker.get(api + "file/" + path + "A" + std::to_string(n));
       const http_response b = checker.get(api + "file/" + path + "B" + std::to_string(n));
       const int present = (a.status == 200) + (b.status == 200);
-      const std::string id = std::string(a.status == 200 ? "A" : "B") + std::to_string(n);
-      run.result.require(present == 1, "cycle " + std::to_string(cycle) + ": item " + std::to_string(n) + " exists under " +
-                                           std::to_string(present) + " ids");
+      const std::string id = std::string(a.status == 200 ? "A" : "B") + std::to_string(n), when = "cycle " + std::to_string(cycle) + ": item ";
+      run.result.require(present == 1, when + std::to_string(n) + " exists under " + std::to_string(present) + " ids");
       run.result.require(present == 0 || (a.status == 200 ? a : b).body == item_json(id, content(n)) + "\r\n",
-                         "cycle " + std::to_string(cycle) + ": item " + id + " holds " + excerpt((a.status == 200 ? a : b).body));
+                         when + id + " holds " + excerpt((a.status == 200 ? a : b).body));
     }
-    if (cycle == run.options.cycles || run.result.failures() > 0) break;
-    const double window = std::max(0.4, run.options.seconds);
-    const auto deadline = after(window + 2);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < renamers; ++t) {
-      threads.emplace_back([&, seed = static_cast<unsigned>(random())] {
-        rest_client client(server->port());
-        std::mt19937 pick(seed);
-        if (!client.login()) return;
-        while (clock_type::now() < deadline) {
-          const std::string n = std::to_string(pick() % items);
-          const std::string rename = api + "rename/" + path;
-          if (client.get(rename + "A" + n + "?newname=" + path + "B" + n).status == 404) {
-            client.get(rename + "B" + n + "?newname=" + path + "A" + n);
-          }
-          if (client.last().status == 0) return;  // the server went away
-        }
-      });
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(200, static_cast<int>(window * 1000))(random)));
-    server->stop(SIGKILL);
-    for (auto& thread : threads) thread.join();
-  }
+  };
+  kill_cycles(run, 4, 200, [](int cycle) { return std::vector<std::string>{"-n", cycle % 2 == 0 ? "80" : "71"}; }, check,
+              [&](rest_client& client, int n, auto deadline) {
+                for (std::mt19937 pick(static_cast<unsigned>(n) * 7919u + static_cast<unsigned>(std::random_device{}())); clock_type::now() < deadline;) {
+                  const std::string i = std::to_string(pick() % items), rename = api + "rename/" + path;
+                  if (client.get(rename + "A" + i + "?newname=" + path + "B" + i).status == 404) client.get(rename + "B" + i + "?newname=" + path + "A" + i);
+                  if (client.last().status == 0) return;  // the server went away
+                }
+              });
 }
 
 // ---- bad input: a corpus of malformed requests; each answered or closed, the server serving ----
 
 std::vector<std::pair<std::string, std::string>> bad_requests(const std::string& token) {
-  const std::string auth = "Authorization: Bearer " + token + "\r\n";
-  const std::string item = api + "file/MAIN/DATA/DATA/BAD";  // never the normal client's item
+  const std::string auth = "Authorization: Bearer " + token + "\r\n", item = api + "file/MAIN/DATA/DATA/BAD";  // not the normal client's
   const auto repeat = [](int times, const std::function<std::string(int)>& piece) {
     std::string text;
     for (int i = 0; i < times; ++i) text += piece(i);
     return text;
   };
-  const auto body = [&](std::string_view method, const std::string& target, const std::string& content,
-                        const std::string& headers = {}) {
-    return std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "Content-Length: " +
-           std::to_string(content.size()) + "\r\n\r\n" + content;
+  const auto body = [&](std::string_view method, const std::string& target, const std::string& content, const std::string& headers = {}) {
+    return std::string(method) + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "Content-Length: " + std::to_string(content.size()) +
+           "\r\n\r\n" + content;
   };
-  const auto nested = [](int depth, const std::string& open, const std::string& inner, char close) {
-    std::string text;
-    for (int i = 0; i < depth; ++i) text += open;
-    return text + inner + std::string(static_cast<std::size_t>(depth), close);
+  const auto nested = [&](int depth, const std::string& open, const std::string& inner, char close) {
+    return repeat(depth, [&](int) { return open; }) + inner + std::string(static_cast<std::size_t>(depth), close);
   };
-  const std::string put_head = "PUT " + item + " HTTP/1.1\r\nHost: a\r\n" + auth;
-  const std::string logout = "GET " + api + "logout HTTP/1.1\r\nHost: a\r\n";
+  const std::string put_head = "PUT " + item + " HTTP/1.1\r\nHost: a\r\n" + auth, logout = "GET " + api + "logout HTTP/1.1\r\nHost: a\r\n";
+  const std::string login = "POST " + api + "login HTTP/1.1\r\nHost: a\r\n";
   std::mt19937 random(42);
   std::string noise(64 << 10, '\0');
   for (char& c : noise) c = static_cast<char>(random() & 0xFF);
@@ -560,19 +517,17 @@ std::vector<std::pair<std::string, std::string>> bad_requests(const std::string&
       {"content-length 2^31-1, 5 bytes", put_head + "Content-Length: 2147483647\r\n\r\n{\"da"},
       {"content-length beyond 64 bits", put_head + "Content-Length: 99999999999999999999999\r\n\r\n{}"},
       {"negative content-length with body", put_head + "Content-Length: -1\r\n\r\n{\"data\":[\"x\"]}"},
-      {"content-length -2^31", "POST " + api + "login HTTP/1.1\r\nHost: a\r\nContent-Length: -2147483648\r\n\r\n"},
-      {"two content-lengths", "POST " + api + "login HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\nContent-Length: 900\r\n\r\n{}"},
-      {"chunked body", "POST " + api + "login HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"},
+      {"content-length -2^31", login + "Content-Length: -2147483648\r\n\r\n"},
+      {"two content-lengths", login + "Content-Length: 2\r\nContent-Length: 900\r\n\r\n{}"},
+      {"chunked body", login + "Transfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"},
       {"20,000 distinct headers", logout + repeat(20000, [](int i) { return "X-H" + std::to_string(i) + ": v\r\n"; }) + "\r\n"},
       {"20,000 copies of one header", logout + repeat(20000, [](int i) { return "X-Same: " + std::to_string(i) + "\r\n"; }) + "\r\n"},
       {"1 MiB header value", logout + "X-Big: " + std::string(1 << 20, 'v') + "\r\n\r\n"},
       {"1 MiB request line", "GET /" + std::string(1 << 20, 'a') + " HTTP/1.1\r\nHost: a\r\n\r\n"},
       {"1 MiB escaped path", "GET " + item + repeat(1 << 18, [](int) { return "%41"s; }) + " HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
       {"100 KiB method", std::string(100 << 10, 'G') + " / HTTP/1.1\r\nHost: a\r\n\r\n"},
-      {"100,000 query pairs", "GET " + api + "logout?" + repeat(100000, [](int i) { return "a" + std::to_string(i) + "=1&"; }) +
-                                  " HTTP/1.1\r\nHost: a\r\n\r\n"},
-      {"1 MiB token", "GET " + api + "dir/MAIN HTTP/1.1\r\nHost: a\r\nAuthorization: Bearer " + std::string(token_header) + "." +
-                          std::string(1 << 20, 'A') + "\r\n\r\n"},
+      {"100,000 query pairs", "GET " + api + "logout?" + repeat(100000, [](int i) { return "a" + std::to_string(i) + "=1&"; }) + " HTTP/1.1\r\nHost: a\r\n\r\n"},
+      {"1 MiB token", "GET " + api + "dir/MAIN HTTP/1.1\r\nHost: a\r\nAuthorization: Bearer " + std::string(token_header) + "." + std::string(1 << 20, 'A') + "\r\n\r\n"},
       {"invalid UTF-8 escaped in path", "GET " + item + "%FF%FE%C3 HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
       {"invalid UTF-8 raw in path", "GET " + item + "\xC3\x28\xFF HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
       {"invalid UTF-8 in body", body("PUT", item, "{\"data\":[\"\xFF\xFE\xC0\"]}", auth)},
@@ -589,8 +544,7 @@ std::vector<std::pair<std::string, std::string>> bad_requests(const std::string&
       {"NUL in body", body("PUT", item, "{\"data\":[\"a\0b\"]}"s, auth)},
       {"NUL in JSON string escape", body("PUT", item, R"({"data":["a\u0000b"]})", auth)},
       {"CR LF in query value", "GET " + api + "dir/MAIN?a=%0D%0AQS_ATTR=16 HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
-      {"CR LF in form value", body("POST", api + "login", "ServerName=%0D%0AHTTP_AUTHORIZATION=x",
-                                   "Content-Type: application/x-www-form-urlencoded\r\n")},
+      {"CR LF in form value", body("POST", api + "login", "ServerName=%0D%0AHTTP_AUTHORIZATION=x", "Content-Type: application/x-www-form-urlencoded\r\n")},
       {"bare CRs", "GET /quelm/restfs/logout HTTP/1.1\rHost: a\r\r"},
       {"only blank lines", "\r\n\r\n\r\n"},
       {"HTTP/0.9 style", "GET /\r\n"},
@@ -607,25 +561,19 @@ void bad_input_soak(soak_run& run) {
   if (!run.create_main("DATA")) return;
   const auto server = run.start();
   rest_client normal(server->port());
-  const std::string item = api + "file/MAIN/DATA/DATA/X";
-  if (!run.logged_in(normal, "set-up") || normal.put(item, body_of("x")).raw != empty_success()) return run.result.fail("set-up failed");
+  if (!run.with_item(normal, data_item, "x")) return;
   const auto requests = bad_requests(normal.token());
   std::map<std::string, std::map<std::string, long>> outcomes;  // name -> status line or "closed"
   const auto deadline = after(run.options.seconds);
   long rounds = 0;
-  for (; rounds < 1000 && (rounds == 0 || clock_type::now() < deadline) && !server->has_exited(); ++rounds) {
+  for (; rounds < 1000 && (rounds == 0 || clock_type::now() < deadline); ++rounds) {
     for (const auto& [name, bytes] : requests) {
-      // Our side ends after the request, so that short bodies end at once.
-      const read_result answer = http_exchange(server->port(), bytes, {true, 12s});
-      const std::string outcome = answer.bytes.starts_with("HTTP/1.1 ") ? answer.bytes.substr(0, answer.bytes.find("\r\n"))
-                                  : answer.timed_out                    ? "no answer within 12 s"
-                                                                        : "closed";
+      const read_result answer = http_exchange(server->port(), bytes, {true, 12s});  // our side ends after the request
       run.result.require(!answer.timed_out, name + ": neither answered nor closed");
-      ++outcomes[name][outcome];
+      ++outcomes[name][answer.bytes.starts_with("HTTP/1.1 ") ? answer.bytes.substr(0, answer.bytes.find("\r\n")) : answer.timed_out ? "no answer" : "closed"];
       if (server->has_exited()) return run.result.fail("the server process ended after: " + name);
     }
-    run.result.require(normal.get(item).raw == item_reply("X", "x"), "normal request after round " + std::to_string(rounds) + ": " +
-                                                                         excerpt(normal.last().raw));
+    run.result.require(normal.get(data_item).raw == item_reply("X", "x"), "normal request after round " + std::to_string(rounds) + ": " + excerpt(normal.last().raw));
   }
   run.result.note("rounds / requests", std::to_string(rounds) + " / " + std::to_string(rounds * static_cast<long>(requests.size())));
   for (const auto& [name, counts] : outcomes) {
@@ -644,7 +592,7 @@ void trickle_soak(soak_run& run) {
   const std::string head = "GET " + api + "dir/MAIN HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Trickle: " + std::string(4096, 'a');
   struct trickler {
     client_socket socket;
-    clock_type::time_point opened, next_byte;
+    clock_type::time_point opened = clock_type::now(), next_byte = opened;
     std::size_t sent = 0;
     double held = -1;  // seconds, once the server ended the connection
   };
@@ -652,7 +600,6 @@ void trickle_soak(soak_run& run) {
   std::vector<trickler> clients(static_cast<std::size_t>(run.options.clients));
   for (auto& client : clients) {
     client.socket = connect_loopback(server->port());
-    client.opened = client.next_byte = clock_type::now();
     run.result.require(client.socket.valid(), "could not connect a trickling client");
   }
   const auto deadline = after(run.options.seconds);
@@ -664,10 +611,10 @@ void trickle_soak(soak_run& run) {
     any_open = false;
     for (std::size_t i = 0; i < clients.size(); ++i) {
       trickler& client = clients[i];
-      if (client.held >= 0 || !client.socket.valid()) continue;
       char buffer[1024];
-      const bool ended = waiting[i].revents != 0 && ::recv(client.socket.fd(), buffer, sizeof buffer, 0) <= 0;
-      if (ended || (now >= client.next_byte && !send_all(client.socket.fd(), std::string_view(head).substr(client.sent++, 1)))) {
+      if (client.held >= 0 || !client.socket.valid()) continue;
+      if ((waiting[i].revents != 0 && ::recv(client.socket.fd(), buffer, sizeof buffer, 0) <= 0) ||
+          (now >= client.next_byte && !send_all(client.socket.fd(), std::string_view(head).substr(client.sent++, 1)))) {
         client.held = seconds_since(client.opened, now);
         client.socket.reset();
         continue;
@@ -684,70 +631,66 @@ void trickle_soak(soak_run& run) {
     longest = std::max(longest, client.held);
     held_list += (held_list.empty() ? "" : ", ") + fixed(client.held) + (still_held ? "+" : "");
   }
-  run.result.require(!server->has_exited(), "the server process ended during the run");
+  run.still_running(*server);
   run.result.note("held per client, s (+: still held when the run ended)", held_list);
-  if (run.options.limit > 0) {
-    run.result.require(longest <= run.options.limit, "a trickling client was held " + fixed(longest) + " s, more than " + fixed(run.options.limit));
-  }
+  run.result.require(longest <= run.options.limit,
+                     "a trickling client was held " + fixed(longest) + " s, more than " + fixed(run.options.limit));
 }
 
 // ---- big body: a 50 MiB PUT (creating, replacing) and its GET against resident memory ----------
 
 void big_body_soak(soak_run& run) {
-  const long mib = run.options.limit > 0 ? static_cast<long>(run.options.limit) : 50;
+  const long mib = static_cast<long>(run.options.limit);
   if (!run.create_main("DATA")) return;
   const auto server = run.start();
+  const pid_t pid = server->pid();
   rest_client client(server->port());
   if (!run.logged_in(client, "set-up")) return;
   // One attribute of plain letters: the JSON text is the item's size plus a few bytes.
-  const std::string value(static_cast<std::size_t>(mib) << 20, 'q');
-  const std::string body = body_of(value);
-  const std::string target = api + "file/MAIN/DATA/DATA/BIG";
+  const std::string value(static_cast<std::size_t>(mib) << 20, 'q'), body = run.body_of(value);
   std::this_thread::sleep_for(200ms);
-  const long idle_kib = rss_kib(server->pid());
+  const long idle_kib = rss_kib(pid);
   // One request while resident memory is sampled; its peak in KiB over the idle level relative
   // to the item (the kernel's high-water mark is reset first, so that it covers this request).
   const auto ratio = [&](const std::string& method, const std::string& payload, http_response& response) {
-    std::ofstream clear("/proc/" + std::to_string(server->pid()) + "/clear_refs");
-    clear << "5" << std::flush;
-    const bool reset = static_cast<bool>(clear);
+    std::ofstream clear(proc(pid, "clear_refs"));
+    const bool reset = static_cast<bool>(clear << "5" << std::flush);
     std::atomic<bool> sampling{true};
-    std::atomic<long> peak{rss_kib(server->pid())};
+    std::atomic<long> peak{rss_kib(pid)};
     std::thread sampler([&] {
-      for (; sampling; std::this_thread::sleep_for(5ms)) peak = std::max(peak.load(), rss_kib(server->pid()));
+      for (; sampling; std::this_thread::sleep_for(5ms)) peak = std::max(peak.load(), rss_kib(pid));
     });
-    response = parse_response(http_exchange(server->port(), http_request(method, target, payload, {"Authorization: Bearer " + client.token()}),
-                                            {false, 120s}).bytes);
+    const std::string request = http_request(method, api + "file/MAIN/DATA/DATA/BIG", payload, {"Authorization: Bearer " + client.token()});
+    response = parse_response(http_exchange(server->port(), request, {false, 120s}).bytes);
     sampling = false;
     sampler.join();
-    const long top = reset ? std::max(peak.load(), status_field(server->pid(), "VmHWM")) : peak.load();
+    const long top = reset ? std::max(peak.load(), status_field(pid, "VmHWM")) : peak.load();
     return static_cast<double>(top - idle_kib) / 1024.0 / static_cast<double>(mib);
   };
   http_response put, replace, get;
-  const double create_ratio = ratio("PUT", body, put);
-  const double replace_ratio = ratio("PUT", body, replace);  // the old text is in the way now
+  const double create_ratio = ratio("PUT", body, put), replace_ratio = ratio("PUT", body, replace);  // the old text is in the way now
   const double get_ratio = ratio("GET", {}, get);
   run.result.require(put.raw == empty_success(), "the PUT failed: " + excerpt(put.raw));
   run.result.require(replace.raw == empty_success(), "the second PUT failed: " + excerpt(replace.raw));
   run.result.require(get.status == 200 && get.body.find(value) != std::string::npos, "the GET did not return the item: " + excerpt(get.raw));
-  run.result.note("idle RSS", fixed(static_cast<double>(idle_kib) / 1024.0) + " MiB");
-  run.result.note("peak over idle / the item: PUT creating, replacing; GET",
-                  fixed(create_ratio, 2) + ", " + fixed(replace_ratio, 2) + "; " + fixed(get_ratio, 2) + " (aims: 3, 1.5)");
+  run.result.note("idle RSS; peak over idle / the item: PUT creating, replacing; GET (aims: 3, 1.5)",
+                  fixed(static_cast<double>(idle_kib) / 1024.0) + " MiB; " + fixed(create_ratio, 2) + ", " + fixed(replace_ratio, 2) + "; " + fixed(get_ratio, 2));
   run.result.require(std::max(create_ratio, replace_ratio) <= 3.0, "the PUT's peak passed 3 x the item");
   run.result.require(get_ratio <= 1.5, "the GET's peak passed 1.5 x the item");
 }
 
+// prlimit sets soft and hard alike (raising the soft limit gains nothing) and runs the server in
+// its own process.
+std::vector<std::string> prlimit(int limit) { return {"prlimit", "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit), "--"}; }
+
 // ---- descriptors: out of descriptors the server idles, and serves again after the release ------
 
 void descriptors_soak(soak_run& run) {
-  const int limit = run.options.limit > 0 ? static_cast<int>(run.options.limit) : 64;
+  const int limit = static_cast<int>(run.options.limit);
   if (!run.create_main()) return;
-  // prlimit sets soft and hard alike (raising the soft limit gains nothing) and runs the server
-  // in its own process.
-  const auto server = run.start({}, {"prlimit", "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit), "--"});
+  const auto server = run.start({}, prlimit(limit));
   const pid_t pid = server->pid();
-  const std::string request = http_request("GET", api + "dir/MAIN");
-  const auto answered = [&] { return http_exchange(server->port(), request, {false, 2s}).bytes.starts_with("HTTP/1.1 "); };
+  const auto answered = [&] { return http_exchange(server->port(), http_request("GET", api + "dir/MAIN"), {false, 2s}).bytes.starts_with("HTTP/1.1 "); };
   run.result.require(answered(), "no answer before the exhaustion");
   // Twice the limit: the server takes what it can, the rest wait in the listen queue.
   std::vector<client_socket> idle;
@@ -756,9 +699,7 @@ void descriptors_soak(soak_run& run) {
     run.result.require(idle.back().valid(), "an idle connection could not be started");
   }
   long most_open = 0;
-  for (const auto until = after(0.5); clock_type::now() < until; std::this_thread::sleep_for(10ms)) {
-    most_open = std::max(most_open, open_descriptors(pid));
-  }
+  for (const auto until = after(0.5); clock_type::now() < until; std::this_thread::sleep_for(10ms)) most_open = std::max(most_open, open_descriptors(pid));
   // The idle connections end at the receive time-out (5 s) at the earliest: the window falls
   // inside the exhaustion.
   const double cpu_before = cpu_seconds(pid);
@@ -769,11 +710,10 @@ void descriptors_soak(soak_run& run) {
   idle.clear();
   const auto released = clock_type::now();
   double answer_seconds = -1;
-  while (answer_seconds < 0 && clock_type::now() - released < 10s) {
+  for (; answer_seconds < 0 && clock_type::now() - released < 10s; std::this_thread::sleep_for(50ms)) {
     if (answered()) answer_seconds = seconds_since(released);
-    std::this_thread::sleep_for(50ms);
   }
-  run.result.require(!server->has_exited(), "the server process ended during the run");
+  run.still_running(*server);
   run.result.require(cpu_before >= 0, "the server's CPU time could not be read");
   run.result.require(most_open >= limit - 1, "the server never ran out of descriptors (at most " + std::to_string(most_open) + " open)");
   run.result.require(share <= 50, "the server used " + fixed(share) + " % of a core while it could not accept");
@@ -786,24 +726,20 @@ void descriptors_soak(soak_run& run) {
 // ---- accounts: thousands of accounts round-robin under a low descriptor limit ------------------
 
 void accounts_soak(soak_run& run) {
-  const int limit = run.options.limit > 0 ? static_cast<int>(run.options.limit) : 1024;
+  const int limit = static_cast<int>(run.options.limit);
   if (!run.create_main()) return;
   // Account files are copies of MAIN's database: the master dictionary keeps its name.
   for (int n = 0; n < run.options.clients; ++n) {
     std::filesystem::copy_file(run.data.path() / "MAIN.db", run.data.path() / ("A" + std::to_string(n) + ".db"));
   }
-  const auto server = run.start({}, {"prlimit", "--nofile=" + std::to_string(limit) + ":" + std::to_string(limit), "--"});
+  const auto server = run.start({}, prlimit(limit));
   long answered = 0, most_open = 0;
   for (int round = 0; round < 2; ++round) {
     for (int n = 0; n < run.options.clients && run.result.failures() < 10; ++n) {
       const std::string name = "A" + std::to_string(n);
       rest_client client(server->port());
-      if (!client.login("{\"ServerName\":\"" + name + "\"}")) {
-        run.result.fail("login to " + name + ": " + excerpt(client.last().raw));
-        continue;
-      }
-      const bool listed = client.get(api + "dir/" + name).status == 200;
-      run.result.require(listed, "dir of " + name + ": " + excerpt(client.last().raw));
+      const bool listed = client.login("{\"ServerName\":\"" + name + "\"}") && client.get(api + "dir/" + name).status == 200;
+      run.result.require(listed, "login to and dir of " + name + ": " + excerpt(client.last().raw));
       answered += listed;
       if (n % 100 == 0) most_open = std::max(most_open, open_descriptors(server->pid()));
     }
@@ -838,36 +774,19 @@ const soak_entry soaks[] = {
 };
 
 int run_soaks(int argc, char** argv) {
-  const char* usage = "usage: soak [--bin DIR] [--long] [--seconds N] [--clients N] [--connections N] [--cycles N] [--limit N] [NAME...]";
   std::string bin = "build";
   bool long_runs = false;
   std::vector<std::string> names;
-  std::vector<std::function<void(soak_options&)>> overrides;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
-    const auto value = [&] {
-      if (i + 1 >= argc) {
-        std::cerr << usage << "\n";
-        std::exit(2);
-      }
-      return std::stod(argv[++i]);
-    };
-    if (word == "--bin" && i + 1 < argc) bin = argv[++i];
-    else if (word == "--long") long_runs = true;
-    else if (word == "--seconds") overrides.push_back([v = value()](soak_options& o) { o.seconds = v; });
-    else if (word == "--clients") overrides.push_back([v = value()](soak_options& o) { o.clients = static_cast<int>(v); });
-    else if (word == "--connections") overrides.push_back([v = value()](soak_options& o) { o.connections = static_cast<int>(v); });
-    else if (word == "--cycles") overrides.push_back([v = value()](soak_options& o) { o.cycles = static_cast<int>(v); });
-    else if (word == "--limit") overrides.push_back([v = value()](soak_options& o) { o.limit = v; });
-    else if (!word.starts_with("-")) names.push_back(word);
-    else {
-      std::cerr << usage << "\n";
-      return 2;
-    }
-  }
-  for (const std::string& name : names) {
-    if (std::none_of(std::begin(soaks), std::end(soaks), [&](const soak_entry& s) { return name == s.name; })) {
-      std::cerr << "no soak named " << name << "\n" << usage << "\n";
+    if (word == "--bin" && i + 1 < argc) {
+      bin = argv[++i];
+    } else if (word == "--long") {
+      long_runs = true;
+    } else if (std::any_of(std::begin(soaks), std::end(soaks), [&](const soak_entry& s) { return word == s.name; })) {
+      names.push_back(word);
+    } else {
+      std::cerr << "usage: soak [--bin DIR] [--long] [NAME...], NAME one of the soaks of its table\n";
       return 2;
     }
   }
@@ -880,7 +799,6 @@ int run_soaks(int argc, char** argv) {
   for (const soak_entry& soak : soaks) {
     if (!names.empty() && std::find(names.begin(), names.end(), soak.name) == names.end()) continue;
     soak_run run(bin, long_runs ? soak.long_run : soak.short_run);
-    for (const auto& apply : overrides) apply(run.options);
     std::cout << "-- " << soak.name << std::endl;
     try {
       soak.run(run);

@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -36,10 +35,7 @@ class client_socket {
   ~client_socket() { reset(); }
   client_socket(client_socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   client_socket& operator=(client_socket&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
+    if (this != &other) reset(), fd_ = std::exchange(other.fd_, -1);
     return *this;
   }
   int fd() const { return fd_; }
@@ -82,8 +78,7 @@ inline int free_port() { return bound_socket(false).second; }
 // Connects to address:port; invalid (errno set) when refused. `nonblocking` returns at once with
 // the connect under way: the kernel completes it into the listen queue whether or not the
 // server accepts it.
-inline client_socket connect_loopback(int port, const char* address = "127.0.0.1",
-                                      bool nonblocking = false) {
+inline client_socket connect_loopback(int port, const char* address = "127.0.0.1", bool nonblocking = false) {
   client_socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0));
   const sockaddr_in target = loopback_address(port, address);
   while (socket.valid() && ::connect(socket.fd(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
@@ -118,10 +113,7 @@ inline read_result read_until_close(int fd, std::chrono::milliseconds timeout) {
   char buffer[16384];
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      result.timed_out = true;
-      return result;
-    }
+    if (left.count() <= 0) return result.timed_out = true, result;
     pollfd waiting{fd, POLLIN, 0};
     if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) continue;
     const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
@@ -143,11 +135,7 @@ struct exchange_options {
 // One connection: sends `request`, then reads the whole response until the server closes.
 inline read_result http_exchange(int port, std::string_view request, exchange_options options = {}) {
   const client_socket socket = connect_loopback(port);
-  if (!socket.valid()) {
-    read_result failed;
-    failed.reset = true;
-    return failed;
-  }
+  if (!socket.valid()) return read_result{{}, false, true, false};
   send_all(socket.fd(), request);
   if (options.half_close) ::shutdown(socket.fd(), SHUT_WR);
   return read_until_close(socket.fd(), options.timeout);
@@ -166,23 +154,19 @@ inline std::string http_request(std::string_view method, std::string_view target
 // Base64 of the fixed unsecured JWT header {"alg":"none","typ":"JWT"}, with its padding.
 inline constexpr std::string_view token_header = "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=";
 
-// URL-safe Base64 with "=" padding, as the server writes token payloads.
-inline std::string base64url(std::string_view bytes) {
+// The access token the server issues for session id `sid` (lower-case hexadecimal): the payload
+// in URL-safe Base64 with "=" padding.
+inline std::string token_for_sid(std::string_view sid) {
   static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
+  const std::string bytes = "{\"sid\":\"" + std::string(sid) + "\"}";
+  std::string out = std::string(token_header) + ".";
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     std::uint32_t n = std::uint32_t(std::uint8_t(bytes[i])) << 16;
     if (i + 1 < bytes.size()) n |= std::uint32_t(std::uint8_t(bytes[i + 1])) << 8;
     if (i + 2 < bytes.size()) n |= std::uint8_t(bytes[i + 2]);
-    // A group of n input bytes gives n + 1 characters, padded with '=' to four.
     for (std::size_t k = 0; k < 4; ++k) out += i + k <= bytes.size() ? alphabet[(n >> (18 - 6 * k)) & 63] : '=';
   }
   return out;
-}
-
-// The access token the server issues for session id `sid` (lower-case hexadecimal).
-inline std::string token_for_sid(std::string_view sid) {
-  return std::string(token_header) + "." + base64url("{\"sid\":\"" + std::string(sid) + "\"}");
 }
 
 struct http_response {
@@ -221,8 +205,7 @@ class rest_client {
   http_response call(std::string_view method, std::string_view target, std::string_view body = {},
                      std::vector<std::string> headers = {}) {
     if (!token_.empty()) headers.push_back("Authorization: Bearer " + token_);
-    last_ = parse_response(http_exchange(port_, http_request(method, target, body, headers)).bytes);
-    return last_;
+    return last_ = parse_response(http_exchange(port_, http_request(method, target, body, headers)).bytes);
   }
   http_response get(std::string_view target) { return call("GET", target); }
   http_response put(std::string_view target, std::string_view body) { return call("PUT", target, body); }

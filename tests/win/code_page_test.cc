@@ -18,21 +18,18 @@ TEST(DefaultCodePage, ConvertsWithTheAnsiCodePage) {
     return;
   }
   ASSERT_FALSE(platform::default_code_page_is_utf8());
-  // Every code page of the ANSI family holds ASCII as itself.
-  EXPECT_EQ(to_default_codepage(u"server**client"), "server**client");
-  EXPECT_EQ(from_default_codepage("server**client"), u"server**client");
   EXPECT_EQ(to_default_codepage(u""), "");
   EXPECT_EQ(from_default_codepage(""), u"");
   if (GetACP() == 1252) {
     EXPECT_EQ(to_default_codepage(u"Caf\x00E9 \x20AC"), "Caf\xE9 \x80");
     EXPECT_EQ(from_default_codepage("Caf\xE9 \x80"), u"Caf\x00E9 \x20AC");
-    // A character the code page lacks becomes its default character; nothing fails.
-    EXPECT_EQ(to_default_codepage(u"\x4E2D"), "?");
+    EXPECT_EQ(to_default_codepage(u"\x4E2D"), "?");  // a character it lacks: the default one
   }
-  // Each byte the code page defines comes back as itself.
+  // Every code page of the ANSI family holds ASCII as itself.
   std::string bytes;
   for (int b = 1; b < 0x80; ++b) bytes.push_back(static_cast<char>(b));
-  EXPECT_EQ(to_default_codepage(from_default_codepage(bytes)), bytes);
+  EXPECT_EQ(from_default_codepage(bytes), text(bytes.begin(), bytes.end()));
+  EXPECT_EQ(to_default_codepage(text(bytes.begin(), bytes.end())), bytes);
 }
 
 }  // namespace

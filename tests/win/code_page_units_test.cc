@@ -4,66 +4,49 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "base/settings.h"
 #include "host/com/code_page_units.h"
-#include "host/factory/connected_host.h"
 #include "host/factory/create_host_server.h"
-#include "rest/access_token.h"
-#include "rest/dispatcher.h"
-#include "rest/kelm_info.h"
-#include "rest/item_locks.h"
-#include "rest/session_table.h"
 #include "tests/win/fault_support.h"
 
 namespace ombrix {
 namespace {
 
-// What the code page makes of "é", "€" and a name it has no form for. The journal renders each
-// unit outside printable ASCII as \uXXXX.
+// What the code page makes of "é", "€" and a character it has no form for (the journal renders
+// each unit outside printable ASCII as \uXXXX).
 struct code_page_case {
-  text e_acute;                   // the units of "é"
+  text e_acute;
   std::wstring e_acute_journal;
-  text euro;                      // the units of "€"
+  text euro;
   std::wstring euro_journal;
-  std::string outside_url;        // a character the code page lacks, percent-encoded UTF-8
+  std::string outside_url;  // percent-encoded UTF-8
   text outside;
 };
 
 std::optional<code_page_case> case_for_this_code_page() {
-  switch (GetACP()) {
-    case 1252:
-      return code_page_case{u"\u00e9", L"\\u00e9", u"\u0080", L"\\u0080", "%D0%96", u"\u0416"};
-    case CP_UTF8:  // every character has a form; a lone surrogate has none
-      return code_page_case{u"\u00c3\u00a9", L"\\u00c3\\u00a9", u"\u00e2\u0082\u00ac",
-                            L"\\u00e2\\u0082\\u00ac", "%ED%A0%80", u"\xD800"};
-    default:
-      return std::nullopt;
+  if (GetACP() == 1252) return code_page_case{u"\u00e9", L"\\u00e9", u"\u0080", L"\\u0080", "%D0%96", u"\u0416"};
+  if (GetACP() == CP_UTF8) {  // every character has a form; a lone surrogate has none
+    return code_page_case{u"\u00c3\u00a9", L"\\u00c3\\u00a9", u"\u00e2\u0082\u00ac", L"\\u00e2\\u0082\\u00ac", "%ED%A0%80", u"\xD800"};
   }
+  return std::nullopt;
 }
+#define CODE_PAGE_CASE(c)                          \
+  const std::optional<code_page_case> c = case_for_this_code_page(); \
+  if (!c) GTEST_SKIP() << "no expectations for code page " << GetACP()
 
-TEST(code_page_units, NamesBecomeTheirCodePageBytesOneUnitEach) {
-  const std::optional<code_page_case> c = case_for_this_code_page();
-  if (!c) GTEST_SKIP() << "no expectations for code page " << GetACP();
+TEST(code_page_units, NamesBecomeTheirCodePageBytesOneUnitEachAndBack) {
+  CODE_PAGE_CASE(c);
   EXPECT_EQ(code_page_units(u""), text());
   EXPECT_EQ(code_page_units(u"CUST,HIST"), text(u"CUST,HIST"));
   EXPECT_EQ(code_page_units(u"CAF\u00e9 \u20ac"), u"CAF" + c->e_acute + u" " + c->euro);
   EXPECT_EQ(code_page_units(c->outside), std::nullopt);
   EXPECT_EQ(code_page_units(u"A" + c->outside + u"B"), std::nullopt);
-}
-
-TEST(code_page_units, ReadingBackGivesTheNameAndLeavesSixteenBitTextAlone) {
-  const std::optional<code_page_case> c = case_for_this_code_page();
-  if (!c) GTEST_SKIP() << "no expectations for code page " << GetACP();
   EXPECT_EQ(from_code_page_units(u"CAF" + c->e_acute + u" " + c->euro), u"CAF\u00e9 \u20ac");
   EXPECT_EQ(from_code_page_units(u""), text());
-  // A unit above 0xFF cannot be a byte: the text was sent as 16-bit text.
-  EXPECT_EQ(from_code_page_units(u"\u00e9\u20ac"), u"\u00e9\u20ac");
+  EXPECT_EQ(from_code_page_units(u"\u00e9\u20ac"), u"\u00e9\u20ac");  // above 0xFF: sent as 16-bit text
   // Every byte the code page maps to a character of its own survives the round trip.
   for (char16_t byte = 1; byte <= 0xFF; ++byte) {
     const text one = from_code_page_units(text(1, byte));
@@ -73,60 +56,30 @@ TEST(code_page_units, ReadingBackGivesTheNameAndLeavesSixteenBitTextAlone) {
   }
 }
 
-// cmd through the REST service with the fault component behind it.
-struct cmd_case {
-  const char* name;
-  std::string path;  // after the account name
-  int status;
-  std::string reply;
-  std::wstring call;  // the FTFSCMD line of the journal; empty when no call is made
-};
-
-std::string error_reply(int status, const std::string& message, const std::string& code) {
-  return "Content-Type:application/json\r\n\r\n{\"status\":" + std::to_string(status) +
-         ",\"message\":\"" + message + "\",\"code\":\"" + code + "\"}";
-}
-
 std::wstring ftfscmd_line(const std::wstring& file, const std::wstring& item) {
-  return L"17 \"FTFSCMD\" \"ECHO\" \"" + file + L"\\u000d\\u000a" + item +
-         L"\\u000d\\u000a\\u000d\\u000a\"\n";
+  return L"17 \"FTFSCMD\" \"ECHO\" \"" + file + L"\\u000d\\u000a" + item + L"\\u000d\\u000a\\u000d\\u000a\"\n";
 }
 
 TEST(code_page_units, FaultComponentReceivesCodePageUnitsOrNoCallAtAll) {
-  const std::optional<code_page_case> c = case_for_this_code_page();
-  if (!c) GTEST_SKIP() << "no expectations for code page " << GetACP();
-  const std::string refused = error_reply(
-      400, "File name or item ID cannot be represented in the host's code page.", "");
-  const std::string echoed =
-      "Content-Type:application/json\r\n\r\n{\"message\":\"m17\",\"output\":[]}\r\n";
-  const cmd_case cases[] = {
-      {"EAcuteInFileEuroInItem", "CAF%C3%A9/CAF%C3%A9/%E2%82%AC1", 200, echoed,
-       ftfscmd_line(L"CAF" + c->e_acute_journal, c->euro_journal + L"1")},
-      {"AsciiUnchanged", "CUST/CUST/C1", 200, echoed, ftfscmd_line(L"CUST", L"C1")},
-      {"ItemOutsideTheCodePage", "CUST/CUST/X" + c->outside_url, 400, refused, L""},
-      {"FileOutsideTheCodePage", "F" + c->outside_url + "/F" + c->outside_url + "/C1", 400,
-       refused, L""},
-  };
-  session_table sessions;
-  sessions.add_session("1a", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
-  const host_factory make_host = [](const std::string& server) {
-    return connected_host(
-        [] { return std::make_shared<fault::fault_binding>(
-                 fault::progid_of(fault::mode::recorder), 80); },
-        server, default_settings);
-  };
-  std::atomic<bool> server_running{true};
-  item_lock_table locks;
-  const rest_context context{default_settings, sessions, locks, make_host, server_running};
-  for (const cmd_case& one : cases) {
-    SCOPED_TRACE(one.name);
-    const std::string environment =
-        "REMOTE_ADDR=127.0.0.1\r\nREMOTE_HOST=127.0.0.1\r\nREQUEST_METHOD=POST\r\n"
-        "PATH_INFO=/quelm/restfs/cmd/ECHO/SALES/" + one.path + "\r\nSERVER_PORT=3181\r\n"
-        "HTTP_AUTHORIZATION=Bearer " + make_access_token("1a") + "\r\n";
+  CODE_PAGE_CASE(c);
+  const std::string refused =
+      fault::error_reply(400, "File name or item ID cannot be represented in the host's code page.", "");
+  const std::string echoed = "Content-Type:application/json\r\n\r\n{\"message\":\"m17\",\"output\":[]}\r\n";
+  const struct {
+    std::string path;  // after the account name
+    int status;
     std::string reply;
-    fault::reset_journal();
-    EXPECT_EQ(dispatch_rest_request(7, environment, "", reply, context), one.status);
+    std::wstring call;  // the FTFSCMD line of the journal; empty when no call is made
+  } cases[] = {
+      {"CAF%C3%A9/CAF%C3%A9/%E2%82%AC1", 200, echoed, ftfscmd_line(L"CAF" + c->e_acute_journal, c->euro_journal + L"1")},
+      {"CUST/CUST/C1", 200, echoed, ftfscmd_line(L"CUST", L"C1")},
+      {"CUST/CUST/X" + c->outside_url, 400, refused, L""},
+      {"F" + c->outside_url + "/F" + c->outside_url + "/C1", 400, refused, L""},
+  };
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.path);
+    std::string reply;
+    EXPECT_EQ(fault::serve(fault::mode::recorder, 80, "POST", "cmd/ECHO/SALES/" + one.path, reply), one.status);
     EXPECT_EQ(reply, one.reply);
     EXPECT_EQ(fault::journal(), L"28 1\n47 -1\n7 \"SRV**\"\n" + one.call);
   }
@@ -136,20 +89,16 @@ TEST(code_page_units, FaultComponentReceivesCodePageUnitsOrNoCallAtAll) {
 // ombrix-host.dll (registered by scripts/test-windows.sh, account WINTEST) reads lines 1 and 2
 // back through the code page; ECHO shows what the embedded host received.
 TEST(code_page_units, HostComponentReadsTheLinesBackThroughTheCodePage) {
-  const std::optional<code_page_case> c = case_for_this_code_page();
-  if (!c) GTEST_SKIP() << "no expectations for code page " << GetACP();
+  CODE_PAGE_CASE(c);
   const std::shared_ptr<velquor_base> host = create_host_server(settings{.host_version = 80}, "WINTEST**t");
   ASSERT_NE(host, nullptr);
   const text file = host->command_parameter_name(u"CAF\u00e9").value();
   const text item = host->command_parameter_name(u"\u20ac1").value();
-  EXPECT_EQ(host->call_subroutine(u"FTFSCMD", u"ECHO", file + u"\r\n" + item + u"\r\nk\r\nv"),
-            u"ECHO\r\nCAF\u00e9\r\n\u20ac1\r\nk\r\nv");
+  EXPECT_EQ(host->call_subroutine(u"FTFSCMD", u"ECHO", file + u"\r\n" + item + u"\r\nk\r\nv"), u"ECHO\r\nCAF\u00e9\r\n\u20ac1\r\nk\r\nv");
   // Lines 3 and 4 stay 16-bit text, and so does a line already in 16-bit form.
-  EXPECT_EQ(host->call_subroutine(u"FTFSCMD", u"ECHO", u"\u0416\r\n" + item + u"\r\n\u00e9\r\n" +
-                                                           c->euro),
+  EXPECT_EQ(host->call_subroutine(u"FTFSCMD", u"ECHO", u"\u0416\r\n" + item + u"\r\n\u00e9\r\n" + c->euro),
             u"ECHO\r\n\u0416\r\n\u20ac1\r\n\u00e9\r\n" + c->euro);
-  // Other subroutines take their argument as it is.
-  EXPECT_EQ(host->call_subroutine(u"ECHO", u"", c->euro), c->euro);
+  EXPECT_EQ(host->call_subroutine(u"ECHO", u"", c->euro), c->euro);  // other subroutines: as it is
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // What the test component ombrix-fault-host.dll offers and the tests rely on: one class per
-// fault, each under its own ProgID, the codes and texts its failures carry, and the journal it
-// keeps of the calls made on IVelquorServer. Constants only; tests only, never shipped.
+// fault, each under its own ProgID, the codes and texts its failures carry, and its exports.
+// Constants only; tests only, never shipped.
 #pragma once
 
 #include <objbase.h>
@@ -25,35 +25,17 @@ enum class mode : unsigned char {
   setting_fails,          // method 28 fails with setting_failure and error information
   no_generation,          // neither generation's interface is offered
 };
-
-struct mode_entry {
-  mode which;
-  const wchar_t* progid;
-};
-
-inline constexpr mode_entry modes[] = {
-    {mode::recorder, L"OmbrixFault.Recorder"},
-    {mode::connect_false, L"OmbrixFault.ConnectFalse"},
-    {mode::null_results, L"OmbrixFault.NullResults"},
-    {mode::connect_fails, L"OmbrixFault.ConnectFails"},
-    {mode::fails_with_info, L"OmbrixFault.FailsWithInfo"},
-    {mode::fails_80_only, L"OmbrixFault.Fails80Only"},
-    {mode::fails_no_support, L"OmbrixFault.FailsNoSupport"},
-    {mode::fails_no_info, L"OmbrixFault.FailsNoInfo"},
-    {mode::fails_bad_description, L"OmbrixFault.FailsBadDescription"},
-    {mode::no_unknown, L"OmbrixFault.NoUnknown"},
-    {mode::setting_fails, L"OmbrixFault.SettingFails"},
-    {mode::no_generation, L"OmbrixFault.NoGeneration"},
-};
-inline constexpr int mode_count = static_cast<int>(std::size(modes));
-
-// A ProgID no class is registered under.
+// ProgID "OmbrixFault.<name>", CLSID {5E0F0A17-7B1C-4D2A-9C3E-0000000000NN}, NN the mode.
+inline constexpr const wchar_t* progids[] = {
+    L"OmbrixFault.Recorder", L"OmbrixFault.ConnectFalse", L"OmbrixFault.NullResults",
+    L"OmbrixFault.ConnectFails", L"OmbrixFault.FailsWithInfo", L"OmbrixFault.Fails80Only",
+    L"OmbrixFault.FailsNoSupport", L"OmbrixFault.FailsNoInfo", L"OmbrixFault.FailsBadDescription",
+    L"OmbrixFault.NoUnknown", L"OmbrixFault.SettingFails", L"OmbrixFault.NoGeneration"};
+inline constexpr int mode_count = static_cast<int>(std::size(progids));
 inline constexpr wchar_t unregistered_progid[] = L"OmbrixFault.Unregistered";
-
-// {5E0F0A17-7B1C-4D2A-9C3E-0000000000NN}, NN the mode's number.
-inline CLSID class_of(mode which) {
-  return {0x5e0f0a17, 0x7b1c, 0x4d2a,
-          {0x9c, 0x3e, 0, 0, 0, 0, 0, static_cast<unsigned char>(which)}};
+inline const wchar_t* progid_of(mode which) { return progids[static_cast<int>(which)]; }
+inline CLSID class_of(int which) {
+  return {0x5e0f0a17, 0x7b1c, 0x4d2a, {0x9c, 0x3e, 0, 0, 0, 0, 0, static_cast<unsigned char>(which)}};
 }
 
 inline constexpr hresult connect_failure = host_error_code(291);
@@ -62,23 +44,16 @@ inline constexpr hresult operation_failure = host_error_code(201);
 inline constexpr char16_t operation_failure_text[] = u"Item not here: \u00e9t\u00e9";
 inline constexpr hresult setting_failure = e_accessdenied;
 inline constexpr char16_t setting_failure_text[] = u"Setting refused";
-
-// The text that read_item (method 10) answers in the succeeding modes: marks, CR LF, a NUL.
+// What read_item (method 10) answers in the succeeding modes: marks, CR LF, a NUL.
 inline constexpr char16_t item_text[] = u"A\uF8FDB\uF8FCC\r\nD\0E";
 inline constexpr int item_text_length = static_cast<int>(std::size(item_text)) - 1;
 // What methods 39 and 40 answer in the succeeding modes.
-inline constexpr short flag_1_answer = -1;
-inline constexpr short flag_2_answer = 7;
+inline constexpr short flag_1_answer = -1, flag_2_answer = 7;
 
-// The DLL's test exports, found with GetProcAddress:
-//   const wchar_t* fault_journal(): one line per IVelquorServer call since the last reset,
-//     "<method>[ <argument>]...\n"; a BSTR as null or in double quotes with every unit outside
-//     printable ASCII (and '"', '\') as \uXXXX; numbers in decimal. Valid until the next call.
-//   void fault_reset(): empties the journal.
-//   long fault_live_objects(): instances not yet released.
-inline constexpr char journal_export[] = "fault_journal";
-inline constexpr char reset_export[] = "fault_reset";
-inline constexpr char live_objects_export[] = "fault_live_objects";
+// The DLL's test exports (GetProcAddress): fault_journal() is one line per IVelquorServer call
+// since the last fault_reset(), "<method>[ <argument>]...\n", a BSTR as null or in double
+// quotes with every unit outside printable ASCII (and '"', '\') as \uXXXX, numbers in decimal,
+// valid until the next call; fault_live_objects() counts the instances not yet released.
 inline constexpr wchar_t dll_name[] = L"ombrix-fault-host.dll";
 
 }  // namespace ombrix::fault

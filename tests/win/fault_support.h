@@ -1,15 +1,23 @@
 // Test helpers around ombrix-fault-host.dll: a binding of the shared COM code to one of its
-// classes, and access to its journal and live-object count. Single-threaded, like the tests.
+// classes, its journal and live-object count, and one REST request served with a fault class
+// behind it. Single-threaded, like the tests.
 #pragma once
 
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
+#include <atomic>
+#include <memory>
 #include <string>
 
+#include "base/settings.h"
 #include "host/com/velquor_com.h"
 #include "host/com/velquor_interface.h"
+#include "host/factory/connected_host.h"
+#include "rest/access_token.h"
+#include "rest/dispatcher.h"
+#include "rest/item_locks.h"
+#include "rest/kelm_info.h"
+#include "rest/session_table.h"
 #include "tests/win/fault_modes.h"
 
 namespace ombrix::fault {
@@ -19,50 +27,53 @@ namespace ombrix::fault {
 class fault_binding final : public velquor_com {
  public:
   fault_binding(const wchar_t* progid, int generation)
-      : velquor_com({progid, generation == 71 ? &com::iid_velquor71 : &com::iid_velquor80}),
-        generation_(generation) {}
+      : velquor_com({progid, &iid(generation)}), generation_(generation) {}
 
  private:
-  const IID& generation_iid() const override {
-    return generation_ == 71 ? com::iid_velquor71 : com::iid_velquor80;
-  }
+  static const IID& iid(int generation) { return generation == 71 ? com::iid_velquor71 : com::iid_velquor80; }
+  const IID& generation_iid() const override { return iid(generation_); }
   int generation_;
 };
 
-inline const wchar_t* progid_of(mode which) {
-  for (const mode_entry& entry : modes) {
-    if (entry.which == which) return entry.progid;
-  }
-  return unregistered_progid;
-}
-
-// The DLL, loaded once for the process (COM loads the same module from the registry).
-inline HMODULE fault_module() {
-  static const HMODULE module = ::LoadLibraryW(dll_name);
-  return module;
-}
-
 template <class Function>
 Function fault_export(const char* name) {
-  const HMODULE module = fault_module();
-  return module == nullptr ? nullptr
-                           : reinterpret_cast<Function>(
-                                 reinterpret_cast<void*>(::GetProcAddress(module, name)));
+  static const HMODULE module = ::LoadLibraryW(dll_name);  // the module COM loads too
+  return module == nullptr ? nullptr : reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
-
 // The calls made since the last reset_journal, one line each.
 inline std::wstring journal() {
-  const auto read = fault_export<const wchar_t* (*)()>(journal_export);
+  const auto read = fault_export<const wchar_t* (*)()>("fault_journal");
   return read == nullptr ? L"<no fault component>" : read();
 }
-
 inline void reset_journal() {
-  if (const auto reset = fault_export<void (*)()>(reset_export)) reset();
+  if (const auto reset = fault_export<void (*)()>("fault_reset")) reset();
+}
+inline long live_objects() {
+  const auto count = fault_export<long (*)()>("fault_live_objects");
+  return count == nullptr ? -1 : count();
 }
 
-inline long live_objects() {
-  const auto count = fault_export<long (*)()>(live_objects_export);
-  return count == nullptr ? -1 : count();
+// `method` `path` (after /quelm/restfs/) through the REST service for a session on SRV**
+// account SALES, the host the class of `which`; the journal is reset first. The HTTP status.
+inline int serve(mode which, int generation, const std::string& method, const std::string& path, std::string& reply) {
+  session_table sessions;
+  sessions.add_session("1a", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
+  const host_factory make_host = [&](const std::string& server) {
+    return connected_host([&] { return std::make_shared<fault_binding>(progid_of(which), generation); }, server,
+                          default_settings);
+  };
+  std::atomic<bool> server_running{true};
+  item_lock_table locks;
+  const rest_context context{default_settings, sessions, locks, make_host, server_running};
+  const std::string environment = "REMOTE_ADDR=127.0.0.1\r\nREMOTE_HOST=127.0.0.1\r\nREQUEST_METHOD=" + method +
+                                  "\r\nPATH_INFO=/quelm/restfs/" + path + "\r\nSERVER_PORT=3181\r\n" +
+                                  "HTTP_AUTHORIZATION=Bearer " + make_access_token("1a") + "\r\n";
+  reset_journal();
+  return dispatch_rest_request(7, environment, "", reply, context);
+}
+inline std::string error_reply(int status, const std::string& message, const std::string& code) {
+  return "Content-Type:application/json\r\n\r\n{\"status\":" + std::to_string(status) + ",\"message\":\"" + message +
+         "\",\"code\":\"" + code + "\"}";
 }
 
 }  // namespace ombrix::fault

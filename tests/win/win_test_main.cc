@@ -4,14 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-    std::fprintf(stderr, "win_tests: CoInitializeEx failed\n");
-    return 1;
-  }
+  if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   const int result = RUN_ALL_TESTS();
   ::CoUninitialize();
   return result;

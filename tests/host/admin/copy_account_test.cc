@@ -19,8 +19,7 @@ struct run_result {
 
 run_result admin(const std::vector<std::string>& args, const std::string& environment_store = {},
                  const std::string& data_root = {}) {
-  std::ostringstream out;
-  std::ostringstream err;
+  std::ostringstream out, err;
   const int code = run_admin(args, environment_store, data_root, out, err);
   return {code, out.str(), err.str()};
 }
@@ -37,9 +36,7 @@ std::string image_text(const std::string& store, const text& name) {
   }
   for (const auto& section : image.sections) {
     out.append("section ").append(to_utf8(section.name)).append("\n");
-    for (const auto& [id, content] : section.items) {
-      out.append("  ").append(to_utf8(id)).append(" = ").append(to_utf8(content)).append("\n");
-    }
+    for (const auto& [id, content] : section.items) out.append("  ").append(to_utf8(id)).append(" = ").append(to_utf8(content)).append("\n");
   }
   return out;
 }
@@ -52,8 +49,7 @@ TEST_F(CopyAccount, BothWaysItemByItem) {
     auto sales = stores().open(u"SALES");
     sales->create_file(u"CUST", {u"HIST", u"\u00C9T\u00C9"});
     sales->create_file(u"BP", {});
-    sales->import_items(u"CUST", {{u"C1", u"A\r\nB\xF8FD" u"C"},
-                                  {u"\U0001F600", text(u"\0\r\xD800", 3)}});
+    sales->import_items(u"CUST", {{u"C1", u"A\r\nB\xF8FD" u"C"}, {u"\U0001F600", text(u"\0\r\xD800", 3)}});
     sales->import_items(u"CUST,HIST", {{u"H1", u"old"}});
     sales->import_items(u"DICT CUST", {{u"NAME", u"D\r\n1"}});
     sales->import_items(u"SMD", {{u"VERB", u"V"}});
@@ -64,9 +60,7 @@ TEST_F(CopyAccount, BothWaysItemByItem) {
   const std::string& store = database_->conninfo();
   const run_result there = admin({"--data", root_, "copy-account", "SALES", "--to", store});
   EXPECT_EQ(there.code, 0) << there.err;
-  EXPECT_EQ(there.out, "Account 'SALES' copied from data root " + root_ +
-                           " to PostgreSQL database " + database_->name() +
-                           ": 3 files, 8 items.\n");
+  EXPECT_EQ(there.out, "Account 'SALES' copied from data root " + root_ + " to PostgreSQL database " + database_->name() + ": 3 files, 8 items.\n");
   EXPECT_EQ(image_text(store, u"SALES"), original);
 
   // Back, with the PostgreSQL store as the current one (OMBRIX_STORE).
@@ -80,8 +74,7 @@ TEST_F(CopyAccount, BothWaysItemByItem) {
   // Onto an existing account: refused, and the target is left as it was.
   ASSERT_EQ(admin({"--store", store, "create-file", "SALES", "NEW"}).code, 0);
   const std::string before = image_text(store, u"SALES");
-  const run_result again =
-      admin({"copy-account", "SALES", "--from", root_, "--to", store}, {}, root_);
+  const run_result again = admin({"copy-account", "SALES", "--from", root_, "--to", store}, {}, root_);
   EXPECT_EQ(again.code, 1);
   EXPECT_EQ(again.err, "ombrix-admin: Account 'SALES' already exists.\n");
   EXPECT_EQ(image_text(store, u"SALES"), before);
@@ -90,14 +83,11 @@ TEST_F(CopyAccount, BothWaysItemByItem) {
 TEST_F(CopyAccount, CommandsWorkOnAPostgresqlStoreAndRefuseABadOne) {
   const std::string& store = database_->conninfo();
   EXPECT_EQ(admin({"create-account", "MAIN"}, store).code, 0);
-  EXPECT_EQ(admin({"--store", store, "create-file", "MAIN", "BP"}).out,
-            "Created file 'BP' in account 'MAIN'.\n");
+  EXPECT_EQ(admin({"--store", store, "create-file", "MAIN", "BP"}).out, "Created file 'BP' in account 'MAIN'.\n");
   EXPECT_EQ(admin({"list", "MAIN"}, store).out, "BP\t16\t0\nMD\t16\t0\n");
   const run_result bad = admin({"--store", "postgresql://[", "list", "MAIN"});
   EXPECT_EQ(bad.code, 1);
-  EXPECT_TRUE(bad.err.starts_with("ombrix-admin: The store 'postgresql://[' is not a valid "
-                                  "PostgreSQL connection ("))
-      << bad.err;
+  EXPECT_TRUE(bad.err.starts_with("ombrix-admin: The store 'postgresql://[' is not a valid PostgreSQL connection (")) << bad.err;
   EXPECT_EQ(admin({"list", "NOSUCH"}, store).err, "ombrix-admin: Account 'NOSUCH' not found.\n");
 }
 

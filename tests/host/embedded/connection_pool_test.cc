@@ -70,11 +70,9 @@ TEST_F(ConnectionPool, WriterBlockedPastTheLimitFailsWith206Quickly) {
             "Storage failure in account 'SALES': the database stayed locked by another process; "
             "try again later.");
   EXPECT_GE(elapsed_, 30s);
-  ASSERT_GE(pauses_.size(), 8u);
   // Pauses double from 1 ms and stay at 50 ms.
-  EXPECT_EQ(pauses_[0], 1ms);
-  EXPECT_EQ(pauses_[1], 2ms);
-  EXPECT_EQ(pauses_[6], 50ms);
+  ASSERT_GE(pauses_.size(), 8u);
+  EXPECT_EQ(std::vector(pauses_.begin(), pauses_.begin() + 8), (std::vector{1ms, 2ms, 4ms, 8ms, 16ms, 32ms, 50ms, 50ms}));
   EXPECT_EQ(pauses_.back(), 50ms);
   other.execute("ROLLBACK");
 }
@@ -91,7 +89,7 @@ TEST_F(ConnectionPool, WorkRetriedAfterTheLockIsGoneSucceedsOnce) {
   EXPECT_EQ(pool.run(false, count_bodies), 1);
 }
 
-TEST_F(ConnectionPool, OtherFailuresAre206AndTheConnectionIsNotReused) {
+TEST_F(ConnectionPool, OtherFailuresAndAMissingDatabaseAre206AndTheConnectionIsNotReused) {
   connection_pool pool(path_, u"SALES", {});
   pool.run(false, count_bodies);
   EXPECT_EQ(pool.idle_count(), 1u);
@@ -101,6 +99,8 @@ TEST_F(ConnectionPool, OtherFailuresAre206AndTheConnectionIsNotReused) {
   EXPECT_EQ(number, 206);
   EXPECT_EQ(description, "Storage failure in account 'SALES': no such table: missing_table.");
   EXPECT_EQ(pool.idle_count(), 0u);
+  connection_pool missing((base_ / "none" / "x.db").string(), u"SALES", {});
+  EXPECT_EQ(testing::failure_of([&] { missing.run(false, count_bodies); }).first, 206);
 }
 
 TEST_F(ConnectionPool, KeepsAtMostMaxIdleConnections) {
@@ -114,11 +114,6 @@ TEST_F(ConnectionPool, KeepsAtMostMaxIdleConnections) {
     });
   });
   EXPECT_EQ(pool.idle_count(), 2u);
-}
-
-TEST_F(ConnectionPool, AMissingDatabaseIs206) {
-  connection_pool pool((base_ / "none" / "x.db").string(), u"SALES", {});
-  EXPECT_EQ(testing::failure_of([&] { pool.run(false, count_bodies); }).first, 206);
 }
 
 }  // namespace

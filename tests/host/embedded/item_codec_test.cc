@@ -4,9 +4,8 @@
 
 #include <cstdint>
 #include <limits>
-#include <utility>
-
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/text.h"

@@ -11,6 +11,7 @@
 #include "host/embedded/account_store.h"
 #include "host/embedded/embedded_host.h"
 #include "host/embedded/sqlite_db.h"
+#include "tests/host/host_contract.h"
 #include "tests/host/temporary_data_root.h"
 
 namespace ombrix {
@@ -23,7 +24,6 @@ std::int64_t now_nanoseconds() {
 }
 
 constexpr std::int64_t millisecond = 1000000;
-constexpr std::int64_t set_time = 1234567890123456789;  // 2009-02-13, to the nanosecond
 
 class ItemTimes : public testing::temporary_data_root {
  protected:
@@ -34,22 +34,17 @@ class ItemTimes : public testing::temporary_data_root {
     connect();
   }
 
-  void connect() {
-    host_ = std::make_unique<embedded_host>(stores());
-    host_->connect(u"SALES**test");
-  }
+  void connect() { (host_ = std::make_unique<embedded_host>(stores()))->connect(u"SALES**test"); }
 
   std::map<text, std::int64_t> times() {
     std::map<text, std::int64_t> out;
     for (auto& [id, nanoseconds] : host_->list_item_times(u"CUST")) out.emplace(id, nanoseconds);
     return out;
   }
-  // The time of `id`, which must have one.
+  // The time of `id`; 0 when it has none.
   std::int64_t time_of(const text& id) {
     const auto all = times();
-    const auto found = all.find(id);
-    EXPECT_NE(found, all.end());
-    return found == all.end() ? 0 : found->second;
+    return all.contains(id) ? all.at(id) : 0;
   }
   // Runs `sql` as a plain SQLite client of the account's database would.
   void plain_client(const char* sql) {
@@ -65,34 +60,14 @@ class ItemTimes : public testing::temporary_data_root {
   std::unique_ptr<embedded_host> host_;
 };
 
-// Every writer moves the time: this store (create, write, rewrite with the same text), and a
-// plain SQLite client changing an item's size or adding one; a time set explicitly is kept to the
-// nanosecond, and a rename keeps it.
+// Every writer moves the time, a plain SQLite client changing an item's size or adding one too.
 TEST_F(ItemTimes, EveryWriteMovesTheTimeAndASetTimeIsKept) {
-  std::int64_t before = now_nanoseconds();
-  host_->write_item(u"CUST", u"A", u"one", 0, 0, 0, 0);
-  expect_now(time_of(u"A"), before);
-
-  ASSERT_TRUE(host_->set_item_time(u"CUST", u"A", set_time));
-  EXPECT_EQ(time_of(u"A"), set_time);
-  host_->move_item(u"CUST", u"A", u"B", false, create_style::with_content);
-  EXPECT_EQ(times(), (std::map<text, std::int64_t>{{u"B", set_time}}));
-
-  before = now_nanoseconds();
-  host_->write_item(u"CUST", u"B", u"one", 0, 0, 0, 0);  // the same text again
-  expect_now(time_of(u"B"), before);
-
-  ASSERT_TRUE(host_->set_item_time(u"CUST", u"B", set_time));
-  plain_client("UPDATE items SET size = 7 WHERE id = x'42'");
-  EXPECT_NE(time_of(u"B"), set_time);
-
-  before = now_nanoseconds();
+  testing::check_item_times(*host_, u"CUST", [&] { plain_client("UPDATE items SET size = 7 WHERE id = x'42'"); });
+  const std::int64_t before = now_nanoseconds();
   plain_client("INSERT INTO bodies(units) VALUES(x'5900');"
                "INSERT INTO items(section, id, size, body) SELECT section, x'43', 1, "
                "last_insert_rowid() FROM items WHERE id = x'42'");
   expect_now(time_of(u"C"), before);
-
-  EXPECT_EQ(testing::failure_of([&] { host_->set_item_time(u"CUST", u"MISSING", 1); }).first, 202);
 }
 
 // A database made before the times gains them when it is opened: its items have none until
@@ -112,8 +87,7 @@ TEST_F(ItemTimes, OlderDatabasesGainTimesWhenOpened) {
   EXPECT_EQ(host_->read_item(u"CUST", u"OLD", 0, 0, 0, 0), u"old");
   const std::int64_t before = now_nanoseconds();
   host_->write_item(u"CUST", u"NEW", u"new", 0, 0, 0, 0);
-  const auto all = times();
-  EXPECT_EQ(all.size(), 1u);
+  EXPECT_EQ(times().size(), 1u);
   expect_now(time_of(u"NEW"), before);
 }
 

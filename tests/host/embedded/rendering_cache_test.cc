@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/embedded/account_store.h"
@@ -26,10 +27,10 @@ TEST(RenderingCache, FoundOnlyForItsItemAndGenerationWithinItsBounds) {
   cache.store("F", "A", 5, rendering_of(10));
   ASSERT_NE(cache.find("F", "A", 5), nullptr);
   EXPECT_EQ(*cache.find("F", "A", 5), std::string(10, 'x'));
-  EXPECT_EQ(cache.find("F", "A", 6), nullptr);
-  EXPECT_EQ(cache.find("F", "B", 5), nullptr);
-  EXPECT_EQ(cache.find("G", "A", 5), nullptr);
-  EXPECT_EQ(cache.find("FA", "", 5), nullptr);  // the two keys are not run together
+  // Another generation, item or file; the two keys are not run together.
+  for (const auto& [file, id, generation] : {std::tuple{"F", "A", 6}, {"F", "B", 5}, {"G", "A", 5}, {"FA", "", 5}}) {
+    EXPECT_EQ(cache.find(file, id, generation), nullptr) << file << id << generation;
+  }
 
   // A newer generation drops the older renderings; a late reader of an older one keeps nothing.
   cache.store("F", "B", 6, rendering_of(20));
@@ -47,9 +48,7 @@ TEST(RenderingCache, FoundOnlyForItsItemAndGenerationWithinItsBounds) {
   EXPECT_EQ(cache.find("F", "C", 6), nullptr);
   EXPECT_NE(cache.find("F", "B", 6), nullptr);
   EXPECT_EQ(cache.max_rendering_bytes(), 100u);
-  cache.store("F", "G", 6, rendering_of(100));
-  cache.store("F", "H", 6, rendering_of(100));
-  cache.store("F", "I", 6, rendering_of(100));
+  for (const char* id : {"G", "H", "I"}) cache.store("F", id, 6, rendering_of(100));
   EXPECT_LE(cache.bytes(), 400u);
   cache.store("F", "J", 6, rendering_of(101));
   EXPECT_EQ(cache.find("F", "J", 6), nullptr);
@@ -59,26 +58,17 @@ TEST(RenderingCache, FoundOnlyForItsItemAndGenerationWithinItsBounds) {
 class recording_sink final : public item_text_sink {
  public:
   void begin(std::size_t units) override { announced = units; }
-  void piece(std::u16string_view units) override {
-    largest_piece = std::max(largest_piece, units.size());
-    received += units;
-  }
+  void piece(std::u16string_view units) override { largest_piece = std::max(largest_piece, units.size()), received += units; }
   void end() override { ended = true; }
   std::shared_ptr<const std::string> rendering(std::size_t max_bytes) override {
     asked = true;
     const auto made = std::make_shared<const std::string>("rendered " + to_utf8(received));
     return made->size() <= max_bytes ? made : nullptr;
   }
-  bool reuse(const std::shared_ptr<const std::string>& kept) override {
-    reused = kept;
-    return true;
-  }
-
-  std::size_t announced = 0;
-  std::size_t largest_piece = 0;
+  bool reuse(const std::shared_ptr<const std::string>& kept) override { return reused = kept, true; }
+  std::size_t announced = 0, largest_piece = 0;
   text received;
-  bool ended = false;
-  bool asked = false;
+  bool ended = false, asked = false;
   std::shared_ptr<const std::string> reused;
 };
 
@@ -90,10 +80,7 @@ class StorePieces : public testing::temporary_data_root {
     store_ = stores().open(u"SALES");
     store_->create_file(u"CUST", {});
   }
-  void TearDown() override {
-    store_.reset();
-    temporary_data_root::TearDown();
-  }
+  void TearDown() override { store_.reset(), temporary_data_root::TearDown(); }
   recording_sink read(const text& id) {
     recording_sink sink;
     store_->read_pieces(u"CUST", id, sink);
@@ -123,25 +110,23 @@ TEST_F(StorePieces, LargeTextsComeInPiecesAndTheirRenderingOnlyWhileUnchanged) {
 
   // A change anywhere in the account, a rewrite of the item at the same size, a change made
   // as another process makes it.
-  store_->write(u"CUST", u"OTHER", u"x");
-  recording_sink after_write = read(u"BIG");
-  EXPECT_EQ(after_write.reused, nullptr);
-  EXPECT_TRUE(after_write.received == big);
-  EXPECT_NE(read(u"BIG").reused, nullptr);
   text same_size = big;
   same_size[7] = u'c';
-  store_->write(u"CUST", u"BIG", same_size);
-  recording_sink after_rewrite = read(u"BIG");
-  EXPECT_EQ(after_rewrite.reused, nullptr);
-  EXPECT_TRUE(after_rewrite.received == same_size);
-  {
-    sqlite_connection other(store_->path(), false);
-    other.execute("PRAGMA busy_timeout = 5000");
-    other.execute("UPDATE items SET size = 1 WHERE id = CAST('OTHER' AS BLOB)");
+  const std::function<void()> changes[] = {
+      [&] { store_->write(u"CUST", u"OTHER", u"x"); },
+      [&] { store_->write(u"CUST", u"BIG", same_size); },
+      [&] {
+        sqlite_connection other(store_->path(), false);
+        other.execute("PRAGMA busy_timeout = 5000");
+        other.execute("UPDATE items SET size = 1 WHERE id = CAST('OTHER' AS BLOB)");
+      }};
+  for (std::size_t i = 0; i < std::size(changes); ++i) {
+    ASSERT_NE(read(u"BIG").reused, nullptr) << i;
+    changes[i]();
+    recording_sink after = read(u"BIG");
+    EXPECT_EQ(after.reused, nullptr) << i;
+    EXPECT_TRUE(after.received == (i == 0 ? big : same_size)) << i;
   }
-  recording_sink after_other = read(u"BIG");
-  EXPECT_EQ(after_other.reused, nullptr);
-  EXPECT_TRUE(after_other.received == same_size);
 }
 
 // Small texts come in one piece and nothing is kept of them; a rendering too large to keep is
@@ -158,12 +143,9 @@ TEST_F(StorePieces, SmallTextsAreNotKeptAndMissingItemsFailFirst) {
   EXPECT_EQ(read(u"HUGE").reused, nullptr);
 
   recording_sink missing;
-  EXPECT_EQ(testing::failure_of([&] { store_->read_pieces(u"CUST", u"NONE", missing); }).first,
-            202);
-  EXPECT_EQ(testing::failure_of([&] { store_->read_pieces(u"NOFILE", u"X", missing); }).first,
-            200);
-  EXPECT_EQ(missing.announced, 0u);
-  EXPECT_FALSE(missing.ended);
+  EXPECT_EQ(testing::failure_of([&] { store_->read_pieces(u"CUST", u"NONE", missing); }).first, 202);
+  EXPECT_EQ(testing::failure_of([&] { store_->read_pieces(u"NOFILE", u"X", missing); }).first, 200);
+  EXPECT_TRUE(missing.announced == 0 && !missing.ended);
 }
 
 // A text handed on in pieces of the given sizes.
@@ -206,8 +188,7 @@ TEST_F(StorePieces, WrittenInPiecesTheTextAndItsSizeAreWhole) {
   EXPECT_THROW(store_->write_pieces(u"CUST", u"W", failing), std::runtime_error);
   pieces_source small(u"short", {2});
   store_->create_file(u"CUST", {u"HIST"});
-  EXPECT_EQ(testing::failure_of([&] { store_->write_pieces(u"DICT CUST", u"HIST", source); }).first,
-            207);
+  EXPECT_EQ(testing::failure_of([&] { store_->write_pieces(u"DICT CUST", u"HIST", source); }).first, 207);
   EXPECT_TRUE(read(u"W").received == big);
   store_->write_pieces(u"CUST", u"W", small);  // small texts take the usual path
   EXPECT_TRUE(read(u"W").received == u"short");

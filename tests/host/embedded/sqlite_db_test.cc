@@ -10,17 +10,11 @@
 namespace ombrix {
 namespace {
 
-TEST(StatementCache, ReusesTheStatementOfTheSameSql) {
+TEST(StatementCache, ReusesTheStatementOfTheSameSqlAndASlotReusedForOtherSqlFailsLoudly) {
   sqlite_connection c(":memory:", true);
   const std::size_t slot = sqlite_connection::first_user_slot;
   sqlite3_stmt* first = c.statement(slot, "SELECT 1");
   EXPECT_EQ(c.statement(slot, "SELECT 1"), first);
-}
-
-TEST(StatementCache, SlotReusedForOtherSqlFailsLoudly) {
-  sqlite_connection c(":memory:", true);
-  const std::size_t slot = sqlite_connection::first_user_slot;
-  c.statement(slot, "SELECT 1");
   EXPECT_THROW(c.statement(slot, "SELECT 2"), std::logic_error);
   statement_use q(c, c.statement(slot, "SELECT 1"));
   ASSERT_TRUE(q.step());
@@ -39,15 +33,11 @@ TEST(BlobReading, PiecesInOrderMakeTheValueUpToTheSizeAsked) {
   }
   ASSERT_EQ(whole.size(), 200003u);
   constexpr std::size_t piece = sqlite_connection::read_blob_piece;
-  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, piece, piece + 1,
-                                 std::size_t{200003}}) {
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, piece, piece + 1, std::size_t{200003}}) {
     SCOPED_TRACE(size);
     std::string read;
     std::vector<std::size_t> lengths;
-    c.read_blob("t", "b", 1, size, [&](std::string_view p) {
-      read.append(p);
-      lengths.push_back(p.size());
-    });
+    c.read_blob("t", "b", 1, size, [&](std::string_view p) { read.append(p), lengths.push_back(p.size()); });
     EXPECT_EQ(read, whole.substr(0, size));
     ASSERT_EQ(lengths.size(), (size + piece - 1) / piece);
     for (std::size_t i = 0; i + 1 < lengths.size(); ++i) EXPECT_EQ(lengths[i], piece);

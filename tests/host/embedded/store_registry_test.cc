@@ -16,36 +16,27 @@
 namespace ombrix {
 namespace {
 
-TEST(StoreRegistry, MakesEachKeyOnceAndKeepsNothingWhenMakingFails) {
+std::shared_ptr<int> value(int v) { return std::make_shared<int>(v); }
+
+TEST(StoreRegistry, MakesEachKeyOnceKeepsNothingWhenMakingFailsAndReleasesOnlyWhatNoOneHolds) {
   store_registry<int> registry;
   int made = 0;
-  const auto make = [&] {
-    ++made;
-    return std::make_shared<int>(made);
-  };
+  const auto make = [&] { return value(++made); };
   auto a = registry.find_or_make("a", make);
   EXPECT_EQ(registry.find_or_make("a", make), a);
   EXPECT_EQ(made, 1);
-  EXPECT_THROW(registry.find_or_make("b", []() -> std::shared_ptr<int> {
-    throw std::runtime_error("cannot open");
-  }),
+  EXPECT_THROW(registry.find_or_make("b", []() -> std::shared_ptr<int> { throw std::runtime_error("cannot open"); }),
                std::runtime_error);
   EXPECT_EQ(registry.size(), 1u);
   EXPECT_EQ(*registry.find_or_make("b", make), 2);
-}
-
-TEST(StoreRegistry, ReleasesOnlyWhatNoOneHolds) {
-  store_registry<int> registry;
-  auto held = registry.find_or_make("held", [] { return std::make_shared<int>(1); });
-  registry.find_or_make("loose", [] { return std::make_shared<int>(2); });
   registry.release_unused();
   EXPECT_EQ(registry.size(), 1u);
-  EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(3); }), held);
+  EXPECT_EQ(registry.find_or_make("a", make), a);
 }
 
 // Every account once opened stayed open for good (3 descriptors and some 150 KiB each): 2,000
 // accounts touched by logins exhausted the descriptors and took the default account down too.
-TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds) {
+TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedAndTheIdleThatNoOneHolds) {
   std::chrono::steady_clock::time_point now{};
   platform::seam calls;
   calls.now = [&] { return now; };
@@ -54,7 +45,7 @@ TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds
   const auto open = [&](const std::string& key) {
     now += std::chrono::milliseconds(1);
     return registry.find_or_make(key, [&] {
-      auto object = std::make_shared<int>(static_cast<int>(made.size()));
+      auto object = value(static_cast<int>(made.size()));
       made.push_back(object);
       return object;
     });
@@ -77,23 +68,16 @@ TEST(StoreRegistry, KeepsAtMostTheBoundClosingTheLeastRecentlyUsedThatNoOneHolds
   }
   EXPECT_EQ(registry.size(), 3u);
   EXPECT_EQ(open("held"), held);  // never closed while held
-}
-
-TEST(StoreRegistry, ClosesWhatHasBeenIdleForTheLimit) {
-  std::chrono::steady_clock::time_point now{};
-  platform::seam calls;
-  calls.now = [&] { return now; };
-  store_registry<int> registry({32, std::chrono::seconds(60), calls});
-  auto held = registry.find_or_make("held", [] { return std::make_shared<int>(1); });
-  std::weak_ptr<int> idle = registry.find_or_make("idle", [] { return std::make_shared<int>(2); });
+  // What has been idle for the limit is closed at the next open.
+  std::weak_ptr<int> idle = open("idle");
   now += std::chrono::seconds(59);
-  registry.find_or_make("other", [] { return std::make_shared<int>(3); });
+  open("other");
   EXPECT_FALSE(idle.expired());
   now += std::chrono::seconds(2);
-  registry.find_or_make("other", [] { return std::make_shared<int>(4); });
+  open("other");
   EXPECT_TRUE(idle.expired());
   EXPECT_EQ(registry.size(), 2u);  // held and other
-  EXPECT_EQ(registry.find_or_make("held", [] { return std::make_shared<int>(5); }), held);
+  EXPECT_EQ(open("held"), held);
 }
 
 // Opening an account ran its whole set-up under the table's one lock, so a slow open (a large
@@ -114,28 +98,27 @@ TEST(StoreRegistry, TwoKeysAreMadeAtOnceAndOneKeyOnlyOnce) {
     ++made;
     return std::make_shared<int>(met ? 1 : 0);
   };
-  std::shared_ptr<int> a;
-  std::shared_ptr<int> b;
-  std::thread first([&] { a = registry.find_or_make("a", make_meeting); });
-  std::thread second([&] { b = registry.find_or_make("b", make_meeting); });
-  first.join();
-  second.join();
+  std::shared_ptr<int> a, b;
+  {
+    std::jthread first([&] { a = registry.find_or_make("a", make_meeting); });
+    std::jthread second([&] { b = registry.find_or_make("b", make_meeting); });
+  }
   EXPECT_EQ(*a, 1) << "the make of a never saw the make of b running";
   EXPECT_EQ(*b, 1) << "the make of b never saw the make of a running";
 
   // Callers of one key wait for its one make instead of making their own.
-  std::vector<std::thread> callers;
   std::vector<std::shared_ptr<int>> got(4);
-  for (int i = 0; i < 4; ++i) {
-    callers.emplace_back([&, i] {
-      got[i] = registry.find_or_make("c", [&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ++made;
-        return std::make_shared<int>(3);
+  {
+    std::vector<std::jthread> callers;
+    for (int i = 0; i < 4; ++i) {
+      callers.emplace_back([&, i] {
+        got[i] = registry.find_or_make("c", [&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          return value(++made);
+        });
       });
-    });
+    }
   }
-  for (std::thread& caller : callers) caller.join();
   EXPECT_EQ(made.load(), 3);
   for (const auto& one : got) EXPECT_EQ(one, got[0]);
 }

@@ -21,8 +21,9 @@ class CreateHostServer : public testing::temporary_data_root {
 };
 
 TEST_F(CreateHostServer, BothGenerationsGetAConnectedEmbeddedHost) {
+  EXPECT_EQ(store_->postgresql(), nullptr);
   for (int version : {71, 80}) {
-    std::shared_ptr<velquor_base> host = store_->create(settings{.host_version = version}, "SALES**caf\xC3\xA9");
+    auto host = store_->create(settings{.host_version = version}, "SALES**caf\xC3\xA9");
     ASSERT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
     EXPECT_EQ(host->get_server_name(), u"SALES");
     EXPECT_EQ(host->get_property_2(), u"caf\u00E9") << "server text read as UTF-8";
@@ -33,27 +34,24 @@ TEST_F(CreateHostServer, BothGenerationsGetAConnectedEmbeddedHost) {
 // Failures are rethrown after their line at debug level 1 (no interface) or 2 (connect).
 TEST_F(CreateHostServer, FailuresAreRethrownAndLoggedByDebugLevel) {
   const std::string no_instance = "Failed to create instance of Velquorr.Server [0x80004002 ]\n";
-  struct row {
-    int version;
-    int debug;
+  const std::string not_found = "Failed to connect to server 'NOPE**c' [0x800400c9 Account 'NOPE' not found.]\n";
+  const struct {
+    int version, debug;
     const char* server;
     hresult code;
     text description;
     std::string logged;
-  };
-  const std::vector<row> rows = {
+  } rows[] = {
       {0, 1, "SALES**", e_nointerface, u"", no_instance},
       {72, 1, "SALES**", e_nointerface, u"", no_instance},
       {81, 1, "SALES**", e_nointerface, u"", no_instance},
       {5, 0, "SALES**", e_nointerface, u"", ""},
-      {80, 2, "NOPE**c", host_error_code(201), u"Account 'NOPE' not found.",
-       "Failed to connect to server 'NOPE**c' [0x800400c9 Account 'NOPE' not found.]\n"},
-      {80, 1, "NOPE**c", host_error_code(201), u"Account 'NOPE' not found.",
-       "Failed to connect to server 'NOPE**c' [0x800400c9 Account 'NOPE' not found.]\n"},
+      {80, 2, "NOPE**c", host_error_code(201), u"Account 'NOPE' not found.", not_found},
+      {80, 1, "NOPE**c", host_error_code(201), u"Account 'NOPE' not found.", not_found},
       {80, 0, "NOPE**c", host_error_code(201), u"Account 'NOPE' not found.", ""},
       {71, 0, "../x**c", host_error_code(201), u"'../x' is not a valid account name.", ""},
   };
-  for (const row& r : rows) {
+  for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.server) + " " + std::to_string(r.version));
     ::testing::internal::CaptureStderr();
     try {

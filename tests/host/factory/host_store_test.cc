@@ -16,14 +16,6 @@ using HostStore = testing::temporary_data_root;
 const std::string module = std::string(OMBRIX_BINARY_DIR) + "/libombrix-postgresql.so";
 using PostgresqlHostStore = testing::pg_data_root_test;
 
-TEST_F(HostStore, AnEmptyChoiceIsTheEmbeddedStore) {
-  make_account(u"SALES");
-  std::shared_ptr<host_store> store = host_store::open({"", root_, "", ""});
-  EXPECT_EQ(store->postgresql(), nullptr);
-  std::shared_ptr<velquor_base> host = store->create(settings{.host_version = 80}, "SALES**c");
-  EXPECT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
-}
-
 TEST_F(PostgresqlHostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations) {
   const testing::test_database& database = *database_;
   pg_store::open(database.conninfo())->create_account(u"SALES", u"MD");
@@ -43,27 +35,21 @@ TEST_F(PostgresqlHostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations)
   EXPECT_FALSE(std::filesystem::exists(root_)) << "no data root with a PostgreSQL store";
 }
 
-TEST_F(HostStore, ABadChoiceIsOneSentence) {
-  try {
-    host_store::open({"postgresql://[::1", "", "", module});
-    ADD_FAILURE() << "opened";
-  } catch (const host_store_error& error) {
-    EXPECT_TRUE(std::string(error.what()).starts_with(
-        "The store 'postgresql://[::1' is not a valid PostgreSQL connection ("))
-        << error.what();
-  }
-}
-
-// A store named without its module is one sentence naming the module, and no data root.
-TEST_F(HostStore, AMissingModuleIsOneSentence) {
-  try {
-    host_store::open({"postgresql:///x", root_, "", "/nonexistent/libombrix-postgresql.so"});
-    ADD_FAILURE() << "opened";
-  } catch (const host_store_error& error) {
-    EXPECT_TRUE(std::string(error.what()).starts_with(
-        "The PostgreSQL store cannot be used: its module /nonexistent/libombrix-postgresql.so "
-        "did not load ("))
-        << error.what();
+// A bad connection text, or a store named without its module, is one sentence (naming the
+// module), and no data root.
+TEST_F(HostStore, ABadChoiceOrAMissingModuleIsOneSentence) {
+  const std::pair<host_store_choice, std::string> rows[] = {
+      {{"postgresql://[::1", "", "", module}, "The store 'postgresql://[::1' is not a valid PostgreSQL connection ("},
+      {{"postgresql:///x", root_, "", "/nonexistent/libombrix-postgresql.so"},
+       "The PostgreSQL store cannot be used: its module /nonexistent/libombrix-postgresql.so did not load ("},
+  };
+  for (const auto& [choice, start] : rows) {
+    try {
+      host_store::open(choice);
+      ADD_FAILURE() << "opened";
+    } catch (const host_store_error& error) {
+      EXPECT_TRUE(std::string(error.what()).starts_with(start)) << error.what();
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(root_));
 }

@@ -44,8 +44,9 @@ inline std::string with_database(const std::string& base, const std::string& dat
 
 inline void ignore_notice(void*, const char*) {}
 
-// Runs `sql` on the database `conninfo` names; an empty text on success, else the error.
-inline std::string run_sql(const std::string& conninfo, const std::string& sql) {
+// Runs `sql` on the database `conninfo` names; an empty text on success, else the error. With
+// `value`, also the first column of the first row.
+inline std::string run_sql(const std::string& conninfo, const std::string& sql, std::string* value = nullptr) {
   PGconn* conn = PQconnectdb(conninfo.c_str());
   PQsetNoticeProcessor(conn, ignore_notice, nullptr);
   std::string failure;
@@ -55,6 +56,7 @@ inline std::string run_sql(const std::string& conninfo, const std::string& sql) 
     PGresult* result = PQexec(conn, sql.c_str());
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) failure = PQerrorMessage(conn);
+    if (value && status == PGRES_TUPLES_OK && PQntuples(result) > 0) *value = PQgetvalue(result, 0, 0);
     PQclear(result);
   }
   PQfinish(conn);
@@ -63,16 +65,8 @@ inline std::string run_sql(const std::string& conninfo, const std::string& sql) 
 
 // The first column of the first row of `sql`, as text; empty on error.
 inline std::string query_value(const std::string& conninfo, const std::string& sql) {
-  PGconn* conn = PQconnectdb(conninfo.c_str());
   std::string value;
-  if (PQstatus(conn) == CONNECTION_OK) {
-    PGresult* result = PQexec(conn, sql.c_str());
-    if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) > 0) {
-      value = PQgetvalue(result, 0, 0);
-    }
-    PQclear(result);
-  }
-  PQfinish(conn);
+  run_sql(conninfo, sql, &value);
   return value;
 }
 
