@@ -35,7 +35,7 @@ class pg_pool {
     std::chrono::milliseconds lock_wait{30000};
     // The clock the borrow wait is measured by (calls.now) and the pause before a retry
     // (calls.sleep); the real ones when the member is empty. The other members are not used.
-    platform::seam calls;
+    platform::seam calls{};
   };
 
   pg_pool(std::string conninfo, options settings);

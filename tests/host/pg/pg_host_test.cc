@@ -206,5 +206,31 @@ TEST_F(PgHostContract, AFreedConnectionGoesAtOnceToAWaitingCall) {
   EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
+// The borrow wait runs by the seam's clock and its refusal names the configured bound: with a
+// clock that jumps a minute per reading, a call that finds the only connection busy is refused
+// at once, while the holder still holds it (at most 5 s), instead of waiting out the 60 s and
+// then getting the connection.
+TEST_F(PgHostContract, TheBorrowWaitRunsByTheSeamsClockAndNamesItsBound) {
+  std::atomic<std::int64_t> minutes{0};
+  pg_pool::options options{.max_connections = 1, .borrow_wait = std::chrono::seconds(60)};
+  options.calls.now = [&] {
+    return platform::seam::clock::time_point(std::chrono::minutes(minutes++));
+  };
+  pg_pool pool(database_->conninfo(), options);
+  std::atomic<bool> holding{false}, release{false};
+  std::thread holder([&] {
+    pool.run(u"A", true, [&](pg_connection&) {
+      holding = true;
+      for (int i = 0; i < 500 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+  });
+  while (!holding) std::this_thread::yield();
+  EXPECT_EQ(failure_of([&] { pool.run(u"A", true, [](pg_connection&) {}); }),
+            std::make_pair(206, std::string("Storage failure in account 'A': no database connection "
+                                            "came free within 60 s.")));
+  release = true;
+  holder.join();
+}
+
 }  // namespace
 }  // namespace ombrix
