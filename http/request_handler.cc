@@ -9,7 +9,6 @@
 #include <map>
 #include <new>
 #include <optional>
-#include <sstream>
 
 #include "base/text_helpers.h"
 #include "http/memory_budget.h"
@@ -108,6 +107,20 @@ void add_variable(std::string& environment, std::string_view name, std::string_v
   environment.append("\r\n");
 }
 
+// The next word of `rest` (bytes up to a blank: space, tab, CR, LF, VT or FF), blanks before it
+// skipped; empty when none is left. `rest` is left after the word. Words are split as a stream's
+// >> splits them, without building a stream for every request line.
+std::string next_word(std::string_view& rest) {
+  const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  std::size_t begin = 0;
+  while (begin < rest.size() && blank(rest[begin])) ++begin;
+  std::size_t end = begin;
+  while (end < rest.size() && !blank(rest[end])) ++end;
+  std::string word(rest.substr(begin, end - begin));
+  rest.remove_prefix(end);
+  return word;
+}
+
 // An error response the reader decided on: its status and message.
 struct refusal {
   int status;
@@ -138,8 +151,10 @@ std::optional<refusal> read_head(std::istream& stream, request_head& head, const
 
   std::string url;
   {
-    std::istringstream words(request_line);
-    words >> head.method >> url >> head.protocol_version;
+    std::string_view rest = request_line;
+    head.method = next_word(rest);
+    url = next_word(rest);
+    head.protocol_version = next_word(rest);
   }
   if (!is_allowed_method(head.method)) {
     debug_line(config, 1, "Illegal HTTP method " + head.method);
