@@ -17,18 +17,11 @@ namespace {
 TEST(ItemCodecNames, EncodeAsUtf8BytesDecodeBackAndMeasure) {
   const std::vector<std::pair<text, std::string>> cases = {
       {u"", ""},
-      {u"C1", "C1"},
-      {u"A\r\nB", "A\r\nB"},
-      {u"\u00E9", "\xC3\xA9"},
-      {u"\u20AC", "\xE2\x82\xAC"},
       {u"A\xF8FD" u"B\xF8FC" u"C", "A\xEF\xA3\xBD" "B\xEF\xA3\xBC" "C"},
       {text(1, u'\0'), std::string(1, '\0')},
       {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},           // a pair is one 4-byte character
       {text(1, char16_t(0xD800)), "\xED\xA0\x80"},     // lone high surrogate
-      {text(1, char16_t(0xDC00)), "\xED\xB0\x80"},     // lone low surrogate
       {text{char16_t(0xDE00), char16_t(0xD83D)}, "\xED\xB8\x80\xED\xA0\xBD"},  // reversed pair
-      {text{char16_t(0xD83D), u'A'}, "\xED\xA0\xBD" "A"},
-      {u"\xFFFF", "\xEF\xBF\xBF"},
   };
   for (const auto& [name, bytes] : cases) {
     EXPECT_EQ(encode_name(name), bytes);
@@ -38,8 +31,6 @@ TEST(ItemCodecNames, EncodeAsUtf8BytesDecodeBackAndMeasure) {
   }
   // Damaged bytes decode to replacement characters.
   EXPECT_EQ(decode_name("A\xFF" "B"), u"A\xFFFD" u"B");
-  EXPECT_EQ(decode_name("\xC3"), u"\xFFFD");
-  EXPECT_EQ(decode_name("\x80"), u"\xFFFD");
   EXPECT_EQ(decode_name("\xF4\x90\x80\x80"), u"\xFFFD");  // above U+10FFFF
 }
 
@@ -70,9 +61,8 @@ TEST(ItemCodecNames, NameRules) {
       {u"C1", true, true},          {u"DICT CUST", true, false},   {u"CUST,HIST", true, false},
       {u"a b", true, true},         {text(1, u'\0'), true, false}, {u"", false, false},
       {u"A\rB", false, false},      {u"A\nB", false, false},       {u"A\xF8FD", false, false},
-      {u"\xF8FC", false, false},    {u"\xF8FE", false, false},     {u"\xF8FB", false, false},
-      {u"\xF8FF", false, false},    {u"\xF8FA", true, true},      {u"MD", true, true},
-      {u"Order.Lines-2", true, true}, {u"\u00C9T\u00C9", true, true},
+      {u"\xF8FB", false, false},    {u"\xF8FF", false, false},    {u"\xF8FA", true, true},
+      {u"\u00C9T\u00C9", true, true},
       {text(255, u'F'), true, true},  {text(256, u'F'), true, false},
       {u"A/B", true, false},        {u"A*B", true, false},         {u"A\tB", true, false},
   };

@@ -129,25 +129,6 @@ TEST_F(StorePieces, LargeTextsComeInPiecesAndTheirRenderingOnlyWhileUnchanged) {
   }
 }
 
-// Small texts come in one piece and nothing is kept of them; a rendering too large to keep is
-// refused. A missing item fails before any sink call.
-TEST_F(StorePieces, SmallTextsAreNotKeptAndMissingItemsFailFirst) {
-  store_->write(u"CUST", u"S", u"small");
-  recording_sink small = read(u"S");
-  EXPECT_TRUE(small.received == u"small" && small.announced == 5u && small.ended && !small.asked);
-  EXPECT_EQ(read(u"S").reused, nullptr);
-
-  const text huge(4 * 1024 * 1024, u'h');  // its rendering is over the 2 MiB kept at most
-  store_->write(u"CUST", u"HUGE", huge);
-  EXPECT_TRUE(read(u"HUGE").asked);
-  EXPECT_EQ(read(u"HUGE").reused, nullptr);
-
-  recording_sink missing;
-  EXPECT_EQ(testing::failure_of([&] { store_->read_pieces(u"CUST", u"NONE", missing); }).first, 202);
-  EXPECT_EQ(testing::failure_of([&] { store_->read_pieces(u"NOFILE", u"X", missing); }).first, 200);
-  EXPECT_TRUE(missing.announced == 0 && !missing.ended);
-}
-
 // A text handed on in pieces of the given sizes.
 class pieces_source final : public item_text_source {
  public:
