@@ -108,9 +108,9 @@ TEST(LenientUtf8Test, DecodesUtf8AndReplacesBrokenSequencesAsTheDefaultCodePageD
     SCOPED_TRACE(c.name);
     EXPECT_EQ(hex_units(from_utf8_lenient(c.utf8)), hex_units(c.units));
     // Where the platform's default code page is UTF-8 (POSIX systems), it converts the same way.
-    if (platform::default_code_page_is_utf8()) EXPECT_EQ(hex_units(from_default_codepage(c.utf8)), hex_units(c.units));
+    if (platform::default_code_page_is_utf8()) { EXPECT_EQ(hex_units(from_default_codepage(c.utf8)), hex_units(c.units)); }
   }
-  if (platform::default_code_page_is_utf8()) EXPECT_EQ(to_default_codepage(u"Caf\x00E9 \xD83D\xDE00"), "Caf\xC3\xA9 \xF0\x9F\x98\x80");
+  if (platform::default_code_page_is_utf8()) { EXPECT_EQ(to_default_codepage(u"Caf\x00E9 \xD83D\xDE00"), "Caf\xC3\xA9 \xF0\x9F\x98\x80"); }
 }
 
 }  // namespace

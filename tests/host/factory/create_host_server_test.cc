@@ -25,7 +25,7 @@ TEST_F(CreateHostServer, BothGenerationsGetAConnectedEmbeddedHost) {
   for (int version : {71, 80}) {
     auto host = store_->create(settings{.host_version = version}, "SALES**caf\xC3\xA9");
     ASSERT_NE(dynamic_cast<embedded_host*>(host.get()), nullptr);
-    EXPECT_EQ(host->get_server_name() + u" " + host->get_property_4(), u"SALES " + from_utf8(root_ + "/SALES.db"));
+    EXPECT_EQ(to_utf8(host->get_server_name()) + " " + to_utf8(host->get_property_4()), "SALES " + root_ + "/SALES.db");
     EXPECT_EQ(host->get_property_2(), u"caf\u00E9") << "server text read as UTF-8";
     host->write_item(u"MD", u"V" + from_utf8(std::to_string(version)), u"x", 0, 0, 0, 0);
   }
