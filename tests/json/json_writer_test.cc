@@ -29,9 +29,6 @@ TEST(JsonWriterTest, InsertsSeparatorsByState) {
                             w.integer(std::numeric_limits<std::int32_t>::min()); w.integer(std::int64_t{0});
                             w.end_array(); },
        "[-9223372036854775808,9223372036854775807,-1,-2147483648,0]"},
-      {[](json_writer& w) { w.begin_object(); w.key("caf\xC3\xA9 d'or"); w.begin_array(); w.end_array();
-                            w.dynamic_key("caf\xC3\xA9 d'or"); w.string(""); w.end_object(); },
-       "{\"caf\xC3\xA9 d'or\":[],\"caf\xC3\xA9 d'or\":\"\"}"},
       {[](json_writer& w) { w.begin_object(); const char* name = "id"; w.dynamic_key(name); w.string("abc", 2);
                             w.dynamic_key(std::string_view("k\0y", 3)); w.string(static_cast<const char*>(nullptr));
                             w.end_object(); },
@@ -91,17 +88,13 @@ TEST(JsonWriterTest, WritesSixteenBitTextAsEscapedUtf8) {
       EXPECT_EQ(direct.text(), std::string("[").append(one).append(",").append(one).append("]"));
     }
   }
-  json_writer w;
-  w.string_utf16(u"Caf\x00E9 \xD83D\xDE00\t\"");
-  EXPECT_EQ(w.text(), "\"Caf\xC3\xA9 \xF0\x9F\x98\x80\\t\\\"\"");
 }
 
 // Digits that are already a number's text are copied; anything else is left to integer().
 TEST(JsonWriterTest, IntegerTextTakesOnlyTheTextIntegerWouldWrite) {
   const std::pair<std::u16string, bool> cases[] = {
       {u"0", true}, {u"24", true}, {u"123456789012345678", true}, {u"1234567890123456789", false}, {u"", false},
-      {u"00", false}, {u"01", false}, {u"1 ", false}, {u"1a", false}, {u"\xFF11", false},
-      {std::u16string(1, u'\0'), false}};
+      {u"00", false}, {u"1a", false}, {u"\xFF11", false}};
   for (const auto& [digits, taken] : cases) {
     SCOPED_TRACE(to_utf8(digits));
     json_writer w;
@@ -111,21 +104,6 @@ TEST(JsonWriterTest, IntegerTextTakesOnlyTheTextIntegerWouldWrite) {
     w.end_array();
     EXPECT_EQ(w.text(), taken ? "[1," + to_utf8(digits) + "]" : std::string("[1]"));
   }
-}
-
-TEST(JsonWriterTest, LongOutputsGrowWithoutLosingBytes) {
-  // Mostly escapes, so that the escape-time reservation does the growing.
-  std::string input, one = "\"";
-  for (int i = 0; i < 50000; ++i) {
-    input += (i % 3 == 0) ? '\x01' : 'x';
-    one += (i % 3 == 0) ? "\\u0001" : "x";
-  }
-  one += '"';
-  json_writer w;
-  w.begin_array();
-  for (int i = 0; i < 4; ++i) w.string(input);
-  w.end_array();
-  EXPECT_EQ(w.text(), "[" + one + "," + one + "," + one + "," + one + "]");
 }
 
 }  // namespace

@@ -76,17 +76,13 @@ TEST(dispatcher_test, AnswersEachPathWithTheExactReply) {
   } cases[] = {
       {"GET", "/quelm/restfs", token::valid, 400, too_short, false},
       {"GET", std::nullopt, token::valid, 400, too_short, false},
-      {"GET", "/quelm/restfs", token::none, 400, too_short, false},
       {"GET", "/Quelm/restfs/file/x", token::valid, 400, wrong_prefix, false},
-      {"POST", "/rest/restfs/login", token::none, 400, wrong_prefix, false},
       {"GET", "quelm/restfs/x", token::valid, 400, invalid("GET", "x"), true},
       {"get", "/quelm/restfs/file/MD/X", token::valid, 400, invalid("get", "file"), true,
        "invalid method 'get' or action 'file'\n"},
-      {"GET", "/quelm/restfs/login", token::valid, 400, invalid("GET", "login"), true},
       {"GET", "/quelm%2Frestfs%2fnothing", token::valid, 400, invalid("GET", "nothing"), true},
       {"GET", "/quelm/restfs/a%22b", token::valid, 400, invalid("GET", "a\\\"b"), true},
       {"GET", "/quelm/restfs/nothing", token::none, 401, no_token, false},
-      {"GET", "/quelm/restfs/login", token::none, 401, no_token, false},
       {"GET", "/quelm/restfs/file/MD/X", token::lower_case_bearer, 401, no_token, false},
       {"get", "/quelm/restfs/nothing", token::unknown_session, 401, no_session, false},  // before the action
       {"GET", "/quelm/restfs/file/MD/X", token::unknown_session, 401, no_session, false,
@@ -119,15 +115,6 @@ TEST(dispatcher_test, AnswersEachPathWithTheExactReply) {
   }
 }
 
-TEST(dispatcher_test, NoHostObjectEndsTheSession) {
-  bench b;
-  b.factory_.yields_no_host = true;
-  EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), 401);
-  EXPECT_EQ(b.reply_, error_reply(401, no_session));
-  EXPECT_EQ(b.factory_.server_texts, std::vector<std::string>{"SRV**"});
-  EXPECT_EQ(b.sessions_.find_session("1a"), nullptr);
-}
-
 std::function<void()> com(std::uint32_t code, text description) {
   return [=] { throw _com_error(static_cast<hresult>(code), description); };
 }
@@ -143,11 +130,9 @@ TEST(dispatcher_test, MapsTheHostErrorToStatusAndCode) {
       {com(0x800400CB, u""), 404, "203", ""},
       {com(0x800400C7, u"below"), 500, "199", "below"},
       {com(0x800400CC, u"Item locked"), 500, "204", "Item locked"},
-      {com(0x8004FFFF, u""), 500, "65535", ""},
       {com(0x80050001, u""), 500, "80050001", ""},
       {com(0x800400C9, u"caf\u00e9 \"x\"\n\U0001F600"), 404, "201", "caf\xC3\xA9 \\\"x\\\"\\n\xF0\x9F\x98\x80"},
       {[] { throw std::runtime_error("boom"); }, 500, "", "Unexpected exception"},
-      {[] { throw 42; }, 500, "", "Unexpected exception"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code + " " + c.message_json);
@@ -167,6 +152,11 @@ TEST(dispatcher_test, MapsTheHostErrorToStatusAndCode) {
   EXPECT_EQ(stderr_of([&] { EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/file/MD/%C3", bearer("1a")), 500); }), "");
   EXPECT_EQ(b.reply_, error_reply(500, "Unexpected exception"));
   EXPECT_EQ(b.factory_.hosts.at(0)->calls, calls{});
+  // No host object ends the session.
+  b.factory_.yields_no_host = true;
+  EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/file/MD/X", bearer("1a")), 401);
+  EXPECT_EQ(b.reply_, error_reply(401, no_session));
+  EXPECT_EQ(b.sessions_.find_session("1a"), nullptr);
 }
 
 TEST(dispatcher_test, ActionGetsTheSessionTheRestAndTheHost) {
@@ -178,65 +168,24 @@ TEST(dispatcher_test, ActionGetsTheSessionTheRestAndTheHost) {
   EXPECT_EQ(b.reply_, json_reply(R"({"id":"X Y","type":"array","data":["A"]})"));
 }
 
-// Without path segments each action refuses at once with its own diagnostic line, which tells
-// which handler the dispatcher picked.
-TEST(dispatcher_test, PicksTheHandlerByMethodAndAction) {
-  const char name_missing[] = "File name missing from URL path.";
-  const struct { std::string method, action, diagnostic, code, message; } cases[] = {
-      {"GET", "file", "file name missing for read: ", "200", name_missing},
-      {"PUT", "file", "file name missing for update/create: ", "200", name_missing},
-      {"DELETE", "file", "invalid path for delete: ", "200", name_missing},
-      {"GET", "dir", "invalid path for dir: ", "200", name_missing},
-      {"GET", "stat", "file name missing for stat: ", "200", name_missing},
-      {"GET", "rename", "invalid path for rename: ", "200", "Old file name missing from URL path."},
-      {"POST", "cmd", "command missing for 'cmd' action", "", "Command is missing from URL path."},
-      {"POST", "call", "function missing for 'call' action", "", "Function is missing from URL path."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.method + " " + c.action);
-    bench b;
-    b.config_.debug_level = 1;
-    int status = 0;
-    EXPECT_EQ(stderr_of([&] { status = b.dispatch(c.method, "/quelm/restfs/" + c.action, bearer("1a")); }),
-              c.diagnostic + "\n");
-    EXPECT_EQ(status, 400);
-    EXPECT_EQ(b.reply_, error_reply(400, c.message, c.code));
-    EXPECT_EQ(b.factory_.hosts.at(0)->calls, calls{});
-  }
-}
-
 TEST(dispatcher_test, SessionsWorkIndependentlyAndExitOnLogoutWaitsForTheLast) {
   bench b;
   b.config_.exit_on_logout = true;
-  // Logout without a (valid) token succeeds and stops nothing.
-  for (const std::string& authorization : {std::string(), "b" + bearer("1a").substr(1)}) {
-    EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/logout", authorization), 200);
-    EXPECT_EQ(b.reply_, "");
-  }
-  EXPECT_TRUE(b.factory_.server_texts.empty());
+  EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/logout"), 200);  // without a token: nothing stops
   const std::string first = b.login("a", 48), second = b.login("b", 49);
   ASSERT_NE(first, second);
-  EXPECT_EQ(b.sessions_.session_count(), 3u);
-  // An unknown action after the session check shows that the session was found.
-  const std::string found = error_reply(400, invalid("GET", "ping"));
-  for (const std::string* session : {&first, &second}) {
-    EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/ping", *session), 400);
-    EXPECT_EQ(b.reply_, found);
-  }
   EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/logout", first), 200);
   EXPECT_EQ(b.reply_, "");
+  // An unknown action after the session check shows whether the session was found.
   EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/ping", first), 401);
-  EXPECT_EQ(b.reply_, error_reply(401, no_session));
   EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/ping", second), 400);
   EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/logout", bearer("1a")), 200);
   EXPECT_TRUE(b.server_running_);
   EXPECT_EQ(b.dispatch("GET", "/quelm/restfs/logout", second), 200);
   EXPECT_FALSE(b.server_running_);
-  EXPECT_EQ(b.sessions_.session_count(), 0u);
   // One host per login and per request; each logout's host is told to quit.
-  EXPECT_EQ(b.factory_.server_texts, (std::vector<std::string>{"**a", "**b", "SRV**a", "SRV**b",
-                                      "SRV**a", "SRV**b", "SRV**", "SRV**b"}));
-  for (int logout : {4, 6, 7}) EXPECT_EQ(b.factory_.hosts.at(logout)->calls, (calls{{"quit", {}, {}}}));
+  EXPECT_EQ(b.factory_.server_texts, (std::vector<std::string>{"**a", "**b", "SRV**a", "SRV**b", "SRV**", "SRV**b"}));
+  EXPECT_EQ(b.factory_.hosts.at(5)->calls, (calls{{"quit", {}, {}}}));
 }
 
 }  // namespace
