@@ -73,16 +73,10 @@ TEST(conditional_request_test, ItemActionsCheckConditionsInOneHostStep) {
   const std::vector<std::pair<std::string, text>> current = {{"read_item", stored}};
   const calls read_x{read_call(u"F", u"X")};
   check_actions({
-      {"PutMatching", update_item_action, "file", x, body, {{"HTTP_IF_MATCH", "\"" + stored_tag + "\""}}, 200,
-       tagged(new_tag), {read_call(u"F", u"X"), write_call(u"F", u"X", u"new")}, std::nullopt, current},
       {"PutStale", update_item_action, "file", x, body, {{"HTTP_IF_MATCH", "\"0123\""}}, 412, precondition_reply,
        read_x, std::nullopt, current},
-      {"PutCreateOnlyOverAnItem", update_item_action, "file", x, body, {{"HTTP_IF_NONE_MATCH", "*"}}, 412,
-       precondition_reply, read_x, std::nullopt, current},
       {"PutMalformedHeader", update_item_action, "file", x, body, {{"HTTP_IF_MATCH", "nope"}}, 400,
        error_reply(400, "Malformed If-Match or If-None-Match header."), {}},
-      {"PutTagOnly", update_item_action, "file", x, body, {{"QS_ETAG", "1"}}, 200, tagged(new_tag),
-       {write_call(u"F", u"X", u"new")}},
       {"DeleteMatching", delete_item_action, "file", x, "", {{"HTTP_IF_MATCH", "\"" + stored_tag + "\""}}, 200,
        "", {read_call(u"F", u"X"), delete_call(u"F", u"X")}, std::nullopt, current},
       {"GetTagged", read_item_action, "file", x, "", {{"QS_ETAG", "1"}}, 200,
@@ -104,27 +98,6 @@ TEST(conditional_request_test, CreateOnlyWritesAMissingItem) {
   EXPECT_EQ(update_item_action({"file", {"MD", "F", "F", "X"}, body, env, session, host, locks, config}, reply), 200);
   EXPECT_EQ(reply, tagged(new_tag));
   EXPECT_EQ(host.calls, (calls{read_call(u"F", u"X"), write_call(u"F", u"X", u"new")}));
-  // Any other host failure of the read is the request's failure, and nothing is written.
-  fake_host failing;
-  failing.script_error("read_item", _com_error(host_error_code(200), u"File 'F' not found."));
-  EXPECT_THROW(update_item_action({"file", {"MD", "F", "F", "X"}, body, env, session, failing, locks, config},
-                                  reply), _com_error);
-  EXPECT_EQ(failing.calls, calls{read_call(u"F", u"X")});
-}
-
-// With replace=1 the default move reads the target first (to put it back should a later step
-// be refused), then writes over it.
-TEST(conditional_request_test, RenameReplacesOnlyWhenAsked) {
-  const std::vector<std::pair<std::string, text>> content = {{"read_item", u"c"}};
-  check_actions({
-      {"Replace", rename_action, "rename", {"MD", "F", "F", "T"}, "",
-       {{"QS_NEWNAME", "MD/F/F/N"}, {"QS_REPLACE", "1"}}, 200, "",
-       {read_call(u"F", u"T"), read_call(u"F", u"N"), write_call(u"F", u"N", u"c"), delete_call(u"F", u"T")},
-       std::nullopt, content},
-      {"OddIds", rename_action, "rename", {"MD", "F", "F"}, "",
-       {{"QS_ID", "a/b"}, {"QS_NEWID", ".."}}, 200, "",
-       {read_call(u"F", u"a/b"), create_call(u"F", u"..", u"c"), delete_call(u"F", u"a/b")}, std::nullopt, content},
-  }, session);
 }
 
 }  // namespace

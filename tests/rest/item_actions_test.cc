@@ -22,8 +22,6 @@ TEST(item_actions_test, ReadUpdateCreateAndDeleteMakeTheExactHostCalls) {
   check_actions({
       {"Read", read_item_action, "file", {"MD", "X"}, "", {}, 200, item_reply("X", R"(["a",["b","c"]])"),
        {read_call(u"MD", u"X")}, "", {{"read_item", content}}},
-      {"ReadDict", read_item_action, "file", {"MD", "CUSTOMERS", "X"}, "", {}, 200, item_reply("X", R"([""])"),
-       {read_call(u"DICT CUSTOMERS", u"X")}},
       {"ReadNonAscii", read_item_action, "file", {"MD", "\xC3\xA9 1"}, "", {}, 200,
        item_reply("\xC3\xA9 1", "[[[\"caf\xC3\xA9\",\"\xE2\x82\xAC\"]],\"\\\"q\\\"\"]"),
        {read_call(u"MD", u"\u00E9 1")}, "", {{"read_item", text(u"caf\u00E9") + sm + u"\u20AC\r\n\"q\""}}},
@@ -34,8 +32,6 @@ TEST(item_actions_test, ReadUpdateCreateAndDeleteMakeTheExactHostCalls) {
        {create_call(u"DICT F", u"X", content)}},
       {"Create71EmptyThenWrite", create_item_action, "create", {"SALES", "F", "X"}, data, {}, 200, "",
        {create_call(u"DICT F", u"X", u""), write_call(u"DICT F", u"X", content)}, std::nullopt, {}, 71},
-      {"CreateDirNotTrue", create_item_action, "create", {"MD", "X"}, data, {{"QS_DIR", "true "}}, 200, "",
-       {create_call(u"MD", u"X", content)}},
       {"Delete", delete_item_action, "file", {"MD", "F", "F", "X"}, "", {}, 200, "", {delete_call(u"F", u"X")}},
   }, session);
 }

@@ -26,8 +26,7 @@ TEST(session_table_test, FindsAddsAndRemovesByIdAndEndsTheLeastRecentlyUsedBeyon
   table.add_session("d", record("d**"));
   EXPECT_EQ(table.session_count(), 3u);
   EXPECT_EQ(table.find_session("b"), nullptr);
-  // A removed session frees its place; an id already present takes none; a request keeps its
-  // record.
+  // A removed session frees its place; an id already present takes none; a request keeps its record.
   table.remove_session("c");
   table.remove_session("zz");
   table.add_session("a", record("again**"));
