@@ -53,7 +53,7 @@ TEST(conditional_request_test, ConditionsHoldOrNotForAnItemOrNone) {
       {{false, false, {}, {tag}}, &item, false},
       {{false, false, {}, {tag}}, &other, true},
   };
-  for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].condition.holds(cases[i].current), cases[i].holds) << i;
+  for (const auto& c : cases) EXPECT_EQ(c.condition.holds(c.current), c.holds) << &c - cases;
 }
 
 const text stored = u"old\r\nitem";

@@ -27,7 +27,7 @@ TEST(directory_actions_test, ResolvesThePathAndRefusesBeforeAnyHostCall) {
 }
 
 TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
-  const struct { std::optional<std::string> attr, max_items; std::int64_t expected_attr, expected_max_items; } cases[] = {
+  const struct { std::optional<std::string> attr, max_items; std::int64_t attr_sent, max_sent; } cases[] = {
       {std::nullopt, std::nullopt, 0, 0}, {"abc", "10", 0, 10}, {"  \t42abc", " -3", 42, -3},
       {"2147483647", "-2147483648", 2147483647, -2147483647 - 1}, {"99999999999999999999999", "00000000000000000000009", 0, 9}};
   for (const auto& c : cases) {
@@ -35,7 +35,7 @@ TEST(directory_actions_test, ListingReadsAttrAndMaxItemsAsLeadingDecimals) {
     if (c.attr) query_text += "QS_ATTR=" + *c.attr + "\r\n";
     if (c.max_items) query_text += "QS_MAX_ITEMS=" + *c.max_items + "\r\n";
     check_action({query_text, list_directory_action, "dir", {"MD"}, "", environment(query_text), 200,
-                  empty_listing, {list_call(u"MD", c.expected_attr, c.expected_max_items)}}, session);
+                  empty_listing, {list_call(u"MD", c.attr_sent, c.max_sent)}}, session);
   }
 }
 

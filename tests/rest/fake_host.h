@@ -56,9 +56,9 @@ class fake_host : public velquor_base {
                   std::int32_t b, std::int32_t c, std::int32_t d) override {
     answer({"write_item", {file, item, content}, {a, b, c, d}});
   }
-  void create_item(const text& f, const text& i, const text& content) override { answer({"create_item", {f, i, content}, {}}); }
+  void create_item(const text& f, const text& i, const text& c) override { answer({"create_item", {f, i, c}, {}}); }
   void delete_item(const text& f, const text& i) override { answer({"delete_item", {f, i}, {}}); }
-  text stat_item(const text& f, const text& i, const text& selector) override { return answer({"stat_item", {f, i, selector}, {}}); }
+  text stat_item(const text& f, const text& i, const text& s) override { return answer({"stat_item", {f, i, s}, {}}); }
   std::int16_t query_flag_1(const text& a) override { return answer({"query_flag_1", {a}, {}}), 0; }
   std::int16_t query_flag_2(const text& a, const text& b) override { return answer({"query_flag_2", {a, b}, {}}), 0; }
   text list_items(const text& file, std::int32_t attribute, std::int32_t max_count,

@@ -41,8 +41,8 @@ std::string stderr_of(F&& run) {
 }
 
 inline host_call read_call(text file, text item) { return {"read_item", {file, item}, {0, 0, 0, 0}}; }
-inline host_call write_call(text file, text item, text content) { return {"write_item", {file, item, content}, {0, 0, 0, 0}}; }
-inline host_call create_call(text file, text item, text content) { return {"create_item", {file, item, content}, {}}; }
+inline host_call write_call(text file, text item, text c) { return {"write_item", {file, item, c}, {0, 0, 0, 0}}; }
+inline host_call create_call(text file, text item, text c) { return {"create_item", {file, item, c}, {}}; }
 inline host_call delete_call(text file, text item) { return {"delete_item", {file, item}, {}}; }
 
 using action_fn = int (*)(const action_request&, std::string&);
