@@ -57,27 +57,6 @@ TEST_F(Item, ReadsWritesListsAndDeletesInEveryKindOfDirectory) {
   });
 }
 
-// Large items go to the store and come back in pieces; the reply of a large item is kept while
-// the account is unchanged, and every write, also one of the same size, shows in the next read.
-TEST_F(Item, LargeItemsInPiecesAndKeptRepliesFollowEveryWrite) {
-  std::string big;  // two-, three- and four-byte characters and escapes across the pieces
-  for (int i = 0; big.size() < 1500000; ++i) big.append(1, 'l').append(std::to_string(i)).append(" \xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80 \\\"q\\\" ");
-  const auto array = [&](char variant) {
-    std::string changed = big;
-    changed[1] = variant;  // the same size, another text
-    return "[\"" + changed + "\",[\"v1\",[\"s1\",\"s2\"]],\"" + changed.substr(0, 70000) + "\"]";
-  };
-  const std::string first = array('1'), second = array('2'), item = api + section + "LARGE";
-  ASSERT_EQ(client().put(item, data_body(first)).raw, empty_success());
-  for (int read = 0; read < 2; ++read) EXPECT_TRUE(client().get(item).raw == item_response("LARGE", first));
-  ASSERT_EQ(client().put(item, data_body(second)).raw, empty_success());
-  EXPECT_TRUE(client().get(item).raw == item_response("LARGE", second));
-  // Refused after the first megabyte: a number in the array, a malformed UTF-8 sequence.
-  EXPECT_EQ(client().put(item, data_body(first.substr(0, first.size() - 1) + ",7]")).status, 400);
-  EXPECT_EQ(client().put(item, data_body("[\"" + big + "\xC3(\"]")).status, 500);
-  EXPECT_TRUE(client().get(item).raw == item_response("LARGE", second));
-}
-
 // Rename moves the content within each kind of directory; a refusal changes nothing.
 TEST_F(Item, RenameMovesWithinADirectoryAndRefusalsChangeNothing) {
   ASSERT_EQ(client().put(api + "file/MAIN/CUSTOMERS/NAME", R"({"data":["D","1"]})").raw, empty_success());
@@ -177,28 +156,6 @@ TEST_F(Item, CmdAndCallReachTheHost) {
       {"POST", "cmd/COPY/" + customers + "/X%ED%A0%80", R"({"to":"Y"})", windows_programs()
            ? rest_error(400, "File name or item ID cannot be represented in the host's code page.") : host(404, "202")},
   });
-}
-
-// Host generations 7.1 and 8.0 (-n 71 / -n 80): the calls differ (create then write against one
-// create carrying the content), what a client observes must not.
-TEST_F(Item, HostGenerationsCreateAndRenameAlike) {
-  for (const std::string generation : {"71", "80"}) {
-    SCOPED_TRACE(generation);
-    start_server({"-n", generation});
-    rest_client client = logged_in();
-    const std::string data = R"(["first",["v1","v2"],[["s1","s2"]]])", id = "G" + generation;
-    const std::string rename = "rename/" + customers + "/" + id + "?newname=" + customers + "/";
-    expect_responses(client, {
-        {"POST", "create/" + customers + "/" + id, data_body(data), empty_success()},
-        {"GET", "stat/" + customers + "/" + id, "", json_response(R"({"attr":0,"size":23})")},
-        {"POST", "create/" + customers + "/" + id, R"({"data":["x"]})", host(500, "204")},
-        {"GET", rename + "C1", "", host(500, "204")},
-        {"GET", rename + "R" + generation, "", empty_success()},
-        {"GET", section + "R" + generation, "", item_response("R" + generation, data)},
-        {"GET", section + id, "", host(404, "202")},
-        {"GET", section + "C1", "", item_response("C1", c1_data)},
-    });
-  }
 }
 
 }  // namespace
