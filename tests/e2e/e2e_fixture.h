@@ -1,7 +1,5 @@
-// The end-to-end fixture: each test gets a store seeded with ombrix-admin and a real server on it.
-// The store is the one parameter: a data root of the embedded host or, with
-// OMBRIX_E2E_STORE=postgresql (CTest's "postgresql.*" run), a database of its own in the cluster
-// OMBRIX_TEST_POSTGRES names, copied from a seeded template.
+// The end-to-end fixture: each test gets a data root seeded with ombrix-admin and a real server on
+// it. (The PostgreSQL store gives what the embedded one gives by the host contract's tests.)
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,41 +12,22 @@
 
 namespace ombrix::e2e {
 
-// Marks as they appear in UTF-8 item texts.
-inline constexpr std::string_view vm = "\xEF\xA3\xBD";  // U+F8FD, between values
-inline constexpr std::string_view sm = "\xEF\xA3\xBC";  // U+F8FC, between subvalues
+inline constexpr std::string_view vm = "\xEF\xA3\xBD", sm = "\xEF\xA3\xBC";  // value and subvalue marks in UTF-8
 
 // Items imported into MAIN's file CUSTOMERS (id, content).
 inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
   const std::string v(vm), s(sm);
-  return {{"C1", "Alice Smith\nMain St 1" + v + "Flat 2\nX" + s + "Y" + v + "Z\n"}, {"C2", "Bob Jones\n42\n"},
-          {"C3", "Cl\xC3\xA9o Dupr\xC3\xA9\n"}};
+  return {{"C1", "Alice Smith\nMain St 1" + v + "Flat 2\nX" + s + "Y" + v + "Z\n"}, {"C2", "Bob Jones\n42\n"}, {"C3", "Cl\xC3\xA9o Dupr\xC3\xA9\n"}};
 }
-
-inline bool postgresql_stores() { return std::getenv("OMBRIX_E2E_STORE") && std::string_view(std::getenv("OMBRIX_E2E_STORE")) == "postgresql"; }
 
 inline std::string postgresql_cluster() { return std::getenv("OMBRIX_TEST_POSTGRES") ? std::getenv("OMBRIX_TEST_POSTGRES") : ""; }
 
 // Runs ombrix-admin on `store` (a data root or a connection text).
 inline run_result run_admin(const std::string& store, std::vector<std::string> args) {
   std::vector<std::string> argv = admin_command();
-  const bool database = store.starts_with("postgresql://") || store.find('=') != std::string::npos;
-  argv.insert(argv.end(), {database ? "--store" : "--data", store});
+  argv.insert(argv.end(), {store.starts_with("postgresql://") ? "--store" : "--data", store});
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv);
-}
-
-// Runs `sql` on the cluster's maintenance database; empty on success, else what failed.
-inline std::string cluster_sql(const std::string& sql) {
-  const run_result result = run_program({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", postgresql_cluster(), "-c", sql});
-  return result.exited && result.exit_code == 0 ? "" : "psql failed on '" + sql + "': " + result.err;
-}
-
-// `database` in the cluster, in the form of the cluster's text.
-inline std::string database_uri(const std::string& database) {
-  const std::string cluster = postgresql_cluster();
-  if (!cluster.starts_with("postgresql:///")) return "dbname=" + database + " " + cluster;
-  return "postgresql:///" + database + (cluster.find('?') == std::string::npos ? "" : cluster.substr(cluster.find('?')));
 }
 
 // Seeds MAIN (MD) with CUSTOMERS (second section HIST; C1..C3) and BP (HELLO), and SALES (SMD)
@@ -77,9 +56,7 @@ inline std::string seed_data_root(const std::string& data_root) {
 inline std::string admin_stamp() {
   std::error_code error;
   const std::filesystem::path admin = admin_command().back();
-  const auto stamp = std::filesystem::last_write_time(admin, error).time_since_epoch().count();
-  return std::to_string(static_cast<unsigned long long>(stamp) % 1000000000000ull) + "_" +
-         std::to_string(std::filesystem::file_size(admin, error));
+  return std::to_string(std::filesystem::last_write_time(admin, error).time_since_epoch().count()) + "_" + std::to_string(std::filesystem::file_size(admin, error));
 }
 
 // Copies the seeded data into `data_root` from a template in the build folder, published by a
@@ -106,59 +83,17 @@ inline std::string prepare_data_root(const std::string& data_root) {
   return error ? "no seeded template " + ready.string() : "";
 }
 
-// A PostgreSQL store for one test, copied from a template seeded once per build; dropped after.
-class seeded_database {
- public:
-  seeded_database() {
-    static int counter = 0;
-    name_ = "ombrix_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    const std::string seed = "ombrix_e2e_seed_" + admin_stamp();
-    if (!cluster_sql("SELECT 1/count(*) FROM pg_database WHERE datname = '" + seed + "'").empty()) {
-      const std::string making = "ombrix_e2e_tmp_" + std::to_string(::getpid());
-      cluster_sql("DROP DATABASE IF EXISTS " + making);
-      failure_ = cluster_sql("CREATE DATABASE " + making);
-      if (failure_.empty()) failure_ = seed_data_root(database_uri(making));
-      if (failure_.empty() && !cluster_sql("ALTER DATABASE " + making + " RENAME TO " + seed).empty()) {
-        cluster_sql("DROP DATABASE IF EXISTS " + making);  // another process published first
-      }
-      if (!failure_.empty()) return;
-    }
-    // CREATE DATABASE refuses while another process's seeding is still connected: try again.
-    for (int attempt = 0; attempt < 20; ++attempt, std::this_thread::sleep_for(100ms)) {
-      if ((failure_ = cluster_sql("CREATE DATABASE " + name_ + " TEMPLATE " + seed)).empty()) break;
-    }
-    uri_ = database_uri(name_);
-  }
-  ~seeded_database() { cluster_sql("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"); }
-  seeded_database(const seeded_database&) = delete;
-  seeded_database& operator=(const seeded_database&) = delete;
-
-  const std::string& failure() const { return failure_; }
-  const std::string& uri() const { return uri_; }
-
- private:
-  std::string name_, uri_, failure_;
-};
-
-// Seeds a fresh store and starts the server; start_server restarts it with other options.
+// Seeds a fresh data root and starts the server; start_server restarts it with other options.
 class server_test : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (postgresql_stores()) {
-      if (postgresql_cluster().empty()) GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set (scripts/pg_cluster.sh start DIR)";
-      database_ = std::make_unique<seeded_database>();
-      ASSERT_EQ(database_->failure(), "");
-    } else {
-      ASSERT_EQ(prepare_data_root(data_.str()), "");
-    }
+    if (std::getenv("OMBRIX_E2E_STORE")) GTEST_SKIP() << "one run, on embedded stores";
+    ASSERT_EQ(prepare_data_root(data_.str()), "");
     start_server({});
   }
-  void TearDown() override { server_.reset(), database_.reset(); }
-
-  void start_server(std::vector<std::string> args, env_list env = {}) {
+  void start_server(std::vector<std::string> args) {
     server_.reset();
-    if (database_) env.emplace_back("OMBRIX_STORE", database_->uri());
-    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args), std::move(env));
+    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args));
   }
   int port() const { return server_->port(); }
   std::string send_raw(std::string_view request) { return http_exchange(port(), request).bytes; }
@@ -170,7 +105,6 @@ class server_test : public ::testing::Test {
   }
 
   temp_dir data_;
-  std::unique_ptr<seeded_database> database_;  // PostgreSQL stores only
   std::unique_ptr<server_process> server_;
 };
 
@@ -217,7 +151,6 @@ inline std::string host(int status, std::string_view code) { return "host error 
 struct wire_case {
   std::string method, target, body, expected;
 };
-
 inline void expect_responses(rest_client& client, const std::vector<wire_case>& cases) {
   for (const wire_case& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target + " " + c.body);

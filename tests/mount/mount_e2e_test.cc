@@ -39,8 +39,7 @@ class mount_test : public ::testing::Test {
       GTEST_SKIP() << "no /dev/fuse or fusermount3 on this machine";
     }
     ASSERT_EQ(prepare_data_root(data_.str()), "");
-    // Debug level 1: the server writes one status line per request, which counts them.
-    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::vector<std::string>{"-d", "1"});
+    server_ = std::make_unique<server_process>(server_command(), data_.str());
     point_ = (place_.path() / "m").string();
     fs::create_directory(point_);
     const run_result mounted = run_program({std::string(OMBRIX_BINARY_DIR) + "/ombrix-mount", "--port", std::to_string(server_->port()),
@@ -57,11 +56,6 @@ class mount_test : public ::testing::Test {
   void unmount() {
     shell("fusermount3 -u " + point_);
     for (int i = 0; i < 100 && process_uses(point_); ++i) std::this_thread::sleep_for(50ms);
-  }
-  std::size_t requests_answered() const {
-    std::size_t count = 0;
-    for (std::size_t at = 0; (at = server_->stderr_text().find("Velquor returned status", at + 1)) != std::string::npos;) ++count;
-    return count;
   }
   rest_client rest() {
     rest_client client(server_->port());
@@ -276,19 +270,6 @@ TEST_F(mount_test, contents_read_back_as_written_or_the_write_fails) {
   // Beyond what one request may carry: refused at once, not when the memory runs out.
   EXPECT_NE(shell("truncate -s 200M " + file).err.find("File too large"), std::string::npos);
   EXPECT_EQ(read_file(file), exact);
-}
-
-TEST_F(mount_test, ls_l_of_a_large_section_is_one_request) {
-  temp_dir items("ombrix-mount-many");
-  for (int i = 0; i < 2000; ++i) write_file(items.path() / std::string("M").append(std::to_string(i)), "m\n");
-  ASSERT_EQ(run_admin(data_.str(), {"create-file", "MAIN", "MANY"}).exit_code, 0);
-  ASSERT_EQ(run_admin(data_.str(), {"import", "MAIN", "MANY", items.str()}).exit_code, 0);
-  std::this_thread::sleep_for(1100ms);
-  const std::size_t before = requests_answered();
-  EXPECT_EQ(out("ls -l " + in("MANY/MANY") + " | grep -c ' 2 '"), "2000\n");
-  std::this_thread::sleep_for(200ms);  // the status lines may follow the replies
-  // The section's listing with the contents, and those of the two directories above it.
-  EXPECT_LE(requests_answered() - before, 4u);
 }
 
 // Times are the account's: a save sets one, touch -d and rsync -t set theirs (kept after the
