@@ -3,27 +3,19 @@
 #pragma once
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
-#include "tests/support/loopback_client.h"
+#include "tests/support/loopback_client.h"  // also <cerrno>, <chrono>, <string>, <vector>, POSIX
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-// Sessions over real sockets: the login that chooses an account, tokens, logout.
+// Sessions over real sockets: tokens from the connection number, logout.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/e2e_fixture.h"
@@ -7,23 +7,6 @@ namespace ombrix::e2e {
 namespace {
 
 using Session = server_test;
-
-TEST_F(Session, ServerNameChoosesTheAccount) {
-  const std::string sales_listing = R"({"items":[{"id":"LEADS","attr":16},{"id":"SMD","attr":16}]})";
-  const std::pair<std::string, bool> cases[] = {  // body, reaches SALES (else MAIN)
-      {"", false}, {R"({"ServerName":"SALES"})", true}, {R"({"ServerName":"alpha*SALES","Client":"c"})", true},
-      {R"({"ServerName":"SALES")", false},  // an incomplete object keeps the defaults
-  };
-  for (const auto& [body, sales] : cases) {
-    SCOPED_TRACE(body);
-    rest_client client = logged_in(body);
-    expect_responses(client, {{"GET", sales ? "dir/SMD" : "dir/MD", "", json_response(sales ? sales_listing : main_listing)},
-                              {"GET", sales ? "dir/MAIN" : "dir/SALES", "", rest_error(400, bad_root, "201")}});
-  }
-  for (std::string body : {R"({"ServerName":"NOPE"})", R"({"ServerName":"../MAIN"})"}) {
-    EXPECT_TRUE(is_host_error(parse_response(send_raw(http_request("POST", api + "login", body))), 404, "201")) << body;
-  }
-}
 
 TEST_F(Session, SessionsAreIndependentAndLogoutEndsOnlyOne) {
   rest_client first = logged_in(), second = logged_in();

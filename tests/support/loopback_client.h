@@ -91,10 +91,8 @@ inline bool send_all(int fd, std::string_view bytes) {
 }
 
 struct read_result {
-  std::string bytes;       // everything received
-  bool closed = false;     // the server closed the connection (orderly or by reset)
-  bool reset = false;      // the connection was reset (or never made)
-  bool timed_out = false;  // the deadline passed before the server closed
+  std::string bytes;
+  bool closed = false, reset = false, timed_out = false;  // reset: also never connected
 };
 
 inline read_result read_until_close(int fd, std::chrono::milliseconds timeout) {
@@ -107,18 +105,13 @@ inline read_result read_until_close(int fd, std::chrono::milliseconds timeout) {
     pollfd waiting{fd, POLLIN, 0};
     if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) continue;
     const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got > 0) {
-      result.bytes.append(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      result.closed = true;
-      result.reset = got < 0;
-      return result;
-    }
+    if (got > 0) result.bytes.append(buffer, static_cast<std::size_t>(got));
+    else if (got == 0 || errno != EINTR) return result.closed = true, result.reset = got < 0, result;
   }
 }
 
 struct exchange_options {
-  bool half_close = false;  // shut down our sending side after the request
+  bool half_close = false;  // shut our sending side down after the request
   std::chrono::milliseconds timeout{15000};
 };
 
@@ -159,9 +152,8 @@ inline std::string token_for_sid(std::string_view sid) {
 
 struct http_response {
   std::string raw;
-  int status = 0;       // 0 when there was no status line
-  std::string headers;  // up to and including the first CR LF CR LF
-  std::string body;
+  int status = 0;             // 0 when there was no status line
+  std::string headers, body;  // headers: up to and including the first CR LF CR LF
 };
 
 inline http_response parse_response(std::string raw) {
