@@ -59,8 +59,7 @@ inline std::string admin_stamp() {
   return std::to_string(std::filesystem::last_write_time(admin, error).time_since_epoch().count()) + "_" + std::to_string(std::filesystem::file_size(admin, error));
 }
 
-// Copies the seeded data into `data_root` from a template in the build folder, published by a
-// rename (parallel tests never see it half seeded). Empty on success, else what failed.
+// Copies a template of the seeded data (published by a rename: never seen half seeded) into `data_root`.
 inline std::string prepare_data_root(const std::string& data_root) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -93,7 +92,6 @@ class server_test : public ::testing::Test {
   }
   int port() const { return server_->port(); }
   std::string send_raw(std::string_view request) { return http_exchange(port(), request).bytes; }
-  // A client logged in with `body` (the default account MAIN for an empty body).
   rest_client logged_in(std::string_view body = {}) {
     rest_client client(port());
     EXPECT_TRUE(client.login(body)) << client.last().raw;
@@ -104,7 +102,7 @@ class server_test : public ::testing::Test {
   std::unique_ptr<server_process> server_;
 };
 
-// A server_test with one client logged in to MAIN before the test body runs.
+// A server_test with a client logged in to MAIN.
 class client_test : public server_test {
  protected:
   void SetUp() override {
@@ -125,7 +123,6 @@ inline const std::string customers = "MAIN/CUSTOMERS/CUSTOMERS";
 
 inline std::string item_response(std::string_view id, std::string_view data) { return json_response(item_json(id, data)); }
 inline std::string data_body(std::string_view data) { return "{\"data\":" + std::string(data) + "}"; }
-inline std::string login_json(std::string_view sid) { return "{\"token_type\":\"Bearer\",\"access_token\":\"" + token_for_sid(sid) + "\"}"; }
 
 // A failure reported by the host: the status, the host's number as code, its own description.
 inline ::testing::AssertionResult is_host_error(const http_response& response, int status, std::string_view code) {
@@ -141,8 +138,7 @@ inline ::testing::AssertionResult is_host_error(const http_response& response, i
 // A wire_case's expected response that is a host error (its description is the host's own).
 inline std::string host(int status, std::string_view code) { return "host error " + std::to_string(status) + " " + std::string(code); }
 
-// A request and its whole expected response (or host(status, code)); a target without a leading
-// '/' goes after the service prefix.
+// A request and its whole expected response (or host(status, code)); targets go after `api` unless they start with '/'.
 struct wire_case {
   std::string method, target, body, expected;
 };

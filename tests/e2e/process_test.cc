@@ -1,34 +1,10 @@
-// The server process seen from outside: its command line and exit codes, -a (exit after the
-// last logout), -c (root name case).
+// The server process seen from outside: -a (exit after the last logout), -d, -c (root name case).
 #include <gtest/gtest.h>
 
 #include "tests/e2e/e2e_fixture.h"
 
 namespace ombrix::e2e {
 namespace {
-
-TEST(CommandLine, PrintsExactTextAndExitCode) {
-  const auto [holder, busy] = bound_socket(true);
-  const std::string port = std::to_string(busy);
-  const struct {
-    std::vector<std::string> args;
-    int exit_code;
-    std::string out, err;
-  } cases[] = {
-      {{"-v"}, 0, usage_text, ""},
-      {{"-p", "65536"}, 1, "", invalid_port_text},
-      {{"-n", "72", "-v"}, 1, "", invalid_version_text},
-      {{"-p", port}, 1, "", "Cannot bind to port " + port + ": " + std::to_string(address_in_use_error()) + "\n"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    std::vector<std::string> argv = server_command();
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    const run_result result = run_program(argv, {}, 10s);
-    ASSERT_TRUE(result.exited) << "the process did not end by itself";
-    EXPECT_EQ(std::tie(result.exit_code, result.out, result.err), std::tie(c.exit_code, c.out, c.err));
-  }
-}
 
 using Process = server_test;
 

@@ -30,7 +30,6 @@ using env_list = std::vector<std::pair<std::string, std::string>>;
 // as LF) and their socket failure numbers are those of Windows Sockets.
 inline bool windows_programs() { return std::getenv("OMBRIX_E2E_PLATFORM") && std::string_view(std::getenv("OMBRIX_E2E_PLATFORM")) == "windows"; }
 
-inline int address_in_use_error() { return windows_programs() ? 10048 : EADDRINUSE; }
 inline std::string program_text(std::string bytes) {
   for (std::size_t at = 0; windows_programs() && (at = bytes.find("\r\n", at)) != std::string::npos;) bytes.erase(at, 1);
   return bytes;
@@ -77,8 +76,7 @@ class temp_dir {
 
 namespace detail {
 
-// Starts `argv` (looked up on PATH) with our environment less the host's variables, plus `extra`;
-// stdout and stderr go to the given files. Returns the child's pid.
+// Starts `argv` (on PATH) with our environment less the host's variables, plus `extra`; its pid.
 inline pid_t spawn(std::vector<std::string> argv, const env_list& extra,
                    const std::filesystem::path& out_file, const std::filesystem::path& err_file) {
   std::vector<std::string> env;
@@ -88,9 +86,8 @@ inline pid_t spawn(std::vector<std::string> argv, const env_list& extra,
   }
   for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
   const auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (auto& text : texts) result.push_back(text.data());
-    result.push_back(nullptr);
+    std::vector<char*> result(texts.size() + 1, nullptr);
+    for (std::size_t i = 0; i < texts.size(); ++i) result[i] = texts[i].data();
     return result;
   };
   std::vector<char*> argv_ptrs = pointers(argv), env_ptrs = pointers(env);
@@ -106,7 +103,7 @@ inline pid_t spawn(std::vector<std::string> argv, const env_list& extra,
   return pid;
 }
 
-// Waits for `pid` up to `timeout`; the raw wait status, or nullopt while it still runs.
+// The raw wait status of `pid`, or nullopt while it still runs after `timeout`.
 inline std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
   for (auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
     int status = 0;
@@ -135,8 +132,7 @@ inline run_result run_program(const std::vector<std::string>& argv, const env_li
   return {exited, exited ? WEXITSTATUS(*status) : -1, program_text(read_file(capture.path() / "out")), program_text(read_file(capture.path() / "err"))};
 }
 
-// The real server as a child process on a free loopback port with OMBRIX_DATA set; standard error
-// goes to a file. Destruction kills and reaps it.
+// The real server as a child process on a free loopback port; destruction kills and reaps it.
 class server_process {
  public:
   // Starts `command` -p PORT `args`; waits for the listening line (std::runtime_error after 10 s).
@@ -149,8 +145,7 @@ class server_process {
       argv.insert(argv.end(), {"-p", std::to_string(port_)});
       argv.insert(argv.end(), args.begin(), args.end());
       env_list env = extra_env;
-      env.emplace_back("OMBRIX_DATA", data_root);
-      exit_status_.reset();
+      env.emplace_back("OMBRIX_DATA", data_root), exit_status_.reset();
       pid_ = detail::spawn(argv, env, capture_.path() / "out", capture_.path() / "err");
       if (wait_for_listening()) return;
       stop();  // another process may have taken the port since the probe: try again
@@ -161,7 +156,6 @@ class server_process {
   ~server_process() { stop(); }
   server_process(const server_process&) = delete;
   server_process& operator=(const server_process&) = delete;
-
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
   std::string stderr_text() const { return program_text(read_file(capture_.path() / "err")); }

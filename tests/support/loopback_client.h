@@ -68,8 +68,7 @@ inline std::pair<client_socket, int> bound_socket(bool listen) {
 
 inline int free_port() { return bound_socket(false).second; }
 
-// Connects to address:port; invalid (errno set) when refused. `nonblocking` returns at once with
-// the connect under way.
+// Connects to address:port; invalid (errno set) when refused; `nonblocking`: the connect under way.
 inline client_socket connect_loopback(int port, const char* address = "127.0.0.1", bool nonblocking = false) {
   client_socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0));
   const sockaddr_in target = loopback_address(port, address);
@@ -136,20 +135,6 @@ inline std::string http_request(std::string_view method, std::string_view target
 // Base64 of the fixed unsecured JWT header {"alg":"none","typ":"JWT"}, with its padding.
 inline constexpr std::string_view token_header = "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=";
 
-// The access token the server issues for session id `sid`: the payload in URL-safe Base64.
-inline std::string token_for_sid(std::string_view sid) {
-  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  const std::string bytes = "{\"sid\":\"" + std::string(sid) + "\"}";
-  std::string out = std::string(token_header) + ".";
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t n = std::uint32_t(std::uint8_t(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) n |= std::uint32_t(std::uint8_t(bytes[i + 1])) << 8;
-    if (i + 2 < bytes.size()) n |= std::uint8_t(bytes[i + 2]);
-    for (std::size_t k = 0; k < 4; ++k) out += i + k <= bytes.size() ? alphabet[(n >> (18 - 6 * k)) & 63] : '=';
-  }
-  return out;
-}
-
 struct http_response {
   std::string raw;
   int status = 0;             // 0 when there was no status line
@@ -167,7 +152,7 @@ inline http_response parse_response(std::string raw) {
   return response;
 }
 
-// A session-bound client: each call is one connection carrying the session's token.
+// Each call is one connection carrying the session's token.
 class rest_client {
  public:
   explicit rest_client(int port, std::string token = {}) : port_(port), token_(std::move(token)) {}
