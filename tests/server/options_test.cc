@@ -25,40 +25,6 @@ std::vector<const char*> make_argv(const std::vector<const char*>& words) {
   return argv;
 }
 
-TEST(OptionScannerTest, ReturnsOptionsArgumentsAndEndIndex) {
-  const struct {
-    std::vector<const char*> words;
-    std::vector<std::pair<int, const char*>> steps;  // result and optarg (null: none)
-    int final_optind;
-  } cases[] = {
-      {{}, {{-1, nullptr}}, 1},
-      {{"-am"}, {{'a', nullptr}, {'m', nullptr}, {-1, nullptr}}, 2},
-      {{"-p3182"}, {{'p', "3182"}, {-1, nullptr}}, 2},
-      {{"-ad2"}, {{'a', nullptr}, {'d', "2"}, {-1, nullptr}}, 2},
-      {{"-d", "-1"}, {{'d', "-1"}, {-1, nullptr}}, 3},
-      {{"-d", "1", "extra", "-m"}, {{'d', "1"}, {-1, "extra"}}, 3},
-      {{"--", "-m"}, {{-1, "-m"}}, 2},
-      {{"-", "-m"}, {{-1, "-"}}, 1},
-      {{"-?"}, {{'?', nullptr}, {-1, nullptr}}, 2},
-      {{"-:"}, {{'?', nullptr}, {-1, nullptr}}, 2},
-      {{"-p"}, {{'?', nullptr}, {-1, nullptr}}, 2},
-      {{"-axm"}, {{'a', nullptr}, {'?', nullptr}, {'m', nullptr}, {-1, nullptr}}, 2},
-      {{"-c"}, {{'c', nullptr}, {-1, nullptr}, {-1, nullptr}}, 2},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.words.empty() ? "" : test.words[0]);
-    const auto argv = make_argv(test.words);
-    option_scanner scanner;
-    EXPECT_EQ(scanner.optind(), 0);
-    for (const auto& [result, argument] : test.steps) {
-      EXPECT_EQ(scanner.getopt(static_cast<int>(argv.size()) - 1, argv.data()), result);
-      EXPECT_EQ(scanner.optarg() ? std::optional<std::string>(scanner.optarg()) : std::nullopt,
-                argument ? std::optional<std::string>(argument) : std::nullopt);
-    }
-    EXPECT_EQ(scanner.optind(), test.final_optind);
-  }
-}
-
 TEST(ReadOptionNumberTest, ReadsLikeStrtoulIn32Bits) {
   const std::pair<const char*, std::int32_t> cases[] = {
       {"3182", 3182}, {"", 0}, {"abc", 0}, {"3182x", 3182}, {"  \t\n\v\f\r42", 42}, {"+7", 7}, {"-1", -1}, {"-", 0},
@@ -87,7 +53,8 @@ TEST(CommandLineTest, DecidesExitCodeOutputAndSettings) {
       {{"-p", "99", "-x"}, 1, invalid_port_text}, {{"-n", "71"}, -1, "", 3181, 0, 71},
       {{"-n", "8"}, 1, invalid_version_text}, {{"-n", "70", "-p", "1"}, 1, invalid_version_text},
       {{"-n", "-4294967216"}, -1, "", 3181, 0, 80},
-      {{"-x"}, 0}, {{"-v"}, 0}, {{"-p"}, 0}, {{"-a", "-n"}, 0}, {{"-x", "-p", "99"}, 0},
+      {{"-x"}, 0}, {{"-v"}, 0}, {{"-p"}, 0}, {{"-a", "-n"}, 0}, {{"-x", "-p", "99"}, 0}, {{"-?"}, 0}, {{"-:"}, 0}, {{"-axm"}, 0},
+      {{"-ad2"}, -1, "", 3181, 2, 80, "a"}, {{"-d", "-1"}, -1, "", 3181, -1},
       {{"-am"}, -1, "", 3181, 0, 80, "am"}, {{"-c"}, -1, "", 3181, 0, 80, "c"}, {{"-d2"}, -1, "", 3181, 2},
       {{"-d", "99999999999"}, -1, "", 3181, -1}, {{"-d", "1", "extra", "-m"}, -1, "", 3181, 1},
       {{"-c", "--", "-m"}, -1, "", 3181, 0, 80, "c"}, {{"-a", "-", "-m"}, -1, "", 3181, 0, 80, "a"},
@@ -116,16 +83,10 @@ TEST(CommandLineTest, DecidesExitCodeOutputAndSettings) {
 
 TEST(ServerSettingsTest, CarriesEveryCommandLineSetting) {
   EXPECT_STREQ(get_version_string(), "1.0.5");
-  const settings chosen = command_line_settings{3181, -1, 71, true, true, true}.server_settings();
-  EXPECT_EQ(chosen.debug_level, -1);
-  EXPECT_EQ(chosen.host_version, 71);
-  EXPECT_TRUE(chosen.exit_on_logout && chosen.case_insensitive && chosen.run_minimized);
-  EXPECT_TRUE(chosen.debug_enabled(1));  // a negative level gives level-1 diagnostics only
-  EXPECT_FALSE(chosen.debug_enabled(2));
-  const settings plain = command_line_settings{}.server_settings();
-  EXPECT_EQ(plain.debug_level, 0);
-  EXPECT_EQ(plain.host_version, 80);
-  EXPECT_FALSE(plain.exit_on_logout || plain.case_insensitive || plain.run_minimized);
+  const settings chosen = command_line_settings{3181, -1, 71, true, true, true}.server_settings(), plain = command_line_settings{}.server_settings();
+  EXPECT_TRUE(chosen.debug_level == -1 && chosen.host_version == 71 && chosen.exit_on_logout && chosen.case_insensitive && chosen.run_minimized);
+  EXPECT_TRUE(chosen.debug_enabled(1) && !chosen.debug_enabled(2));  // a negative level gives level-1 diagnostics only
+  EXPECT_TRUE(plain.debug_level == 0 && plain.host_version == 80 && !plain.exit_on_logout && !plain.case_insensitive && !plain.run_minimized);
 }
 
 }  // namespace
