@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
@@ -22,7 +21,6 @@
 
 #include "base/settings.h"
 #include "platform/seam.h"
-#include "platform/thread.h"
 #include "server/socket_stream.h"
 #include "tests/support/loopback_client.h"
 
@@ -101,32 +99,6 @@ TEST_F(ListenerTest, NumbersConnectionsAcrossRunsAndPassesPeerAndPort) {
   for (const char* number : {"1", "2"}) {
     serve(tell, [&](int port) { EXPECT_EQ(exchange(port), number + " 127.0.0.1 127.0.0.1 "s + std::to_string(port)); });
   }
-}
-
-// Every connection has a thread of its own: the handlers wait until all of them are running at
-// once, which a server that serves connections one after another never reaches.
-TEST_F(ListenerTest, ParallelConnectionsRunOnTheirOwnThreadsWithUniqueNumbers) {
-  constexpr int clients = 12;
-  struct meeting {
-    std::mutex mutex;
-    std::condition_variable changed;
-    int inside = 0;
-  };
-  auto place = std::make_shared<meeting>();
-  std::vector<std::string> answers(clients);
-  serve([place](const request_context& context) {
-    std::unique_lock<std::mutex> lock(place->mutex);
-    ++place->inside, place->changed.notify_all();
-    socketstream(context.socket) << place->changed.wait_for(lock, 10s, [&] { return place->inside >= clients; }) << context.connection_number;
-  }, [&](int port) {
-    std::vector<std::thread> threads;
-    for (int i = 0; i < clients; ++i) threads.emplace_back([&answers, i, port] { answers[i] = exchange(port); });
-    for (auto& thread : threads) thread.join();
-  });
-  std::vector<int> numbers;  // "1" (all met) and then the number
-  for (const std::string& answer : answers) numbers.push_back(answer.starts_with("1") ? std::atoi(answer.c_str() + 1) : -1);
-  std::sort(numbers.begin(), numbers.end());
-  for (int i = 0; i < clients; ++i) EXPECT_EQ(numbers[i], i + 1);
 }
 
 // Set on the listener where accepted sockets inherit them, else on each connection: either way

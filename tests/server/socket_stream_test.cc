@@ -154,23 +154,6 @@ TEST_F(SocketStreamScriptedTest, FailedSendLeavesTheWholeBlockForTheDestructor) 
   }
 }
 
-TEST(SocketStreamInputTest, ByteFFIsDataNotEndOfInput) {
-  for (const std::size_t at : {0u, 127u, 128u}) {
-    SCOPED_TRACE(at);
-    socket_pair pair;
-    std::string body = pattern(300);
-    body[at] = '\xFF';
-    for (std::size_t i = 0; i < body.size(); i += 128) pair.send_from_peer(body.substr(i, 128));  // one per receive
-    pair.close_end(1);
-    socketstream stream(pair.ends[0]);
-    EXPECT_EQ(stream.peek(), at == 0 ? 0xFF : 'a');  // a byte, as an unsigned value
-    std::string read(body.size(), '\0');
-    stream.read(read.data(), static_cast<std::streamsize>(read.size()));
-    EXPECT_EQ(read, body);
-    EXPECT_EQ(stream.get(), eof);  // only the real end ends the input
-  }
-}
-
 // Regression: a client sending a header byte every few seconds held its connection for ever,
 // since each receive had its own time-out. A body that keeps the minimum rate is read to its end.
 TEST_F(SocketStreamScriptedTest, InputEndsWhenTheRequestTimeIsUsedUp) {
@@ -248,24 +231,16 @@ TEST_F(SocketStreamScriptedTest, TellsWhyTheInputEndedAndTheEndIsFinal) {
   }
 }
 
-// What a client still sends after its refusal is read and dropped until it closes, or for the
-// time allowed when it does not; the stream never closes the socket.
-TEST(SocketStreamInputTest, DiscardsInputUntilThePeerClosesOrTheTimeIsUpAndNeverCloses) {
+// What a client still sends after its refusal is read and dropped for the time allowed when it
+// does not close (the connection's tests show the end at its close); the stream never closes
+// the socket.
+TEST(SocketStreamInputTest, DiscardsInputUntilTheTimeIsUpAndNeverCloses) {
   socket_pair pair(SOCK_STREAM);
-  {
-    socketstream stream(pair.ends[0]);
-    pair.send_from_peer(pattern(100'000));
-    stream.rdbuf()->discard_input(milliseconds(300));
-    char byte;
-    EXPECT_LT(::recv(pair.ends[0], &byte, 1, MSG_DONTWAIT), 0);  // nothing left unread
-  }
+  pair.send_from_peer(pattern(100'000));
+  socketstream(pair.ends[0]).rdbuf()->discard_input(milliseconds(300));
+  char byte;
+  EXPECT_LT(::recv(pair.ends[0], &byte, 1, MSG_DONTWAIT), 0);  // nothing left unread
   EXPECT_EQ(::send(pair.ends[0], "open", 4, MSG_NOSIGNAL), 4);
-  socketstream stream(pair.ends[0]);
-  pair.send_from_peer("last");
-  pair.close_end(1);
-  const auto start = std::chrono::steady_clock::now();
-  stream.rdbuf()->discard_input(std::chrono::seconds(10));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace
