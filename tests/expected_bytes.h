@@ -7,8 +7,7 @@
 
 namespace ombrix::test {
 
-inline constexpr std::string_view fixed_headers =
-    "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
+inline constexpr std::string_view fixed_headers = "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
 
 // The reason phrase the server writes after `status`: ten phrases, "Bad Request" for the rest.
 inline std::string reason_phrase(int status) {

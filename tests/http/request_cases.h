@@ -82,7 +82,6 @@ inline std::vector<request_case> request_cases() {
       {"empty_connection", "", method_not_allowed, 405, true},
       {"unknown_method", "PATCH / HTTP/1.1\r\nHost: h\r\n\r\n", method_not_allowed, 405},
       {"absolute_form_target", "GET http://h/x HTTP/1.1\r\nHost: h\r\n\r\n", path_missing, 400},
-      {"no_target", "GET\r\nHost: h\r\n\r\n", path_missing, 400},
       {"query_without_path", "GET ?a=1 HTTP/1.1\r\nHost: h\r\n\r\n", path_missing, 400},
       {"path_checked_before_headers", "GET x HTTP/1.1\r\nno colon\r\n\r\n", path_missing, 400},
       {"header_without_colon", "GET / HTTP/1.1\r\nHost: h\r\nNoColon\r\n\r\n", bad_header, 400},

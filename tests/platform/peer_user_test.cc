@@ -1,6 +1,5 @@
 #include "platform/peer_user.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/netlink.h>
 #include <netinet/in.h>
@@ -79,10 +78,8 @@ TEST(PeerUserLookupTest, ALateAnswerOnTheChannelIsNotTakenForTheNextQuery) {
   EXPECT_FALSE(owner_from_socket_diagnostics(*closed_ends, channel, sequence).has_value());
   ASSERT_TRUE(channel);  // a plain "no such socket" keeps the channel
   const diagnostics_query late = make_diagnostics_query(*closed_ends, sequence);  // sent by hand, left unread
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  ASSERT_EQ(::sendto(channel.get(), &late, sizeof late, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel),
-            static_cast<ssize_t>(sizeof late));
+  const sockaddr_nl kernel{.nl_family = AF_NETLINK, .nl_pad = 0, .nl_pid = 0, .nl_groups = 0};
+  ASSERT_EQ(::sendto(channel.get(), &late, sizeof late, 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel), static_cast<ssize_t>(sizeof late));
   peer_address open_peer;
   const unique_socket client = listener.connect();
   const unique_socket open_connection = listener.accept(open_peer);
