@@ -46,25 +46,6 @@ void note(int method, Args... args) {
   journal += L'\n';
 }
 
-// An error object whose GetDescription fails (after writing a text the caller must not use).
-struct refusing_info final : IErrorInfo {
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IErrorInfo);
-    *out = mine ? this : nullptr;
-    return mine ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // one static object, not counted
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetGUID(GUID*) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE GetSource(BSTR*) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override {
-    *out = ::SysAllocString(L"not to be read");
-    return E_FAIL;
-  }
-  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR*) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD*) override { return E_FAIL; }
-} refusing;
-
 // What one instance holds: its fault, and whether method 47 has been called.
 struct fault_state {
   explicit fault_state(mode fault) : which(fault) {}
@@ -100,8 +81,6 @@ HRESULT outcome(const component* self, int method) {
       return operation ? fail_with(operation_failure_text, operation_failure) : S_OK;
     case mode::fails_no_info:
       return operation ? (::SetErrorInfo(0, nullptr), E_FAIL) : S_OK;
-    case mode::fails_bad_description:
-      return operation ? (::SetErrorInfo(0, &refusing), operation_failure) : S_OK;
     default:
       return S_OK;
   }
