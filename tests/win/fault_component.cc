@@ -46,19 +46,15 @@ void note(int method, Args... args) {
   journal += L'\n';
 }
 
-// What one instance holds: its fault, and whether method 47 has been called.
+// What one instance holds: its fault.
 struct fault_state {
   explicit fault_state(mode fault) : which(fault) {}
-  bool offers(REFIID iid) const {
-    if (IsEqualIID(iid, IID_IUnknown)) return !(which == mode::no_unknown && settled);
-    return which != mode::no_generation;
-  }
+  bool offers(REFIID iid) const { return IsEqualIID(iid, IID_IUnknown) || which != mode::no_generation; }
   bool offers_support() const { return which != mode::fails_no_support; }
   bool supports_error_info(REFIID iid) const {
     return IsEqualIID(iid, iid_velquor80) || (IsEqualIID(iid, iid_velquor71) && which != mode::fails_80_only);
   }
   mode which;
-  bool settled = false;
 };
 using component = server_object<fault_state>;
 
@@ -116,10 +112,6 @@ struct fault_methods {
     *connected = SUCCEEDED(code) && self->state.which != mode::connect_false ? VARIANT_TRUE : VARIANT_FALSE;
     return code;
   }
-  static HRESULT STDMETHODCALLTYPE setting_47(component* self, VARIANT_BOOL value) {
-    self->state.settled = true;
-    return plain<method_setting_47>(self, value);
-  }
   template <int method>
   static HRESULT STDMETHODCALLTYPE text_property(component* self, BSTR* out) {
     return with_text<method>(self, out);
@@ -130,6 +122,7 @@ struct fault_methods {
   static constexpr auto delete_item = &plain<method_delete_item, BSTR, BSTR>;
   static constexpr auto invoke_pair = &plain<method_invoke_pair, BSTR, BSTR>;
   static constexpr auto setting_28 = &plain<method_setting_28, INT>;
+  static constexpr auto setting_47 = &plain<method_setting_47, VARIANT_BOOL>;
   static constexpr auto read_item = &with_text<method_read_item, BSTR, BSTR, LONG, LONG, LONG, VARIANT_BOOL>;
   static constexpr auto query_text_1 = &with_text<method_query_text_1, BSTR, BSTR, VARIANT_BOOL>;
   static constexpr auto call_subroutine = &with_text<method_call_subroutine, BSTR, BSTR, BSTR>;

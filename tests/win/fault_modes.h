@@ -20,7 +20,6 @@ enum class mode : unsigned char {
   fails_80_only,          // the same, with error information offered for the 8.0 interface only
   fails_no_support,       // the same, error information left but no ISupportErrorInfo
   fails_no_info,          // the same operations fail with E_FAIL and no error information
-  no_unknown,             // after method 47, QueryInterface for IUnknown answers E_NOINTERFACE
   setting_fails,          // method 28 fails with setting_failure and error information
   no_generation,          // neither generation's interface is offered
 };
@@ -28,7 +27,7 @@ enum class mode : unsigned char {
 inline constexpr const wchar_t* progids[] = {
     L"OmbrixFault.Recorder", L"OmbrixFault.ConnectFalse", L"OmbrixFault.NullResults",
     L"OmbrixFault.ConnectFails", L"OmbrixFault.FailsWithInfo", L"OmbrixFault.Fails80Only",
-    L"OmbrixFault.FailsNoSupport", L"OmbrixFault.FailsNoInfo", L"OmbrixFault.NoUnknown", L"OmbrixFault.SettingFails", L"OmbrixFault.NoGeneration"};
+    L"OmbrixFault.FailsNoSupport", L"OmbrixFault.FailsNoInfo", L"OmbrixFault.SettingFails", L"OmbrixFault.NoGeneration"};
 inline constexpr int mode_count = static_cast<int>(std::size(progids));
 inline constexpr wchar_t unregistered_progid[] = L"OmbrixFault.Unregistered";
 inline const wchar_t* progid_of(mode which) { return progids[static_cast<int>(which)]; }

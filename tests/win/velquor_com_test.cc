@@ -75,40 +75,6 @@ TEST(velquor_com, EachOperationCallsItsMethodAndReturnsTheAnswerNullAsEmpty) {
       EXPECT_EQ(c.run(null_host), c.result == u"-1" || c.result == u"7" ? c.result : text());  // flags are numbers
       EXPECT_EQ(journal(), c.call + L"\n");
     }
-    // Without IUnknown after the settings the binding holds no server: E_POINTER, no call.
-    fault_binding empty(progid_of(mode::no_unknown), 80);
-    EXPECT_EQ(live_objects(), 0);
-    reset_journal();
-    expect_com_error([&] { c.run(empty); }, e_pointer, u"");
-    EXPECT_EQ(journal(), L"");
-  }
-}
-
-TEST(velquor_com, ConstructionAppliesBothSettingsOrThrowsAndLeavesNothing) {
-  const struct {
-    const wchar_t* progid;
-    hresult code;
-    text description;
-    std::wstring calls;  // what reached the component
-  } cases[] = {
-      {progid_of(mode::recorder), 0, u"", L"28 1\n47 -1\n"},
-      {unregistered_progid, static_cast<hresult>(0x800401F3) /* CO_E_CLASSSTRING */, u"", L""},
-      {progid_of(mode::no_generation), e_nointerface, u"", L""},
-      {progid_of(mode::setting_fails), setting_failure, setting_failure_text, L"28 1\n"},
-  };
-  for (const auto& c : cases) {
-    for (const int generation : {71, 80}) {
-      SCOPED_TRACE(std::to_string(generation) + " " + std::to_string(c.code));
-      reset_journal();
-      if (c.code == 0) {
-        const fault_binding host(c.progid, generation);
-        EXPECT_EQ(live_objects(), 1);
-      } else {
-        expect_com_error([&] { const fault_binding host(c.progid, generation); }, c.code, c.description);
-      }
-      EXPECT_EQ(journal(), c.calls);
-      EXPECT_EQ(live_objects(), 0);
-    }
   }
 }
 
@@ -146,37 +112,50 @@ TEST(velquor_com, FailureCarriesTheCodeAndThe71DescriptionToTheReply) {
   }
 }
 
-// connected_host as create_host_server uses it: the diagnostic line byte-exact (the description
-// in the default 8-bit code page, whose bytes code_page_units_test.cc pins), the same error
-// rethrown; a connect answering false with S_OK counts as connected (code 0: no error).
-TEST(connected_host, WritesTheFailureLineAtLevelOneAndUpAndRethrows) {
-  const std::string connect_line =
-      "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf" + to_default_codepage(u"\u00e9") + "]\n";
+// connected_host as create_host_server uses it, for both generations: the binding applies both
+// settings, then connects. A failure anywhere leaves no object, writes its diagnostic line at
+// level 1 and up, byte-exact (the description in the default 8-bit code page, whose bytes
+// code_page_units_test.cc pins), and rethrows the same error. A connect answering false with
+// S_OK counts as connected.
+TEST(connected_host, AppliesBothSettingsAndConnectsOrWritesTheFailureLineAndRethrows) {
+  const std::string created = "Failed to create instance of Velquorr.Server [";
+  const std::string connect_line = "Failed to connect to server 'SRV**c' [0x80040123 Server refused: caf" + to_default_codepage(u"\u00e9") + "]\n";
+  const std::wstring settled = L"28 1\n47 -1\n7 \"SRV**c\"\n";
   const struct {
     const wchar_t* progid;
     int level;
-    hresult code;
+    hresult code;  // 0: connected
+    text description;
+    std::wstring calls;  // what reached the component
     std::string line;
   } cases[] = {
-      {unregistered_progid, 1, static_cast<hresult>(0x800401F3), "Failed to create instance of Velquorr.Server [0x800401f3 ]\n"},
-      {progid_of(mode::setting_fails), 1, setting_failure, "Failed to create instance of Velquorr.Server [0x80070005 Setting refused]\n"},
-      {progid_of(mode::connect_fails), 1, connect_failure, connect_line},
-      {progid_of(mode::connect_fails), 2, connect_failure, connect_line},
-      {progid_of(mode::connect_fails), 0, connect_failure, ""},
-      {progid_of(mode::connect_false), 1, 0, ""},
+      {progid_of(mode::recorder), 1, 0, u"", settled + L"32\n", ""},
+      {progid_of(mode::connect_false), 1, 0, u"", settled + L"32\n", ""},
+      {unregistered_progid, 1, static_cast<hresult>(0x800401F3) /* CO_E_CLASSSTRING */, u"", L"", created + "0x800401f3 ]\n"},
+      {progid_of(mode::no_generation), 1, e_nointerface, u"", L"", created + "0x80004002 ]\n"},
+      {progid_of(mode::setting_fails), 1, setting_failure, setting_failure_text, L"28 1\n", created + "0x80070005 Setting refused]\n"},
+      {progid_of(mode::connect_fails), 1, connect_failure, connect_failure_text, settled, connect_line},
+      {progid_of(mode::connect_fails), 2, connect_failure, connect_failure_text, settled, connect_line},
+      {progid_of(mode::connect_fails), 0, connect_failure, connect_failure_text, settled, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    ::testing::internal::CaptureStderr();
-    try {
-      const auto host = connected_host([&] { return std::make_shared<fault_binding>(c.progid, 80); }, "SRV**c", settings{.debug_level = c.level});
-      EXPECT_EQ(c.code, 0) << "no error";
-      EXPECT_EQ(host->get_server_name(), u"m32");
-    } catch (const _com_error& error) {
-      EXPECT_EQ(error.Error(), c.code);
+    for (const int generation : {71, 80}) {
+      SCOPED_TRACE(std::to_string(generation) + " " + c.line);
+      reset_journal();
+      ::testing::internal::CaptureStderr();
+      try {
+        const auto host = connected_host([&] { return std::make_shared<fault_binding>(c.progid, generation); }, "SRV**c", settings{.debug_level = c.level});
+        EXPECT_EQ(live_objects(), 1);
+        EXPECT_EQ(host->get_server_name(), u"m32");
+        EXPECT_EQ(c.code, 0) << "no error";
+      } catch (const _com_error& error) {
+        EXPECT_EQ(error.Error(), c.code);
+        EXPECT_EQ(error.Description(), c.description);
+      }
+      EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
+      EXPECT_EQ(journal(), c.calls);
+      EXPECT_EQ(live_objects(), 0);
     }
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.line);
-    EXPECT_EQ(live_objects(), 0);
   }
 }
 
