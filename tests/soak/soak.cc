@@ -43,9 +43,7 @@ class verdict {
     const std::lock_guard lock(mutex_);
     if (++failures_ <= 10) std::cout << "  VIOLATION: " << what << "\n";
   }
-  void require(bool ok, const std::string& what) {
-    if (!ok) fail(what);
-  }
+  void require(bool ok, const std::string& what) { if (!ok) fail(what); }
   void note(const std::string& key, const std::string& value) {
     const std::lock_guard lock(mutex_);
     std::cout << "   " << key << ": " << value << "\n";
@@ -91,7 +89,6 @@ long open_descriptors(pid_t pid) {
 
 std::string body_of(std::string_view value) { return "{\"data\":[" + json_quote(value) + "]}"; }
 std::string item_reply(std::string_view id, std::string_view value) { return json_response(item_json(id, "[" + json_quote(value) + "]")); }
-const std::string data_item = api + "file/MAIN/DATA/DATA/X";
 
 // One soak's surroundings: the programs, a data root with account MAIN, the verdict.
 struct soak_run {
@@ -121,12 +118,6 @@ struct soak_run {
     result.require(client.login(), when + ": login failed: " + excerpt(client.last().raw));
     return !client.token().empty();
   }
-  // A client logged in that wrote `value` to `item` (a violation when it could not).
-  bool with_item(rest_client& client, const std::string& item, const std::string& value) {
-    if (!logged_in(client, "set-up")) return false;
-    result.require(client.put(item, body_of(value)).raw == empty_success(), "set-up write of " + item + ": " + excerpt(client.last().raw));
-    return client.last().raw == empty_success();
-  }
   void still_running(server_process& server) { result.require(!server.has_exited(), "the server process ended during the run"); }
 };
 
@@ -144,10 +135,7 @@ void load_soak(soak_run& run) {
   const std::string path = api + "file/MAIN/LOAD/LOAD/";
   if (!run.create_main("LOAD")) return;
   const auto server = run.start();
-  struct acked_write {
-    std::string value;
-    clock_type::time_point sent, acked;
-  };
+  struct acked_write { std::string value; clock_type::time_point sent, acked; };
   struct client_state {
     std::map<std::string, std::string> own;  // id -> last acknowledged value
     long requests = 0, iteration = 0;
@@ -156,8 +144,8 @@ void load_soak(soak_run& run) {
   std::map<int, std::vector<acked_write>> shared;  // acknowledged writes of the shared items
   std::vector<client_state> clients(static_cast<std::size_t>(run.options.clients));
   rest_client setup(server->port());
-  if (!run.with_item(setup, path + "S0", "init")) return;
-  for (int i = 1; i < shared_count; ++i) run.result.require(setup.put(path + "S" + std::to_string(i), body_of("init")).raw == empty_success(), "shared item not made");
+  if (!run.logged_in(setup, "set-up")) return;
+  for (int i = 0; i < shared_count; ++i) run.result.require(setup.put(path + "S" + std::to_string(i), body_of("init")).raw == empty_success(), "shared item not made");
   const auto session = [&](int number, client_state& state) {
     rest_client client(server->port());
     // One request; true when its reply is `expected`.
@@ -285,19 +273,16 @@ void slow_clients_soak(soak_run& run) {
 
 // ---- crash and rename crash: kill -9 at a random moment while clients write or rename --------
 
-// `cycles` + 1 server runs, generation 8.0 and 7.1 in turn; in all but the last, `clients`
-// writers (each its own item W<n>, a rising number) and `connections` renamers (items A<n> and
-// B<n> back and forth) work until the server is killed 200 ms to the cycle's time in. After each
-// start every W<n> holds its acknowledged number or the one in flight, and every item exists
-// under exactly one id with its whole content; at the end every database is sound.
+// `cycles` + 1 server runs, generations 8.0 and 7.1 in turn; in all but the last `clients` writers
+// (W<n>, a rising number) and `connections` renamers (A<n> to B<n> and back) work until a kill 200
+// ms to the cycle's time in. After each start every W<n> holds its acknowledged number or the one
+// in flight, and every item is under exactly one id, whole; at the end every database is sound.
 void crash_soak(soak_run& run) {
   const int writers = run.options.clients, renamers = run.options.connections, items = renamers > 0 ? 30 : 0;
   const std::string dir = "MAIN/CRASH/CRASH/", path = api + "file/" + dir, rename = api + "rename/" + dir;
   const auto content = [](int n) { return "[\"item " + std::to_string(n) + "\",\"" + std::string(2000, static_cast<char>('a' + n % 26)) + "\"]"; };
   if (!run.create_main("CRASH")) return;
-  struct writer {
-    std::atomic<long> acked{0}, in_flight{0};  // 0: none
-  };
+  struct writer { std::atomic<long> acked{0}, in_flight{0}; };  // 0: none
   std::vector<writer> states(static_cast<std::size_t>(writers));
   std::atomic<long> total_acked{0};
   std::mt19937 random(std::random_device{}());
@@ -391,17 +376,13 @@ std::vector<std::pair<std::string, std::string>> bad_requests(const std::string&
       {"two content-lengths", login + "Content-Length: 2\r\nContent-Length: 900\r\n\r\n{}"},
       {"chunked body", login + "Transfer-Encoding: chunked\r\n\r\n2\r\n{}\r\n0\r\n\r\n"},
       {"20,000 headers", logout + repeat(20000, [](int i) { return "X-H" + std::to_string(i) + ": v\r\n"; }) + "\r\n"},
-      {"1 MiB escaped path", "GET " + item + repeat(1 << 18, [](int) { return "%41"s; }) + " HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
       {"100,000 query pairs", "GET " + api + "logout?" + repeat(100000, [](int i) { return "a" + std::to_string(i) + "=1&"; }) + " HTTP/1.1\r\nHost: a\r\n\r\n"},
       {"1 MiB token", "GET " + api + "dir/MAIN HTTP/1.1\r\nHost: a\r\nAuthorization: Bearer " + std::string(token_header) + "." + std::string(1 << 20, 'A') + "\r\n\r\n"},
-      {"invalid UTF-8 in path", "GET " + item + "%FF%FE%C3 HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
       {"truncated UTF-8 at end of body", body("PUT", item, "{\"data\":[\"ab\xE2\x82\"]}", auth)},
       {"lone surrogate escapes", body("PUT", item, R"({"data":["\ud800","\udc00x","\ud83d"]})", auth)},
       {"invalid UTF-8 in newname", "GET " + api + "rename/MAIN/DATA/DATA/BAD?newname=MAIN/DATA/DATA/%FF HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
       {"data nested 100,000 deep", body("PUT", item, "{\"data\":" + nested(100000, "[", "\"x\"", ']') + "}", auth)},
-      {"login object nested 100,000 deep", body("POST", api + "login", nested(100000, "{\"a\":", "1", '}'))},
       {"call args nested 100,000 deep", body("POST", api + "call/ECHO", "{\"args\":" + nested(100000, "[", "", ']') + "}", auth)},
-      {"cmd body nested 50,000 deep", body("POST", api + "cmd/ECHO/MAIN/X", "{\"o\":" + nested(50000, "{\"a\":", "1", '}') + "}", auth)},
       {"NUL in header", "GET /quelm/restfs/logout HTTP/1.1\r\nHost: a\0b\r\nX\0: y\r\n\r\n"s},
       {"NUL escaped in JSON", body("PUT", item, R"({"data":["a\u0000b"]})", auth)},
       {"CR LF in query value", "GET " + api + "dir/MAIN?a=%0D%0AQS_ATTR=16 HTTP/1.1\r\nHost: a\r\n" + auth + "\r\n"},
@@ -416,7 +397,8 @@ void bad_input_soak(soak_run& run) {
   if (!run.create_main("DATA")) return;
   const auto server = run.start();
   rest_client normal(server->port());
-  if (!run.with_item(normal, data_item, "x")) return;
+  const std::string data_item = api + "file/MAIN/DATA/DATA/X";
+  if (!run.logged_in(normal, "set-up") || normal.put(data_item, body_of("x")).raw != empty_success()) return run.result.fail("set-up write");
   const auto requests = bad_requests(normal.token());
   std::map<std::string, long> outcomes;  // status line or "closed" -> count
   long rounds = 0;

@@ -54,7 +54,6 @@ TEST(code_page_units, FaultComponentReceivesCodePageUnitsOrNoCallAtAll) {
     std::wstring call;  // the FTFSCMD line of the journal; empty when no call is made
   } cases[] = {
       {"CAF%C3%A9/CAF%C3%A9/%E2%82%AC1", 200, echoed, ftfscmd_line(L"CAF" + c->e_acute_journal, c->euro_journal + L"1")},
-      {"CUST/CUST/C1", 200, echoed, ftfscmd_line(L"CUST", L"C1")},
       {"CUST/CUST/X" + c->outside_url, 400, refused, L""},
       {"F" + c->outside_url + "/F" + c->outside_url + "/C1", 400, refused, L""},
   };

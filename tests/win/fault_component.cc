@@ -1,10 +1,7 @@
 // ombrix-fault-host.dll: an in-process test component offering IVelquorServer (both interface
-// identifiers, one layout) with the faults of tests/win/fault_modes.h, one class per fault, made
-// of the same parts as ombrix-host.dll (host/com_server/com_object.h). It keeps a journal of the
-// calls it receives, so that tests can check what the bindings pass. Apartment-threaded; the
-// journal is not locked (the tests use one thread). Registered for the current user, and also
-// in the machine part of the registry where that is writable (Wine reads classes only from
-// there). Tests only: never installed or shipped.
+// identifiers, one layout) with the faults of tests/win/fault_modes.h, made of the same parts as
+// ombrix-host.dll, journalling the calls it receives. Apartment-threaded, the journal unlocked
+// (the tests use one thread). Tests only: never installed or shipped.
 #include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
@@ -95,7 +92,7 @@ struct fault_methods {
     note(method, args...);
     *out = nullptr;
     const HRESULT code = outcome(self, method);
-    if (FAILED(code) || self->state.which == mode::null_results) return code;
+    if (FAILED(code)) return code;
     const std::u16string m = u"m" + std::u16string(1, u'0' + method / 10) + std::u16string(1, u'0' + method % 10);
     return give(method == method_read_item ? std::u16string_view(item_text, item_text_length) : m, out);
   }

@@ -12,29 +12,16 @@
 namespace ombrix::fault {
 namespace {
 
-text units(const char16_t* first, std::size_t count) { return text(first, count); }
 text number(int value) {
   const std::string digits = std::to_string(value);
   return text(digits.begin(), digits.end());
 }
-// Runs `make`, which must throw: the error's code and description.
-template <class Make>
-void expect_com_error(Make make, hresult code, const text& description) {
-  try {
-    make();
-    ADD_FAILURE() << "no error";
-  } catch (const _com_error& error) {
-    EXPECT_EQ(error.Error(), code);
-    EXPECT_EQ(error.Description(), description);
-  }
-}
-
 struct operation_case {
   std::function<text(velquor_base&)> run;  // the result as text ("" for none)
   std::wstring call;                       // the journal line
   text result;                             // what the recorder's answer becomes
 };
-const text item_answer = units(item_text, item_text_length);
+const text item_answer(item_text, item_text_length);
 const std::vector<operation_case> operations = {
     {[](velquor_base& h) { h.connect(u"SRV**c"); return text(); }, L"7 \"SRV**c\"", u""},
     {[](velquor_base& h) { return h.get_server_name(); }, L"32", u"m32"},
@@ -44,8 +31,8 @@ const std::vector<operation_case> operations = {
     {[](velquor_base& h) { return h.get_property_5(); }, L"36", u"m36"},
     {[](velquor_base& h) { return h.read_item(u"CUST", u"1", 0, 0, 0, 0); }, L"10 \"CUST\" \"1\" 0 0 0 0", item_answer},
     // Names end at their first NUL; contents keep theirs; empty text is a null BSTR.
-    {[](velquor_base& h) { return h.read_item(units(u"F\0G", 3), u"\u00e9", 1, 2, 3, -1); }, L"10 \"F\" \"\\u00e9\" 1 2 3 -1", item_answer},
-    {[](velquor_base& h) { h.write_item(u"F", u"I", units(u"x\0y", 3), 0, 0, 0, 4); return text(); }, L"11 \"F\" \"I\" \"x\\u0000y\" 0 0 0 4", u""},
+    {[](velquor_base& h) { return h.read_item(text(u"F\0G", 3), u"\u00e9", 1, 2, 3, -1); }, L"10 \"F\" \"\\u00e9\" 1 2 3 -1", item_answer},
+    {[](velquor_base& h) { h.write_item(u"F", u"I", text(u"x\0y", 3), 0, 0, 0, 4); return text(); }, L"11 \"F\" \"I\" \"x\\u0000y\" 0 0 0 4", u""},
     {[](velquor_base& h) { h.create_item(u"F", u"I", u""); return text(); }, L"12 \"F\" \"I\" null", u""},
     {[](velquor_base& h) { h.create_item(u"F", u"I", u"a\uF8FDb\r\n"); return text(); }, L"12 \"F\" \"I\" \"a\\uf8fdb\\u000d\\u000a\"", u""},
     {[](velquor_base& h) { h.delete_item(u"F", u"I"); return text(); }, L"13 \"F\" \"I\"", u""},
@@ -60,19 +47,13 @@ const std::vector<operation_case> operations = {
     {[](velquor_base& h) { h.quit(); return text(); }, L"9", u""},
 };
 
-TEST(velquor_com, EachOperationCallsItsMethodAndReturnsTheAnswerNullAsEmpty) {
+TEST(velquor_com, EachOperationCallsItsMethodAndReturnsTheAnswer) {
   for (const operation_case& c : operations) {
     SCOPED_TRACE(c.call);
     for (const int generation : {71, 80}) {
       fault_binding host(progid_of(mode::recorder), generation);
       reset_journal();
       EXPECT_EQ(c.run(host), c.result);
-      EXPECT_EQ(journal(), c.call + L"\n");
-    }
-    {
-      fault_binding null_host(progid_of(mode::null_results), 80);
-      reset_journal();
-      EXPECT_EQ(c.run(null_host), c.result == u"-1" || c.result == u"7" ? c.result : text());  // flags are numbers
       EXPECT_EQ(journal(), c.call + L"\n");
     }
   }
@@ -100,7 +81,13 @@ TEST(velquor_com, FailureCarriesTheCodeAndThe71DescriptionToTheReply) {
       {
         fault_binding host(progid_of(c.which), generation);
         for (int attempt = 0; attempt < 2; ++attempt) {  // a failure leaves the object usable
-          expect_com_error([&] { host.read_item(u"F", u"I", 0, 0, 0, 0); }, c.code, c.description);
+          try {
+            host.read_item(u"F", u"I", 0, 0, 0, 0);
+            ADD_FAILURE() << "no error";
+          } catch (const _com_error& error) {
+            EXPECT_EQ(error.Error(), c.code);
+            EXPECT_EQ(error.Description(), c.description);
+          }
         }
       }
       std::string reply;
