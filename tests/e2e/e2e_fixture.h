@@ -82,7 +82,6 @@ inline std::string prepare_data_root(const std::string& data_root) {
 class server_test : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::getenv("OMBRIX_E2E_STORE")) GTEST_SKIP() << "one run, on embedded stores";
     ASSERT_EQ(prepare_data_root(data_.str()), "");
     start_server({});
   }

@@ -133,6 +133,29 @@ TEST_F(PgHostContract, RacingServersLoseAndDoubleNothing) {
   EXPECT_EQ(accounts[0]->list(u"F", 0, 0), accounts[1]->list(u"F", 0, 0));
 }
 
+// Another session holds the row (as a stalled server would): rename and COPY wait for it up to
+// the bound (30 s in the server, 1 s here), then fail with 206 and leave everything as it was.
+TEST_F(PgHostContract, ALockHeldTooLongIsStorageFailure) {
+  store_->create_account(u"L", u"MD");
+  pg_pool::options quick;
+  quick.lock_wait = std::chrono::milliseconds(1000);
+  std::shared_ptr<pg_store> impatient = pg_store::open(database_->conninfo(), quick);
+  std::shared_ptr<pg_account> account = impatient->account(u"L");
+  account->create_file(u"F", {});
+  account->write(u"F", u"A", u"a");
+  pg_connection holder(database_->conninfo(), "SELECT 1");
+  holder.execute("BEGIN");
+  holder.execute("SELECT 1 FROM ombrix.items WHERE id = 'A' FOR UPDATE");
+  const std::string expected =
+      "Storage failure in account 'L': another transaction held a lock for longer than 1 s "
+      "(canceling statement due to lock timeout).";
+  EXPECT_EQ(failure_of([&] { account->move(u"F", u"A", u"B", false); }), std::make_pair(206, expected));
+  EXPECT_EQ(failure_of([&] { account->copy(u"F", u"A", u"C", false); }), std::make_pair(206, expected));
+  holder.execute("ROLLBACK");
+  EXPECT_EQ(account->list(u"F", 0, 0), testing::marked(u"F\r\nA|0|1"));
+  EXPECT_NO_THROW(account->move(u"F", u"A", u"B", false)) << "free again";
+}
+
 // A connection given back goes at once to a call that waits for one: the waiter is woken, it does
 // not sit out the wait bound (10 s here) with the connection idle.
 TEST_F(PgHostContract, AFreedConnectionGoesAtOnceToAWaitingCall) {
