@@ -1,6 +1,5 @@
-// The bytes the server is expected to write, written down once for every test folder: status
-// lines and fixed headers, error objects, the usage text, and a printer for UTF-16 units.
-// Standard library only (the soak programs build without the project); no shared state.
+// The bytes the server is expected to write, written down once for every test folder. Standard
+// library only (the soak programs build without the project); no shared state.
 #pragma once
 
 #include <string>
@@ -8,8 +7,7 @@
 
 namespace ombrix::test {
 
-inline constexpr std::string_view fixed_headers =
-    "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
+inline constexpr std::string_view fixed_headers = "Server: tolvanard\r\nCache-control: no-cache\r\nConnection: close\r\n";
 
 // The reason phrase the server writes after `status`: ten phrases, "Bad Request" for the rest.
 inline std::string reason_phrase(int status) {
@@ -24,11 +22,7 @@ inline std::string reason_phrase(int status) {
 }
 
 // The status line and the fixed headers of every reply.
-inline std::string header_block(int status) {
-  std::string head = "HTTP/1.1 ";
-  head.append(std::to_string(status)).append(" ").append(reason_phrase(status)).append("\r\n");
-  return head.append(fixed_headers);
-}
+inline std::string header_block(int status) { return "HTTP/1.1 " + std::to_string(status) + " " + reason_phrase(status) + "\r\n" + std::string(fixed_headers); }
 
 // A JSON string literal with the server's escaping rules (control bytes, quote, backslash).
 inline std::string json_quote(std::string_view text) {
@@ -45,24 +39,16 @@ inline std::string json_quote(std::string_view text) {
 }
 
 inline std::string error_json(int status, std::string_view message, std::string_view code = "") {
-  return "{\"status\":" + std::to_string(status) + ",\"message\":" + json_quote(message) +
-         ",\"code\":" + json_quote(code) + "}";
+  return "{\"status\":" + std::to_string(status) + ",\"message\":" + json_quote(message) + ",\"code\":" + json_quote(code) + "}";
 }
 
-// A REST success that carries JSON: Content-Length, the dispatcher's Content-Type line, the JSON
-// text and CR LF.
-inline std::string json_response(std::string_view json) {
-  std::string body = std::string(json) + "\r\n";
-  return header_block(200) + "Content-Length: " + std::to_string(body.size()) +
-         "\r\nContent-Type:application/json\r\n\r\n" + body;
+// A REST reply that carries JSON: Content-Length, the dispatcher's Content-Type line, the JSON.
+inline std::string rest_reply(int status, const std::string& body) {
+  return header_block(status) + "Content-Length: " + std::to_string(body.size()) + "\r\nContent-Type:application/json\r\n\r\n" + body;
 }
-
-// A REST error reply: like a JSON success but with the error object and no CR LF after it.
-inline std::string rest_error(int status, std::string_view message, std::string_view code = "") {
-  std::string body = error_json(status, message, code);
-  return header_block(status) + "Content-Length: " + std::to_string(body.size()) +
-         "\r\nContent-Type:application/json\r\n\r\n" + body;
-}
+// A success ends its JSON with CR LF; an error object has none after it.
+inline std::string json_response(std::string_view json) { return rest_reply(200, std::string(json) + "\r\n"); }
+inline std::string rest_error(int status, std::string_view message, std::string_view code = "") { return rest_reply(status, error_json(status, message, code)); }
 
 // A REST success without JSON (update, create, delete, rename, logout).
 inline std::string empty_success() { return header_block(200) + "\r\n"; }
@@ -70,9 +56,8 @@ inline std::string empty_success() { return header_block(200) + "\r\n"; }
 // An error answered by the HTTP layer itself (its own Content-Type line, then Content-Length);
 // an empty `message` is the reason phrase.
 inline std::string http_error(int status, std::string_view message = {}) {
-  std::string body = error_json(status, message.empty() ? reason_phrase(status) : message);
-  return header_block(status) + "Content-Type: application/json\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  const std::string body = error_json(status, message.empty() ? reason_phrase(status) : message);
+  return header_block(status) + "Content-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 // The fixed plain-text replies for an exception in the HTTP layer and for memory running out.
@@ -97,13 +82,10 @@ inline const std::string usage_text =
     "-p <port>\tPort number for connections\n"
     "\n";
 inline const std::string invalid_port_text = "Invalid port specified - must be between 1025-65535\n";
-inline const std::string invalid_version_text =
-    "Invalid server version - must be 71 (Corvessa 7.1) or 80 (Corvessa 8.0)\n";
+inline const std::string invalid_version_text = "Invalid server version - must be 71 (Corvessa 7.1) or 80 (Corvessa 8.0)\n";
 
 // The line the server writes to standard error once it listens.
-inline std::string listening_notice(int port) {
-  return "Corvessa Ombrix server listening on port " + std::to_string(port) + "\n";
-}
+inline std::string listening_notice(int port) { return "Corvessa Ombrix server listening on port " + std::to_string(port) + "\n"; }
 
 // UTF-16 units as four-digit upper-case hexadecimal, space-separated: readable failure output.
 inline std::string hex_units(std::u16string_view units) {

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace ombrix {
 namespace {
@@ -28,10 +29,9 @@ TEST(UrlDecode, DecodesEscapesAndPlusAndThrowsOnAMalformedEscape) {
 
 TEST(Trim, RemovesBlanksTabsCrAndLfAtBothEnds) {
   const std::pair<std::string, std::string> cases[] = {{"  a b \t\r\n", "a b"}, {"", ""}, {" \r\n\t", ""}, {"\va\v", "\va\v"}, {"\n x", "x"}};
-  for (auto [in, out] : cases) {
-    std::string text = in;
+  for (auto [text, out] : cases) {
     trim(text);
-    EXPECT_EQ(text, out) << '"' << in << '"';
+    EXPECT_EQ(text, out);
   }
 }
 
@@ -39,14 +39,11 @@ TEST(ToUpperAndEqualsIgnoreCase, FoldOnlyAsciiLetters) {
   std::string text = "abc-xyz_ABC 09@[`{\xE9";
   to_upper(text);
   EXPECT_EQ(text, "ABC-XYZ_ABC 09@[`{\xE9");
-  const struct {
-    const char *a, *b;
-    bool equal;
-  } cases[] = {{"Application/X-WWW-Form-Urlencoded", "application/x-www-form-urlencoded", true},
+  const std::tuple<const char*, const char*, bool> cases[] = {{"Application/X-WWW-Form-Urlencoded", "application/x-www-form-urlencoded", true},
                {"application/x-www-form-urlencoded; charset=utf-8", "application/x-www-form-urlencoded", false},
                {"", "", true}, {"a", "ab", false}, {"ab", "ac", false}, {"[", "{", false}, {"@", "`", false}, {"HOST", "host", true},
                {"\xC9", "\xE9", false}};  // 'Z' + 1 and 'z' + 1 are not letters; only ASCII letters fold
-  for (const auto& c : cases) EXPECT_EQ(equals_ignore_case(c.a, c.b), c.equal) << '"' << c.a << "\" vs \"" << c.b << '"';
+  for (const auto& [a, b, equal] : cases) EXPECT_EQ(equals_ignore_case(a, b), equal) << '"' << a << "\" vs \"" << b << '"';
 }
 
 }  // namespace

@@ -1,10 +1,5 @@
-// The end-to-end fixture: a store seeded with ombrix-admin and a real server on it. Each test
-// gets its own store and server, killed and reaped in TearDown.
-//
-// The store is the one parameter of every end-to-end test: a data root of the embedded host,
-// or, with OMBRIX_E2E_STORE=postgresql (CTest runs every test a second time so, named
-// "postgresql.*"), a database of its own in the cluster OMBRIX_TEST_POSTGRES names, copied
-// from a seeded template.
+// The end-to-end fixture: each test gets a data root seeded with ombrix-admin and a real server on
+// it. (The PostgreSQL store gives what the embedded one gives by the host contract's tests.)
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,49 +12,26 @@
 
 namespace ombrix::e2e {
 
-// Marks as they appear in UTF-8 item texts.
-inline constexpr std::string_view vm = "\xEF\xA3\xBD";  // U+F8FD, between values
-inline constexpr std::string_view sm = "\xEF\xA3\xBC";  // U+F8FC, between subvalues
+inline constexpr std::string_view vm = "\xEF\xA3\xBD", sm = "\xEF\xA3\xBC";  // value and subvalue marks in UTF-8
 
-// Items imported into MAIN's file CUSTOMERS (id, text file content with LF line ends).
+// Items imported into MAIN's file CUSTOMERS (id, content).
 inline std::vector<std::pair<std::string, std::string>> seeded_customers() {
   const std::string v(vm), s(sm);
-  return {{"C1", "Alice Smith\nMain St 1" + v + "Flat 2\nX" + s + "Y" + v + "Z\n"}, {"C2", "Bob Jones\n42\n"},
-          {"C3", "Cl\xC3\xA9o Dupr\xC3\xA9\n"}};
+  return {{"C1", "Alice Smith\nMain St 1" + v + "Flat 2\nX" + s + "Y" + v + "Z\n"}, {"C2", "Bob Jones\n42\n"}, {"C3", "Cl\xC3\xA9o Dupr\xC3\xA9\n"}};
 }
 
-// True when the tests run against PostgreSQL stores.
-inline bool postgresql_stores() { return std::getenv("OMBRIX_E2E_STORE") && std::string_view(std::getenv("OMBRIX_E2E_STORE")) == "postgresql"; }
-
-// The cluster's maintenance connection text (scripts/pg_cluster.sh), or empty.
 inline std::string postgresql_cluster() { return std::getenv("OMBRIX_TEST_POSTGRES") ? std::getenv("OMBRIX_TEST_POSTGRES") : ""; }
 
-// Runs ombrix-admin on `store` (a data root or a connection text); the result of the run.
+// Runs ombrix-admin on `store` (a data root or a connection text).
 inline run_result run_admin(const std::string& store, std::vector<std::string> args) {
   std::vector<std::string> argv = admin_command();
-  const bool database = store.starts_with("postgresql://") || store.find('=') != std::string::npos;
-  argv.insert(argv.end(), {database ? "--store" : "--data", store});
+  argv.insert(argv.end(), {store.starts_with("postgresql://") ? "--store" : "--data", store});
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv);
 }
 
-// Runs `sql` with psql on the cluster's maintenance database; empty on success, else what failed.
-inline std::string cluster_sql(const std::string& sql) {
-  const run_result result = run_program({"psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", postgresql_cluster(), "-c", sql});
-  return result.exited && result.exit_code == 0 ? "" : "psql failed on '" + sql + "': " + result.err;
-}
-
-// `database` in the cluster, as the server and the admin tool are given it: the form
-// postgresql:///DB?host=SOCKET_DIR&port=PORT when the cluster's text has that form.
-inline std::string database_uri(const std::string& database) {
-  const std::string cluster = postgresql_cluster();
-  if (!cluster.starts_with("postgresql:///")) return "dbname=" + database + " " + cluster;
-  return "postgresql:///" + database + (cluster.find('?') == std::string::npos ? "" : cluster.substr(cluster.find('?')));
-}
-
-// Seeds: account MAIN (master dictionary MD) with files CUSTOMERS (second section HIST; items
-// C1..C3) and BP (item HELLO); account SALES (master dictionary SMD) with file LEADS (item L1).
-// Returns an empty text on success, else what failed.
+// Seeds MAIN (MD) with CUSTOMERS (second section HIST; C1..C3) and BP (HELLO), and SALES (SMD)
+// with LEADS (L1). Empty on success, else what failed.
 inline std::string seed_data_root(const std::string& data_root) {
   temp_dir sources("ombrix-seed");
   auto import_dir = [&](const std::string& name, const std::vector<std::pair<std::string, std::string>>& items) {
@@ -80,19 +52,14 @@ inline std::string seed_data_root(const std::string& data_root) {
   return {};
 }
 
-// The name part of the seeded templates: the admin binary's time stamp and size, so that the
-// seeding (eight admin runs, each committing) happens once per admin build.
+// Names the seeded templates after the admin binary (time stamp, size): one seeding per build.
 inline std::string admin_stamp() {
   std::error_code error;
   const std::filesystem::path admin = admin_command().back();
-  const auto stamp = std::filesystem::last_write_time(admin, error).time_since_epoch().count();
-  return std::to_string(static_cast<unsigned long long>(stamp) % 1000000000000ull) + "_" +
-         std::to_string(std::filesystem::file_size(admin, error));
+  return std::to_string(std::filesystem::last_write_time(admin, error).time_since_epoch().count()) + "_" + std::to_string(std::filesystem::file_size(admin, error));
 }
 
-// Fills `data_root` with a copy of the seeded data, from a template in the build folder that is
-// published by an atomic rename (parallel test processes never see it half seeded). Returns an
-// empty text on success, else what failed.
+// Copies a template of the seeded data (published by a rename: never seen half seeded) into `data_root`.
 inline std::string prepare_data_root(const std::string& data_root) {
   namespace fs = std::filesystem;
   std::error_code error;
@@ -101,13 +68,7 @@ inline std::string prepare_data_root(const std::string& data_root) {
     std::string pattern = (build / "e2e-seed-tmp-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return "mkdtemp failed in " + build.string();
     if (std::string failure = seed_data_root(pattern); !failure.empty()) return fs::remove_all(pattern, error), failure;
-    if (::rename(pattern.c_str(), ready.c_str()) != 0) fs::remove_all(pattern, error);
-    for (const auto& entry : fs::directory_iterator(build, error)) {  // templates of older builds
-      const std::string name = entry.path().filename().string();
-      if (name.starts_with("e2e-seed-") && !name.starts_with("e2e-seed-tmp-") && entry.path() != ready) {
-        fs::remove_all(entry.path(), error);
-      }
-    }
+    if (::rename(pattern.c_str(), ready.c_str()) != 0) fs::remove_all(pattern, error);  // another test published first
   }
   error.clear();
   for (const auto& entry : fs::directory_iterator(ready, error)) {
@@ -117,70 +78,19 @@ inline std::string prepare_data_root(const std::string& data_root) {
   return error ? "no seeded template " + ready.string() : "";
 }
 
-// A seeded PostgreSQL store for one test: a database copied from a template seeded once per
-// admin build (published by renaming), dropped again when the test ends.
-class seeded_database {
- public:
-  seeded_database() {
-    static int counter = 0;
-    name_ = "ombrix_e2e_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    const std::string seed = "ombrix_e2e_seed_" + admin_stamp();
-    if (!cluster_sql("SELECT 1/count(*) FROM pg_database WHERE datname = '" + seed + "'").empty()) {
-      const std::string making = "ombrix_e2e_tmp_" + std::to_string(::getpid());
-      cluster_sql("DROP DATABASE IF EXISTS " + making);
-      failure_ = cluster_sql("CREATE DATABASE " + making);
-      if (failure_.empty()) failure_ = seed_data_root(database_uri(making));
-      if (failure_.empty() && !cluster_sql("ALTER DATABASE " + making + " RENAME TO " + seed).empty()) {
-        cluster_sql("DROP DATABASE IF EXISTS " + making);  // another process published first
-      }
-      if (!failure_.empty()) return;
-    }
-    // CREATE DATABASE refuses while a seeding in another process is still connected to the
-    // template: try again a little later.
-    for (int attempt = 0; attempt < 20; ++attempt, std::this_thread::sleep_for(100ms)) {
-      if ((failure_ = cluster_sql("CREATE DATABASE " + name_ + " TEMPLATE " + seed)).empty()) break;
-    }
-    uri_ = database_uri(name_);
-  }
-  ~seeded_database() { cluster_sql("DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)"); }
-  seeded_database(const seeded_database&) = delete;
-  seeded_database& operator=(const seeded_database&) = delete;
-
-  const std::string& failure() const { return failure_; }
-  const std::string& uri() const { return uri_; }
-
- private:
-  std::string name_, uri_, failure_;
-};
-
-// Base fixture: seeds a fresh store and starts the server; a test restarts it with other
-// options through start_server.
+// Seeds a fresh data root and starts the server; start_server restarts it with other options.
 class server_test : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (postgresql_stores()) {
-      if (postgresql_cluster().empty()) {
-        GTEST_SKIP() << "OMBRIX_TEST_POSTGRES is not set: start a cluster with "
-                        "scripts/pg_cluster.sh start DIR and export its URI to run these tests";
-      }
-      database_ = std::make_unique<seeded_database>();
-      ASSERT_EQ(database_->failure(), "");
-    } else {
-      ASSERT_EQ(prepare_data_root(data_.str()), "");
-    }
+    ASSERT_EQ(prepare_data_root(data_.str()), "");
     start_server({});
   }
-  void TearDown() override { server_.reset(), database_.reset(); }
-
-  void start_server(std::vector<std::string> args, env_list env = {}) {
+  void start_server(std::vector<std::string> args) {
     server_.reset();
-    if (database_) env.emplace_back("OMBRIX_STORE", database_->uri());
-    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args), std::move(env));
+    server_ = std::make_unique<server_process>(server_command(), data_.str(), std::move(args));
   }
   int port() const { return server_->port(); }
-  // One raw exchange with the server; the whole response as received.
   std::string send_raw(std::string_view request) { return http_exchange(port(), request).bytes; }
-  // A client logged in with `body` (the default account MAIN for an empty body).
   rest_client logged_in(std::string_view body = {}) {
     rest_client client(port());
     EXPECT_TRUE(client.login(body)) << client.last().raw;
@@ -188,11 +98,10 @@ class server_test : public ::testing::Test {
   }
 
   temp_dir data_;
-  std::unique_ptr<seeded_database> database_;  // PostgreSQL stores only
   std::unique_ptr<server_process> server_;
 };
 
-// A server_test with one client logged in to MAIN before the test body runs.
+// A server_test with a client logged in to MAIN.
 class client_test : public server_test {
  protected:
   void SetUp() override {
@@ -203,21 +112,16 @@ class client_test : public server_test {
   std::unique_ptr<rest_client> client_;
 };
 
-// ---- Expected texts of the seeded data and the REST service ---------------------------------
-
-inline const std::string bad_root = "File MD, VOC or account name is not valid.";
 inline const std::string missing_token = "Authorization token must be included in the Authorization header.";
 inline const std::string unknown_session = "Session for authorization token not found (new login required).";
 inline const std::string move_refused = "'move' is not supported for 'rename' (new and old directory must be the same).";
 inline const std::string main_listing = R"({"items":[{"id":"BP","attr":16},{"id":"CUSTOMERS","attr":16},{"id":"MD","attr":16}]})";
 inline const std::string c1_data = R"(["Alice Smith",["Main St 1","Flat 2"],[["X","Y"],"Z"]])";
 inline const std::string c2_data = R"(["Bob Jones","42"])";
-// The seeded data section, as a path after an action name (no trailing slash).
 inline const std::string customers = "MAIN/CUSTOMERS/CUSTOMERS";
 
 inline std::string item_response(std::string_view id, std::string_view data) { return json_response(item_json(id, data)); }
 inline std::string data_body(std::string_view data) { return "{\"data\":" + std::string(data) + "}"; }
-inline std::string login_json(std::string_view sid) { return "{\"token_type\":\"Bearer\",\"access_token\":\"" + token_for_sid(sid) + "\"}"; }
 
 // A failure reported by the host: the status, the host's number as code, its own description.
 inline ::testing::AssertionResult is_host_error(const http_response& response, int status, std::string_view code) {
@@ -230,19 +134,13 @@ inline ::testing::AssertionResult is_host_error(const http_response& response, i
   return ::testing::AssertionFailure() << "expected host error " << status << "/" << code << ", received:\n" << response.raw;
 }
 
-// The expected response of a wire_case that is a host error (its description is the host's own).
-inline std::string host(int status, std::string_view code) {
-  return "host error " + std::to_string(status) + " " + std::string(code);
-}
+// A wire_case's expected response that is a host error (its description is the host's own).
+inline std::string host(int status, std::string_view code) { return "host error " + std::to_string(status) + " " + std::string(code); }
 
-// One row of a table-driven exchange: the request and the whole response it must get (or
-// host(status, code)). A target starting with '/' is sent as it stands, any other after the
-// service prefix.
+// A request and its whole expected response (or host(status, code)); targets go after `api` unless they start with '/'.
 struct wire_case {
   std::string method, target, body, expected;
 };
-
-// Sends every case through `client` (with its token, if any) and compares the responses.
 inline void expect_responses(rest_client& client, const std::vector<wire_case>& cases) {
   for (const wire_case& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target + " " + c.body);

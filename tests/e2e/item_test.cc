@@ -10,20 +10,16 @@ namespace {
 const std::string section = "file/" + customers + "/";  // items of the seeded data section
 const std::string c3_data = "[\"Cl\xC3\xA9o Dupr\xC3\xA9\"]";
 
-// Sizes of the seeded items: UTF-8 bytes with CR LF between attributes, marks 3 bytes each.
-std::string entry(std::string_view id, int size) {
-  return "{\"id\":\"" + std::string(id) + "\",\"attr\":0,\"size\":" + std::to_string(size) + "}";
-}
+// Sizes are UTF-8 bytes with CR LF between attributes.
+std::string entry(std::string_view id, int size) { return "{\"id\":\"" + std::string(id) + "\",\"attr\":0,\"size\":" + std::to_string(size) + "}"; }
 std::string items(const std::string& list) { return json_response("{\"items\":[" + list + "]}"); }
-// The listing entry of `id` in a dir reply: from its opening brace to its closing one.
-std::string entry_of(const std::string& body, const std::string& id) {
-  const std::size_t at = body.find("{\"id\":\"" + id + "\"");
-  return at == std::string::npos ? std::string() : body.substr(at, body.find('}', at) - at + 1);
+// The text from `start` (absent: empty) to the next `end`, inclusive.
+std::string span_of(const std::string& text, const std::string& start, char end) {
+  const std::size_t at = text.find(start);
+  return at == std::string::npos ? "" : text.substr(at, text.find(end, at + start.size()) - at + 1);
 }
-std::string etag_of(const http_response& response) {
-  const std::size_t at = response.headers.find("\r\nETag: \"");
-  return at == std::string::npos ? "" : response.headers.substr(at + 9, response.headers.find('"', at + 9) - at - 9);
-}
+std::string entry_of(const std::string& body, const std::string& id) { return span_of(body, "{\"id\":\"" + id + "\"", '}'); }
+std::string etag_of(const http_response& response) { const std::string tag = span_of(response.headers, "ETag: \"", '"'); return tag.empty() ? "" : tag.substr(7, tag.size() - 8); }
 
 using Item = client_test;
 
@@ -31,11 +27,8 @@ TEST_F(Item, ReadsWritesListsAndDeletesInEveryKindOfDirectory) {
   const std::string sections = R"({"id":"CUSTOMERS","attr":16},{"id":"HIST","attr":16})";
   expect_responses(client(), {
       {"GET", section + "C1", "", item_response("C1", c1_data)},
-      {"GET", "file/MD/CUSTOMERS/CUSTOMERS/C3", "", item_response("C3", c3_data)},
-      {"GET", "file/MAIN/BP/BP/HELLO", "", item_response("HELLO", R"(["PRINT \"HELLO\"","END"])")},
       {"GET", "dir/" + customers + "?max_items=2", "", items(entry("C1", 42) + "," + entry("C2", 13))},
       {"GET", "stat/" + customers + "/C1", "", json_response(R"({"attr":0,"size":42})")},
-      {"GET", "stat/" + customers, "", json_response(R"({"attr":16,"size":0})")},
       {"PUT", section + "C2", data_body(R"(["Bob Jones",["42","43"]])"), empty_success()},
       {"GET", section + "C2", "", item_response("C2", R"(["Bob Jones",["42","43"]])")},
       {"PUT", "file/MAIN/GREETING", data_body(R"(["hi"])"), empty_success()},
@@ -44,50 +37,22 @@ TEST_F(Item, ReadsWritesListsAndDeletesInEveryKindOfDirectory) {
       {"GET", "dir/MAIN/CUSTOMERS", "", items(sections + "," + entry("NAME", 4))},
       {"PUT", "file/MAIN/CUSTOMERS/HIST/H1", data_body(R"(["old"])"), empty_success()},
       {"GET", "dir/MAIN/CUSTOMERS/HIST", "", items(entry("H1", 3))},
-      // U+1F600 is 4 bytes, U+00E9 2 bytes, CR LF 2.
       {"POST", "create/" + customers + "/E1", "{\"data\":[\"\xF0\x9F\x98\x80\xC3\xA9\",\"a\"]}", empty_success()},
-      {"GET", "stat/" + customers + "/E1", "", json_response(R"({"attr":0,"size":9})")},
+      {"GET", "stat/" + customers + "/E1", "", json_response(R"({"attr":0,"size":9})")},  // 4 + 2 + CR LF + 1
       {"DELETE", section + "E1", "", empty_success()},
-      {"GET", section + "E1", "", host(404, "202")},
       {"DELETE", section + "E1", "", host(404, "202")},
       {"GET", "dir/" + customers, "", items(entry("C1", 42) + "," + entry("C2", 18) + "," + entry("C3", 12))},
-      {"GET", "dir/MAIN/NOFILE", "", host(404, "200")},
       {"DELETE", "file/MAIN/CUSTOMERS", "", host(500, "207")},  // a file pointer is not deleted
       {"GET", "file/MAIN/CUSTOMERS//", "", host(404, "203")},   // an empty id reaches the host
   });
 }
 
-// Large items go to the store and come back in pieces; the reply of a large item is kept while
-// the account is unchanged, and every write, also one of the same size, shows in the next read.
-TEST_F(Item, LargeItemsInPiecesAndKeptRepliesFollowEveryWrite) {
-  std::string big;  // two-, three- and four-byte characters and escapes across the pieces
-  for (int i = 0; big.size() < 1500000; ++i) big.append(1, 'l').append(std::to_string(i)).append(" \xC3\xA9\xE6\x97\xA5\xF0\x9F\x98\x80 \\\"q\\\" ");
-  const auto array = [&](char variant) {
-    std::string changed = big;
-    changed[1] = variant;  // the same size, another text
-    return "[\"" + changed + "\",[\"v1\",[\"s1\",\"s2\"]],\"" + changed.substr(0, 70000) + "\"]";
-  };
-  const std::string first = array('1'), second = array('2'), item = api + section + "LARGE";
-  ASSERT_EQ(client().put(item, data_body(first)).raw, empty_success());
-  for (int read = 0; read < 2; ++read) EXPECT_TRUE(client().get(item).raw == item_response("LARGE", first));
-  ASSERT_EQ(client().put(item, data_body(second)).raw, empty_success());
-  EXPECT_TRUE(client().get(item).raw == item_response("LARGE", second));
-  // Refused after the first megabyte: a number in the array, a malformed UTF-8 sequence.
-  EXPECT_EQ(client().put(item, data_body(first.substr(0, first.size() - 1) + ",7]")).status, 400);
-  EXPECT_EQ(client().put(item, data_body("[\"" + big + "\xC3(\"]")).status, 500);
-  EXPECT_TRUE(client().get(item).raw == item_response("LARGE", second));
-}
-
 // Rename moves the content within each kind of directory; a refusal changes nothing.
 TEST_F(Item, RenameMovesWithinADirectoryAndRefusalsChangeNothing) {
-  ASSERT_EQ(client().put(api + "file/MAIN/CUSTOMERS/NAME", R"({"data":["D","1"]})").raw, empty_success());
   ASSERT_EQ(client().put(api + "file/MAIN/GREETING", R"({"data":["hi",["a","b"]]})").raw, empty_success());
   const std::string in = customers + "/";
-  const struct {
-    std::string old_path, query, new_path, new_id, data;
-  } cases[] = {
+  const struct { std::string old_path, query, new_path, new_id, data; } cases[] = {
       {in + "C1", "newname=" + in + "C9", in + "C9", "C9", c1_data},
-      {"MAIN/CUSTOMERS/NAME", "newname=MAIN/CUSTOMERS/FULLNAME", "MAIN/CUSTOMERS/FULLNAME", "FULLNAME", R"(["D","1"])"},
       {"MAIN/GREETING", "newname=MAIN/WELCOME", "MD/WELCOME", "WELCOME", R"(["hi",["a","b"]])"},
       {in + "C3", "newname=MAIN%2FCUSTOMERS%2FCUSTOMERS%2FC%C3%A9+2", in + "C%C3%A9%202", "C\xC3\xA9 2", c3_data},
   };
@@ -99,28 +64,24 @@ TEST_F(Item, RenameMovesWithinADirectoryAndRefusalsChangeNothing) {
   }
   const std::string rename = "rename/" + in + "C9?newname=";
   expect_responses(client(), {
-      {"GET", "dir/" + customers, "", items(entry("C2", 13) + "," + entry("C9", 42) + "," + entry("C\xC3\xA9 2", 12))},
       {"GET", rename + "MAIN/CUSTOMERS/HIST/C5", "", rest_error(400, move_refused)},
       {"GET", rename + in + "C2", "", host(500, "204")},  // onto an existing id: both stay
       {"GET", rename + in + "C9", "", empty_success()},   // onto itself: nothing changes
-      {"GET", "rename/" + in + "NOPE?newname=" + in + "C5", "", host(404, "202")},
       // Regression: a file's MD pointer cannot be deleted, so it cannot be renamed; the refusal
       // used to come after the copy had been made, leaving a second pointer behind.
       {"GET", "rename/MAIN/CUSTOMERS?newname=MAIN/CLIENTS", "", host(500, "207")},
       {"GET", "file/MAIN/CLIENTS", "", host(404, "202")},
       {"GET", "file/" + in + "C9", "", item_response("C9", c1_data)},
       {"GET", "file/" + in + "C2", "", item_response("C2", c2_data)},
-      {"GET", "file/" + in + "C5", "", host(404, "202")},
   });
 }
 
-TEST_F(Item, TagsGuardWritesAndDeletesAndTouchSetsTimes) {
+TEST_F(Item, TagsGuardWritesAndTouchSetsTimes) {
   rest_client& c = client();
   const std::string item = api + section + "C2";
   const http_response read = c.call("GET", item + "?etag=1");
   const std::string tag = etag_of(read), if_tag = "If-Match: \"" + tag + "\"";
   ASSERT_EQ(tag.size(), 32u) << read.raw;
-  EXPECT_EQ(read.body, item_json("C2", c2_data) + "\r\n");
   // A write on the tag read succeeds and tells the new tag; one on the old tag is refused.
   const http_response first = c.call("PUT", item, data_body(R"(["v4"])"), {if_tag});
   EXPECT_EQ(first.raw, header_block(200) + "Content-Type:application/json\r\nETag: \"" + etag_of(first) + "\"\r\n\r\n");
@@ -132,20 +93,10 @@ TEST_F(Item, TagsGuardWritesAndDeletesAndTouchSetsTimes) {
   const std::string listing = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C2");
   EXPECT_TRUE(listing.starts_with(R"({"id":"C2","attr":0,"size":2,"data":["v4"],"etag":")" + etag_of(first) + "\"")) << listing;
   EXPECT_EQ(c.get(api + "rename/" + customers + "/C2?newname=" + customers + "/C1&replace=1").raw, empty_success());
-  // Times come only with dir?data=1 (last member, nanoseconds); touch sets one, a write moves it.
-  const std::string touch = api + "touch/" + customers + "/C1?mtime=";
-  if (windows_programs()) {  // through COM the host component keeps no times
-    EXPECT_EQ(c.post(touch + "1", "").raw, rest_error(400, "The host keeps no modification times."));
-    return;
-  }
-  EXPECT_EQ(c.post(touch + "1234567890123456789", "").raw, empty_success());
-  EXPECT_TRUE(entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C1").ends_with(R"(,"mtime":1234567890123456789})"));
-  EXPECT_EQ(entry_of(c.get(api + "dir/" + customers).body, "C1"), entry("C1", 2));
-  EXPECT_EQ(c.put(api + section + "C1", data_body(c2_data)).raw, empty_success());
-  const std::string rewritten = entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C1");
-  EXPECT_NE(rewritten.find(R"(,"mtime":)"), std::string::npos) << rewritten;
-  EXPECT_EQ(rewritten.find("1234567890123456789"), std::string::npos) << rewritten;
-  EXPECT_TRUE(is_host_error(c.post(api + "touch/" + customers + "/NONE?mtime=1", ""), 404, "202"));
+  // touch sets the time dir?data=1 shows last (nanoseconds); through COM the host keeps no times.
+  const std::string touch = api + "touch/" + customers + "/C1?mtime=1234567890123456789";
+  EXPECT_EQ(c.post(touch, "").raw, windows_programs() ? rest_error(400, "The host keeps no modification times.") : empty_success());
+  EXPECT_TRUE(windows_programs() || entry_of(c.get(api + "dir/" + customers + "?data=1").body, "C1").ends_with(R"(,"mtime":1234567890123456789})"));
 }
 
 // cmd ECHO answers "ECHO", CR LF and the parameter text: file, item id, the option names and
@@ -165,7 +116,6 @@ TEST_F(Item, CmdAndCallReachTheHost) {
       {"POST", "call/ECHO", R"({"args":["a",["b","c"],[["d","e"]]]})", json_response(R"({"result":["a",["b","c"],[["d","e"]]]})")},
       {"POST", "cmd/NOSUCH/" + customers + "/C1", "", host(500, "205")},
       {"POST", copy, R"({"to":"C1COPY"})", copied("C1COPY")},
-      {"GET", section + "C1COPY", "", item_response("C1COPY", c1_data)},
       {"POST", copy, R"({"to":"C2"})", host(500, "204")},
       {"GET", section + "C2", "", item_response("C2", c2_data)},
       {"POST", copy, R"({"to":"C2","overwrite":true})", copied("C2")},
@@ -177,28 +127,6 @@ TEST_F(Item, CmdAndCallReachTheHost) {
       {"POST", "cmd/COPY/" + customers + "/X%ED%A0%80", R"({"to":"Y"})", windows_programs()
            ? rest_error(400, "File name or item ID cannot be represented in the host's code page.") : host(404, "202")},
   });
-}
-
-// Host generations 7.1 and 8.0 (-n 71 / -n 80): the calls differ (create then write against one
-// create carrying the content), what a client observes must not.
-TEST_F(Item, HostGenerationsCreateAndRenameAlike) {
-  for (const std::string generation : {"71", "80"}) {
-    SCOPED_TRACE(generation);
-    start_server({"-n", generation});
-    rest_client client = logged_in();
-    const std::string data = R"(["first",["v1","v2"],[["s1","s2"]]])", id = "G" + generation;
-    const std::string rename = "rename/" + customers + "/" + id + "?newname=" + customers + "/";
-    expect_responses(client, {
-        {"POST", "create/" + customers + "/" + id, data_body(data), empty_success()},
-        {"GET", "stat/" + customers + "/" + id, "", json_response(R"({"attr":0,"size":23})")},
-        {"POST", "create/" + customers + "/" + id, R"({"data":["x"]})", host(500, "204")},
-        {"GET", rename + "C1", "", host(500, "204")},
-        {"GET", rename + "R" + generation, "", empty_success()},
-        {"GET", section + "R" + generation, "", item_response("R" + generation, data)},
-        {"GET", section + id, "", host(404, "202")},
-        {"GET", section + "C1", "", item_response("C1", c1_data)},
-    });
-  }
 }
 
 }  // namespace

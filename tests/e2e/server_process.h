@@ -3,27 +3,19 @@
 #pragma once
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
-#include "tests/support/loopback_client.h"
+#include "tests/support/loopback_client.h"  // also <cerrno>, <chrono>, <string>, <vector>, POSIX
 
 extern char** environ;
 
@@ -33,17 +25,11 @@ using namespace std::chrono_literals;
 using namespace ombrix::test;
 using env_list = std::vector<std::pair<std::string, std::string>>;
 
-// The programs under test are the build's own binaries unless OMBRIX_E2E_SERVER and
-// OMBRIX_E2E_ADMIN name a command instead, as words separated by spaces whose last word is the
-// program file (for example "wine /path/ombrix.exe"). OMBRIX_E2E_PLATFORM=windows says that they
-// are Windows programs: their standard streams end lines with CR LF, which the harness reads as
-// LF, and their socket failure numbers are those of Windows Sockets.
+// The programs under test are the build's own unless OMBRIX_E2E_SERVER / OMBRIX_E2E_ADMIN name a
+// command ("wine /path/ombrix.exe"). OMBRIX_E2E_PLATFORM=windows: their lines end with CR LF (read
+// as LF) and their socket failure numbers are those of Windows Sockets.
 inline bool windows_programs() { return std::getenv("OMBRIX_E2E_PLATFORM") && std::string_view(std::getenv("OMBRIX_E2E_PLATFORM")) == "windows"; }
 
-// The number a failed bind reports for a port that another socket holds.
-inline int address_in_use_error() { return windows_programs() ? 10048 : EADDRINUSE; }
-
-// What a program wrote to one of its standard streams, with the line ends of this platform.
 inline std::string program_text(std::string bytes) {
   for (std::size_t at = 0; windows_programs() && (at = bytes.find("\r\n", at)) != std::string::npos;) bytes.erase(at, 1);
   return bytes;
@@ -59,25 +45,19 @@ inline std::vector<std::string> command_from(const char* variable, std::string b
 #ifdef OMBRIX_BINARY_DIR
 inline std::vector<std::string> server_command() { return command_from("OMBRIX_E2E_SERVER", std::string(OMBRIX_BINARY_DIR) + "/ombrix"); }
 inline std::vector<std::string> admin_command() { return command_from("OMBRIX_E2E_ADMIN", std::string(OMBRIX_BINARY_DIR) + "/ombrix-admin"); }
-// The server's command followed by `args`.
-inline std::vector<std::string> server_command(const std::vector<std::string>& args) {
-  std::vector<std::string> argv = server_command();
-  return argv.insert(argv.end(), args.begin(), args.end()), argv;
-}
 #endif
 
 inline std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
 inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-// A directory under the system temp folder, removed with everything in it on destruction.
+// A directory under the temp folder, removed with its contents on destruction.
 class temp_dir {
  public:
   explicit temp_dir(const std::string& prefix = "ombrix-e2e") {
@@ -88,32 +68,26 @@ class temp_dir {
   ~temp_dir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
   temp_dir(const temp_dir&) = delete;
   temp_dir& operator=(const temp_dir&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
-
  private:
   std::filesystem::path path_;
 };
 
 namespace detail {
 
-// Starts `argv` (its first word looked up on PATH) with our environment less the variables that
-// steer the hosts, plus `extra`; stdout and stderr go to the given files. Returns the child's pid.
+// Starts `argv` (on PATH) with our environment less the host's variables, plus `extra`; its pid.
 inline pid_t spawn(std::vector<std::string> argv, const env_list& extra,
                    const std::filesystem::path& out_file, const std::filesystem::path& err_file) {
   std::vector<std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view line(*entry);
-    if (!line.starts_with("OMBRIX_DATA=") && !line.starts_with("OMBRIX_ACCOUNT=") && !line.starts_with("OMBRIX_STORE=")) {
-      env.emplace_back(line);
-    }
+    if (!line.starts_with("OMBRIX_DATA=") && !line.starts_with("OMBRIX_ACCOUNT=") && !line.starts_with("OMBRIX_STORE=")) env.emplace_back(line);
   }
   for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
   const auto pointers = [](std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (auto& text : texts) result.push_back(text.data());
-    result.push_back(nullptr);
+    std::vector<char*> result(texts.size() + 1, nullptr);
+    for (std::size_t i = 0; i < texts.size(); ++i) result[i] = texts[i].data();
     return result;
   };
   std::vector<char*> argv_ptrs = pointers(argv), env_ptrs = pointers(env);
@@ -129,7 +103,7 @@ inline pid_t spawn(std::vector<std::string> argv, const env_list& extra,
   return pid;
 }
 
-// Waits for `pid` up to `timeout`; the raw wait status, or nullopt while it still runs.
+// The raw wait status of `pid`, or nullopt while it still runs after `timeout`.
 inline std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout) {
   for (auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(5ms)) {
     int status = 0;
@@ -141,12 +115,10 @@ inline std::optional<int> wait_for(pid_t pid, std::chrono::milliseconds timeout)
 
 }  // namespace detail
 
-// Outcome of a program that ran to its end.
 struct run_result {
-  bool exited = false;   // false: killed by a signal or by the time-out
+  bool exited = false;  // false: killed by a signal or by the time-out
   int exit_code = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 // Runs argv[0] with its arguments to its end (killed after `timeout`), capturing both outputs.
@@ -154,19 +126,16 @@ inline run_result run_program(const std::vector<std::string>& argv, const env_li
                               std::chrono::milliseconds timeout = 30s) {
   temp_dir capture("ombrix-run");
   pid_t pid = detail::spawn(argv, env, capture.path() / "out", capture.path() / "err");
-  std::optional<int> status = detail::wait_for(pid, timeout);
+  const std::optional<int> status = detail::wait_for(pid, timeout);
   if (!status) ::kill(pid, SIGKILL), ::waitpid(pid, nullptr, 0);
   const bool exited = status && WIFEXITED(*status);
-  return {exited, exited ? WEXITSTATUS(*status) : -1, program_text(read_file(capture.path() / "out")),
-          program_text(read_file(capture.path() / "err"))};
+  return {exited, exited ? WEXITSTATUS(*status) : -1, program_text(read_file(capture.path() / "out")), program_text(read_file(capture.path() / "err"))};
 }
 
-// The real server as a child process. Started on a free loopback port with OMBRIX_DATA set;
-// its standard error goes to a file. Destruction kills and reaps it, whatever state it is in.
+// The real server as a child process on a free loopback port; destruction kills and reaps it.
 class server_process {
  public:
-  // Starts `command` with "-p PORT" and then `args` after it; waits for the listening line.
-  // Throws std::runtime_error when the server does not come up within 10 s.
+  // Starts `command` -p PORT `args`; waits for the listening line (std::runtime_error after 10 s).
   server_process(const std::vector<std::string>& command, const std::string& data_root,
                  std::vector<std::string> args = {}, env_list extra_env = {})
       : capture_("ombrix-server") {
@@ -176,12 +145,10 @@ class server_process {
       argv.insert(argv.end(), {"-p", std::to_string(port_)});
       argv.insert(argv.end(), args.begin(), args.end());
       env_list env = extra_env;
-      env.emplace_back("OMBRIX_DATA", data_root);
-      exit_status_.reset();
+      env.emplace_back("OMBRIX_DATA", data_root), exit_status_.reset();
       pid_ = detail::spawn(argv, env, capture_.path() / "out", capture_.path() / "err");
       if (wait_for_listening()) return;
-      stop();
-      // Another process may have taken the port between the probe and the bind: try again.
+      stop();  // another process may have taken the port since the probe: try again
       if (stderr_text().find("Cannot bind") == std::string::npos) break;
     }
     throw std::runtime_error("server did not start; stderr: " + stderr_text());
@@ -189,14 +156,12 @@ class server_process {
   ~server_process() { stop(); }
   server_process(const server_process&) = delete;
   server_process& operator=(const server_process&) = delete;
-
   int port() const { return port_; }
   pid_t pid() const { return pid_; }
   std::string stderr_text() const { return program_text(read_file(capture_.path() / "err")); }
   bool running() const { return pid_ > 0 && exit_status_ == std::nullopt; }
 
-  // Waits until standard error holds `needle` (lines are written whole, but possibly after
-  // the response has reached the client). True when found within `timeout`.
+  // Waits until standard error holds `needle` (written possibly after the response); false on time-out.
   bool wait_for_stderr(std::string_view needle, std::chrono::milliseconds timeout = 5s) const {
     for (auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for(10ms)) {
       if (stderr_text().find(needle) != std::string::npos) return true;
@@ -204,34 +169,25 @@ class server_process {
     }
   }
 
-  // Waits for the process to end by itself; its exit code, or nullopt when it still runs after
-  // `timeout` or was ended by a signal.
+  // The exit code, or nullopt while it runs after `timeout` or when a signal ended it.
   std::optional<int> wait_for_exit(std::chrono::milliseconds timeout) {
     if (!exit_status_ && pid_ > 0) exit_status_ = detail::wait_for(pid_, timeout);
     if (exit_status_ && WIFEXITED(*exit_status_)) return WEXITSTATUS(*exit_status_);
     return std::nullopt;
   }
 
-  // True when the process ended (by itself or by a signal) and was reaped.
-  bool has_exited() {
-    if (!exit_status_ && pid_ > 0) exit_status_ = detail::wait_for(pid_, 0ms);
-    return exit_status_.has_value();
-  }
+  bool has_exited() { return wait_for_exit(0ms), exit_status_.has_value(); }
 
-  // Sends `signal` (SIGKILL by default) and reaps the process; safe to call more than once.
+  // Sends `signal` and reaps the process; safe to call more than once.
   void stop(int signal = SIGKILL) {
     if (pid_ <= 0 || exit_status_) return;
     ::kill(pid_, signal);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    exit_status_ = status;
+    exit_status_ = detail::wait_for(pid_, std::chrono::hours(1)).value_or(0);
   }
 
  private:
-  // The listening line is written before listen() is called, so a connect right after it can
-  // be refused. Waiting for the socket to show up in LISTEN state in /proc/net/tcp avoids that
-  // without opening a connection (which would take a connection number from the tests).
+  // The listening line comes before listen(): wait for the LISTEN row in /proc/net/tcp too (a probe
+  // connection would take a connection number from the tests).
   bool wait_for_listening() {
     const std::string line = listening_notice(port_);
     bool announced = false;
@@ -243,16 +199,9 @@ class server_process {
   }
 
   static bool is_listening(int port) {
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
-    std::ifstream table("/proc/net/tcp");
-    for (std::string row; std::getline(table, row);) {
-      std::istringstream fields(row);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      if (local == wanted && state == "0A") return true;
-    }
-    return false;
+    char wanted[48];
+    std::snprintf(wanted, sizeof wanted, " 0100007F:%04X 00000000:0000 0A ", port);
+    return read_file("/proc/net/tcp").find(wanted) != std::string::npos;
   }
 
   temp_dir capture_;

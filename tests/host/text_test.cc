@@ -18,30 +18,24 @@ using test::hex_units;
 struct decode_case {
   const char* name;
   std::string utf8;
-  std::u16string units;
+  std::u16string units;  // what the bytes decode to
 };
 
 TEST(FromUtf8Test, DecodesEachFormToTheExpectedUnits) {
   const std::vector<decode_case> cases = {
       {"empty", "", u""},
-      {"ascii", "Az~\x7F", u"Az~\x7F"},
       {"two-byte e-acute", "\xC3\xA9", u"\x00E9"},
       {"three-byte euro", "\xE2\x82\xAC", u"\x20AC"},
-      {"highest BMP unit", "\xEF\xBF\xBF", u"\xFFFF"},
       {"byte-order mark kept as a character", "\xEF\xBB\xBF" "a", u"\xFEFF" "a"},
       {"overlong two-byte NUL", std::string("\xC0\x80", 2), std::u16string(1, u'\0')},
       {"overlong three-byte NUL", std::string("\xE0\x80\x80", 3), std::u16string(1, u'\0')},
-      {"overlong four-byte A", "\xF0\x80\x81\x81", u"A"},
       {"overlong five-byte NUL", std::string("\xF8\x80\x80\x80\x80", 5), std::u16string(1, u'\0')},
       {"overlong six-byte NUL", std::string("\xFC\x80\x80\x80\x80\x80", 6), std::u16string(1, u'\0')},
       {"encoded high surrogate decoded as a unit", "\xED\xA0\x80", u"\xD800"},
-      {"encoded low surrogate decoded as a unit", "\xED\xB8\x80", u"\xDE00"},
       {"four-byte emoji to a pair", "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
-      {"first supplementary character", "\xF0\x90\x80\x80", u"\xD800\xDC00"},
       {"last code point", "\xF4\x8F\xBF\xBF", u"\xDBFF\xDFFF"},
       {"embedded NUL", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
       {"non-ASCII after an ASCII block", "abcdefgh\xC3\xA9ijklmnopq", u"abcdefgh\x00E9ijklmnopq"},
-      {"non-ASCII at the end of a block", "abcdefg\xC3\xA9", u"abcdefg\x00E9"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -51,18 +45,10 @@ TEST(FromUtf8Test, DecodesEachFormToTheExpectedUnits) {
 
 TEST(FromUtf8Test, RefusesMalformedInputWithBadConversion) {
   const std::vector<std::pair<const char*, std::string>> cases = {
-      {"lone continuation byte", "\x80"},
-      {"continuation byte after ASCII", "a\xBF"},
-      {"lead byte followed by ASCII", "\xC3\x41"},
-      {"text ending in a lead byte", "ab\xC3"},
-      {"three-byte sequence cut off", "\xE2\x82"},
-      {"four-byte sequence cut off", "\xF0\x9F\x98"},
-      {"two lead bytes", "\xC3\xC3"},
-      {"above the last code point", "\xF4\x90\x80\x80"},
-      {"five-byte form above the last code point", "\xF8\x88\x80\x80\x80"},
-      {"six-byte form above the last code point", "\xFD\xBF\xBF\xBF\xBF\xBF"},
+      {"lone continuation byte", "\x80"}, {"text ending in a lead byte", "ab\xC3"},
+      {"three-byte sequence cut off", "\xE2\x82"}, {"above the last code point", "\xF4\x90\x80\x80"},
+      {"five-byte form above the last code point", "\xF8\x88\x80\x80\x80"}, {"six-byte form above the last code point", "\xFD\xBF\xBF\xBF\xBF\xBF"},
       {"0xFF with too few continuations", "\xFF\x80"},
-      {"valid text then a stray byte", "valid text \xE2\x82\xAC then \x80"},
   };
   for (const auto& [name, utf8] : cases) {
     SCOPED_TRACE(name);
@@ -75,35 +61,12 @@ TEST(FromUtf8Test, RefusesMalformedInputWithBadConversion) {
   }
 }
 
-TEST(FromUtf8Test, AppendLeavesTheTargetUnchangedWhenItThrows) {
-  text out = u"keep";
-  EXPECT_THROW(append_from_utf8(out, "abc\xC3"), std::range_error);
-  EXPECT_EQ(out, u"keep");
-  append_from_utf8(out, "\xC3\xA9!");
-  EXPECT_EQ(out, u"keep\x00E9!");
-}
-
 TEST(ToUtf8Test, EncodesEachUnitToTheExpectedBytes) {
   const std::vector<std::pair<std::u16string, std::string>> cases = {
-      {u"", ""},
-      {std::u16string(1, u'\0'), std::string(1, '\0')},
-      {u"\x7F", "\x7F"},
-      {u"\x0080", "\xC2\x80"},
-      {u"\x00E9", "\xC3\xA9"},
-      {u"\x07FF", "\xDF\xBF"},
-      {u"\x0800", "\xE0\xA0\x80"},
-      {u"\xF8FD", "\xEF\xA3\xBD"},
-      {u"\xFEFF", "\xEF\xBB\xBF"},
-      {u"\xFFFF", "\xEF\xBF\xBF"},
-      {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
-      {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},
-      {u"\xD800\xDC00", "\xF0\x90\x80\x80"},
-      {u"\xD800", "\xED\xA0\x80"},
-      {u"\xDC00", "\xED\xB0\x80"},
-      {u"a\xD83D", "a\xED\xA0\xBD"},
-      {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD"},
+      {u"", ""}, {std::u16string(1, u'\0'), std::string(1, '\0')}, {u"\x7F", "\x7F"},
+      {u"\x0080", "\xC2\x80"}, {u"\x0800", "\xE0\xA0\x80"}, {u"\xFFFF", "\xEF\xBF\xBF"},
+      {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"}, {u"\xD800", "\xED\xA0\x80"}, {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD"},
       {u"\xD83D\xD83D\xDE00", "\xED\xA0\xBD\xF0\x9F\x98\x80"},
-      {u"\xD83D" "a\xDE00", "\xED\xA0\xBD" "a\xED\xB8\x80"},
   };
   for (const auto& [units, utf8] : cases) {
     SCOPED_TRACE(hex_units(units));
@@ -136,43 +99,18 @@ TEST(ToUtf8Test, EveryUnitKindAtEveryOffsetOfTheFastPath) {
   }
 }
 
-TEST(ToUtf8Test, EncodeAndAppendWriteIntoACallerBufferAndEmptyRangesGiveNothing) {
-  const std::u16string units = u"abcdefgh\x00E9\xD83D\xDE00\xD800z";
-  std::string buffer(3 * units.size(), '#');
-  char* end = encode_utf8(units.data(), units.data() + units.size(), buffer.data());
-  EXPECT_EQ(std::string(buffer.data(), end), "abcdefgh\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80z");
-  std::string out = "head:";
-  append_utf8(out, units.data() + 8, units.data() + 11);
-  EXPECT_EQ(out, "head:\xC3\xA9\xF0\x9F\x98\x80");
-  EXPECT_EQ(to_utf8(nullptr, nullptr), "");
-  EXPECT_EQ(to_utf8(units.data(), units.data()), "");
-}
-
-TEST(LenientUtf8Test, DecodesUtf8AndReplacesBrokenSequences) {
+TEST(LenientUtf8Test, DecodesUtf8AndReplacesBrokenSequencesAsTheDefaultCodePageDoes) {
   const std::vector<decode_case> cases = {
-      {"plain", "server**client", u"server**client"},
-      {"two-byte", "\xC3\xA9", u"\x00E9"},
-      {"pair", "\xF0\x9F\x98\x80", u"\xD83D\xDE00"},
-      {"lone continuation", "a\x80z", u"a\xFFFDz"},
-      {"cut off at the end", "ab\xC3", u"ab\xFFFD"},
-      {"lead byte before ASCII", "\xC3\x41", u"\xFFFD\x41"},
+      {"lone continuation", "a\x80z", u"a\xFFFDz"}, {"lead byte before ASCII", "\xC3\x41", u"\xFFFD\x41"},
       {"above the last code point", "\xF4\x90\x80\x80!", u"\xFFFD!"},
-      {"two stray bytes", "\xFF\xFE", u"\xFFFD\xFFFD"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(hex_units(from_utf8_lenient(c.utf8)), hex_units(c.units));
     // Where the platform's default code page is UTF-8 (POSIX systems), it converts the same way.
-    if (platform::default_code_page_is_utf8()) {
-      EXPECT_EQ(hex_units(from_default_codepage(c.utf8)), hex_units(c.units));
-    }
+    if (platform::default_code_page_is_utf8()) { EXPECT_EQ(hex_units(from_default_codepage(c.utf8)), hex_units(c.units)); }
   }
-}
-
-TEST(DefaultCodepageTest, EncodesAsUtf8WhereThatIsTheDefault) {
-  if (!platform::default_code_page_is_utf8()) GTEST_SKIP() << "the default code page is not UTF-8";
-  EXPECT_EQ(to_default_codepage(u"Caf\x00E9 \xD83D\xDE00"), "Caf\xC3\xA9 \xF0\x9F\x98\x80");
-  EXPECT_EQ(to_default_codepage(u""), "");
+  if (platform::default_code_page_is_utf8()) { EXPECT_EQ(to_default_codepage(u"Caf\x00E9 \xD83D\xDE00"), "Caf\xC3\xA9 \xF0\x9F\x98\x80"); }
 }
 
 }  // namespace

@@ -15,12 +15,8 @@ namespace {
 // array, byte for byte.
 TEST(item_content, data_and_content_convert_both_ways) {
   const std::pair<const char*, std::string> cases[] = {
-      {R"([""])", ""},
-      {R"(["a"])", "a\n"},
-      {R"(["a","","b"])", "a\n\nb\n"},
-      {R"(["a",["b","c"],"d"])", "a\nb" VM "c\nd\n"},
-      {R"([[["a","b"],["c","d"]],"e"])", "a" SM "b" VM "c" SM "d\ne\n"},
-      {"[\"caf\xC3\xA9 \\\"q\\\"\"]", "caf\xC3\xA9 \"q\"\n"},
+      {R"([""])", ""}, {R"(["a","","b"])", "a\n\nb\n"}, {R"(["a",["b","c"],"d"])", "a\nb" VM "c\nd\n"},
+      {R"([[["a","b"],["c","d"]],"e"])", "a" SM "b" VM "c" SM "d\ne\n"}, {"[\"caf\xC3\xA9 \\\"q\\\"\"]", "caf\xC3\xA9 \"q\"\n"},
       {R"(["nul\u0000x"])", std::string("nul\0x\n", 6)},
       // What plain lines cannot hold comes in the admin export's escaped form.
       {R"(["a\nb","c\r"])", "%ombrix-escaped\na%0Ab\nc%0D\n"},
@@ -48,9 +44,7 @@ TEST(item_content, contents_the_item_form_cannot_hold_are_refused) {
 }
 
 TEST(item_content, malformed_data_is_refused_and_data_is_taken_from_a_read_reply) {
-  for (const char* bad : {"", "{}", R"(["a")", R"([[[["x"]]]])", R"(["a",1])", R"([null])"}) {
-    EXPECT_FALSE(data_to_content(bad).has_value()) << bad;
-  }
+  for (const char* bad : {"", "{}", R"(["a")", R"([[[["x"]]]])", R"(["a",1])", R"([null])"}) EXPECT_FALSE(data_to_content(bad).has_value()) << bad;
   EXPECT_EQ(data_of_reply(R"({"id":"C1","type":"array","data":["a",["b","c"]]})"), std::string(R"(["a",["b","c"]])"));
   EXPECT_EQ(data_of_reply(R"({"id":"data","type":"array","data":[""]})"), std::string(R"([""])"));
   EXPECT_FALSE(data_of_reply(R"({"id":"C1"})").has_value());

@@ -19,11 +19,7 @@ TEST(scratch_names, editor_files_are_scratch_and_items_are_not) {
 }
 
 TEST(rest_errors, replies_map_to_errno) {
-  const struct {
-    int status;
-    const char* code;
-    int error;
-  } cases[] = {{200, "", 0}, {0, "", EIO}, {404, "202", ENOENT}, {404, "204", EEXIST}, {404, "200", ENOENT}, {404, "203", ENOENT},
+  const struct { int status; const char* code; int error; } cases[] = {{200, "", 0}, {0, "", EIO}, {404, "202", ENOENT}, {404, "204", EEXIST}, {404, "200", ENOENT}, {404, "203", ENOENT},
                {400, "201", EINVAL}, {400, "", EINVAL}, {401, "", EACCES}, {500, "999", EIO}, {404, "", ENOENT}, {412, "", ESTALE}};
   for (const auto& c : cases) EXPECT_EQ(errno_for_reply(c.status, c.code), c.error) << c.status << " " << c.code;
   EXPECT_EQ(code_of_reply(R"({"status":404,"message":"Item 'C1' not found.","code":"202"})"), "202");
@@ -34,7 +30,6 @@ TEST(rest_errors, replies_map_to_errno) {
 TEST(path_layout, mount_paths_split_into_names_and_rest_paths_encode_each_segment) {
   using names = std::vector<std::string>;
   EXPECT_EQ(split_mount_path("/"), names{});
-  EXPECT_EQ(split_mount_path("/MD"), names{"MD"});
   EXPECT_EQ(split_mount_path("/CUST/CUST/C1"), (names{"CUST", "CUST", "C1"}));
   for (const char* bad : {"", "CUST", "/a/b/c/d", "/a//b", "/a/../b", "/a/"}) EXPECT_FALSE(split_mount_path(bad).has_value()) << bad;
   EXPECT_EQ(rest_path("MAIN", {}), "MAIN");
@@ -45,9 +40,7 @@ TEST(path_layout, mount_paths_split_into_names_and_rest_paths_encode_each_segmen
 // Ids a URL path cannot carry go as the query parameter id; the names a listing shows for them
 // (the admin export's escaped file names) map back to the same ids.
 TEST(path_layout, odd_ids_travel_as_a_parameter_and_their_names_map_back) {
-  const struct {
-    const char *id, *name, *rest;
-  } cases[] = {{"C1", "C1", "M/F/F/C1"}, {".", "%%2E", "M/F/F?id=."}, {"..", "%%2E%2E", "M/F/F?id=.."}, {"a/b", "%a%2Fb", "M/F/F?id=a%2Fb"},
+  const struct { const char *id, *name, *rest; } cases[] = {{"C1", "C1", "M/F/F/C1"}, {".", "%%2E", "M/F/F?id=."}, {"..", "%%2E%2E", "M/F/F?id=.."}, {"a/b", "%a%2Fb", "M/F/F?id=a%2Fb"},
                {"a\\b", "%a%5Cb", "M/F/F?id=a%5Cb"}, {"%x", "%%25x", "M/F/F?id=%25x"}, {"t\x01", "%t%01", "M/F/F?id=t%01"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.id);

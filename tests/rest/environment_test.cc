@@ -12,25 +12,16 @@ namespace {
 
 TEST(environment_test, SplitCutsAtEveryDelimiterAndJoinPutsItBack) {
   const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {"", {""}}, {"/", {""}}, {"a//b", {"a", "", "b"}}, {"a/b/", {"a", "b"}}, {"a//", {"a", ""}}, {"/a", {"", "a"}}};
+      {"", {""}}, {"/", {""}}, {"a//b", {"a", "", "b"}}, {"a/b/", {"a", "b"}}, {"/a", {"", "a"}}};
   for (const auto& [text, pieces] : cases) EXPECT_EQ(split(text, "/"), pieces) << text;
-  EXPECT_EQ(split("A=1\r\n\r\nB=2", "\r\n"), (std::vector<std::string>{"A=1", "", "B=2"}));
-  EXPECT_EQ(split("A=1\nB=2\r", "\r\n"), std::vector<std::string>{"A=1\nB=2\r"});
-  EXPECT_EQ(join({}, "/"), "");
   EXPECT_EQ(join({"", "F", ""}, "/"), "/F/");
 }
 
 TEST(environment_test, BuildsTheTableOfUpperCasedNames) {
   using lines = std::vector<std::pair<std::string_view, std::string_view>>;
-  const struct {
-    std::string text;
-    lines kept;                                                // every line, in order
-    std::vector<std::pair<std::string, std::string>> lookups;  // name -> value found
-  } cases[] = {
-      {"", {}, {{"PATH_INFO", ""}}},
+  // kept: every line, in order; lookups: name -> value found.
+  const struct { std::string text; lines kept; std::vector<std::pair<std::string, std::string>> lookups; } cases[] = {
       {"path_info=/x\r\nPATH_INFO=/y", {{"PATH_INFO", "/x"}, {"PATH_INFO", "/y"}}, {{"PATH_INFO", "/x"}, {"path_info", ""}}},
-      {"q\xC3\xa9_a-1z=get", {{"Q\xC3\xa9_A-1Z", "get"}}, {{"Q\xC3\xa9_A-1Z", "get"}}},
-      {"QS_A=1=2\r\n=v", {{"QS_A", "1=2"}, {"", "v"}}, {{"QS_A", "1=2"}, {"", "v"}}},
       {"junk\r\nA=1\r\n\r\nmore", {{"A", "1"}}, {{"A", "1"}, {"junk", ""}, {"JUNK\r\nA", ""}}},
       {"A=1\nB=2\rC\r\nD=3", {{"A", "1\nB=2\rC"}, {"D", "3"}}, {{"A", "1\nB=2\rC"}, {"B", ""}}},
   };

@@ -35,15 +35,10 @@ inline void PrintTo(const host_call& call, std::ostream* out) {
 
 class fake_host : public velquor_base {
  public:
-  // Queues `result` as the answer of the next unanswered call of `operation`; text operations
-  // with nothing queued answer the empty text.
-  void script(const std::string& operation, text result) {
-    scripted_[operation].emplace_back(std::move(result));
-  }
-  // Queues a failure: the next unanswered call of `operation` throws `error` (after recording).
-  void script_error(const std::string& operation, _com_error error) {
-    scripted_[operation].emplace_back(std::move(error));
-  }
+  // Queues the answer (or, recorded first, the thrown failure) of the next unanswered call of
+  // `operation`; text operations with nothing queued answer the empty text.
+  void script(const std::string& operation, text result) { scripted_[operation].emplace_back(std::move(result)); }
+  void script_error(const std::string& operation, _com_error error) { scripted_[operation].emplace_back(error); }
 
   std::vector<host_call> calls;
 
@@ -61,31 +56,21 @@ class fake_host : public velquor_base {
                   std::int32_t b, std::int32_t c, std::int32_t d) override {
     answer({"write_item", {file, item, content}, {a, b, c, d}});
   }
-  void create_item(const text& file, const text& item, const text& content) override {
-    answer({"create_item", {file, item, content}, {}});
-  }
+  void create_item(const text& f, const text& i, const text& c) override { answer({"create_item", {f, i, c}, {}}); }
   void delete_item(const text& f, const text& i) override { answer({"delete_item", {f, i}, {}}); }
-  text stat_item(const text& file, const text& item, const text& selector) override {
-    return answer({"stat_item", {file, item, selector}, {}});
-  }
+  text stat_item(const text& f, const text& i, const text& s) override { return answer({"stat_item", {f, i, s}, {}}); }
   std::int16_t query_flag_1(const text& a) override { return answer({"query_flag_1", {a}, {}}), 0; }
-  std::int16_t query_flag_2(const text& a, const text& b) override {
-    return answer({"query_flag_2", {a, b}, {}}), 0;
-  }
+  std::int16_t query_flag_2(const text& a, const text& b) override { return answer({"query_flag_2", {a, b}, {}}), 0; }
   text list_items(const text& file, std::int32_t attribute, std::int32_t max_count,
                   const text& b, const text& selector) override {
     return answer({"list_items", {file, b, selector}, {attribute, max_count}});
   }
   void invoke_pair(const text& a, const text& b) override { answer({"invoke_pair", {a, b}, {}}); }
-  text query_text_1(const text& a, const text& b, std::int16_t flag) override {
-    return answer({"query_text_1", {a, b}, {flag}});
-  }
+  text query_text_1(const text& a, const text& b, std::int16_t f) override { return answer({"query_text_1", {a, b}, {f}}); }
   text call_subroutine(const text& name, const text& first, const text& second) override {
     return answer({"call_subroutine", {name, first, second}, {}});
   }
-  text query_text_2(std::int32_t value, const text& a) override {
-    return answer({"query_text_2", {a}, {value}});
-  }
+  text query_text_2(std::int32_t value, const text& a) override { return answer({"query_text_2", {a}, {value}}); }
   void quit() override { answer({"quit", {}, {}}); }
 
  private:

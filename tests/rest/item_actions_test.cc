@@ -22,22 +22,16 @@ TEST(item_actions_test, ReadUpdateCreateAndDeleteMakeTheExactHostCalls) {
   check_actions({
       {"Read", read_item_action, "file", {"MD", "X"}, "", {}, 200, item_reply("X", R"(["a",["b","c"]])"),
        {read_call(u"MD", u"X")}, "", {{"read_item", content}}},
-      {"ReadDict", read_item_action, "file", {"MD", "CUSTOMERS", "X"}, "", {}, 200, item_reply("X", R"([""])"),
-       {read_call(u"DICT CUSTOMERS", u"X")}},
       {"ReadNonAscii", read_item_action, "file", {"MD", "\xC3\xA9 1"}, "", {}, 200,
        item_reply("\xC3\xA9 1", "[[[\"caf\xC3\xA9\",\"\xE2\x82\xAC\"]],\"\\\"q\\\"\"]"),
        {read_call(u"MD", u"\u00E9 1")}, "", {{"read_item", text(u"caf\u00E9") + sm + u"\u20AC\r\n\"q\""}}},
       {"Update", update_item_action, "file", {"MD", "CUST", "CUST", "C1"},
        R"({"data": ["NAME", ["ADDR1","ADDR2"], "42.50"], "other": 1})", {}, 200, "",
        {write_call(u"CUST", u"C1", text(u"NAME\r\nADDR1") + vm + u"ADDR2\r\n42.50")}},
-      {"UpdateFirstOfTwoData", update_item_action, "file", {"MD", "X"},
-       R"({"data":["first"],"data":["second"]})", {}, 200, "", {write_call(u"MD", u"X", u"first")}},
       {"Create80", create_item_action, "create", {"SALES", "F", "X"}, data, {}, 200, "",
        {create_call(u"DICT F", u"X", content)}},
       {"Create71EmptyThenWrite", create_item_action, "create", {"SALES", "F", "X"}, data, {}, 200, "",
        {create_call(u"DICT F", u"X", u""), write_call(u"DICT F", u"X", content)}, std::nullopt, {}, 71},
-      {"CreateDirNotTrue", create_item_action, "create", {"MD", "X"}, data, {{"QS_DIR", "true "}}, 200, "",
-       {create_call(u"MD", u"X", content)}},
       {"Delete", delete_item_action, "file", {"MD", "F", "F", "X"}, "", {}, 200, "", {delete_call(u"F", u"X")}},
   }, session);
 }
@@ -52,8 +46,6 @@ TEST(item_actions_test, RefusalsMakeNoHostCall) {
   const std::string a = R"({"data":["a"]})";
   check_actions({
       refusal(read_item_action, "file", {"VOC", "X"}, a, {}, bad_root, "201", "invalid MD/VOC for read: VOC/X"),
-      refusal(update_item_action, "file", {"md", "X"}, a, {}, bad_root, "201",
-              "invalid MD/VOC for update/create: md/X"),
       refusal(delete_item_action, "file", {"SALES"}, "", {}, no_item, "203", "invalid path for delete: SALES"),
       refusal(create_item_action, "create", {"MD"}, a, {{"QS_DIR", "true"}}, no_item, "203",
               "invalid path for update/create: MD"),
@@ -61,67 +53,14 @@ TEST(item_actions_test, RefusalsMakeNoHostCall) {
               "Creating new directories is not supported.", "",
               "invalid option 'dir=true' for 'create': MD/F/NEW"),
       refusal(update_item_action, "file", {"MD", "X"}, "", {}, malformed, "", "invalid JSON payload for 'file"),
-      refusal(update_item_action, "file", {"MD", "X"}, R"({"data":["a"])", {}, malformed, "",
-              "invalid JSON payload for 'file"),
       refusal(create_item_action, "create", {"MD", "X"}, "{}", {}, missing, "",
               "no 'data' property found for 'create'"),
       refusal(update_item_action, "file", {"MD", "X"}, R"({"data":{"a":["b"]}})", {},
               "'data' property must be a JSON array.", "", "'data' property must be a JSON array for 'file'"),
-      refusal(update_item_action, "file", {"MD", "X"}, R"({"data":[[[["deep"]]]]})", {}, bad_array, "",
-              "invalid JSON array format for 'file'"),
       // Regression: a number or literal used to be dropped and the item stored shifted.
       refusal(update_item_action, "file", {"MD", "X"}, R"({"data":["A",42,true,null,"B"]})", {}, bad_array,
               "", "invalid JSON array format for 'file'"),
   }, session);
-  // Quiet at debug level zero.
-  const settings config;
-  item_lock_table locks;
-  fake_host host;
-  std::string reply;
-  EXPECT_EQ(stderr_of([&] {
-    EXPECT_EQ(update_item_action({"file", {"MD", "X"}, "[]", {}, session, host, locks, config}, reply), 400);
-  }), "");
-}
-
-// A host that keeps the reply's rendering as the stores do: the first read renders and keeps it,
-// later ones reuse it; `read_again` runs the read once more after a reuse, as a store does when
-// its snapshot has to be taken again.
-class keeping_host : public fake_host {
- public:
-  std::shared_ptr<const std::string> kept;
-  bool read_again = false;
-  void read_item_pieces(const text&, const text&, item_text_sink& sink) override {
-    if (kept && sink.reuse(kept) && !read_again) return;
-    const text content = read_again ? u"NEW" : u"OLD";
-    sink.begin(content.size());
-    sink.piece(content);
-    sink.end();
-    if (!kept) kept = sink.rendering(1 << 20);
-  }
-};
-
-// A kept reply is handed back shared, byte for byte what a fresh read makes; without a place
-// for it, it is copied; a read run again after a reuse answers its own text, not the kept one.
-TEST(item_actions_test, KeptRepliesAreSharedAndARepeatedReadIsItsOwn) {
-  const settings config;
-  item_lock_table locks;
-  keeping_host host;
-  const auto get = [&](std::shared_ptr<const std::string>* kept_out) {
-    std::string reply = "stale";
-    EXPECT_EQ(read_item_action({"file", {"MD", "X"}, "", {}, session, host, locks, config, kept_out}, reply), 200);
-    return reply;
-  };
-  std::shared_ptr<const std::string> shared, reused, again;
-  EXPECT_EQ(get(&shared), "");  // rendered, kept and handed over whole
-  ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(*shared, item_reply("X", R"(["OLD"])"));
-  EXPECT_EQ(host.kept, shared);
-  EXPECT_EQ(get(&reused), "");
-  EXPECT_EQ(reused, host.kept);  // the same text, not a copy
-  EXPECT_EQ(get(nullptr), item_reply("X", R"(["OLD"])"));
-  host.read_again = true;
-  EXPECT_EQ(get(&again), item_reply("X", R"(["NEW"])"));
-  EXPECT_EQ(again, nullptr);
 }
 
 // Texts that are not UTF-8 throw before any host call; a failed create on generation 71 stops.
@@ -132,8 +71,6 @@ TEST(item_actions_test, ThrowsBeforeOrInsteadOfFurtherHostCalls) {
   fake_host host;
   EXPECT_THROW(read_item_action({"file", {"MD", "\xC3("}, "", {}, session, host, locks, config}, reply),
                std::range_error);
-  EXPECT_THROW(update_item_action({"file", {"MD", "X"}, "{\"data\":[\"\xFF\"]}", {}, session, host, locks,
-                                   config}, reply), std::range_error);
   EXPECT_TRUE(host.calls.empty());
   config.host_version = 71;
   host.script_error("create_item", _com_error(host_error_code(204), u"Item already exists"));

@@ -24,30 +24,16 @@ TEST(rename_action_test, ReadsCreatesAndDeletesWithinOneFile) {
       rename_case("Generation71", c1, "ACCT/CUST/C2", 200, "",
                   {read_call(u"DICT CUST", u"C1"), create_call(u"DICT CUST", u"C2", u""),
                    write_call(u"DICT CUST", u"C2", content), delete_call(u"DICT CUST", u"C1")}, {}, 71),
-      rename_case("Section", {"ACCT", "CUST", "HIST", "C1"}, "ACCT/CUST/HIST/C9", 200, "",
-                  {read_call(u"CUST,HIST", u"C1"), create_call(u"CUST,HIST", u"C9", content),
-                   delete_call(u"CUST,HIST", u"C1")}),
-      rename_case("TrailingSlash", c1, "ACCT/CUST/C2/", 200, "", dict_80),  // adds no segment
       rename_case("SameIdOnlyReads", c1, "ACCT/CUST/C1", 200, "", {read_call(u"DICT CUST", u"C1")}),
       // The old path is checked first, whatever the new name.
       rename_case("Nothing", {}, "ACCT/C2", 400, error_reply(400, "Old file name missing from URL path.", "200"),
                   {}, "invalid path for rename: \n"),
-      rename_case("LowerCaseRoot", {"acct", "C1"}, "ACCT/C2", 400,
-                  error_reply(400, "Old MD, VOC or account name is not valid.", "201"), {},
-                  "invalid MD/VOC for rename: acct/C1\n"),
   }, session);
 }
 
 TEST(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
-  const struct {
-    std::vector<std::string> rest;
-    std::optional<std::string> newname;
-    bool ignore_case;
-  } cases[] = {
-      {c1, "ACCT/ORDERS/C2", false}, {c1, "ACCT/CUST/CUST/C2", false}, {c1, "acct/CUST/C2", true},
-      {c1, "ACCT/CUST", false},      {c1, "/ACCT/CUST/C2", false},     {c1, std::nullopt, false},
-      {{"MD", "X"}, std::nullopt, false},
-  };
+  const struct { std::vector<std::string> rest; std::optional<std::string> newname; bool ignore_case; } cases[] = {
+      {c1, "ACCT/ORDERS/C2", false}, {c1, "acct/CUST/C2", true}, {c1, "ACCT/CUST", false}, {c1, std::nullopt, false}};
   for (const auto& c : cases) {
     action_case refused = rename_case(c.newname.value_or("(absent)"), c.rest, c.newname, 400,
         error_reply(400, "'move' is not supported for 'rename' (new and old directory must be the same)."),
@@ -61,12 +47,8 @@ TEST(rename_action_test, MovesToAnotherDirectoryAreRefusedBeforeAnyHostCall) {
 // the steps before it made of the new id is taken back: a refused rename changes nothing.
 TEST(rename_action_test, HostFailuresStopBeforeTheDelete) {
   const host_call read = read_call(u"DICT CUST", u"C1"), create = create_call(u"DICT CUST", u"C2", content);
-  const struct {
-    int version;
-    std::string target, failing;  // the operation that fails
-    int code;
-    calls made;
-  } cases[] = {
+  // failing: the operation that fails.
+  const struct { int version; std::string target, failing; int code; calls made; } cases[] = {
       {80, "ACCT/CUST/C1", "read_item", 202, {read}},
       {80, "ACCT/CUST/C2", "create_item", 204, {read, create}},
       {71, "ACCT/CUST/C2", "write_item", 206, {read, create_call(u"DICT CUST", u"C2", u""),

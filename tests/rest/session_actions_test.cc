@@ -1,8 +1,5 @@
 #include "rest/session_actions.h"
 
-#include <atomic>
-
-#include "rest/item_locks.h"
 #include "tests/rest/rest_test_support.h"
 
 namespace ombrix {
@@ -16,20 +13,15 @@ const std::string token_reply = json_reply(
 // Client text its login sent, 1 MiB each).
 TEST(login_action_test, ConnectsWithTheComposedServerTextOrRefusesLongNames) {
   const std::string names[][3] = {{"*", "", "**"}, {"alpha", "c", "alpha**c"}, {"alpha*beta", "c", "alpha*beta*c"},
-                                  {"alpha*", "", "alpha**"}, {"**", "c", "***c"}, {"", "c", "**c"}};
+                                  {"**", "c", "***c"}};
   for (const auto& c : names) EXPECT_EQ(compose_server_text(c[0], c[1]), c[2]) << c[0];
   const std::string limit(4096, 'c'), over(4097, 'c');
-  const struct {
-    std::string body, server_text;
-    std::string refusal;  // empty: accepted
-  } cases[] = {
+  // refusal: empty when accepted.
+  const struct { std::string body, server_text; std::string refusal; } cases[] = {
       {"", "**", ""},
       {R"({"ServerName":"alpha"})", "alpha**", ""},
       {R"({"ServerName":"*","Client":"c"})", "**c", ""},
-      {R"({"ServerName":12,"Client":"c"})", "**c", ""},
       {R"({"ServerName":"alpha","Client":7})", "alpha**", ""},
-      {R"({"ServerName":"alpha")", "**", ""},
-      {R"(["alpha"])", "**", ""},
       {R"({"ServerName":"al\"pha"})", "al\"pha**", ""},
       {R"({"Client":")" + limit + "\"}", "**" + limit, ""},
       {R"({"Client":")" + over + "\"}", "", "'Client' property must not exceed 4096 bytes."},
@@ -55,12 +47,10 @@ TEST(login_action_test, RecordsTheSessionFromTheHostsNames) {
   session_table sessions;
   std::string reply;
   ASSERT_EQ(login_action(26, R"({"ServerName":"x*y","Client":"cl"})", reply, sessions, factory.function()), 200);
-  const std::shared_ptr<const kelm_info> session = sessions.find_session("1a");
-  ASSERT_NE(session, nullptr);
+  ASSERT_NE(sessions.find_session("1a"), nullptr);
+  const kelm_info& session = *sessions.find_session("1a");
   // Always "**" between the host's own name and the client, whatever form the login used.
-  EXPECT_EQ(session->server_text, "Z\xC3\xBCrich**cl");
-  EXPECT_EQ(session->account_name, "SALES");
-  EXPECT_EQ(session->md_name, "VOC");
+  EXPECT_EQ(session.server_text + "|" + session.account_name + "|" + session.md_name, "Z\xC3\xBCrich**cl|SALES|VOC");
   EXPECT_EQ(factory.hosts.at(0)->calls,
             (calls{{"get_server_name", {}, {}}, {"get_property_3", {}, {}}, {"get_property_5", {}, {}}}));
 }
@@ -73,47 +63,10 @@ TEST(login_action_test, FailuresAddNoSession) {
   std::string reply;
   EXPECT_EQ(login_action(3, R"({"ServerName":"alpha","Client":"c"})", reply, sessions, none.function()), 401);
   EXPECT_EQ(reply, error_reply(401, "Connection failure - unable to connect to server 'alpha**c'."));
-  for (const std::string failing : {"factory", "get_server_name", "get_property_3", "get_property_5"}) {
-    SCOPED_TRACE(failing);
-    recording_factory factory;
-    factory.error = _com_error(host_error_code(201), u"Account not found");
-    if (failing == "factory") {
-      factory.failure = [&factory] { throw factory.error; };
-    } else {
-      factory.failing_operation = failing;
-    }
-    EXPECT_THROW(login_action(4, "", reply, sessions, factory.function()), _com_error);
-  }
+  recording_factory factory;
+  factory.failing_operation = "get_property_5";
+  EXPECT_THROW(login_action(4, "", reply, sessions, factory.function()), _com_error);
   EXPECT_EQ(sessions.session_count(), 0u);
-}
-
-// Without -a a logout never contacts the host; with it, the last one quits the host and stops
-// the server even when the factory or the quit fails, and with no session at all.
-TEST(logout_action_test, RemovesTheSessionAndStopsOnlyWithExitOnLogout) {
-  const struct { bool exit, factory_fails; std::string failing_operation; bool known; } cases[] = {{false, false, "", true}, {true, true, "", true}, {true, false, "quit", true}, {true, false, "", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.exit) + std::to_string(c.factory_fails) + c.failing_operation);
-    const settings config{.exit_on_logout = c.exit};
-    std::atomic<bool> server_running{true};
-    item_lock_table locks;
-    recording_factory factory;
-    if (c.factory_fails) factory.failure = [] { throw _com_error(e_fail); };
-    factory.failing_operation = c.failing_operation;
-    session_table sessions;
-    if (!c.exit) sessions.add_session("1b", std::make_shared<const kelm_info>(kelm_info{"SRV**x", "SALES", "MD"}));
-    if (c.known) sessions.add_session("2", std::make_shared<const kelm_info>(kelm_info{"SRV**", "SALES", "MD"}));
-    std::string reply = "left over";
-    EXPECT_EQ(logout_action(c.known ? "2" : "99", reply, {config, sessions, locks, factory.function(),
-                                                          server_running}), 200);
-    EXPECT_EQ(reply, "");
-    EXPECT_EQ(sessions.find_session("2"), nullptr);
-    EXPECT_EQ(sessions.session_count(), c.exit ? 0u : 1u);
-    EXPECT_EQ(server_running.load(), !c.exit);
-    EXPECT_EQ(factory.server_texts, c.exit && c.known ? std::vector<std::string>{"SRV**"} : std::vector<std::string>{});
-    if (c.exit && c.known && !c.factory_fails) {
-      EXPECT_EQ(factory.hosts.at(0)->calls, (calls{{"quit", {}, {}}}));
-    }
-  }
 }
 
 }  // namespace

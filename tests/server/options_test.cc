@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "base/settings.h"
@@ -25,49 +26,6 @@ std::vector<const char*> make_argv(const std::vector<const char*>& words) {
   return argv;
 }
 
-TEST(OptionScannerTest, ReturnsOptionsArgumentsAndEndIndex) {
-  const struct {
-    std::vector<const char*> words;
-    std::vector<std::pair<int, const char*>> steps;  // result and optarg (null: none)
-    int final_optind;
-  } cases[] = {
-      {{}, {{-1, nullptr}}, 1},
-      {{"-am"}, {{'a', nullptr}, {'m', nullptr}, {-1, nullptr}}, 2},
-      {{"-p3182"}, {{'p', "3182"}, {-1, nullptr}}, 2},
-      {{"-ad2"}, {{'a', nullptr}, {'d', "2"}, {-1, nullptr}}, 2},
-      {{"-d", "-1"}, {{'d', "-1"}, {-1, nullptr}}, 3},
-      {{"-d", "1", "extra", "-m"}, {{'d', "1"}, {-1, "extra"}}, 3},
-      {{"--", "-m"}, {{-1, "-m"}}, 2},
-      {{"-", "-m"}, {{-1, "-"}}, 1},
-      {{"-?"}, {{'?', nullptr}, {-1, nullptr}}, 2},
-      {{"-:"}, {{'?', nullptr}, {-1, nullptr}}, 2},
-      {{"-p"}, {{'?', nullptr}, {-1, nullptr}}, 2},
-      {{"-axm"}, {{'a', nullptr}, {'?', nullptr}, {'m', nullptr}, {-1, nullptr}}, 2},
-      {{"-c"}, {{'c', nullptr}, {-1, nullptr}, {-1, nullptr}}, 2},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.words.empty() ? "" : test.words[0]);
-    const auto argv = make_argv(test.words);
-    option_scanner scanner;
-    EXPECT_EQ(scanner.optind(), 0);
-    for (const auto& [result, argument] : test.steps) {
-      EXPECT_EQ(scanner.getopt(static_cast<int>(argv.size()) - 1, argv.data()), result);
-      EXPECT_EQ(scanner.optarg() ? std::optional<std::string>(scanner.optarg()) : std::nullopt,
-                argument ? std::optional<std::string>(argument) : std::nullopt);
-    }
-    EXPECT_EQ(scanner.optind(), test.final_optind);
-  }
-}
-
-TEST(ReadOptionNumberTest, ReadsLikeStrtoulIn32Bits) {
-  const std::pair<const char*, std::int32_t> cases[] = {
-      {"3182", 3182}, {"", 0}, {"abc", 0}, {"3182x", 3182}, {"  \t\n\v\f\r42", 42}, {"+7", 7}, {"-1", -1}, {"-", 0},
-      {"- 5", 0}, {"--5", 0}, {"0x10", 0}, {"007", 7}, {"2147483647", 2147483647}, {"2147483648", INT32_MIN},
-      {"4294967295", -1}, {"4294967296", -1}, {"99999999999999999999999999", -1}, {"-4294967295", 1},
-      {"-4294967296", -1}, {"-4294967216", 80}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(read_option_number(text), value) << text;
-}
-
 // flags holds the letters of the switches that are on ("a", "c", "m"); exit -1: the server starts.
 struct command_case {
   std::vector<const char*> words;
@@ -79,7 +37,7 @@ struct command_case {
 
 TEST(CommandLineTest, DecidesExitCodeOutputAndSettings) {
   const command_case cases[] = {
-      {{}}, {{"-p", "1025"}, -1, "", 1025}, {{"-p", "65535"}, -1, "", 65535}, {{"-p3182x"}, -1, "", 3182},
+      {{}}, {{"-p", "1025"}, -1, "", 1025}, {{"-p", "65535"}, -1, "", 65535}, {{"-p3182x"}, -1, "", 3182}, {{"-p", " \t+3182"}, -1, "", 3182}, {{"-p", "0x10"}, 1, invalid_port_text},
       {{"-p", "2000", "-p", "3000"}, -1, "", 3000},
       {{"-p", "65536"}, 1, invalid_port_text}, {{"-p", "1024"}, 1, invalid_port_text}, {{"-p", "abc"}, 1, invalid_port_text},
       // 2^32 + 3182: a plain 64-bit strtoul truncated to 32 bits would give 3182.
@@ -87,7 +45,8 @@ TEST(CommandLineTest, DecidesExitCodeOutputAndSettings) {
       {{"-p", "99", "-x"}, 1, invalid_port_text}, {{"-n", "71"}, -1, "", 3181, 0, 71},
       {{"-n", "8"}, 1, invalid_version_text}, {{"-n", "70", "-p", "1"}, 1, invalid_version_text},
       {{"-n", "-4294967216"}, -1, "", 3181, 0, 80},
-      {{"-x"}, 0}, {{"-v"}, 0}, {{"-p"}, 0}, {{"-a", "-n"}, 0}, {{"-x", "-p", "99"}, 0},
+      {{"-x"}, 0}, {{"-v"}, 0}, {{"-p"}, 0}, {{"-a", "-n"}, 0}, {{"-x", "-p", "99"}, 0}, {{"-?"}, 0}, {{"-:"}, 0}, {{"-axm"}, 0},
+      {{"-ad2"}, -1, "", 3181, 2, 80, "a"}, {{"-d", "-1"}, -1, "", 3181, -1},
       {{"-am"}, -1, "", 3181, 0, 80, "am"}, {{"-c"}, -1, "", 3181, 0, 80, "c"}, {{"-d2"}, -1, "", 3181, 2},
       {{"-d", "99999999999"}, -1, "", 3181, -1}, {{"-d", "1", "extra", "-m"}, -1, "", 3181, 1},
       {{"-c", "--", "-m"}, -1, "", 3181, 0, 80, "c"}, {{"-a", "-", "-m"}, -1, "", 3181, 0, 80, "a"},
@@ -105,27 +64,17 @@ TEST(CommandLineTest, DecidesExitCodeOutputAndSettings) {
     EXPECT_EQ(err.str(), test.err);
     if (test.exit >= 0) continue;
     const command_line_settings& got = decision.settings;
-    EXPECT_EQ(got.port, test.port);
-    EXPECT_EQ(got.debug_level, test.debug);
-    EXPECT_EQ(got.host_version, test.version);
-    EXPECT_EQ(got.exit_on_logout, test.flags.find('a') != std::string_view::npos);
-    EXPECT_EQ(got.case_insensitive, test.flags.find('c') != std::string_view::npos);
-    EXPECT_EQ(got.run_minimized, test.flags.find('m') != std::string_view::npos);
+    const std::string flags = std::string(got.exit_on_logout ? "a" : "") + (got.case_insensitive ? "c" : "") + (got.run_minimized ? "m" : "");
+    EXPECT_EQ(std::make_tuple(got.port, got.debug_level, got.host_version, flags), std::make_tuple(test.port, test.debug, test.version, std::string(test.flags)));
   }
 }
 
 TEST(ServerSettingsTest, CarriesEveryCommandLineSetting) {
+  const settings chosen = command_line_settings{3181, -1, 71, true, true, true}.server_settings(), plain = command_line_settings{}.server_settings();
+  EXPECT_TRUE(chosen.debug_level == -1 && chosen.host_version == 71 && chosen.exit_on_logout && chosen.case_insensitive && chosen.run_minimized);
+  EXPECT_TRUE(chosen.debug_enabled(1) && !chosen.debug_enabled(2));  // a negative level gives level-1 diagnostics only
   EXPECT_STREQ(get_version_string(), "1.0.5");
-  const settings chosen = command_line_settings{3181, -1, 71, true, true, true}.server_settings();
-  EXPECT_EQ(chosen.debug_level, -1);
-  EXPECT_EQ(chosen.host_version, 71);
-  EXPECT_TRUE(chosen.exit_on_logout && chosen.case_insensitive && chosen.run_minimized);
-  EXPECT_TRUE(chosen.debug_enabled(1));  // a negative level gives level-1 diagnostics only
-  EXPECT_FALSE(chosen.debug_enabled(2));
-  const settings plain = command_line_settings{}.server_settings();
-  EXPECT_EQ(plain.debug_level, 0);
-  EXPECT_EQ(plain.host_version, 80);
-  EXPECT_FALSE(plain.exit_on_logout || plain.case_insensitive || plain.run_minimized);
+  EXPECT_TRUE(plain.debug_level == 0 && plain.host_version == 80 && !plain.exit_on_logout && !plain.case_insensitive && !plain.run_minimized);
 }
 
 }  // namespace

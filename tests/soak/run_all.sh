@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the soak driver against the Release server: load, slow clients, crash, rename crash, bad
-# input, trickling clients, a big body, descriptor exhaustion and many accounts.
+# Runs the soak driver against the Release server: load, slow (trickling) clients, crash, rename
+# crash, bad input, a big body and many accounts.
 #
 #   tests/soak/run_all.sh [--short | --long] [--build DIR]
 #

@@ -1,7 +1,6 @@
-// The one loopback HTTP client of the tests and soak programs: raw sockets to 127.0.0.1, one
-// request per connection read until the server closes, parsed replies, the server's tokens and a
-// session-bound REST client. Standard library and POSIX only (the soak programs build without the
-// project). Functions are thread-safe (no shared state); a rest_client belongs to one thread.
+// The one loopback HTTP client of the tests and soak programs: one request per connection, read
+// until the server closes. Standard library and POSIX only. Functions are thread-safe; a
+// rest_client belongs to one thread.
 #pragma once
 
 #include <arpa/inet.h>
@@ -24,7 +23,6 @@
 
 namespace ombrix::test {
 
-// The path prefix of every REST request.
 inline const std::string api = "/quelm/restfs/";
 
 // Owns one socket; closing keeps errno.
@@ -34,16 +32,12 @@ class client_socket {
   explicit client_socket(int fd) : fd_(fd) {}
   ~client_socket() { reset(); }
   client_socket(client_socket&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  client_socket& operator=(client_socket&& other) noexcept {
-    if (this != &other) reset(), fd_ = std::exchange(other.fd_, -1);
-    return *this;
-  }
+  client_socket& operator=(client_socket&& other) noexcept { return std::swap(fd_, other.fd_), *this; }
   int fd() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
   void reset() {
     const int error = errno;
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     errno = error;
   }
 
@@ -72,12 +66,9 @@ inline std::pair<client_socket, int> bound_socket(bool listen) {
   return {std::move(socket), ntohs(address.sin_port)};
 }
 
-// A port that was free a moment ago (the kernel's choice of an ephemeral port).
 inline int free_port() { return bound_socket(false).second; }
 
-// Connects to address:port; invalid (errno set) when refused. `nonblocking` returns at once with
-// the connect under way: the kernel completes it into the listen queue whether or not the
-// server accepts it.
+// Connects to address:port; invalid (errno set) when refused; `nonblocking`: the connect under way.
 inline client_socket connect_loopback(int port, const char* address = "127.0.0.1", bool nonblocking = false) {
   client_socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonblocking ? SOCK_NONBLOCK : 0), 0));
   const sockaddr_in target = loopback_address(port, address);
@@ -88,7 +79,6 @@ inline client_socket connect_loopback(int port, const char* address = "127.0.0.1
   return socket;
 }
 
-// Sends all of `bytes`; false when the peer refused them (reset, closed).
 inline bool send_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -100,13 +90,10 @@ inline bool send_all(int fd, std::string_view bytes) {
 }
 
 struct read_result {
-  std::string bytes;       // everything received
-  bool closed = false;     // the server closed the connection (orderly or by reset)
-  bool reset = false;      // the connection was reset (or never made)
-  bool timed_out = false;  // the deadline passed before the server closed
+  std::string bytes;
+  bool closed = false, reset = false, timed_out = false;  // reset: also never connected
 };
 
-// Reads until the peer closes or `timeout` passes.
 inline read_result read_until_close(int fd, std::chrono::milliseconds timeout) {
   read_result result;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -117,22 +104,16 @@ inline read_result read_until_close(int fd, std::chrono::milliseconds timeout) {
     pollfd waiting{fd, POLLIN, 0};
     if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) continue;
     const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-    if (got > 0) {
-      result.bytes.append(buffer, static_cast<std::size_t>(got));
-    } else if (got == 0 || errno != EINTR) {
-      result.closed = true;
-      result.reset = got < 0;
-      return result;
-    }
+    if (got > 0) result.bytes.append(buffer, static_cast<std::size_t>(got));
+    else if (got == 0 || errno != EINTR) return result.closed = true, result.reset = got < 0, result;
   }
 }
 
 struct exchange_options {
-  bool half_close = false;  // shut down our sending side after the request
+  bool half_close = false;  // shut our sending side down after the request
   std::chrono::milliseconds timeout{15000};
 };
 
-// One connection: sends `request`, then reads the whole response until the server closes.
 inline read_result http_exchange(int port, std::string_view request, exchange_options options = {}) {
   const client_socket socket = connect_loopback(port);
   if (!socket.valid()) return read_result{{}, false, true, false};
@@ -154,26 +135,10 @@ inline std::string http_request(std::string_view method, std::string_view target
 // Base64 of the fixed unsecured JWT header {"alg":"none","typ":"JWT"}, with its padding.
 inline constexpr std::string_view token_header = "eyJhbGciOiJub25lIiwidHlwIjoiSldUIn0=";
 
-// The access token the server issues for session id `sid` (lower-case hexadecimal): the payload
-// in URL-safe Base64 with "=" padding.
-inline std::string token_for_sid(std::string_view sid) {
-  static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  const std::string bytes = "{\"sid\":\"" + std::string(sid) + "\"}";
-  std::string out = std::string(token_header) + ".";
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t n = std::uint32_t(std::uint8_t(bytes[i])) << 16;
-    if (i + 1 < bytes.size()) n |= std::uint32_t(std::uint8_t(bytes[i + 1])) << 8;
-    if (i + 2 < bytes.size()) n |= std::uint8_t(bytes[i + 2]);
-    for (std::size_t k = 0; k < 4; ++k) out += i + k <= bytes.size() ? alphabet[(n >> (18 - 6 * k)) & 63] : '=';
-  }
-  return out;
-}
-
 struct http_response {
   std::string raw;
-  int status = 0;       // 0 when there was no status line
-  std::string headers;  // the header block up to and including the first CR LF CR LF
-  std::string body;     // the bytes after it
+  int status = 0;             // 0 when there was no status line
+  std::string headers, body;  // headers: up to and including the first CR LF CR LF
 };
 
 inline http_response parse_response(std::string raw) {
@@ -187,7 +152,7 @@ inline http_response parse_response(std::string raw) {
   return response;
 }
 
-// A session-bound client: each call is one connection carrying the session's token.
+// Each call is one connection carrying the session's token.
 class rest_client {
  public:
   explicit rest_client(int port, std::string token = {}) : port_(port), token_(std::move(token)) {}
@@ -210,7 +175,6 @@ class rest_client {
   http_response get(std::string_view target) { return call("GET", target); }
   http_response put(std::string_view target, std::string_view body) { return call("PUT", target, body); }
   http_response post(std::string_view target, std::string_view body) { return call("POST", target, body); }
-  http_response del(std::string_view target) { return call("DELETE", target); }
 
   const std::string& token() const { return token_; }
   const http_response& last() const { return last_; }

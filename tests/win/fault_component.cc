@@ -1,10 +1,7 @@
 // ombrix-fault-host.dll: an in-process test component offering IVelquorServer (both interface
-// identifiers, one layout) with the faults of tests/win/fault_modes.h, one class per fault, made
-// of the same parts as ombrix-host.dll (host/com_server/com_object.h). It keeps a journal of the
-// calls it receives, so that tests can check what the bindings pass. Apartment-threaded; the
-// journal is not locked (the tests use one thread). Registered for the current user, and also
-// in the machine part of the registry where that is writable (Wine reads classes only from
-// there). Tests only: never installed or shipped.
+// identifiers, one layout) with the faults of tests/win/fault_modes.h, made of the same parts as
+// ombrix-host.dll, journalling the calls it receives. Apartment-threaded, the journal unlocked
+// (the tests use one thread). Tests only: never installed or shipped.
 #include <objbase.h>
 #include <oleauto.h>
 #include <olectl.h>
@@ -46,38 +43,15 @@ void note(int method, Args... args) {
   journal += L'\n';
 }
 
-// An error object whose GetDescription fails (after writing a text the caller must not use).
-struct refusing_info final : IErrorInfo {
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool mine = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IErrorInfo);
-    *out = mine ? this : nullptr;
-    return mine ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }  // one static object, not counted
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE GetGUID(GUID*) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE GetSource(BSTR*) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE GetDescription(BSTR* out) override {
-    *out = ::SysAllocString(L"not to be read");
-    return E_FAIL;
-  }
-  HRESULT STDMETHODCALLTYPE GetHelpFile(BSTR*) override { return E_FAIL; }
-  HRESULT STDMETHODCALLTYPE GetHelpContext(DWORD*) override { return E_FAIL; }
-} refusing;
-
-// What one instance holds: its fault, and whether method 47 has been called.
+// What one instance holds: its fault.
 struct fault_state {
   explicit fault_state(mode fault) : which(fault) {}
-  bool offers(REFIID iid) const {
-    if (IsEqualIID(iid, IID_IUnknown)) return !(which == mode::no_unknown && settled);
-    return which != mode::no_generation;
-  }
+  bool offers(REFIID iid) const { return IsEqualIID(iid, IID_IUnknown) || which != mode::no_generation; }
   bool offers_support() const { return which != mode::fails_no_support; }
   bool supports_error_info(REFIID iid) const {
     return IsEqualIID(iid, iid_velquor80) || (IsEqualIID(iid, iid_velquor71) && which != mode::fails_80_only);
   }
   mode which;
-  bool settled = false;
 };
 using component = server_object<fault_state>;
 
@@ -100,8 +74,6 @@ HRESULT outcome(const component* self, int method) {
       return operation ? fail_with(operation_failure_text, operation_failure) : S_OK;
     case mode::fails_no_info:
       return operation ? (::SetErrorInfo(0, nullptr), E_FAIL) : S_OK;
-    case mode::fails_bad_description:
-      return operation ? (::SetErrorInfo(0, &refusing), operation_failure) : S_OK;
     default:
       return S_OK;
   }
@@ -120,7 +92,7 @@ struct fault_methods {
     note(method, args...);
     *out = nullptr;
     const HRESULT code = outcome(self, method);
-    if (FAILED(code) || self->state.which == mode::null_results) return code;
+    if (FAILED(code)) return code;
     const std::u16string m = u"m" + std::u16string(1, u'0' + method / 10) + std::u16string(1, u'0' + method % 10);
     return give(method == method_read_item ? std::u16string_view(item_text, item_text_length) : m, out);
   }
@@ -137,10 +109,6 @@ struct fault_methods {
     *connected = SUCCEEDED(code) && self->state.which != mode::connect_false ? VARIANT_TRUE : VARIANT_FALSE;
     return code;
   }
-  static HRESULT STDMETHODCALLTYPE setting_47(component* self, VARIANT_BOOL value) {
-    self->state.settled = true;
-    return plain<method_setting_47>(self, value);
-  }
   template <int method>
   static HRESULT STDMETHODCALLTYPE text_property(component* self, BSTR* out) {
     return with_text<method>(self, out);
@@ -151,6 +119,7 @@ struct fault_methods {
   static constexpr auto delete_item = &plain<method_delete_item, BSTR, BSTR>;
   static constexpr auto invoke_pair = &plain<method_invoke_pair, BSTR, BSTR>;
   static constexpr auto setting_28 = &plain<method_setting_28, INT>;
+  static constexpr auto setting_47 = &plain<method_setting_47, VARIANT_BOOL>;
   static constexpr auto read_item = &with_text<method_read_item, BSTR, BSTR, LONG, LONG, LONG, VARIANT_BOOL>;
   static constexpr auto query_text_1 = &with_text<method_query_text_1, BSTR, BSTR, VARIANT_BOOL>;
   static constexpr auto call_subroutine = &with_text<method_call_subroutine, BSTR, BSTR, BSTR>;

@@ -14,23 +14,18 @@ namespace ombrix::fault {
 enum class mode : unsigned char {
   recorder,               // every call succeeds; texts are "m" + the method index (10: item_text)
   connect_false,          // as recorder, but connect answers false with S_OK
-  null_results,           // as recorder, but every text result is a null BSTR
   connect_fails,          // connect fails with connect_failure and error information
   fails_with_info,        // every operation but 7, 28 and 47 fails with operation_failure
   fails_80_only,          // the same, with error information offered for the 8.0 interface only
   fails_no_support,       // the same, error information left but no ISupportErrorInfo
   fails_no_info,          // the same operations fail with E_FAIL and no error information
-  fails_bad_description,  // operation_failure, whose IErrorInfo refuses GetDescription
-  no_unknown,             // after method 47, QueryInterface for IUnknown answers E_NOINTERFACE
   setting_fails,          // method 28 fails with setting_failure and error information
   no_generation,          // neither generation's interface is offered
 };
 // ProgID "OmbrixFault.<name>", CLSID {5E0F0A17-7B1C-4D2A-9C3E-0000000000NN}, NN the mode.
 inline constexpr const wchar_t* progids[] = {
-    L"OmbrixFault.Recorder", L"OmbrixFault.ConnectFalse", L"OmbrixFault.NullResults",
-    L"OmbrixFault.ConnectFails", L"OmbrixFault.FailsWithInfo", L"OmbrixFault.Fails80Only",
-    L"OmbrixFault.FailsNoSupport", L"OmbrixFault.FailsNoInfo", L"OmbrixFault.FailsBadDescription",
-    L"OmbrixFault.NoUnknown", L"OmbrixFault.SettingFails", L"OmbrixFault.NoGeneration"};
+    L"OmbrixFault.Recorder", L"OmbrixFault.ConnectFalse", L"OmbrixFault.ConnectFails", L"OmbrixFault.FailsWithInfo", L"OmbrixFault.Fails80Only",
+    L"OmbrixFault.FailsNoSupport", L"OmbrixFault.FailsNoInfo", L"OmbrixFault.SettingFails", L"OmbrixFault.NoGeneration"};
 inline constexpr int mode_count = static_cast<int>(std::size(progids));
 inline constexpr wchar_t unregistered_progid[] = L"OmbrixFault.Unregistered";
 inline const wchar_t* progid_of(mode which) { return progids[static_cast<int>(which)]; }

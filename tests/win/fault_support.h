@@ -35,23 +35,16 @@ class fault_binding final : public velquor_com {
   int generation_;
 };
 
+// The DLL's exports (the module COM loads too): the calls since the last reset, one line each;
+// the live objects.
 template <class Function>
 Function fault_export(const char* name) {
-  static const HMODULE module = ::LoadLibraryW(dll_name);  // the module COM loads too
-  return module == nullptr ? nullptr : reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+  static const HMODULE module = ::LoadLibraryW(dll_name);
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
-// The calls made since the last reset_journal, one line each.
-inline std::wstring journal() {
-  const auto read = fault_export<const wchar_t* (*)()>("fault_journal");
-  return read == nullptr ? L"<no fault component>" : read();
-}
-inline void reset_journal() {
-  if (const auto reset = fault_export<void (*)()>("fault_reset")) reset();
-}
-inline long live_objects() {
-  const auto count = fault_export<long (*)()>("fault_live_objects");
-  return count == nullptr ? -1 : count();
-}
+inline std::wstring journal() { return fault_export<const wchar_t* (*)()>("fault_journal")(); }
+inline void reset_journal() { fault_export<void (*)()>("fault_reset")(); }
+inline long live_objects() { return fault_export<long (*)()>("fault_live_objects")(); }
 
 // `method` `path` (after /quelm/restfs/) through the REST service for a session on SRV**
 // account SALES, the host the class of `which`; the journal is reset first. The HTTP status.

@@ -13,8 +13,7 @@ namespace {
 
 struct run_result {
   int code;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
 
 run_result admin(const std::vector<std::string>& args, const std::string& environment_store = {},
@@ -35,8 +34,9 @@ std::string image_text(const std::string& store, const text& name) {
     out.append("\n");
   }
   for (const auto& section : image.sections) {
-    out.append("section ").append(to_utf8(section.name)).append("\n");
-    for (const auto& [id, content] : section.items) out.append("  ").append(to_utf8(id)).append(" = ").append(to_utf8(content)).append("\n");
+    out.append("section ").append(to_utf8(section.name));
+    for (const auto& [id, content] : section.items) out.append(" ").append(to_utf8(id)).append("=").append(to_utf8(content));
+    out.append("\n");
   }
   return out;
 }
@@ -68,8 +68,6 @@ TEST_F(CopyAccount, BothWaysItemByItem) {
   const run_result back = admin({"copy-account", "SALES", "--to", back_root}, store);
   EXPECT_EQ(back.code, 0) << back.err;
   EXPECT_EQ(image_text(back_root, u"SALES"), original);
-  EXPECT_EQ(admin({"list", "SALES", "CUST"}, store).out,
-            admin({"--data", back_root, "list", "SALES", "CUST"}).out);
 
   // Onto an existing account: refused, and the target is left as it was.
   ASSERT_EQ(admin({"--store", store, "create-file", "SALES", "NEW"}).code, 0);

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <thread>
 #include <tuple>
 #include <sys/stat.h>
 #include <vector>
@@ -79,22 +77,6 @@ TEST_F(AccountCreation, RefusalsLeaveNoFileBehind) {
     EXPECT_EQ(testing::failure_of([&] { create_account(root_, account, md); }), std::make_pair(number, description));
   }
   EXPECT_EQ(files_in_root(), std::vector<std::string>{"SALES.db"});
-}
-
-TEST_F(AccountCreation, OfConcurrentCreatorsExactlyOneSucceeds) {
-  std::atomic<int> created{0}, refused{0};
-  {
-    std::vector<std::jthread> creators;
-    for (int i = 0; i < 8; ++i) {
-      creators.emplace_back([&] {
-        const int number = testing::failure_of([&] { create_account(root_, u"ONE", u"MD"); }).first;
-        ++(number == 0 ? created : number == 204 ? refused : created);
-      });
-    }
-  }
-  EXPECT_EQ(created.load(), 1);
-  EXPECT_EQ(refused.load(), 7);
-  EXPECT_EQ(files_in_root(), std::vector<std::string>{"ONE.db"});
 }
 
 }  // namespace

@@ -31,17 +31,12 @@ class ConnectionPool : public testing::temporary_data_root {
     o.busy_limit = busy_limit;
     o.busy_timeout_milliseconds = 0;
     o.calls.now = [this] { return connection_pool::clock::time_point(elapsed_); };
-    o.calls.sleep = [this](std::chrono::milliseconds d) {
-      pauses_.push_back(d);
-      elapsed_ += d;
-      if (on_pause_) on_pause_();
-    };
+    o.calls.sleep = [this](std::chrono::milliseconds d) { pauses_.push_back(d), elapsed_ += d, on_pause_ ? on_pause_() : void(); };
     return o;
   }
 
   static int count_bodies(sqlite_connection& c) {
-    statement_use q(c, c.statement(sqlite_connection::first_user_slot + 100,
-                                   "SELECT count(*) FROM bodies"));
+    statement_use q(c, c.statement(sqlite_connection::first_user_slot + 100, "SELECT count(*) FROM bodies"));
     q.step();
     return static_cast<int>(q.column_int64(0));
   }
@@ -89,7 +84,7 @@ TEST_F(ConnectionPool, WorkRetriedAfterTheLockIsGoneSucceedsOnce) {
   EXPECT_EQ(pool.run(false, count_bodies), 1);
 }
 
-TEST_F(ConnectionPool, OtherFailuresAndAMissingDatabaseAre206AndTheConnectionIsNotReused) {
+TEST_F(ConnectionPool, FailuresAre206AndTheConnectionIsNotReusedAndAtMostMaxIdleAreKept) {
   connection_pool pool(path_, u"SALES", {});
   pool.run(false, count_bodies);
   EXPECT_EQ(pool.idle_count(), 1u);
@@ -101,19 +96,14 @@ TEST_F(ConnectionPool, OtherFailuresAndAMissingDatabaseAre206AndTheConnectionIsN
   EXPECT_EQ(pool.idle_count(), 0u);
   connection_pool missing((base_ / "none" / "x.db").string(), u"SALES", {});
   EXPECT_EQ(testing::failure_of([&] { missing.run(false, count_bodies); }).first, 206);
-}
-
-TEST_F(ConnectionPool, KeepsAtMostMaxIdleConnections) {
+  // Four calls inside each other hold four connections at once; two are kept.
   connection_pool::options o;
   o.max_idle = 2;
-  connection_pool pool(path_, u"SALES", o);
-  // Four calls inside each other hold four connections at once.
-  pool.run(false, [&](sqlite_connection&) {
-    pool.run(false, [&](sqlite_connection&) {
-      pool.run(false, [&](sqlite_connection&) { pool.run(false, count_bodies); });
-    });
+  connection_pool two(path_, u"SALES", o);
+  two.run(false, [&](sqlite_connection&) {
+    two.run(false, [&](sqlite_connection&) { two.run(false, [&](sqlite_connection&) { two.run(false, count_bodies); }); });
   });
-  EXPECT_EQ(pool.idle_count(), 2u);
+  EXPECT_EQ(two.idle_count(), 2u);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,19 +15,9 @@ namespace {
 // Names are stored as the bytes to_utf8 writes, come back unchanged, and measure as many bytes.
 TEST(ItemCodecNames, EncodeAsUtf8BytesDecodeBackAndMeasure) {
   const std::vector<std::pair<text, std::string>> cases = {
-      {u"", ""},
-      {u"C1", "C1"},
-      {u"A\r\nB", "A\r\nB"},
-      {u"\u00E9", "\xC3\xA9"},
-      {u"\u20AC", "\xE2\x82\xAC"},
-      {u"A\xF8FD" u"B\xF8FC" u"C", "A\xEF\xA3\xBD" "B\xEF\xA3\xBC" "C"},
-      {text(1, u'\0'), std::string(1, '\0')},
-      {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},           // a pair is one 4-byte character
-      {text(1, char16_t(0xD800)), "\xED\xA0\x80"},     // lone high surrogate
-      {text(1, char16_t(0xDC00)), "\xED\xB0\x80"},     // lone low surrogate
-      {text{char16_t(0xDE00), char16_t(0xD83D)}, "\xED\xB8\x80\xED\xA0\xBD"},  // reversed pair
-      {text{char16_t(0xD83D), u'A'}, "\xED\xA0\xBD" "A"},
-      {u"\xFFFF", "\xEF\xBF\xBF"},
+      {u"", ""}, {u"A\xF8FD" u"B\xF8FC" u"C", "A\xEF\xA3\xBD" "B\xEF\xA3\xBC" "C"}, {text(1, u'\0'), std::string(1, '\0')},
+      {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"}, {text(1, char16_t(0xD800)), "\xED\xA0\x80"},  // a pair is one 4-byte character, a lone half three
+      {text{char16_t(0xDE00), char16_t(0xD83D)}, "\xED\xB8\x80\xED\xA0\xBD"},  // a reversed pair
   };
   for (const auto& [name, bytes] : cases) {
     EXPECT_EQ(encode_name(name), bytes);
@@ -38,21 +27,17 @@ TEST(ItemCodecNames, EncodeAsUtf8BytesDecodeBackAndMeasure) {
   }
   // Damaged bytes decode to replacement characters.
   EXPECT_EQ(decode_name("A\xFF" "B"), u"A\xFFFD" u"B");
-  EXPECT_EQ(decode_name("\xC3"), u"\xFFFD");
-  EXPECT_EQ(decode_name("\x80"), u"\xFFFD");
   EXPECT_EQ(decode_name("\xF4\x90\x80\x80"), u"\xFFFD");  // above U+10FFFF
 }
 
 TEST(ItemCodecContent, AnyUnitSequenceRoundTrips) {
   text every_unit;
   for (std::uint32_t unit = 0; unit <= 0xFFFF; ++unit) every_unit.push_back(char16_t(unit));
-  for (const text& content : {text(), text(u"A\r\nB"), text(3, u'\0'), text(u"\r"), text(u"\n"),
-                              text(1, char16_t(0xDBFF)), every_unit}) {
+  for (const text& content : {text(), text(3, u'\0'), every_unit}) {
     const std::string stored = encode_content(content);
     EXPECT_EQ(stored.size(), content.size() * 2);
     EXPECT_EQ(decode_content(stored), content);
-    // The uncopied view the item writes bind holds exactly the same bytes.
-    std::string scratch;
+    std::string scratch;  // the uncopied view the item writes bind holds the same bytes
     EXPECT_EQ(content_bytes(content, scratch), stored);
   }
   EXPECT_EQ(encode_content(u"A\xF8FD"), std::string("A\0\xFD\xF8", 4)) << "low byte first";
@@ -70,29 +55,14 @@ TEST(ItemCodecNames, NameRules) {
       {u"C1", true, true},          {u"DICT CUST", true, false},   {u"CUST,HIST", true, false},
       {u"a b", true, true},         {text(1, u'\0'), true, false}, {u"", false, false},
       {u"A\rB", false, false},      {u"A\nB", false, false},       {u"A\xF8FD", false, false},
-      {u"\xF8FC", false, false},    {u"\xF8FE", false, false},     {u"\xF8FB", false, false},
-      {u"\xF8FF", false, false},    {u"\xF8FA", true, true},      {u"MD", true, true},
-      {u"Order.Lines-2", true, true}, {u"\u00C9T\u00C9", true, true},
+      {u"\xF8FB", false, false},    {u"\xF8FF", false, false},    {u"\xF8FA", true, true},
+      {u"\u00C9T\u00C9", true, true},
       {text(255, u'F'), true, true},  {text(256, u'F'), true, false},
       {u"A/B", true, false},        {u"A*B", true, false},         {u"A\tB", true, false},
   };
   for (const row& r : rows) {
     EXPECT_EQ(is_valid_host_name(r.name), r.host_name) << to_utf8(r.name);
     EXPECT_EQ(is_valid_new_file_name(r.name), r.new_file_name) << to_utf8(r.name);
-  }
-}
-
-TEST(ItemCodec, DecimalsAppendAsListingsWriteThem) {
-  const std::pair<std::int64_t, std::u16string_view> cases[] = {
-      {0, u"0"}, {7, u"7"}, {-16, u"-16"}, {1234567890, u"1234567890"},
-      {std::numeric_limits<std::int64_t>::max(), u"9223372036854775807"},
-      {std::numeric_limits<std::int64_t>::min(), u"-9223372036854775808"}};
-  for (const auto& [value, digits] : cases) {
-    text out(u"x");
-    append_decimal(out, value);
-    text expected(u"x");
-    expected += digits;  // appended: GCC 12 warns falsely about text + temporary
-    EXPECT_EQ(out, expected) << value;
   }
 }
 

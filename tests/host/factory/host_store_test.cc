@@ -35,20 +35,22 @@ TEST_F(PostgresqlHostStore, AConnectionTextIsAPostgresqlStoreForBothGenerations)
   EXPECT_FALSE(std::filesystem::exists(root_)) << "no data root with a PostgreSQL store";
 }
 
-// A bad connection text, or a store named without its module, is one sentence (naming the
-// module), and no data root.
+// A bad connection text, an unreachable server, or a store named without its module, is one
+// sentence (naming the module), and no data root.
 TEST_F(HostStore, ABadChoiceOrAMissingModuleIsOneSentence) {
   const std::pair<host_store_choice, std::string> rows[] = {
       {{"postgresql://[::1", "", "", module}, "The store 'postgresql://[::1' is not a valid PostgreSQL connection ("},
       {{"postgresql:///x", root_, "", "/nonexistent/libombrix-postgresql.so"},
        "The PostgreSQL store cannot be used: its module /nonexistent/libombrix-postgresql.so did not load ("},
+      {{"postgresql:///x?host=/nonexistent-ombrix&port=1", "", "", module}, "Cannot open the store in PostgreSQL database 'postgresql:///x?host=/nonexistent-ombrix&port=1': "},
   };
   for (const auto& [choice, start] : rows) {
     try {
       host_store::open(choice);
       ADD_FAILURE() << "opened";
     } catch (const host_store_error& error) {
-      EXPECT_TRUE(std::string(error.what()).starts_with(start)) << error.what();
+      const std::string message = error.what();
+      EXPECT_TRUE(message.starts_with(start) && message.ends_with(".") && message.find('\n') == std::string::npos) << message;
     }
   }
   EXPECT_FALSE(std::filesystem::exists(root_));

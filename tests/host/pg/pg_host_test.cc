@@ -10,7 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "host/host_errors.h"
 #include "host/pg/pg_store.h"
 #include "tests/host/host_contract.h"
 #include "tests/host/pg/pg_test_database.h"
@@ -21,11 +20,7 @@ namespace {
 using testing::failure_of;
 
 // The id `letter` followed by the digits of `number`.
-text numbered(char16_t letter, int number) {
-  text id(1, letter);
-  for (char digit : std::to_string(number)) id.push_back(static_cast<char16_t>(digit));
-  return id;
-}
+text numbered(char16_t letter, int number) { text id(1, letter); return id += from_utf8(std::to_string(number)); }
 
 class PgHostContract : public testing::pg_data_root_test {
  protected:
@@ -56,14 +51,8 @@ TEST_F(PgHostContract, AccountsAreFoundByNameWhateverTheirLength) {
   host.connect(longest + u"**c");
   EXPECT_EQ(host.get_property_5(), u"LMD");
   EXPECT_EQ(host.list_items(u"LMD", 0, 0, u"", u"-1"), testing::marked(u"LMD\r\nLMD|16|0"));
-  const std::vector<std::pair<text, std::pair<int, std::string>>> refusals = {
-      {longest, {204, "Account '" + to_utf8(longest) + "' already exists."}},
-      {text(65, u'A'), {201, "'" + std::string(65, 'A') + "' is not a valid account name."}},
-      {u".hidden", {201, "'.hidden' is not a valid account name."}},
-  };
-  for (const auto& [name, expected] : refusals) {
-    EXPECT_EQ(failure_of([&] { store_->create_account(name, u"MD"); }), expected);
-  }
+  EXPECT_EQ(failure_of([&] { store_->create_account(longest, u"MD"); }), std::make_pair(204, "Account '" + to_utf8(longest) + "' already exists."));
+  EXPECT_EQ(failure_of([&] { store_->create_account(text(65, u'A'), u"MD"); }).first, 201);
   EXPECT_EQ(failure_of([&] { pg_host(store_, u"MAIN").connect(u"NOSUCH**c"); }),
             std::make_pair(201, std::string("Account 'NOSUCH' not found.")));
 }
@@ -79,7 +68,6 @@ TEST_F(PgHostContract, CachedListingsShowChangesOfOtherServersAndOfPlainSql) {
   EXPECT_EQ(mine->list(u"F", 0, 0), u"F\r\n");
   theirs->write(u"F", u"X", u"abc");
   EXPECT_EQ(mine->list(u"F", 0, 0), marked(u"F\r\nX|0|3"));
-  EXPECT_EQ(mine->list(u"F", 0, 0), marked(u"F\r\nX|0|3")) << "kept";
   ASSERT_EQ(testing::run_sql(database_->conninfo(), "UPDATE ombrix.items SET size = 7 WHERE id = 'X'"), "");
   EXPECT_EQ(mine->list(u"F", 0, 0), marked(u"F\r\nX|0|7"));
   // Enough changes that the listing folds them into the catalog: the generation goes on
@@ -90,7 +78,9 @@ TEST_F(PgHostContract, CachedListingsShowChangesOfOtherServersAndOfPlainSql) {
   EXPECT_EQ(mine->entries(u"F", 0, 0).size(), 601u);
   EXPECT_EQ(mine->list(u"F", 0, 2), marked(u"F\r\nI0|0|1^I1|0|1"));
   EXPECT_EQ(mine->list(u"F", 0, 2), marked(u"F\r\nI0|0|1^I1|0|1"));
-  EXPECT_EQ(testing::query_value(database_->conninfo(), "SELECT count(*) FROM ombrix.changes"), "0") << "folded";
+  std::string changes;
+  ASSERT_EQ(testing::run_sql(database_->conninfo(), "SELECT count(*) FROM ombrix.changes", &changes), "");
+  EXPECT_EQ(changes, "0") << "folded";
   theirs->remove(u"F", u"I0");
   EXPECT_EQ(mine->list(u"F", 0, 2), marked(u"F\r\nI1|0|1^I10|0|1"));
   theirs->create_file(u"G", {});
@@ -104,49 +94,6 @@ TEST_F(PgHostContract, ItemTimesAreKeptByTheDatabaseWhoeverWrites) {
   testing::check_item_times(host, u"MD", [&] {
     ASSERT_EQ(testing::run_sql(database_->conninfo(), "UPDATE ombrix.items SET units = '\\x4100' WHERE id = 'B'"), "");
   });
-}
-
-// Another session holds the row (as a stalled server would): rename and COPY wait for it up to
-// the bound (30 s in the server, 1 s here), then fail with 206 and leave everything as it was.
-TEST_F(PgHostContract, ALockHeldTooLongIsStorageFailure) {
-  store_->create_account(u"L", u"MD");
-  pg_pool::options quick;
-  quick.lock_wait = std::chrono::milliseconds(1000);
-  std::shared_ptr<pg_store> impatient = pg_store::open(database_->conninfo(), quick);
-  std::shared_ptr<pg_account> account = impatient->account(u"L");
-  account->create_file(u"F", {});
-  account->write(u"F", u"A", u"a");
-  pg_connection holder(database_->conninfo(), "SELECT 1");
-  holder.execute("BEGIN");
-  holder.execute("SELECT 1 FROM ombrix.items WHERE id = 'A' FOR UPDATE");
-  const auto started = std::chrono::steady_clock::now();
-  const std::string expected =
-      "Storage failure in account 'L': another transaction held a lock for longer than 1 s "
-      "(canceling statement due to lock timeout).";
-  EXPECT_EQ(failure_of([&] { account->move(u"F", u"A", u"B", false); }), std::make_pair(206, expected));
-  EXPECT_EQ(failure_of([&] { account->copy(u"F", u"A", u"C", false); }), std::make_pair(206, expected));
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-  holder.execute("ROLLBACK");
-  EXPECT_EQ(account->list(u"F", 0, 0), testing::marked(u"F\r\nA|0|1"));
-  EXPECT_NO_THROW(account->move(u"F", u"A", u"B", false)) << "free again";
-}
-
-TEST(PgStoreOpen, BadTextsAndUnreachableServersAreOneSentence) {
-  const std::vector<std::pair<std::string, std::string>> rows = {
-      {"postgresql://[::1", "The store 'postgresql://[::1' is not a valid PostgreSQL connection ("},
-      {"nosuchkey=1", "The store 'nosuchkey=1' is not a valid PostgreSQL connection ("},
-      {"postgresql:///x?host=/nonexistent-ombrix&port=1", "Cannot open the store in PostgreSQL database 'postgresql:///x?host=/nonexistent-ombrix&port=1': "},
-  };
-  for (const auto& [conninfo, start] : rows) {
-    SCOPED_TRACE(conninfo);
-    try {
-      pg_store::open(conninfo);
-      ADD_FAILURE() << "opened";
-    } catch (const pg_store_error& error) {
-      const std::string message = error.what();
-      EXPECT_TRUE(message.starts_with(start) && message.ends_with(".") && message.find('\n') == std::string::npos) << message;
-    }
-  }
 }
 
 // Two stores on one database, two threads each: moves of one item between four ids, COPY
@@ -184,6 +131,29 @@ TEST_F(PgHostContract, RacingServersLoseAndDoubleNothing) {
   EXPECT_EQ(moving, 1) << "the moved item exists under exactly one id";
   EXPECT_EQ(copied_items, copies.load()) << "every acknowledged COPY, and no other";
   EXPECT_EQ(accounts[0]->list(u"F", 0, 0), accounts[1]->list(u"F", 0, 0));
+}
+
+// Another session holds the row (as a stalled server would): rename and COPY wait for it up to
+// the bound (30 s in the server, 1 s here), then fail with 206 and leave everything as it was.
+TEST_F(PgHostContract, ALockHeldTooLongIsStorageFailure) {
+  store_->create_account(u"L", u"MD");
+  pg_pool::options quick;
+  quick.lock_wait = std::chrono::milliseconds(1000);
+  std::shared_ptr<pg_store> impatient = pg_store::open(database_->conninfo(), quick);
+  std::shared_ptr<pg_account> account = impatient->account(u"L");
+  account->create_file(u"F", {});
+  account->write(u"F", u"A", u"a");
+  pg_connection holder(database_->conninfo(), "SELECT 1");
+  holder.execute("BEGIN");
+  holder.execute("SELECT 1 FROM ombrix.items WHERE id = 'A' FOR UPDATE");
+  const std::string expected =
+      "Storage failure in account 'L': another transaction held a lock for longer than 1 s "
+      "(canceling statement due to lock timeout).";
+  EXPECT_EQ(failure_of([&] { account->move(u"F", u"A", u"B", false); }), std::make_pair(206, expected));
+  EXPECT_EQ(failure_of([&] { account->copy(u"F", u"A", u"C", false); }), std::make_pair(206, expected));
+  holder.execute("ROLLBACK");
+  EXPECT_EQ(account->list(u"F", 0, 0), testing::marked(u"F\r\nA|0|1"));
+  EXPECT_NO_THROW(account->move(u"F", u"A", u"B", false)) << "free again";
 }
 
 // A connection given back goes at once to a call that waits for one: the waiter is woken, it does

@@ -1,7 +1,6 @@
-// Test support for the PostgreSQL host: a fresh database per test in the cluster that
-// OMBRIX_TEST_POSTGRES names (a connection text to its maintenance database, as
-// scripts/pg_cluster.sh start prints it; scripts/test.sh always sets it). Without it the tests
-// are skipped. Not thread-safe: one fixture object belongs to one test thread.
+// Test support for the PostgreSQL host: a fresh database per test in the cluster whose
+// maintenance database OMBRIX_TEST_POSTGRES names (scripts/pg_cluster.sh start prints it); the
+// tests are skipped without it. Not thread-safe: one fixture object belongs to one test thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -42,13 +41,11 @@ inline std::string with_database(const std::string& base, const std::string& dat
   return out;
 }
 
-inline void ignore_notice(void*, const char*) {}
-
 // Runs `sql` on the database `conninfo` names; an empty text on success, else the error. With
 // `value`, also the first column of the first row.
 inline std::string run_sql(const std::string& conninfo, const std::string& sql, std::string* value = nullptr) {
   PGconn* conn = PQconnectdb(conninfo.c_str());
-  PQsetNoticeProcessor(conn, ignore_notice, nullptr);
+  PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
   std::string failure;
   if (PQstatus(conn) != CONNECTION_OK) {
     failure = PQerrorMessage(conn);
@@ -61,13 +58,6 @@ inline std::string run_sql(const std::string& conninfo, const std::string& sql, 
   }
   PQfinish(conn);
   return failure;
-}
-
-// The first column of the first row of `sql`, as text; empty on error.
-inline std::string query_value(const std::string& conninfo, const std::string& sql) {
-  std::string value;
-  run_sql(conninfo, sql, &value);
-  return value;
 }
 
 // A database made for one test and dropped after it.
