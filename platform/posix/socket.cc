@@ -118,6 +118,25 @@ socket_handle accept_connection(socket_handle listener, peer_address& peer) {
 }
 
 int numeric_host(const peer_address& peer, char* text, std::size_t size) {
+  // IPv4, every loopback client: the dotted quad written here, as getnameinfo would write it,
+  // at a thirtieth of its cost (it and inet_ntop format through the stdio machinery).
+  const auto* address = reinterpret_cast<const sockaddr*>(peer.storage);
+  if (address->sa_family == AF_INET &&
+      static_cast<std::size_t>(peer.length) >= sizeof(sockaddr_in)) {
+    if (size < INET_ADDRSTRLEN) return EAI_OVERFLOW;
+    unsigned char quad[4];
+    std::memcpy(quad, &reinterpret_cast<const sockaddr_in*>(peer.storage)->sin_addr, sizeof quad);
+    char* out = text;
+    for (int i = 0; i < 4; ++i) {
+      const unsigned value = quad[i];
+      if (i > 0) *out++ = '.';
+      if (value >= 100) *out++ = static_cast<char>('0' + value / 100);
+      if (value >= 10) *out++ = static_cast<char>('0' + value / 10 % 10);
+      *out++ = static_cast<char>('0' + value % 10);
+    }
+    *out = '\0';
+    return 0;
+  }
   return ::getnameinfo(reinterpret_cast<const sockaddr*>(peer.storage),
                        static_cast<socklen_t>(peer.length), text, static_cast<socklen_t>(size),
                        nullptr, 0, NI_NUMERICHOST);
