@@ -1,6 +1,7 @@
 #include "json/item_text.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -32,8 +33,19 @@ bool any_lane(mask_vector lanes) {
   return (halves[0] | halves[1]) != 0;
 }
 
-// True when one of eight units from `units` is a CR, a value mark or a subvalue mark.
-bool may_hold_mark(const char16_t* units) { return any_lane(mark_lanes(units)); }
+// The index of the first set lane of `lanes`, 8 when none is set.
+int first_lane(mask_vector lanes) {
+  std::uint64_t halves[2];
+  std::memcpy(halves, &lanes, sizeof halves);
+  // Lane 0 is the low end of the first half on little-endian machines, its high end elsewhere.
+  const auto first_in = [](std::uint64_t half) {
+    return std::endian::native == std::endian::little ? __builtin_ctzll(half) / 16
+                                                      : __builtin_clzll(half) / 16;
+  };
+  if (halves[0] != 0) return first_in(halves[0]);
+  if (halves[1] != 0) return 4 + first_in(halves[1]);
+  return 8;
+}
 
 // The same for 32 units, tested at once: long attributes are skipped a cache line at a time.
 bool may_hold_mark_32(const char16_t* units) {
@@ -43,7 +55,7 @@ bool may_hold_mark_32(const char16_t* units) {
 
 // The next mark (CR LF, value mark or subvalue mark; a CR without LF is data) from `from`, and
 // its position `at` (the length when there is none). 32 or eight units are skipped at a time
-// while none of them can be a mark.
+// while none of them can be a mark; within eight that hold one, the scan goes straight to it.
 mark_kind find_mark(std::u16string_view item, std::size_t from, std::size_t& at) {
   static_assert(subvalue_mark == (value_mark ^ 1), "the marks differ in their lowest bit");
   const char16_t* const units = item.data();
@@ -54,9 +66,11 @@ mark_kind find_mark(std::u16string_view item, std::size_t from, std::size_t& at)
       p += 32;
       continue;
     }
-    if (length - p >= 8 && !may_hold_mark(units + p)) {
-      p += 8;
-      continue;
+    if (length - p >= 8) {
+      // Straight to the first of the eight that may be a mark, or past all eight.
+      const int lane = first_lane(mark_lanes(units + p));
+      p += static_cast<std::size_t>(lane);
+      if (lane == 8) continue;
     }
     const char16_t u = units[p];
     if (u == value_mark) {
