@@ -128,7 +128,8 @@ TEST(JsonToItemTest, BuildsTheItemTextOrRefusesAndLeavesIt) {
     EXPECT_EQ(json_to_item(t, item), c.ok) << c.json;
     EXPECT_EQ(hex_units(item), hex_units(c.item)) << c.json;
   }
-  json_tokenizer t = tokenizer_of("[\"ok\",\"bad \xC3\"]");
+  const std::string invalid_utf8 = "[\"ok\",\"bad \xC3\"]";  // the tokenizer reads it in place
+  json_tokenizer t = tokenizer_of(invalid_utf8);
   text item = u"before";
   EXPECT_THROW(json_to_item(t, item), std::range_error);
   EXPECT_EQ(item, u"before");
