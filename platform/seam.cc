@@ -15,4 +15,16 @@ seam real_seam() {
   return calls;
 }
 
+seam::clock::time_point now_of(const seam& calls) {
+  return calls.now ? calls.now() : seam::clock::now();
+}
+
+void sleep_of(const seam& calls, std::chrono::milliseconds pause) {
+  if (calls.sleep) {
+    calls.sleep(pause);
+  } else {
+    std::this_thread::sleep_for(pause);
+  }
+}
+
 }  // namespace ombrix::platform

@@ -1,8 +1,8 @@
 // The platform calls whose timing and failures tests steer: the clock, sleeping, accepting a
 // connection and starting a thread. main builds one from real_seam() and hands it down; a test
-// replaces the members it needs. The listener needs every member set; the embedded store's
-// connection pool (now, sleep) and table of open accounts (now) take the real ones for empty
-// members. Copies are cheap.
+// replaces the members it needs. The listener needs every member set; the stores' connection
+// pools (now, sleep) and table of open accounts (now) take the real ones for empty members,
+// through now_of and sleep_of. Copies are cheap.
 // Thread-safe as long as every member is (the real ones are).
 //
 //   platform::seam calls = platform::real_seam();
@@ -30,5 +30,10 @@ struct seam {
 
 // steady_clock::now, this_thread::sleep_for, accept_connection and start_detached_thread.
 seam real_seam();
+
+// calls.now(), or steady_clock::now() when the member is empty.
+seam::clock::time_point now_of(const seam& calls);
+// calls.sleep(pause), or this_thread::sleep_for(pause) when the member is empty.
+void sleep_of(const seam& calls, std::chrono::milliseconds pause);
 
 }  // namespace ombrix::platform

@@ -1,6 +1,5 @@
 #include "host/embedded/connection_pool.h"
 
-#include <thread>
 #include <utility>
 
 #include "host/embedded/account_schema.h"
@@ -38,15 +37,11 @@ std::size_t connection_pool::idle_count() {
 }
 
 connection_pool::clock::time_point connection_pool::now() const {
-  return options_.calls.now ? options_.calls.now() : clock::now();
+  return platform::now_of(options_.calls);
 }
 
 void connection_pool::pause(std::chrono::milliseconds duration) const {
-  if (options_.calls.sleep) {
-    options_.calls.sleep(duration);
-  } else {
-    std::this_thread::sleep_for(duration);
-  }
+  platform::sleep_of(options_.calls, duration);
 }
 
 void connection_pool::storage_failure(const std::string& what) const {

@@ -52,7 +52,7 @@ class store_registry {
     std::shared_ptr<slot> place;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      const clock::time_point now = limits_.calls.now ? limits_.calls.now() : clock::now();
+      const clock::time_point now = platform::now_of(limits_.calls);
       if (now - last_sweep_ >= sweep_interval) {
         last_sweep_ = now;
         close_idle(now, closed);

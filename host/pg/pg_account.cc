@@ -20,8 +20,8 @@ struct pg_section {
 
 namespace {
 // The stored forms of a file name and an item id, after both are checked: the opening of every
-// single-item operation. (Plain members, not a structured binding: the operations' lambdas
-// capture them, which not every compiler of the project allows for bindings.)
+// single-item operation. (Members, not a structured binding: the operations' lambdas capture
+// them, which not every compiler of the project allows for bindings.)
 struct checked_keys {
   checked_keys(const text& file, const text& id) {
     check_file_name(file);
@@ -70,11 +70,9 @@ bool pg_account::names_data_section(pg_connection& c, const pg_section& s,
 
 text pg_account::read(const text& file, const text& id) {
   const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
   return pool_->run(name_, true, [&](pg_connection& c) -> text {
     pg_rows rows = c.run(pg_statement::read_item,
-                         pg_params().int32(id_).bytes(file_key).bytes(id_key));
+                         pg_params().int32(id_).bytes(keys.file_key).bytes(keys.id_key));
     if (rows.count() == 0) file_not_found(name_, file);
     if (rows.is_null(0, 1)) {
       if (rows.boolean(0, 2)) section_is_no_item(file, id);
@@ -117,14 +115,12 @@ void pg_account::create_item(const text& file, const text& id, const text& conte
 
 void pg_account::remove(const text& file, const text& id) {
   const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
   pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
-    const pg_section s = require_section(c, file, file_key);
-    if (is_master_dictionary(s) && names_file(c, id_key)) not_removable(file, id, true);
-    if (names_data_section(c, s, id_key)) not_removable(file, id, false);
-    if (c.run(pg_statement::delete_item, pg_params().int64(s.id).bytes(id_key)).count() == 0) {
+    const pg_section s = require_section(c, file, keys.file_key);
+    if (is_master_dictionary(s) && names_file(c, keys.id_key)) not_removable(file, id, true);
+    if (names_data_section(c, s, keys.id_key)) not_removable(file, id, false);
+    if (c.run(pg_statement::delete_item, pg_params().int64(s.id).bytes(keys.id_key)).count() == 0) {
       item_not_found(file, id);
     }
     t.commit();
@@ -133,11 +129,10 @@ void pg_account::remove(const text& file, const text& id) {
 
 text pg_account::stat(const text& file, const text& id) {
   const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
   return pool_->run(name_, true, [&](pg_connection& c) -> text {
-    pg_rows rows = c.run(pg_statement::stat_item,
-                         pg_params().int32(id_).bytes(file_key).bytes(id_key).bytes(md_key_));
+    pg_rows rows = c.run(
+        pg_statement::stat_item,
+        pg_params().int32(id_).bytes(keys.file_key).bytes(keys.id_key).bytes(md_key_));
     if (rows.count() == 0) file_not_found(name_, file);
     if (rows.boolean(0, 0)) return stat_text(directory_attribute, 0);
     if (rows.is_null(0, 1)) item_not_found(file, id);
@@ -310,37 +305,35 @@ void pg_account::move(const text& file, const text& from, const text& to, bool r
 bool pg_account::change_if(const text& file, const text& id, const text* content,
                            const item_condition& condition) {
   const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
   std::string scratch;
   const std::string_view units = content ? content_bytes(*content, scratch) : std::string_view{};
   const std::int64_t size = content ? utf8_size(*content) : 0;
   return pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
-    const pg_section s = require_section(c, file, file_key);
+    const pg_section s = require_section(c, file, keys.file_key);
     std::optional<text> current;
     {
-      pg_rows row = c.run(pg_statement::lock_item, pg_params().int64(s.id).bytes(id_key));
+      pg_rows row = c.run(pg_statement::lock_item, pg_params().int64(s.id).bytes(keys.id_key));
       if (row.count() > 0) current = decode_content(row.bytes(0, 1));
     }
     if (!condition.holds(current ? &*current : nullptr)) return false;
     if (content != nullptr && current) {
-      put(c, file, file_key, id, id_key, units, size, false);
+      put(c, file, keys.file_key, id, keys.id_key, units, size, false);
     } else if (content != nullptr) {
       // No row to hold: created only if still absent, else the check runs again on the row.
       pg_rows created = c.run(pg_statement::create_item, pg_params()
                                                          .int32(id_)
-                                                         .bytes(file_key)
-                                                         .bytes(id_key)
+                                                         .bytes(keys.file_key)
+                                                         .bytes(keys.id_key)
                                                          .int64(size)
                                                          .bytes(units));
       if (created.boolean(0, 1)) section_not_writable(file, id);
       if (created.int64(0, 2) == 0) throw pg_failure("40001", "the item was created meanwhile");
     } else {
-      if (is_master_dictionary(s) && names_file(c, id_key)) not_removable(file, id, true);
-      if (names_data_section(c, s, id_key)) not_removable(file, id, false);
+      if (is_master_dictionary(s) && names_file(c, keys.id_key)) not_removable(file, id, true);
+      if (names_data_section(c, s, keys.id_key)) not_removable(file, id, false);
       if (!current) item_not_found(file, id);
-      c.run(pg_statement::delete_item, pg_params().int64(s.id).bytes(id_key));
+      c.run(pg_statement::delete_item, pg_params().int64(s.id).bytes(keys.id_key));
     }
     t.commit();
     return true;
@@ -470,12 +463,10 @@ std::vector<std::pair<text, std::int64_t>> pg_account::item_times(const text& fi
 
 void pg_account::set_item_time(const text& file, const text& id, std::int64_t nanoseconds) {
   const checked_keys keys(file, id);
-  const std::string& file_key = keys.file_key;
-  const std::string& id_key = keys.id_key;
   pool_->run(name_, false, [&](pg_connection& c) {
     pg_transaction t(c);
-    const pg_section s = require_section(c, file, file_key);
-    if (c.run(pg_statement::set_time, pg_params().int64(s.id).bytes(id_key).int64(nanoseconds))
+    const pg_section s = require_section(c, file, keys.file_key);
+    if (c.run(pg_statement::set_time, pg_params().int64(s.id).bytes(keys.id_key).int64(nanoseconds))
             .count() == 0) {
       item_not_found(file, id);
     }

@@ -1,6 +1,5 @@
 #include "host/pg/pg_pool.h"
 
-#include <thread>
 #include <utility>
 
 #include "host/host_errors.h"
@@ -21,7 +20,7 @@ pg_pool::pg_pool(std::string conninfo, options settings)
     : conninfo_(std::move(conninfo)), options_(settings) {}
 
 platform::seam::clock::time_point pg_pool::now() const {
-  return options_.calls.now ? options_.calls.now() : platform::seam::clock::now();
+  return platform::now_of(options_.calls);
 }
 
 std::unique_ptr<pg_connection> pg_pool::connect_now() const {
@@ -99,12 +98,7 @@ bool pg_pool::retry(const pg_failure& failure, bool lost, bool repeatable, bool 
     return repeatable && reused;
   }
   if ((failure.retryable() || failure.unique_violation()) && attempt < options_.max_attempts) {
-    const std::chrono::milliseconds pause(attempt);
-    if (options_.calls.sleep) {
-      options_.calls.sleep(pause);
-    } else {
-      std::this_thread::sleep_for(pause);
-    }
+    platform::sleep_of(options_.calls, std::chrono::milliseconds(attempt));
     return true;
   }
   return false;
