@@ -97,6 +97,11 @@ int wait_readable(socket_handle socket, int seconds);
 // the returned socket.
 socket_handle accept_connection(socket_handle listener, peer_address& peer);
 
+// Whether a blocking accept gives up after the listening socket's receive time-out (failing with
+// a time-out error, see is_timeout_error) and returns at once, with a failure, once the listener
+// is shut down (shutdown_both): true on Linux, false where that is not certain.
+bool accept_times_out();
+
 // Writes the peer's numeric host text (no name look-up) into `text`. Returns 0, or the failure
 // number of the conversion.
 int numeric_host(const peer_address& peer, char* text, std::size_t size);

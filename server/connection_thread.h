@@ -1,15 +1,18 @@
-// Connection threads: one detached thread per accepted connection, which serves its one request
-// through the connection handler and then shuts the connection down and closes it.
+// Connection threads: each serves one accepted connection at a time (its one request, through
+// the connection handler), then shuts the connection down and closes it.
 // Thread-safe: start_connection_thread runs on the accept loop, each thread owns its record.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "base/settings.h"
 #include "platform/socket.h"
+#include "server/connection_intake.h"
 #include "server/request_context.h"
 
 namespace ombrix {
@@ -31,13 +34,35 @@ class connection_counter {
   std::atomic<std::int32_t> value_{0};
 };
 
-// Numbers the accepted connection from `counter` and starts its thread with `start_thread`.
-// Returns 0 when the thread started (it now owns the socket), -1 otherwise; the socket is then
-// closed, and a failed thread start is reported at debug level 1 of `config`, which (like
-// `counter`) must outlive the thread.
+// What the connections of one listener share: held by its accept loop and by every connection
+// thread, so that it lives as long as the last of them. The counter and the settings outlive
+// them all.
+struct connection_origin {
+  connection_origin(connection_handler serve, std::uint16_t listening_port,
+                    connection_counter& connections, const settings& server_config,
+                    thread_starter starter, socket_handle listener, connection_acceptor accept,
+                    bool set_options, peer_user_finder find_peer, std::size_t most_waiting)
+      : intake(listener, std::move(accept), set_options, find_peer, most_waiting, server_config),
+        handler(std::move(serve)),
+        port(listening_port),
+        counter(connections),
+        config(server_config),
+        start_thread(std::move(starter)) {}
+
+  connection_intake intake;  // where a thread that has served its connection waits for the next
+  const connection_handler handler;
+  const std::uint16_t port;
+  connection_counter& counter;
+  const settings& config;
+  const thread_starter start_thread;  // for a thread to wait in the intake in another's place
+};
+
+// Numbers the accepted connection from origin's counter and starts its thread with
+// origin.start_thread. Returns 0 when the thread started (it now owns the socket), -1
+// otherwise; the socket is then closed, and a failed thread start is reported at debug level 1.
+// The thread serves its connection, then waits in the intake for the next one (each with a
+// number of its own) as long as the intake lets it, and ends after that.
 int start_connection_thread(platform::unique_socket socket, const platform::peer_address& peer,
-                            std::uint16_t port, std::shared_ptr<const connection_handler> handler,
-                            connection_counter& counter, const thread_starter& start_thread,
-                            const settings& config);
+                            std::shared_ptr<connection_origin> origin);
 
 }  // namespace ombrix

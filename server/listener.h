@@ -1,6 +1,7 @@
 // The listener: the loopback listening socket and the accept loop of the main thread, which
-// hands every connection to a thread of its own. Runs on the main thread; one call per process
-// (tests may run it more than once, one at a time).
+// hands every connection it takes to a thread of its own (where the platform allows, connection
+// threads that have served theirs take the next ones themselves). Runs on the main thread; one
+// call per process (tests may run it more than once, one at a time).
 #pragma once
 
 #include <atomic>
@@ -32,23 +33,22 @@ class accept_backoff {
   std::chrono::milliseconds pause_{0};
 };
 
-using peer_user_finder = platform::peer_user (*)(socket_handle connection,
-                                                 const platform::peer_address& peer);
-
 // What the listener uses of the process. Every part outlives run_server, and the settings,
 // the counter and the start_thread of `calls` also every connection thread it starts.
 struct listener_services {
   const settings& config;             // run_minimized, and the diagnostics
   std::atomic<bool>& server_running;  // set at start-up; the loop runs while it is true
   connection_counter& counter;        // numbers the connections
-  // accept takes the connections, sleep makes the pauses of accept_backoff, start_thread
-  // starts each connection's thread.
+  // accept takes the connections (also on connection threads, while they run), sleep makes
+  // the pauses of accept_backoff, start_thread starts each connection's thread.
   const platform::seam& calls;
   peer_user_finder find_peer = nullptr;  // null: a platform::peer_user_lookup
 };
 
-// Listens on 127.0.0.1:`port` and serves each connection with `handler` on its own detached
-// thread until services.server_running is cleared, which it notices within about a second.
+// Listens on 127.0.0.1:`port` and serves each connection with `handler` on a thread of its own
+// until services.server_running is cleared, which it notices within about a second. A thread
+// that has served its connection waits for the next one itself where the platform allows (see
+// connection_intake), for at most the socket time-out.
 // Returns the process exit code: 1 after a start-up failure (one line on standard error), 0
 // after the stop.
 // Connection threads still running when it returns are neither waited for nor told.

@@ -108,6 +108,9 @@ socket_handle accept_connection(socket_handle listener, peer_address& peer) {
   return static_cast<socket_handle>(socket);
 }
 
+// The receive time-out does not bound accept here.
+bool accept_times_out() { return false; }
+
 int numeric_host(const peer_address& peer, char* text, std::size_t size) {
   return ::getnameinfo(reinterpret_cast<const sockaddr*>(peer.storage), peer.length, text,
                        static_cast<DWORD>(size), nullptr, 0, NI_NUMERICHOST);

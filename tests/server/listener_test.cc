@@ -163,16 +163,32 @@ TEST_F(ListenerTest, ForeignOrUnknownUsersAreClosedUnreadWithTheirOwnLine) {
   }
 }
 
+// Connection threads that have served theirs take the next connections themselves: a thread
+// serves several in turn, each with its own number, and the stop ends their wait in accept at
+// once (serve allows the stop 3 s, the accept's time-out is 5 s).
+TEST_F(ListenerTest, ConnectionThreadsTakeTheNextConnectionsThemselves) {
+  auto starts = std::make_shared<std::atomic<int>>(0);
+  calls_.start_thread = [starts](void (*entry)(void*), void* argument) { return ++*starts, counting_start(entry, argument); };
+  serve([](const request_context& context) { socketstream(context.socket) << context.connection_number; }, [](int port) {
+    for (int number = 1; number <= 6; ++number) EXPECT_EQ(exchange(port), std::to_string(number));
+  });
+  EXPECT_LT(*starts, 6) << "every connection had a new thread";
+}
+
 // The loop used to retry a failing accept at once, spinning a core while nobody was served.
-// Accepts fail with EMFILE while `failures_left` is above zero; the pending connection keeps the
-// listening socket readable meanwhile.
+// The loop's accepts fail with EMFILE while `failures_left` is above zero; the pending
+// connection keeps the listening socket readable meanwhile. Connection threads find nothing
+// (their accept times out at once), so that every connection is the loop's.
 TEST_F(ListenerTest, DescriptorExhaustionPausesInsteadOfSpinningAndServesAgain) {
   struct shared {
     std::atomic<int> failures_left{8};
     std::vector<long> pauses;  // the accept loop's thread alone sleeps
+    std::thread::id loop;      // the thread of the first accept
   };
   auto state = std::make_shared<shared>();
   calls_.accept = [state](socket_handle listener, platform::peer_address& peer) {
+    if (state->loop == std::thread::id()) state->loop = std::this_thread::get_id();
+    if (std::this_thread::get_id() != state->loop) return errno = EAGAIN, invalid_socket;
     if (state->failures_left.fetch_sub(1) > 0) return errno = EMFILE, invalid_socket;
     return platform::accept_connection(listener, peer);
   };
