@@ -133,6 +133,10 @@ constexpr std::array<const char*, statement_count> statement_texts{
     "(SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN ('items_inserted', "
     "'items_updated', 'items_deleted', 'sections_inserted', 'sections_updated', "
     "'sections_deleted')) = 6",
+    // read_generation_quickly: the row and the schema version, whose every change (a trigger
+    // dropped, say) sends the next read to read_generation
+    "SELECT value, (SELECT schema_version FROM pragma_schema_version) FROM meta "
+    "WHERE key = 'generation'",
     // rename_item
     "UPDATE items SET id = ?3 WHERE section = ?1 AND id = ?2",
     // read_times_present: the column and every trigger that keeps it; a row only with all
@@ -198,8 +202,16 @@ void add_item_times(sqlite_connection& connection) {
 }
 
 std::optional<std::int64_t> read_change_generation(sqlite_connection& connection) {
+  std::int64_t schema_version = 0;
+  {
+    statement_use quick = prepare(connection, account_statement::read_generation_quickly);
+    if (!quick.step()) return std::nullopt;
+    schema_version = quick.column_int64(1);
+    if (schema_version == connection.checked_schema_version) return quick.column_int64(0);
+  }
   statement_use q = prepare(connection, account_statement::read_generation);
   if (!q.step()) return std::nullopt;
+  connection.checked_schema_version = schema_version;
   return q.column_int64(0);
 }
 

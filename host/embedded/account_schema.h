@@ -42,6 +42,7 @@ enum class account_statement : std::size_t {
   insert_md_name,
   integrity_check,
   read_generation,
+  read_generation_quickly,
   rename_item,
   read_times_present,
   has_time_column,
@@ -74,7 +75,8 @@ void add_item_times(sqlite_connection& connection);
 bool item_times_present(sqlite_connection& connection);
 
 // The change generation as the connection's current transaction sees it; nullopt for a database
-// without a complete one. Throws sqlite_failure.
+// without a complete one. Its triggers are checked again only when the schema has changed since
+// they were last found complete on this connection. Throws sqlite_failure.
 std::optional<std::int64_t> read_change_generation(sqlite_connection& connection);
 
 // Applies the per-connection settings; SQLite itself waits up to `busy_timeout_milliseconds` for

@@ -71,6 +71,11 @@ class sqlite_connection {
   // Throws sqlite_failure for `code` with the connection's current message.
   [[noreturn]] void fail(int code) const;
 
+  // The schema version (PRAGMA schema_version) at which the checks of the database's own
+  // schema objects last passed on this connection, -1 before they ever did: a schema that has
+  // not changed since need not be checked again. Kept by the schema's code.
+  std::int64_t checked_schema_version = -1;
+
  private:
   sqlite3* db_ = nullptr;
   std::vector<sqlite3_stmt*> statements_;  // finalized before db_ is closed

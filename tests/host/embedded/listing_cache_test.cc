@@ -89,6 +89,7 @@ TEST_F(StoreListings, EveryChangeShowsInTheNextListing) {
     const char* what;
     change make;
     text file, expected;
+    bool keeps = true;  // the second listing comes from the cache
   } steps[] = {
       {"write", [](account_store& s) { s.write(u"CUST", u"C1", u"abc"); }, u"CUST", u"C1|0|3"},
       {"rewrite, new size", [](account_store& s) { s.write(u"CUST", u"C1", u"abcdef"); }, u"CUST", u"C1|0|6"},
@@ -101,6 +102,9 @@ TEST_F(StoreListings, EveryChangeShowsInTheNextListing) {
       {"a new section", [](account_store& s) { s.create_file(u"CUST", {u"ARCHIVE"}); }, u"DICT CUST", u"ARCHIVE|16|0^CUST|16|0^HIST|16|0"},
       {"another process removes a section", direct("DELETE FROM sections WHERE host_name = CAST('CUST,ARCHIVE' AS BLOB)"), u"DICT CUST", u"CUST|16|0^HIST|16|0"},
       {"a new file", [](account_store& s) { s.create_file(u"ORDERS", {}); }, u"MD", u"CUST|16|0^MD|16|0^ORDERS|16|0"},
+      // Once a trigger is gone, the generation no longer follows every change: nothing is kept.
+      {"another process drops a trigger, then changes a size", direct("DROP TRIGGER items_updated; UPDATE items SET size = 7 WHERE id = CAST('C1' AS BLOB)"), u"CUST", u"C|0|1^C1|0|7", false},
+      {"and again", direct("UPDATE items SET size = 8 WHERE id = CAST('C1' AS BLOB)"), u"CUST", u"C|0|1^C1|0|8", false},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.what);
@@ -114,7 +118,7 @@ TEST_F(StoreListings, EveryChangeShowsInTheNextListing) {
       store_->list_pieces(s.file, 0, 0, sink);
       ASSERT_NE(sink.result, nullptr);
       EXPECT_EQ(*sink.result, to_utf8(expected));
-      EXPECT_EQ(sink.reused, kept);
+      EXPECT_EQ(sink.reused, kept && s.keeps);
     }
   }
 }
