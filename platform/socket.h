@@ -118,6 +118,11 @@ std::ptrdiff_t send_bytes(socket_handle socket, const char* data, std::size_t si
 // time-out rather than failed.
 bool is_timeout_error(int error);
 
+// Whether everything written to `socket`, and its shutdown, has left it (the peer may not have
+// acknowledged all of it yet); false while some of it waits for the peer to take more, and where
+// the platform cannot tell.
+bool everything_sent(socket_handle socket);
+
 // Shuts both directions down; the result is not reported.
 void shutdown_both(socket_handle socket);
 

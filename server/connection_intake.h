@@ -67,6 +67,9 @@ class connection_intake {
   // `limit`. Returns whether threads still wait.
   bool wait_while_threads_wait(std::chrono::milliseconds limit);
 
+  // Whether connection threads may wait for connections here at all.
+  bool threads_may_wait() const { return most_waiting_ > 0; }
+
   // Counts the calling thread among the waiting ones, so that the accept loop leaves new
   // connections to it; false when the platform's accept cannot be waited in, the intake is
   // closed or `most_waiting` threads wait already. After true the thread calls wait_for_next.

@@ -20,6 +20,10 @@ constexpr std::size_t peer_text_size = 1025;
 struct connection_record {
   std::int32_t number = 0;
   platform::unique_socket socket;
+  // The connection served last, shut down with everything sent: a thread that waits for its
+  // next connection closes it once the wait is over, by when the client has long acknowledged
+  // the end, so that the lingering close does not hold the thread up for that.
+  platform::unique_socket finished;
   platform::peer_address peer;
   std::shared_ptr<connection_origin> origin;
 };
@@ -59,7 +63,14 @@ bool serve_and_close(connection_record& record) {
     // request, and the connection is closed below as usual.
   }
   platform::shutdown_both(record.socket.get());
-  record.socket = platform::unique_socket();  // closed before the components are released
+  // A client still taking the response is waited for here, by the linger close, not after
+  // the next connection has come.
+  if (record.origin->intake.threads_may_wait() &&
+      platform::everything_sent(record.socket.get())) {
+    record.finished = std::move(record.socket);
+  } else {
+    record.socket = platform::unique_socket();  // closed before the components are released
+  }
   return true;
 }
 
@@ -84,12 +95,12 @@ void start_waiting_thread(const std::shared_ptr<connection_origin>& origin) {
 bool next_connection(connection_record& record, platform::peer_user_lookup& lookup,
                      bool enlisted) {
   connection_intake& intake = record.origin->intake;
+  platform::unique_socket finished = std::move(record.finished);  // closed on the way out
   if (!enlisted && !intake.enlist()) return false;
   bool keep_place = false;
-  if (intake.wait_for_next(record.socket, record.peer, lookup, keep_place) !=
-      intake_result::accepted) {
-    return false;
-  }
+  const intake_result result = intake.wait_for_next(record.socket, record.peer, lookup, keep_place);
+  finished = platform::unique_socket();
+  if (result != intake_result::accepted) return false;
   record.number = record.origin->counter.next();
   if (keep_place) start_waiting_thread(record.origin);
   return true;

@@ -5,7 +5,11 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -115,6 +119,16 @@ socket_handle accept_connection(socket_handle listener, peer_address& peer) {
   if (socket < 0) return invalid_socket;
   peer.length = static_cast<int>(length);
   return socket;
+}
+
+bool everything_sent(socket_handle socket) {
+#ifdef __linux__
+  int unsent = 0;
+  return ::ioctl(socket, SIOCOUTQNSD, &unsent) == 0 && unsent == 0;
+#else
+  (void)socket;
+  return false;
+#endif
 }
 
 bool accept_times_out() {

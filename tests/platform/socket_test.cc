@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "tests/support/loopback_client.h"
 
 namespace ombrix::platform {
 namespace {
@@ -38,6 +39,24 @@ TEST(NumericHostTest, IPv4AndIPv6AddressesAsTextOrAFailure) {
   ASSERT_EQ(numeric_host(peer_of(v6), text, sizeof text), 0);
   EXPECT_EQ(std::string(text), "::1");
   EXPECT_NE(numeric_host(peer_of(v4), text, 8), 0);
+}
+
+// A connection thread closes a finished connection later only when everything, the shutdown
+// included, has left the socket; a client that has not taken all of a response is still waited
+// for by the lingering close.
+TEST(EverythingSentTest, TrueOnceTheShutdownHasLeftFalseWhileThePeerHoldsBack) {
+  auto [listening, port] = test::bound_socket(true);
+  const int small = 4096;
+  for (const std::size_t response : {std::size_t{100}, std::size_t{4} << 20}) {
+    test::client_socket client = test::connect_loopback(port);
+    ASSERT_EQ(::setsockopt(client.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+    const test::client_socket served(::accept(listening.fd(), nullptr, nullptr));
+    ASSERT_TRUE(served.valid());
+    const std::string bytes(response, 'x');
+    ASSERT_EQ(::send(served.fd(), bytes.data(), bytes.size(), MSG_DONTWAIT) > 0, true);
+    shutdown_both(served.fd());
+    EXPECT_EQ(everything_sent(served.fd()), response == 100) << response;
+  }
 }
 
 }  // namespace
