@@ -9,6 +9,8 @@
 
 namespace ombrix {
 
+void configure_sqlite_for_threads() { (void)sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); }
+
 sqlite_failure::sqlite_failure(int code, const std::string& message)
     : std::runtime_error(message), code_(code) {}
 

@@ -15,6 +15,12 @@ struct sqlite3_stmt;
 
 namespace ombrix {
 
+// Turns SQLite's memory statistics off for the process: kept, they take one process-wide mutex
+// on every allocation of every connection, and concurrent requests queue on it. Takes effect
+// only before SQLite's first use (a later call does nothing); call it at start-up, while no
+// other thread uses SQLite.
+void configure_sqlite_for_threads();
+
 // A failed SQLite call: its extended result code and SQLite's message.
 class sqlite_failure : public std::runtime_error {
  public:

@@ -3,6 +3,7 @@
 #include "host/embedded/account_location.h"
 #include "host/embedded/account_stores.h"
 #include "host/embedded/embedded_host.h"
+#include "host/embedded/sqlite_db.h"
 #include "host/factory/connected_host.h"
 #include "host/factory/postgresql_module.h"
 #include "platform/shared_library.h"
@@ -27,7 +28,9 @@ std::shared_ptr<host_store> host_store::open(const host_store_choice& choice) {
     if (hosts == nullptr) throw host_store_error(error);
     opened->postgresql_.reset(hosts);
   } else {
-    // With a PostgreSQL store the data root is neither read nor created.
+    // With a PostgreSQL store the data root is neither read nor created. The store is opened at
+    // start-up, before any connection thread.
+    configure_sqlite_for_threads();
     opened->embedded_ = std::make_shared<account_stores>(
         data_root_from(choice.data.c_str()), default_account_from(choice.account.c_str()));
   }
