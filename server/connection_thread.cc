@@ -16,7 +16,8 @@ namespace {
 // NI_MAXHOST: room for any numeric host text.
 constexpr std::size_t peer_text_size = 1025;
 
-// The connection a thread serves now; allocated by the accept loop, owned by the thread.
+// The connection a thread serves now; allocated by the accept loop (or, without a connection, for
+// a thread started to wait in another's place), owned by the thread.
 struct connection_record {
   std::int32_t number = 0;
   platform::unique_socket socket;
@@ -45,8 +46,9 @@ void serve_connection(const connection_record& record) {
   record.origin->handler(context);
 }
 
-// Serves the record's connection and closes it. Returns false when the thread's components
-// could not be set up (then the connection is closed unanswered).
+// Serves the record's connection and shuts it down; closes it, or leaves it in record.finished
+// for after the thread's next wait. Returns false when the thread's components could not be set
+// up (then the connection is closed unanswered).
 bool serve_and_close(connection_record& record) {
   const platform::thread_component_scope components;
   if (!components.ok()) {
